@@ -1,0 +1,42 @@
+// vexa's entry: the same executable is the interactive program and every browser sub-process.
+#include "cefapplication.h"
+#include "client_app.h"
+#include "client_handler.h"
+#include "router_handler.h"
+
+#include <QDir>
+
+int main(int argc, char *argv[])
+{
+    // A crash shows no system error box on Windows; nothing to switch off here.
+    CefMainArgs main_args(argc, argv);
+    CefRefPtr<ClientApp> app(new ClientApp);
+
+    const int subprocessCode = CefExecuteProcess(main_args, app.get(), nullptr);
+    if (subprocessCode >= 0)
+        return subprocessCode;
+
+    CefSettings settings;
+    settings.no_sandbox = 1;
+    settings.multi_threaded_message_loop = 1;
+    settings.cache_path = QDir::tempPath() + QStringLiteral("/Cache");
+    settings.persist_session_cookies = 1;
+    settings.log_file = QStringLiteral("web.log");
+    settings.context_safety_implementation = -1;
+    settings.background_color = 0xFF222529;
+    settings.windowless_rendering_enabled = 0;
+
+    CefInitialize(main_args, settings, app.get(), nullptr);
+    ClientHandler::setCurrent(new ClientHandler(window_test::CreateMessageHandlers));
+
+    int result = 0;
+    {
+        cefApplication application(argc, argv);
+        application.startup();
+        result = application.exec();
+    }
+
+    CefShutdown();
+    ClientHandler::setCurrent(nullptr);
+    return result;
+}

@@ -1,0 +1,294 @@
+#include "vexa.h"
+
+#include "cefapplication.h"
+#include "client_handler.h"
+#include "vexa_web_view.h"
+
+#include <QCloseEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QResizeEvent>
+
+Q_DECLARE_LOGGING_CATEGORY(lcBridge)
+
+namespace {
+
+QString fileUrl(const QString &applicationDir, const QString &relative)
+{
+    // "file:///" + folder + path on Windows ("C:/..."); a POSIX folder already starts with "/".
+    QString path = applicationDir + relative;
+    return QStringLiteral("file://") + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
+}
+
+QSize clientSize(const SettingsMap &settings)
+{
+    const QStringList parts = settings.value(QStringLiteral("clientSize")).split(QLatin1Char(','));
+    if (!settings.contains(QStringLiteral("clientSize")) || parts.size() < 2)
+        return QSize(800, 600);
+    const QSize size(parts.at(0).trimmed().toInt(), parts.at(1).trimmed().toInt());
+    return size.width() > 0 && size.height() > 0 ? size : QSize(800, 600);
+}
+
+} // namespace
+
+const QVector<vexa::CommandEntry> &vexa::commandTable()
+{
+    static const QVector<CommandEntry> table = {
+        {"getDevicesList", nullptr},
+        {"readDevicesProp", nullptr},
+        {"writeDevicesProp", nullptr},
+        {"readByAddr", nullptr},
+        {"writeByAddr", nullptr},
+        {"notifyDevice", nullptr},
+        {"isPropEmpty", nullptr},
+        {"cleanMacroByAddr", nullptr},
+        {"writeMacroByAddr", nullptr},
+        {"loadurl", &vexa::cmdLoadUrl},
+        {"queryProfile", nullptr},
+        {"nodeCounterProfile", nullptr},
+        {"modifyProfile", nullptr},
+        {"modifyProfileEx", nullptr},
+        {"modifyRemoveProfile", nullptr},
+        {"modifyAddProfile", nullptr},
+        {"modifyReplaceProfile", nullptr},
+        {"modifyReplaceProfileEx", nullptr},
+        {"resetProfile", nullptr},
+        {"queryHexByte", nullptr},
+        {"goback", &vexa::cmdGoBack},
+        {"goforward", &vexa::cmdGoForward},
+        {"getConf", &vexa::cmdGetConf},
+        {"setConf", nullptr},
+        {"checkUpdate", nullptr},
+        {"savexml", nullptr},
+        {"saveXmlAs", nullptr},
+        {"modifyMouseSpeed", nullptr},
+        {"modifyMouseScrollLines", nullptr},
+        {"modifyMouseDoubleClick", nullptr},
+        {"closeApp", nullptr},
+        {"startRecord", nullptr},
+        {"stopRecord", nullptr},
+        {"saveFileDialog", nullptr},
+        {"openFileDialog", nullptr},
+        {"openUrl", nullptr},
+        {"openFileDialogExe", nullptr},
+        {"confChanged", nullptr},
+        {"openView", nullptr},
+        {"closeView", nullptr},
+        {"sendMsgToMainBrowser", &vexa::cmdSendMsgToMainBrowser},
+    };
+    return table;
+}
+
+vexa::vexa(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("vexaClass"));
+    resize(600, 400);
+    setWindowTitle(QStringLiteral("vexa"));
+
+    cefApplication *app = cefApplication::instance();
+    const SettingsMap settings = app ? app->settings() : SettingsMap();
+    const QSize size = clientSize(settings);
+    resize(size);
+
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+    setWindowTitle(QStringLiteral("PARVEX PX-ORB42  Config"));
+    setWindowIcon(QIcon(QStringLiteral(":/vexa/desk_icon")));
+
+    m_view = new VexaWebView(this);
+    m_view->resize(size);
+    setMinimumSize(size);
+    setMouseTracking(true);
+
+    m_startAddress = fileUrl(QCoreApplication::applicationDirPath(), QStringLiteral("/view/index.html"));
+    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+        handler->setStartUrl(m_startAddress);
+    m_view->load(QUrl(m_startAddress));
+
+    connect(m_view, &VexaWebView::jsMessage, this, &vexa::onJsMessage);
+
+    installEventFilter(this);
+}
+
+vexa::~vexa()
+{
+    delete m_view;
+}
+
+bool vexa::isMaximizeText(const QString &text)
+{
+    return text == QLatin1String(R"({"funcname":"maxsizeWindow"})");
+}
+
+bool vexa::isRestoreText(const QString &text)
+{
+    return text == QLatin1String(R"({"funcname":"restoreWindow"})");
+}
+
+void vexa::onJsMessage(const QString &name, const QueryCallbackPtr &callbackPtr)
+{
+    if (isMaximizeText(name))
+        return; // maximising arrives with the window commands
+    if (isRestoreText(name))
+        return;
+
+    CommandArgs args;
+    if (!CommandArgs::parse(name, &args)) {
+        qCDebug(lcBridge) << "not a JSON object, dropped:" << name.left(200);
+        return;
+    }
+    if (!args.has(QStringLiteral("funcname"))) {
+        qCDebug(lcBridge) << "no funcname, dropped:" << name.left(200);
+        return;
+    }
+    const QString funcname = args.toText(QStringLiteral("funcname"));
+    qCDebug(lcBridge) << "funname" << funcname;
+    dispatchCommand(funcname, args, callbackPtr);
+}
+
+void vexa::dispatchCommand(const QString &funcname, const CommandArgs &args, const Callback &callback)
+{
+    for (const CommandEntry &entry : commandTable()) {
+        if (funcname != QLatin1String(entry.funcname))
+            continue;
+        if (entry.run)
+            (this->*entry.run)(args, callback);
+        else
+            qCDebug(lcBridge) << funcname << "is not available yet; no reply";
+        return;
+    }
+    qCDebug(lcBridge) << "unknown command" << funcname << "; no reply";
+}
+
+void vexa::replySuccess(const Callback &callback, const QString &text)
+{
+    if (callback)
+        callback->Success(text);
+}
+
+void vexa::replyFailure(const Callback &callback, int code, const QString &text)
+{
+    if (callback)
+        callback->Failure(code, text);
+}
+
+// --- commands ------------------------------------------------------------------------------------
+
+void vexa::cmdLoadUrl(const CommandArgs &args, const Callback &)
+{
+    if (!args.hasAll({"url"}))
+        return;
+    const QString url = fileUrl(QCoreApplication::applicationDirPath(), args.toText(QStringLiteral("url")));
+    CefRefPtr<ClientHandler> handler = ClientHandler::current();
+    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
+        browser->GetMainFrame()->LoadURL(url);
+}
+
+void vexa::cmdGoBack(const CommandArgs &, const Callback &callback)
+{
+    CefRefPtr<ClientHandler> handler = ClientHandler::current();
+    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
+        browser->GoBack();
+    replySuccess(callback, QStringLiteral("goback"));
+}
+
+void vexa::cmdGoForward(const CommandArgs &, const Callback &callback)
+{
+    CefRefPtr<ClientHandler> handler = ClientHandler::current();
+    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
+        browser->GoForward();
+    replySuccess(callback, QStringLiteral("goforward"));
+}
+
+void vexa::cmdGetConf(const CommandArgs &, const Callback &callback)
+{
+    cefApplication *app = cefApplication::instance();
+    const SettingsMap settings = app ? app->settings() : SettingsMap();
+    if (settings.isEmpty()) {
+        replyFailure(callback, 0, QStringLiteral("cant find conf.xml"));
+        return;
+    }
+    QJsonObject object;
+    for (auto it = settings.cbegin(); it != settings.cend(); ++it) {
+        QString value = it.value();
+        if (it.key() == QLatin1String("showConf"))
+            value += QLatin1Char(',') + QChar(m_showConfRegistered ? 1 : 0);
+        else if (it.key() == QLatin1String("testTool"))
+            value += QLatin1Char(',') + QChar(m_testToolRegistered ? 1 : 0);
+        object.insert(it.key(), value);
+    }
+    replySuccess(callback, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
+}
+
+void vexa::cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &callback)
+{
+    if (!args.hasAll({"msg"}))
+        return;
+    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+        handler->onBrowserMsg(args.toText(QStringLiteral("msg")));
+    replySuccess(callback, QStringLiteral("sendMsgToMainBrowser success"));
+}
+
+// --- slots and events ----------------------------------------------------------------------------
+
+void vexa::quitApp()
+{
+    hide();
+    // Writing modified profile files arrives with the profile commands.
+}
+
+void vexa::finishLoading() {}
+
+void vexa::reload_currentPage()
+{
+    CefRefPtr<ClientHandler> handler = ClientHandler::current();
+    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
+        browser->Reload();
+}
+
+void vexa::onSystemtrayActive(QSystemTrayIcon::ActivationReason) {}
+
+void vexa::onCurrentPropChanged(int propIndex, int proMode)
+{
+    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+        handler->currentPropChanged(propIndex, proMode);
+}
+
+void vexa::onshowWidget()
+{
+    show();
+}
+
+void vexa::oncloseApp()
+{
+    requestQuit();
+}
+
+void vexa::showMouseConf() {}
+
+void vexa::showDebug() {}
+
+bool vexa::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == this && event->type() == QEvent::WindowActivate) {
+        if (CefRefPtr<ClientHandler> handler = ClientHandler::current()) {
+            handler->SetListener(m_view);
+            handler->SetMainWindowHandle(winId());
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void vexa::closeEvent(QCloseEvent *event)
+{
+    hide();
+    event->ignore();
+}
+
+void vexa::resizeEvent(QResizeEvent *event)
+{
+    m_view->resize(event->size());
+    QWidget::resizeEvent(event);
+}

@@ -1,0 +1,77 @@
+// The main window: a frameless window around the page, and the dispatcher that runs the page's
+// commands.
+#pragma once
+
+#include "command_args.h"
+#include "message_event.h"
+
+#include <QMap>
+#include <QRect>
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class VexaWebView;
+class PopWidget;
+
+class vexa : public QWidget {
+    Q_OBJECT
+public:
+    using Callback = QueryCallbackPtr;
+    using Command = void (vexa::*)(const CommandArgs &args, const Callback &callback);
+    struct CommandEntry {
+        const char *funcname;
+        Command run; // empty: the command arrives with a later part of the program; no reply
+    };
+    // Every command the page can send, in the order they are matched.
+    static const QVector<CommandEntry> &commandTable();
+
+    explicit vexa(QWidget *parent = nullptr);
+    ~vexa() override;
+
+    VexaWebView *view() const { return m_view; }
+    QString startAddress() const { return m_startAddress; }
+
+    void dispatchCommand(const QString &funcname, const CommandArgs &args, const Callback &callback);
+    static void replySuccess(const Callback &callback, const QString &text);
+    static void replyFailure(const Callback &callback, int code, const QString &text);
+
+    // Texts the window handles before any JSON parsing.
+    static bool isMaximizeText(const QString &text);
+    static bool isRestoreText(const QString &text);
+
+public slots:
+    void quitApp();
+    void finishLoading();
+    void reload_currentPage();
+    void onJsMessage(const QString &name, const QueryCallbackPtr &callbackPtr);
+    void onSystemtrayActive(QSystemTrayIcon::ActivationReason reason);
+    void onCurrentPropChanged(int propIndex, int proMode);
+    void onshowWidget();
+    void oncloseApp();
+    void showMouseConf();
+    void showDebug();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // Commands available so far.
+    void cmdLoadUrl(const CommandArgs &args, const Callback &callback);
+    void cmdGoBack(const CommandArgs &args, const Callback &callback);
+    void cmdGoForward(const CommandArgs &args, const Callback &callback);
+    void cmdGetConf(const CommandArgs &args, const Callback &callback);
+    void cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &callback);
+
+    VexaWebView *m_view = nullptr;
+    QString m_startAddress;
+    QRect savedGeometry;
+    QMap<QString, QString> xmlCache;
+    QStringList modifiedXmlFiles;
+    bool m_showConfRegistered = false;
+    bool m_testToolRegistered = false;
+    QMap<QString, PopWidget *> popUps;
+    PopWidget *currentPopUp = nullptr;
+};

@@ -1,0 +1,66 @@
+// Typed values and named process messages: the payload of a native event on its way to a page.
+#pragma once
+
+#include "cef_base.h"
+
+#include <QVariant>
+#include <QVector>
+
+enum CefValueType {
+    VTYPE_INVALID = 0,
+    VTYPE_NULL,
+    VTYPE_BOOL,
+    VTYPE_INT,
+    VTYPE_DOUBLE,
+    VTYPE_STRING,
+    VTYPE_BINARY,
+    VTYPE_DICTIONARY,
+    VTYPE_LIST,
+};
+
+class CefListValue : public CefBaseRefCounted {
+public:
+    static CefRefPtr<CefListValue> Create() { return new CefListValue; }
+
+    size_t GetSize() const { return size_t(m_items.size()); }
+    bool SetSize(size_t size);
+    CefValueType GetType(size_t index) const;
+
+    bool GetBool(size_t index) const;
+    int GetInt(size_t index) const;
+    double GetDouble(size_t index) const;
+    CefString GetString(size_t index) const;
+    CefRefPtr<CefListValue> GetList(size_t index) const;
+
+    // Setters grow the list as needed, as the runtime's do.
+    bool SetNull(size_t index);
+    bool SetBool(size_t index, bool value);
+    bool SetInt(size_t index, int value);
+    bool SetDouble(size_t index, double value);
+    bool SetString(size_t index, const CefString &value);
+    bool SetList(size_t index, CefRefPtr<CefListValue> value);
+    // A value of a type the page conversion does not know (binary, dictionary); kept for tests of
+    // that conversion.
+    bool SetOpaque(size_t index, CefValueType type);
+
+private:
+    struct Item {
+        CefValueType type = VTYPE_NULL;
+        QVariant value;
+        CefRefPtr<CefListValue> list;
+    };
+    Item &slot(size_t index);
+    QVector<Item> m_items;
+};
+
+class CefProcessMessage : public CefBaseRefCounted {
+public:
+    static CefRefPtr<CefProcessMessage> Create(const CefString &name) { return new CefProcessMessage(name); }
+    CefString GetName() const { return m_name; }
+    CefRefPtr<CefListValue> GetArgumentList() const { return m_args; }
+
+private:
+    explicit CefProcessMessage(const CefString &name) : m_name(name), m_args(CefListValue::Create()) {}
+    CefString m_name;
+    CefRefPtr<CefListValue> m_args;
+};

@@ -1,0 +1,135 @@
+// The one browser client of the process: the runtime's per-browser callbacks, the main browser,
+// the browser side of the message router, and the senders of page events.
+#pragma once
+
+#include "cef_client.h"
+#include "message_router.h"
+
+#include <QMutex>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <set>
+
+class QEvent;
+
+class ClientHandler : public CefClient,
+                      public CefContextMenuHandler,
+                      public CefDownloadHandler,
+                      public CefDragHandler,
+                      public CefGeolocationHandler,
+                      public CefLifeSpanHandler,
+                      public CefLoadHandler,
+                      public CefRequestHandler {
+public:
+    // The view that page queries are posted to.
+    class Listener {
+    public:
+        virtual ~Listener() = default;
+        virtual void OnAfterCreated(CefRefPtr<CefBrowser> browser) = 0;
+        // Takes ownership of the event.
+        virtual void PostEvent(QEvent *event) = 0;
+    };
+
+    using MessageHandlerSet = std::set<CefMessageRouterBrowserSide::Handler *>;
+    // Makes the router's query handlers; the bridge provides it.
+    using MessageHandlerFactory = std::function<void(MessageHandlerSet &)>;
+
+    explicit ClientHandler(MessageHandlerFactory createMessageHandlers = {});
+    ~ClientHandler() override;
+
+    // The current client handler of the process.
+    static CefRefPtr<ClientHandler> current();
+    static void setCurrent(CefRefPtr<ClientHandler> handler);
+    static int openBrowserCount();
+
+    CefRefPtr<CefBrowser> GetBrowser() const;
+    int GetBrowserId() const;
+    bool IsClosing() const;
+
+    void SetMainWindowHandle(WId handle);
+    WId GetMainWindowHandle() const;
+
+    void SetListener(Listener *listener);
+    Listener *GetListener() const;
+    // Forgets the listener if it is this one (a view that goes away).
+    void ForgetListener(Listener *listener);
+
+    QString startUrl() const;
+    void setStartUrl(const QString &url);
+    QString lastDownloadFile() const;
+
+    // Page events, callable from any thread; delivered to the main browser's page only.
+    void devicesChanged(int value);
+    void onDeviceData(const QString &data);
+    void currentPropChanged(int propIndex, int proMode);
+    void macroItem(const QString &a, const QString &b, const QString &c, const QString &d);
+    void onProcessChanged(const QString &mode, bool running);
+    void navStateChanged(bool canGoBack, bool canGoForward);
+    void onBrowserMsg(const QString &message);
+
+    // CefClient
+    CefContextMenuHandler *GetContextMenuHandler() override { return this; }
+    CefDownloadHandler *GetDownloadHandler() override { return this; }
+    CefDragHandler *GetDragHandler() override { return this; }
+    CefGeolocationHandler *GetGeolocationHandler() override { return this; }
+    CefLifeSpanHandler *GetLifeSpanHandler() override { return this; }
+    CefLoadHandler *GetLoadHandler() override { return this; }
+    CefRequestHandler *GetRequestHandler() override { return this; }
+    bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId source_process,
+                                  CefRefPtr<CefProcessMessage> message) override;
+
+    // CefContextMenuHandler
+    void OnBeforeContextMenu(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, CefRefPtr<CefMenuModel> model) override;
+    // CefDownloadHandler
+    void OnBeforeDownload(CefRefPtr<CefBrowser> browser, CefRefPtr<CefDownloadItem> item, const CefString &suggested_name,
+                          CefRefPtr<CefBeforeDownloadCallback> callback) override;
+    void OnDownloadUpdated(CefRefPtr<CefBrowser> browser, CefRefPtr<CefDownloadItem> item) override;
+    // CefDragHandler
+    bool OnDragEnter(CefRefPtr<CefBrowser> browser, int mask) override;
+    // CefGeolocationHandler
+    bool OnRequestGeolocationPermission(CefRefPtr<CefBrowser> browser, const CefString &requesting_url,
+                                        CefRefPtr<CefGeolocationCallback> callback) override;
+    // CefLifeSpanHandler
+    bool OnBeforePopup(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, const CefString &target_url,
+                       CefWindowInfo &windowInfo, CefBrowserSettings &settings) override;
+    void OnAfterCreated(CefRefPtr<CefBrowser> browser) override;
+    bool DoClose(CefRefPtr<CefBrowser> browser) override;
+    void OnBeforeClose(CefRefPtr<CefBrowser> browser) override;
+    // CefLoadHandler
+    void OnLoadingStateChange(CefRefPtr<CefBrowser> browser, bool isLoading, bool canGoBack, bool canGoForward) override;
+    void OnLoadError(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, cef_errorcode_t errorCode,
+                     const CefString &errorText, const CefString &failedUrl) override;
+    // CefRequestHandler
+    bool OnBeforeBrowse(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, const CefString &url,
+                        bool is_redirect) override;
+    bool OnQuotaRequest(CefRefPtr<CefBrowser> browser, const CefString &origin_url, int64 new_size,
+                        CefRefPtr<CefQuotaCallback> callback) override;
+    void OnProtocolExecution(CefRefPtr<CefBrowser> browser, const CefString &url, bool &allow_os_execution) override;
+    void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser, cef_termination_status_t status) override;
+
+    // Largest storage a page may ask for.
+    static constexpr int64 kMaxQuotaBytes = 20 * 1024 * 1024;
+
+private:
+    void sendToMainBrowser(CefRefPtr<CefProcessMessage> message);
+
+    mutable QMutex m_lock; // main browser, its id, the closing flag, the listener
+    CefRefPtr<CefBrowser> m_browser;
+    int m_browserId = 0;
+    bool m_closing = false;
+    Listener *m_listener = nullptr;
+
+    std::vector<CefRefPtr<CefBrowser>> m_popupBrowsers;
+    QString m_startUrl;
+    bool m_mouseCursorChangeDisabled = false;
+    WId m_mainWindowHandle = 0;
+    QString m_lastDownloadFile;
+
+    MessageHandlerFactory m_createMessageHandlers;
+    CefRefPtr<CefMessageRouterBrowserSide> m_messageRouter;
+    MessageHandlerSet m_messageHandlers;
+
+    static std::atomic<int> s_browserCount;
+};

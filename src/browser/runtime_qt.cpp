@@ -1,0 +1,928 @@
+#include "runtime_qt.h"
+
+#include "message_router.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMutex>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <QWebChannel>
+#include <QWebEngineDownloadItem>
+#include <QWebEngineHistory>
+#include <QWebEngineProfile>
+#include <QWebEngineQuotaRequest>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+// Resources of a static library are registered by hand.
+static void initBrowserResources()
+{
+    Q_INIT_RESOURCE(browser);
+}
+
+namespace QtWebEngineCore {
+// Chromium's sub-process entry, exported by QtWebEngineCore (declared in a private header).
+Q_DECL_IMPORT int processMain(int argc, const char **argv);
+}
+
+namespace {
+
+CefSettings g_settings;
+CefRefPtr<CefApp> g_app;
+bool g_renderSideStarted = false;
+int g_nextBrowserId = 1;
+
+QMutex g_logLock;
+
+QString logFilePath()
+{
+    return g_settings.log_file.isEmpty() ? QStringLiteral("debug.log") : g_settings.log_file;
+}
+
+const char *severityName(cef_log_severity_t severity)
+{
+    switch (severity) {
+    case LOGSEVERITY_VERBOSE: return "VERBOSE";
+    case LOGSEVERITY_WARNING: return "WARNING";
+    case LOGSEVERITY_ERROR: return "ERROR";
+    default: return "INFO";
+    }
+}
+
+} // namespace
+
+bool cefLogIsOn(cef_log_severity_t severity)
+{
+    if (g_settings.log_severity == LOGSEVERITY_DISABLE)
+        return false;
+    const cef_log_severity_t minimum =
+        g_settings.log_severity == LOGSEVERITY_DEFAULT ? LOGSEVERITY_INFO : g_settings.log_severity;
+    return severity >= minimum;
+}
+
+void cefLogWrite(cef_log_severity_t severity, const char *file, int line, const QString &text)
+{
+    const char *base = std::strrchr(file, '/');
+    base = base ? base + 1 : file;
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("MMdd/HHmmss.zzz"));
+    const QByteArray entry = QStringLiteral("[%1:%2:%3:%4(%5)] %6\n")
+                                 .arg(QCoreApplication::applicationPid())
+                                 .arg(stamp, QLatin1String(severityName(severity)), QLatin1String(base))
+                                 .arg(line)
+                                 .arg(text)
+                                 .toUtf8();
+    QMutexLocker lock(&g_logLock);
+    QFile log(logFilePath());
+    if (log.open(QIODevice::Append))
+        log.write(entry);
+}
+
+const CefSettings &cefRuntimeSettings()
+{
+    return g_settings;
+}
+
+bool CefCurrentlyOn(CefThreadId)
+{
+    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void CefPostTask(CefThreadId, std::function<void()> task)
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
+}
+
+int CefExecuteProcess(const CefMainArgs &args, CefRefPtr<CefApp>, void *)
+{
+    bool subProcess = false;
+    for (int i = 1; i < args.argc && !subProcess; ++i)
+        subProcess = std::strncmp(args.argv[i], "--type=", 7) == 0;
+    if (!subProcess)
+        return -1;
+    // Chromium's sub-process code asks Qt for the application folder.
+    QCoreApplication core(const_cast<int &>(args.argc), args.argv);
+    return QtWebEngineCore::processMain(args.argc, const_cast<const char **>(args.argv));
+}
+
+CefCommandLine *CefCommandLine::GetGlobalCommandLine()
+{
+    static CefCommandLine commandLine;
+    return &commandLine;
+}
+
+void CefCommandLine::InitFromArgv(int argc, const char *const *argv)
+{
+    m_switches.clear();
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (!arg.startsWith(QLatin1String("--")) || arg.size() == 2)
+            continue;
+        const int eq = arg.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            m_switches.insert(arg.mid(2), QString());
+        else
+            m_switches.insert(arg.mid(2, eq - 2), arg.mid(eq + 1));
+    }
+}
+
+bool CefCommandLine::HasSwitch(const QString &name) const
+{
+    return m_switches.contains(name);
+}
+
+QString CefCommandLine::GetSwitchValue(const QString &name) const
+{
+    return m_switches.value(name);
+}
+
+namespace {
+// No custom scheme is registered through this runtime; the registrar only records the wish.
+class SchemeRegistrar : public CefSchemeRegistrar {
+public:
+    bool AddCustomScheme(const CefString &) override { return false; }
+};
+} // namespace
+
+bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefPtr<CefApp> application, void *)
+{
+    g_settings = settings;
+    g_app = application;
+    if (!settings.command_line_args_disabled)
+        CefCommandLine::GetGlobalCommandLine()->InitFromArgv(args.argc, args.argv);
+    if (application) {
+        SchemeRegistrar registrar;
+        application->OnRegisterCustomSchemes(&registrar);
+    }
+
+    // The runtime starts its sub-processes from this very executable unless told otherwise.
+    QString subprocess = settings.browser_subprocess_path;
+    if (subprocess.isEmpty())
+        subprocess = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+    if (!subprocess.isEmpty())
+        qputenv("QTWEBENGINEPROCESS_PATH", QFile::encodeName(subprocess));
+    if (settings.no_sandbox)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (settings.remote_debugging_port > 0)
+        qputenv("QTWEBENGINE_REMOTE_DEBUGGING", QByteArray::number(settings.remote_debugging_port));
+    // QtWebEngine shares GL contexts with the widgets; this must be set before QApplication.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return true;
+}
+
+void CefShutdown()
+{
+    // Browsers are gone with their windows by now; what is left is the application object.
+    CEF_LOG_INFO(QStringLiteral("runtime shut down"));
+    g_app = nullptr;
+    g_renderSideStarted = false;
+}
+
+namespace vexa_runtime {
+
+CefRenderProcessHandler *renderHandler()
+{
+    CefRenderProcessHandler *handler = g_app ? g_app->GetRenderProcessHandler() : nullptr;
+    if (handler && !g_renderSideStarted) {
+        // All pages share one render side here; it starts with the first browser.
+        g_renderSideStarted = true;
+        handler->OnRenderThreadCreated(CefListValue::Create());
+        handler->OnWebKitInitialized();
+    }
+    return handler;
+}
+
+void runOnUi(std::function<void()> fn)
+{
+    if (CefCurrentlyOn(TID_UI))
+        fn();
+    else
+        CefPostTask(TID_UI, std::move(fn));
+}
+
+namespace {
+
+QString pageScriptSource()
+{
+    QString source;
+    for (const char *path : {":/qtwebchannel/qwebchannel.js", ":/browser/page_bridge.js"}) {
+        QFile file(QString::fromLatin1(path));
+        if (file.open(QIODevice::ReadOnly))
+            source += QString::fromUtf8(file.readAll()) + QLatin1Char('\n');
+        else
+            qWarning("page script %s is missing", path);
+    }
+    return source;
+}
+
+void onDownloadRequested(QWebEngineDownloadItem *item);
+
+} // namespace
+
+QWebEngineProfile *sharedProfile()
+{
+    static QWebEngineProfile *profile = nullptr;
+    if (profile)
+        return profile;
+    initBrowserResources();
+    profile = QWebEngineProfile::defaultProfile();
+    if (!g_settings.cache_path.isEmpty()) {
+        QDir().mkpath(g_settings.cache_path);
+        profile->setCachePath(g_settings.cache_path);
+        profile->setPersistentStoragePath(g_settings.cache_path);
+    }
+    profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    profile->setPersistentCookiesPolicy(g_settings.persist_session_cookies ? QWebEngineProfile::ForcePersistentCookies
+                                                                           : QWebEngineProfile::AllowPersistentCookies);
+    if (!g_settings.user_agent.isEmpty())
+        profile->setHttpUserAgent(g_settings.user_agent);
+
+    QWebEngineScript bridge;
+    bridge.setName(QStringLiteral("vexa-page-bridge"));
+    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    bridge.setWorldId(QWebEngineScript::MainWorld);
+    bridge.setRunsOnSubFrames(false);
+    bridge.setSourceCode(pageScriptSource());
+    profile->scripts()->insert(bridge);
+
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, &onDownloadRequested);
+    if (CefBrowserProcessHandler *handler = g_app ? g_app->GetBrowserProcessHandler() : nullptr)
+        handler->OnContextInitialized();
+    return profile;
+}
+
+BrowserWindow *windowForPage(QWebEnginePage *page)
+{
+    auto *browserPage = qobject_cast<BrowserPage *>(page);
+    return browserPage ? qobject_cast<BrowserWindow *>(browserPage->parent()) : nullptr;
+}
+
+namespace {
+
+class DownloadCallback : public CefBeforeDownloadCallback {
+public:
+    DownloadCallback(QWebEngineDownloadItem *item, QWidget *dialogParent) : m_item(item), m_parent(dialogParent) {}
+    void Continue(const CefString &path, bool showDialog) override
+    {
+        if (!m_item || m_item->state() != QWebEngineDownloadItem::DownloadRequested)
+            return;
+        QString target = path;
+        if (showDialog) {
+            target = QFileDialog::getSaveFileName(m_parent, QString(), path);
+            if (target.isEmpty())
+                return; // cancelled: the item stays unaccepted and is dropped
+        }
+        const QFileInfo info(target);
+        m_item->setDownloadDirectory(info.absolutePath());
+        m_item->setDownloadFileName(info.fileName());
+        m_item->accept();
+    }
+
+private:
+    QPointer<QWebEngineDownloadItem> m_item;
+    QPointer<QWidget> m_parent;
+};
+
+void onDownloadRequested(QWebEngineDownloadItem *item)
+{
+    BrowserWindow *window = windowForPage(item->page());
+    CefDownloadHandler *handler = window ? window->client()->GetDownloadHandler() : nullptr;
+    if (!handler) {
+        item->cancel();
+        return;
+    }
+    window->downloadStarted();
+    CefRefPtr<CefBrowser> browser = window->browser();
+    handler->OnBeforeDownload(browser, new CefDownloadItem(false, QString()), item->suggestedFileName(),
+                              new DownloadCallback(item, window->window()));
+    if (item->state() != QWebEngineDownloadItem::DownloadInProgress) {
+        item->cancel();
+        return;
+    }
+    QObject::connect(item, &QWebEngineDownloadItem::finished, item, [item, browser, handler] {
+        const QString path = QDir(item->downloadDirectory()).filePath(item->downloadFileName());
+        handler->OnDownloadUpdated(browser, new CefDownloadItem(item->state() == QWebEngineDownloadItem::DownloadCompleted, path));
+    });
+}
+
+bool isKnownScheme(const QString &scheme)
+{
+    static const QStringList known = {"http", "https", "file", "data", "about", "blob", "qrc", "chrome",
+                                      "javascript", "filesystem", "view-source", "ws", "wss", "ftp"};
+    return known.contains(scheme.toLower());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+PageTransport::PageTransport(BrowserWindow *window) : QObject(window), m_window(window) {}
+
+void PageTransport::callFunction(const QString &contextToken, int functionId, const QVariantList &args)
+{
+    emit invoke(contextToken, functionId, args);
+}
+
+void PageTransport::deliverReply(const QString &contextToken, int64 queryId, bool success, int code, const QString &text)
+{
+    emit reply(contextToken, double(queryId), success, code, text);
+}
+
+void PageTransport::hello(const QString &context)
+{
+    m_window->contextCreated(context);
+}
+
+void PageTransport::query(const QString &context, double id, const QString &request, bool persistent)
+{
+    if (!m_window->isCurrentContext(context))
+        return; // a document that is already gone
+    CefRefPtr<CefProcessMessage> message =
+        CefProcessMessage::Create(message_router::queryMessageName(CefMessageRouterConfig()));
+    CefRefPtr<CefListValue> args = message->GetArgumentList();
+    args->SetString(0, context);
+    args->SetDouble(1, id);
+    args->SetString(2, request);
+    args->SetBool(3, persistent);
+    m_window->client()->OnProcessMessageReceived(m_window->browser(), PID_RENDERER, message);
+}
+
+void PageTransport::cancel(const QString &context, double id)
+{
+    if (!m_window->isCurrentContext(context))
+        return;
+    CefRefPtr<CefProcessMessage> message =
+        CefProcessMessage::Create(message_router::cancelMessageName(CefMessageRouterConfig()));
+    message->GetArgumentList()->SetString(0, context);
+    message->GetArgumentList()->SetDouble(1, id);
+    m_window->client()->OnProcessMessageReceived(m_window->browser(), PID_RENDERER, message);
+}
+
+void PageTransport::call(const QString &context, const QString &function, const QVariantList &args)
+{
+    if (!m_window->isCurrentContext(context))
+        return;
+    CefV8ValueList arguments;
+    for (const QVariant &arg : args) {
+        const QVariantMap descriptor = arg.toMap();
+        const QString type = descriptor.value(QStringLiteral("type")).toString();
+        const QVariant value = descriptor.value(QStringLiteral("value"));
+        if (type == QLatin1String("string"))
+            arguments.push_back(CefV8Value::CreateString(value.toString()));
+        else if (type == QLatin1String("function"))
+            arguments.push_back(CefV8Value::CreateFunctionHandle(descriptor.value(QStringLiteral("id")).toInt()));
+        else if (type == QLatin1String("boolean"))
+            arguments.push_back(CefV8Value::CreateBool(value.toBool()));
+        else if (type == QLatin1String("number"))
+            arguments.push_back(CefV8Value::CreateDouble(value.toDouble()));
+        else if (type == QLatin1String("null"))
+            arguments.push_back(CefV8Value::CreateNull());
+        else if (type == QLatin1String("undefined"))
+            arguments.push_back(CefV8Value::CreateUndefined());
+        else
+            arguments.push_back(CefV8Value::CreateObject());
+    }
+    CefRefPtr<CefV8Context> ctx = m_window->context();
+    CefRefPtr<CefV8Value> retval;
+    CefString exception;
+    ctx->Enter();
+    ctx->CallNativeFunction(function, arguments, retval, exception);
+    ctx->Exit();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+BrowserPage::BrowserPage(QWebEngineProfile *profile, BrowserWindow *window) : QWebEnginePage(profile, window), m_window(window) {}
+
+bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
+{
+    if (!isKnownScheme(url.scheme())) {
+        m_window->unknownSchemeRequested(url);
+        return false;
+    }
+    if (!isMainFrame)
+        return true;
+    CefRefPtr<CefBrowser> browser = m_window->browser();
+    const QString text = url.toString(QUrl::FullyEncoded);
+    if (CefRenderProcessHandler *render = renderHandler())
+        if (render->OnBeforeNavigation(browser, browser->GetMainFrame(), text, type == NavigationTypeRedirect))
+            return false;
+    return !m_window->navigationRequested(url);
+}
+
+QWebEnginePage *BrowserPage::createWindow(WebWindowType)
+{
+    CefRefPtr<CefClient> client = m_window->client();
+    CefWindowInfo info;
+    CefBrowserSettings settings;
+    if (CefLifeSpanHandler *handler = client->GetLifeSpanHandler()) {
+        if (handler->OnBeforePopup(m_window->browser(), m_window->browser()->GetMainFrame(), QString(), info, settings))
+            return nullptr;
+    }
+    if (info.windowless_rendering_enabled)
+        return nullptr;
+    auto *popup = new BrowserWindow(client, info, settings, true);
+    popup->show();
+    return popup->browserPage();
+}
+
+void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
+                                           const QString &sourceID)
+{
+    const cef_log_severity_t severity = level == ErrorMessageLevel     ? LOGSEVERITY_ERROR
+                                        : level == WarningMessageLevel ? LOGSEVERITY_WARNING
+                                                                       : LOGSEVERITY_INFO;
+    if (cefLogIsOn(severity))
+        cefLogWrite(severity, "CONSOLE", lineNumber, QStringLiteral("\"%1\", source: %2").arg(message, sourceID));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+BrowserWindow::BrowserWindow(CefRefPtr<CefClient> client, const CefWindowInfo &info, const CefBrowserSettings &settings,
+                             bool popup)
+    : QWebEngineView(info.parent_widget), m_client(client)
+{
+    m_browser = new CefBrowser(g_nextBrowserId++, popup, this);
+    m_page = new BrowserPage(sharedProfile(), this);
+    m_page->setBackgroundColor(QColor::fromRgba(g_settings.background_color));
+
+    QWebEngineSettings *web = m_page->settings();
+    auto apply = [web](QWebEngineSettings::WebAttribute attribute, cef_state_t state) {
+        if (state != STATE_DEFAULT)
+            web->setAttribute(attribute, state == STATE_ENABLED);
+    };
+    apply(QWebEngineSettings::LocalContentCanAccessRemoteUrls, settings.universal_access_from_file_urls);
+    apply(QWebEngineSettings::LocalContentCanAccessFileUrls, settings.file_access_from_file_urls);
+    apply(QWebEngineSettings::LinksIncludedInFocusChain, settings.tab_to_links);
+    // Failed loads are reported to the client; no error page replaces the page.
+    web->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    web->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+
+    m_transport = new PageTransport(this);
+    m_channel = new QWebChannel(m_page);
+    m_channel->registerObject(QStringLiteral("vexaBridge"), m_transport);
+    m_page->setWebChannel(m_channel);
+    setPage(m_page);
+
+    connect(m_page, &QWebEnginePage::loadStarted, this, &BrowserWindow::onLoadStarted);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &BrowserWindow::onLoadFinished);
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &BrowserWindow::onRenderProcessTerminated);
+    connect(m_page, &QWebEnginePage::featurePermissionRequested, this, &BrowserWindow::onFeaturePermissionRequested);
+    connect(m_page, &QWebEnginePage::quotaRequested, this, &BrowserWindow::onQuotaRequested);
+    connect(m_page, &QWebEnginePage::windowCloseRequested, this, [this] { closeBrowser(false); });
+
+    if (info.parent_widget)
+        setGeometry(info.bounds);
+    else if (info.bounds.isValid())
+        resize(info.bounds.size());
+    else
+        resize(800, 600);
+    if (info.parent_widget)
+        show();
+
+    renderHandler(); // the render side exists before any page of this browser runs
+    if (CefRenderProcessHandler *render = renderHandler())
+        render->OnBrowserCreated(m_browser);
+
+    // Creation is reported from the event loop, as the runtime's asynchronous creation does.
+    QPointer<BrowserWindow> self(this);
+    CefPostTask(TID_UI, [self] {
+        if (!self || self->m_closed)
+            return;
+        if (CefLifeSpanHandler *handler = self->m_client->GetLifeSpanHandler())
+            handler->OnAfterCreated(self->m_browser);
+    });
+}
+
+BrowserWindow::~BrowserWindow()
+{
+    // A browser whose parent widget goes away is closed with it.
+    closeBrowser(true);
+}
+
+QString BrowserWindow::frameUrl() const
+{
+    return m_urlOverride.isEmpty() ? m_page->url().toString(QUrl::FullyEncoded) : m_urlOverride;
+}
+
+void BrowserWindow::startLoading(const QString &url)
+{
+    m_page->load(QUrl(url));
+}
+
+void BrowserWindow::requestStop()
+{
+    m_stopRequested = true;
+    m_page->triggerAction(QWebEnginePage::Stop);
+}
+
+void BrowserWindow::closeBrowser(bool force)
+{
+    if (m_closed)
+        return;
+    CefLifeSpanHandler *handler = m_client->GetLifeSpanHandler();
+    if (!force && handler && handler->DoClose(m_browser))
+        return;
+    m_closed = true;
+    releaseContext();
+    if (CefRenderProcessHandler *render = renderHandler())
+        render->OnBrowserDestroyed(m_browser);
+    if (handler)
+        handler->OnBeforeClose(m_browser);
+    if (!force)
+        deleteLater();
+}
+
+void BrowserWindow::contextCreated(const QString &token)
+{
+    if (m_closed || token.isEmpty() || isCurrentContext(token))
+        return;
+    releaseContext();
+    m_context = new CefV8Context(m_browser, token, m_transport);
+    if (CefRenderProcessHandler *render = renderHandler())
+        render->OnContextCreated(m_browser, m_browser->GetMainFrame(), m_context);
+}
+
+void BrowserWindow::releaseContext()
+{
+    if (!m_context)
+        return;
+    CefRefPtr<CefV8Context> old = m_context;
+    m_context = nullptr;
+    if (CefRenderProcessHandler *render = renderHandler())
+        render->OnContextReleased(m_browser, m_browser->GetMainFrame(), old);
+    old->invalidate();
+}
+
+bool BrowserWindow::navigationRequested(const QUrl &url)
+{
+    CefRequestHandler *handler = m_client->GetRequestHandler();
+    return handler && handler->OnBeforeBrowse(m_browser, m_browser->GetMainFrame(), url.toString(QUrl::FullyEncoded), false);
+}
+
+void BrowserWindow::unknownSchemeRequested(const QUrl &url)
+{
+    const QString text = url.toString(QUrl::FullyEncoded);
+    bool allow = false;
+    if (CefRequestHandler *handler = m_client->GetRequestHandler())
+        handler->OnProtocolExecution(m_browser, text, allow);
+    if (allow)
+        QDesktopServices::openUrl(url);
+    if (CefLoadHandler *handler = m_client->GetLoadHandler()) {
+        m_urlOverride = text;
+        handler->OnLoadError(m_browser, m_browser->GetMainFrame(), ERR_UNKNOWN_URL_SCHEME,
+                             QStringLiteral("net::ERR_UNKNOWN_URL_SCHEME"), text);
+        m_urlOverride.clear();
+    }
+}
+
+void BrowserWindow::reportLoadingState()
+{
+    if (CefLoadHandler *handler = m_client->GetLoadHandler())
+        handler->OnLoadingStateChange(m_browser, m_loading, m_page->history()->canGoBack(),
+                                      m_page->history()->canGoForward());
+}
+
+void BrowserWindow::onLoadStarted()
+{
+    ++m_loadSerial;
+    m_stopRequested = false;
+    m_downloadSinceLoadStart = false;
+    m_loading = true;
+    reportLoadingState();
+}
+
+void BrowserWindow::onLoadFinished(bool ok)
+{
+    m_loading = false;
+    reportLoadingState();
+    if (ok)
+        return;
+    // QtWebEngine gives no error code. A load that was stopped, turned into a download or
+    // replaced by a newer load is the runtime's "aborted"; look once the queue has settled.
+    const quint64 serial = m_loadSerial;
+    const bool stopped = m_stopRequested || m_downloadSinceLoadStart;
+    const QUrl failed = m_page->requestedUrl();
+    QPointer<BrowserWindow> self(this);
+    QTimer::singleShot(0, this, [self, serial, stopped, failed] {
+        if (!self || self->m_closed)
+            return;
+        CefLoadHandler *handler = self->m_client->GetLoadHandler();
+        if (!handler)
+            return;
+        cef_errorcode_t code = ERR_FAILED;
+        if (stopped || self->m_loadSerial != serial)
+            code = ERR_ABORTED;
+        else if (failed.isLocalFile() && !QFileInfo::exists(failed.toLocalFile()))
+            code = ERR_FILE_NOT_FOUND;
+        handler->OnLoadError(self->m_browser, self->m_browser->GetMainFrame(), code, QString(),
+                             failed.toString(QUrl::FullyEncoded));
+    });
+}
+
+void BrowserWindow::onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int)
+{
+    if (status == QWebEnginePage::NormalTerminationStatus)
+        return;
+    releaseContext();
+    const cef_termination_status_t cefStatus = status == QWebEnginePage::KilledTerminationStatus ? TS_PROCESS_WAS_KILLED
+                                               : status == QWebEnginePage::CrashedTerminationStatus
+                                                   ? TS_PROCESS_CRASHED
+                                                   : TS_ABNORMAL_TERMINATION;
+    if (CefRequestHandler *handler = m_client->GetRequestHandler())
+        handler->OnRenderProcessTerminated(m_browser, cefStatus);
+}
+
+namespace {
+class GeolocationCallback : public CefGeolocationCallback {
+public:
+    GeolocationCallback(QWebEnginePage *page, QUrl origin) : m_page(page), m_origin(std::move(origin)) {}
+    void Continue(bool allow) override
+    {
+        if (m_page)
+            m_page->setFeaturePermission(m_origin, QWebEnginePage::Geolocation,
+                                         allow ? QWebEnginePage::PermissionGrantedByUser
+                                               : QWebEnginePage::PermissionDeniedByUser);
+    }
+
+private:
+    QPointer<QWebEnginePage> m_page;
+    QUrl m_origin;
+};
+
+class QuotaCallback : public CefQuotaCallback {
+public:
+    explicit QuotaCallback(QWebEngineQuotaRequest request) : m_request(std::move(request)) {}
+    void Continue(bool allow) override
+    {
+        if (allow)
+            m_request.accept();
+        else
+            m_request.reject();
+    }
+    void Cancel() override { m_request.reject(); }
+
+private:
+    QWebEngineQuotaRequest m_request;
+};
+} // namespace
+
+void BrowserWindow::onFeaturePermissionRequested(const QUrl &origin, QWebEnginePage::Feature feature)
+{
+    CefGeolocationHandler *handler = m_client->GetGeolocationHandler();
+    if (feature == QWebEnginePage::Geolocation && handler &&
+        handler->OnRequestGeolocationPermission(m_browser, origin.toString(), new GeolocationCallback(m_page, origin)))
+        return;
+    m_page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
+}
+
+void BrowserWindow::onQuotaRequested(QWebEngineQuotaRequest request)
+{
+    CefRequestHandler *handler = m_client->GetRequestHandler();
+    if (!handler || !handler->OnQuotaRequest(m_browser, request.origin().toString(), request.requestedSize(),
+                                             new QuotaCallback(request)))
+        request.reject();
+}
+
+void BrowserWindow::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = m_page->createStandardContextMenu();
+    QStringList items;
+    for (QAction *action : menu->actions())
+        items << action->text();
+    CefRefPtr<CefMenuModel> model = new CefMenuModel(items);
+    if (CefContextMenuHandler *handler = m_client->GetContextMenuHandler())
+        handler->OnBeforeContextMenu(m_browser, m_browser->GetMainFrame(), model);
+    if (model->GetCount() == 0) {
+        delete menu;
+        event->accept();
+        return;
+    }
+    for (QAction *action : menu->actions())
+        action->setVisible(model->items().contains(action->text()));
+    menu->setAttribute(Qt::WA_DeleteOnClose, true);
+    menu->popup(event->globalPos());
+}
+
+void BrowserWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    int mask = DRAG_OPERATION_NONE;
+    if (event->possibleActions() & Qt::CopyAction)
+        mask |= DRAG_OPERATION_COPY;
+    if (event->possibleActions() & Qt::LinkAction)
+        mask |= DRAG_OPERATION_LINK;
+    if (event->possibleActions() & Qt::MoveAction)
+        mask |= DRAG_OPERATION_MOVE;
+    CefDragHandler *handler = m_client->GetDragHandler();
+    if (handler && handler->OnDragEnter(m_browser, mask)) {
+        event->ignore();
+        return;
+    }
+    QWebEngineView::dragEnterEvent(event);
+}
+
+void BrowserWindow::closeEvent(QCloseEvent *event)
+{
+    // A pop-up's own window closing closes its browser.
+    closeBrowser(false);
+    event->accept();
+}
+
+} // namespace vexa_runtime
+
+// ---------------------------------------------------------------------------------------------
+
+using vexa_runtime::BrowserWindow;
+using vexa_runtime::runOnUi;
+
+CefBrowser::CefBrowser(int id, bool popup, BrowserWindow *window)
+    : m_id(id), m_popup(popup), m_window(window), m_frame(new CefFrame(this))
+{
+}
+
+CefBrowser::~CefBrowser() = default;
+
+BrowserWindow *CefBrowser::window() const
+{
+    return static_cast<BrowserWindow *>(m_window.data());
+}
+
+CefRefPtr<CefBrowser> CefBrowser::CreateForTesting(int id, bool popup)
+{
+    return new CefBrowser(id, popup, nullptr);
+}
+
+QWebEnginePage *CefBrowser::page() const
+{
+    return m_window ? window()->page() : nullptr;
+}
+
+CefRefPtr<CefClient> CefBrowser::client() const
+{
+    return m_window ? window()->client() : nullptr;
+}
+
+CefRefPtr<CefBrowserHost> CefBrowser::GetHost() const
+{
+    return new CefBrowserHost(const_cast<CefBrowser *>(this));
+}
+
+bool CefBrowser::CanGoBack() const
+{
+    return m_window && window()->page()->history()->canGoBack();
+}
+
+bool CefBrowser::CanGoForward() const
+{
+    return m_window && window()->page()->history()->canGoForward();
+}
+
+bool CefBrowser::IsLoading() const
+{
+    return m_window && window()->isLoading();
+}
+
+void CefBrowser::GoBack()
+{
+    CefRefPtr<CefBrowser> self(this);
+    runOnUi([self] {
+        if (self->window())
+            self->window()->page()->triggerAction(QWebEnginePage::Back);
+    });
+}
+
+void CefBrowser::GoForward()
+{
+    CefRefPtr<CefBrowser> self(this);
+    runOnUi([self] {
+        if (self->window())
+            self->window()->page()->triggerAction(QWebEnginePage::Forward);
+    });
+}
+
+void CefBrowser::Reload()
+{
+    CefRefPtr<CefBrowser> self(this);
+    runOnUi([self] {
+        if (self->window())
+            self->window()->page()->triggerAction(QWebEnginePage::Reload);
+    });
+}
+
+void CefBrowser::StopLoad()
+{
+    CefRefPtr<CefBrowser> self(this);
+    runOnUi([self] {
+        if (self->window())
+            self->window()->requestStop();
+    });
+}
+
+bool CefBrowser::SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message)
+{
+    if (target != PID_RENDERER || !message)
+        return false;
+    CefRefPtr<CefBrowser> self(this);
+    runOnUi([self, message] {
+        if (!self->window())
+            return; // the browser closed before the message could go
+        if (CefRenderProcessHandler *render = vexa_runtime::renderHandler())
+            render->OnProcessMessageReceived(self, PID_BROWSER, message);
+    });
+    return true;
+}
+
+CefString CefFrame::GetURL() const
+{
+    return m_browser->window() ? m_browser->window()->frameUrl() : CefString();
+}
+
+void CefFrame::LoadURL(const CefString &url)
+{
+    CefRefPtr<CefBrowser> browser(m_browser);
+    runOnUi([browser, url] {
+        if (browser->window())
+            browser->window()->startLoading(url);
+    });
+}
+
+void CefFrame::ExecuteJavaScript(const CefString &code, const CefString &, int)
+{
+    CefRefPtr<CefBrowser> browser(m_browser);
+    runOnUi([browser, code] {
+        if (browser->window())
+            browser->window()->page()->runJavaScript(code);
+    });
+}
+
+CefRefPtr<CefBrowser> CefFrame::GetBrowser() const
+{
+    return m_browser;
+}
+
+bool CefBrowserHost::CreateBrowser(const CefWindowInfo &windowInfo, CefRefPtr<CefClient> client, const CefString &url,
+                                   const CefBrowserSettings &settings, CefRefPtr<CefRequestContext>)
+{
+    if (!client || !CefCurrentlyOn(TID_UI))
+        return false;
+    auto *window = new BrowserWindow(client, windowInfo, settings, false);
+    window->startLoading(url);
+    return true;
+}
+
+void CefBrowserHost::CloseBrowser(bool force_close)
+{
+    CefRefPtr<CefBrowser> browser = m_browser;
+    runOnUi([browser, force_close] {
+        if (browser->window()) {
+            browser->window()->closeBrowser(force_close);
+            if (force_close)
+                browser->window()->deleteLater();
+        }
+    });
+}
+
+void CefBrowserHost::SetWindowBounds(const QRect &rect)
+{
+    if (BrowserWindow *window = m_browser->window())
+        window->setGeometry(rect);
+}
+
+void CefBrowserHost::SetMouseCursorChangeDisabled(bool disabled)
+{
+    if (BrowserWindow *window = m_browser->window())
+        window->setProperty("vexaCursorChangeDisabled", disabled);
+}
+
+void CefBrowserHost::SetFocus(bool focus)
+{
+    if (BrowserWindow *window = m_browser->window()) {
+        if (focus) {
+            window->activateWindow();
+            window->setFocus();
+        }
+    }
+}
+
+QWidget *CefBrowserHost::GetWindowWidget() const
+{
+    return m_browser->window();
+}
+
+// ---------------------------------------------------------------------------------------------

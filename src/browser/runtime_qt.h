@@ -1,0 +1,127 @@
+// How the runtime's browsers are made of QtWebEngine: a view with its page, a web channel to the
+// page, and the transport object the injected page script talks to. Nothing outside src/browser
+// includes this header.
+#pragma once
+
+#include "cef_app.h"
+#include "cef_client.h"
+
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+class QWebChannel;
+class QWebEngineDownloadItem;
+
+namespace vexa_runtime {
+
+class BrowserWindow;
+
+// The object the page script reaches through the web channel under the name "vexaBridge". It
+// only carries calls: every rule lives in the router, the client and the render delegates.
+class PageTransport : public QObject, public CefV8Transport {
+    Q_OBJECT
+public:
+    explicit PageTransport(BrowserWindow *window);
+
+    void callFunction(const QString &contextToken, int functionId, const QVariantList &args) override;
+    void deliverReply(const QString &contextToken, int64 queryId, bool success, int code, const QString &text) override;
+
+public slots:
+    // A document of this browser came to life under a new token.
+    void hello(const QString &context);
+    void query(const QString &context, double id, const QString &request, bool persistent);
+    void cancel(const QString &context, double id);
+    // window.<function>(...args) in the page; args are {type, value|id} descriptors.
+    void call(const QString &context, const QString &function, const QVariantList &args);
+
+signals:
+    void reply(const QString &context, double id, bool success, int code, const QString &text);
+    void invoke(const QString &context, int functionId, const QVariantList &args);
+
+private:
+    BrowserWindow *m_window;
+};
+
+class BrowserPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    BrowserPage(QWebEngineProfile *profile, BrowserWindow *window);
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage *createWindow(WebWindowType type) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
+                                  const QString &sourceID) override;
+
+private:
+    BrowserWindow *m_window;
+};
+
+// One browser: the widget that shows it, its page and its runtime identity.
+class BrowserWindow : public QWebEngineView {
+    Q_OBJECT
+public:
+    BrowserWindow(CefRefPtr<CefClient> client, const CefWindowInfo &info, const CefBrowserSettings &settings,
+                  bool popup);
+    ~BrowserWindow() override;
+
+    CefRefPtr<CefBrowser> browser() const { return m_browser; }
+    CefRefPtr<CefClient> client() const { return m_client; }
+    BrowserPage *browserPage() const { return m_page; }
+    PageTransport *transport() const { return m_transport; }
+    CefRefPtr<CefV8Context> context() const { return m_context; }
+    // The address a failing navigation had while its error is reported, else the page's.
+    QString frameUrl() const;
+    bool isLoading() const { return m_loading; }
+
+    void startLoading(const QString &url);
+    void requestStop();
+    // Closes the browser: asks the client, then tells it the browser is gone and removes the
+    // window. Once only.
+    void closeBrowser(bool force);
+
+    // Runtime bookkeeping used by the page, the transport and the profile.
+    void contextCreated(const QString &token);
+    void releaseContext();
+    bool isCurrentContext(const QString &token) const { return m_context && m_context->token() == token; }
+    // True when the client cancels the navigation.
+    bool navigationRequested(const QUrl &url);
+    void unknownSchemeRequested(const QUrl &url);
+    void downloadStarted() { m_downloadSinceLoadStart = true; }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void onLoadStarted();
+    void onLoadFinished(bool ok);
+    void onRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode);
+    void onFeaturePermissionRequested(const QUrl &origin, QWebEnginePage::Feature feature);
+    void onQuotaRequested(QWebEngineQuotaRequest request);
+    void reportLoadingState();
+
+    CefRefPtr<CefClient> m_client;
+    CefRefPtr<CefBrowser> m_browser;
+    BrowserPage *m_page = nullptr;
+    QWebChannel *m_channel = nullptr;
+    PageTransport *m_transport = nullptr;
+    CefRefPtr<CefV8Context> m_context;
+    QString m_urlOverride;
+    bool m_loading = false;
+    bool m_closed = false;
+    bool m_stopRequested = false;
+    bool m_downloadSinceLoadStart = false;
+    quint64 m_loadSerial = 0;
+};
+
+// The one profile every browser shares, set up from the runtime settings on first use.
+QWebEngineProfile *sharedProfile();
+BrowserWindow *windowForPage(QWebEnginePage *page);
+// Runs fn on the GUI thread: now when already there, else queued in calling order.
+void runOnUi(std::function<void()> fn);
+// The render-process side of the runtime's application object.
+CefRenderProcessHandler *renderHandler();
+
+} // namespace vexa_runtime
