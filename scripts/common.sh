@@ -1,0 +1,57 @@
+# Shared by run.sh and test.sh: packages, build, and a display when there is none.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${VEXA_BUILD_DIR:-$ROOT/build}"
+
+install_packages() {
+    local wanted missing=()
+    wanted=$(grep -v '^#' "$ROOT/scripts/packages.txt" | tr -s ' \n' ' ')
+    for p in $wanted; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build() {
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE="${VEXA_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    cmake --build "$BUILD" -j"$(nproc)"
+}
+
+# Qt and QtWebEngine want a private runtime folder.
+ensure_runtime_dir() {
+    if [ -z "${XDG_RUNTIME_DIR:-}" ] || [ ! -w "${XDG_RUNTIME_DIR}" ]; then
+        export XDG_RUNTIME_DIR="/tmp/vexa-runtime-$(id -u)"
+        mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    fi
+}
+
+# Starts Xvfb with a window manager when no display is set; the caller's EXIT trap stops them.
+STARTED_DISPLAY=""
+ensure_display() {
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+        return 0
+    fi
+    local n
+    for n in $(seq 90 130); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+    done
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    fluxbox >/dev/null 2>&1 &
+    WM_PID=$!
+    sleep 0.5
+    STARTED_DISPLAY=":$n"
+}
+
+stop_display() {
+    [ -n "${WM_PID:-}" ] && kill "$WM_PID" 2>/dev/null || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
