@@ -233,6 +233,12 @@ QString pageScriptSource()
 
 void onDownloadRequested(QWebEngineDownloadItem *item);
 
+QList<QPointer<BrowserWindow>> &topLevelBrowsers()
+{
+    static QList<QPointer<BrowserWindow>> windows;
+    return windows;
+}
+
 } // namespace
 
 QWebEngineProfile *sharedProfile()
@@ -262,6 +268,14 @@ QWebEngineProfile *sharedProfile()
     profile->scripts()->insert(bridge);
 
     QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, &onDownloadRequested);
+    // Pop-up windows have no owner among the program's widgets; close them while the
+    // application object still exists, as its pages must go before QtWebEngine does.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, profile, [] {
+        for (const QPointer<BrowserWindow> &window : topLevelBrowsers())
+            if (window)
+                delete window.data();
+        topLevelBrowsers().clear();
+    });
     if (CefBrowserProcessHandler *handler = g_app ? g_app->GetBrowserProcessHandler() : nullptr)
         handler->OnContextInitialized();
     return profile;
@@ -495,6 +509,8 @@ BrowserWindow::BrowserWindow(CefRefPtr<CefClient> client, const CefWindowInfo &i
         resize(800, 600);
     if (info.parent_widget)
         show();
+    else
+        topLevelBrowsers().append(this);
 
     renderHandler(); // the render side exists before any page of this browser runs
     if (CefRenderProcessHandler *render = renderHandler())
@@ -798,40 +814,36 @@ bool CefBrowser::IsLoading() const
     return m_window && window()->isLoading();
 }
 
+namespace {
+// Browser operations may come from any thread; they act on the page on the GUI thread, if the
+// browser still has one by then.
+void onWindow(CefRefPtr<CefBrowser> browser, std::function<void(BrowserWindow *)> action)
+{
+    runOnUi([browser, action] {
+        if (BrowserWindow *window = browser->window())
+            action(window);
+    });
+}
+} // namespace
+
 void CefBrowser::GoBack()
 {
-    CefRefPtr<CefBrowser> self(this);
-    runOnUi([self] {
-        if (self->window())
-            self->window()->page()->triggerAction(QWebEnginePage::Back);
-    });
+    onWindow(this, [](BrowserWindow *w) { w->page()->triggerAction(QWebEnginePage::Back); });
 }
 
 void CefBrowser::GoForward()
 {
-    CefRefPtr<CefBrowser> self(this);
-    runOnUi([self] {
-        if (self->window())
-            self->window()->page()->triggerAction(QWebEnginePage::Forward);
-    });
+    onWindow(this, [](BrowserWindow *w) { w->page()->triggerAction(QWebEnginePage::Forward); });
 }
 
 void CefBrowser::Reload()
 {
-    CefRefPtr<CefBrowser> self(this);
-    runOnUi([self] {
-        if (self->window())
-            self->window()->page()->triggerAction(QWebEnginePage::Reload);
-    });
+    onWindow(this, [](BrowserWindow *w) { w->page()->triggerAction(QWebEnginePage::Reload); });
 }
 
 void CefBrowser::StopLoad()
 {
-    CefRefPtr<CefBrowser> self(this);
-    runOnUi([self] {
-        if (self->window())
-            self->window()->requestStop();
-    });
+    onWindow(this, [](BrowserWindow *w) { w->requestStop(); });
 }
 
 bool CefBrowser::SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message)
@@ -855,20 +867,12 @@ CefString CefFrame::GetURL() const
 
 void CefFrame::LoadURL(const CefString &url)
 {
-    CefRefPtr<CefBrowser> browser(m_browser);
-    runOnUi([browser, url] {
-        if (browser->window())
-            browser->window()->startLoading(url);
-    });
+    onWindow(m_browser, [url](BrowserWindow *w) { w->startLoading(url); });
 }
 
 void CefFrame::ExecuteJavaScript(const CefString &code, const CefString &, int)
 {
-    CefRefPtr<CefBrowser> browser(m_browser);
-    runOnUi([browser, code] {
-        if (browser->window())
-            browser->window()->page()->runJavaScript(code);
-    });
+    onWindow(m_browser, [code](BrowserWindow *w) { w->page()->runJavaScript(code); });
 }
 
 CefRefPtr<CefBrowser> CefFrame::GetBrowser() const
