@@ -1,0 +1,172 @@
+// The main window's command dispatcher, driven with command texts as the page sends them and a
+// callback that records the reply. No client handler exists in this process, so the window's
+// view never creates a browser and the web engine stays asleep.
+#include "client_handler.h"
+#include "vexa.h"
+
+#include <QtTest>
+
+namespace {
+
+class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
+public:
+    struct Reply {
+        bool success;
+        int code;
+        QString text;
+    };
+    void Success(const CefString &response) override { replies.append({true, 0, response}); }
+    void Failure(int error_code, const CefString &error_message) override
+    {
+        replies.append({false, error_code, error_message});
+    }
+    QVector<Reply> replies;
+};
+
+enum class Outcome { NoReply, Success, Failure };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Outcome)
+
+class TestDispatcher : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void commandTableHoldsEveryPageCommandInOrder();
+    void windowTexts_data();
+    void windowTexts();
+    void commandText_data();
+    void commandText();
+
+private:
+    vexa *m_window = nullptr;
+};
+
+void TestDispatcher::initTestCase()
+{
+    // With a client handler the window would start a real browser.
+    QVERIFY(!ClientHandler::current());
+    m_window = new vexa;
+}
+
+void TestDispatcher::cleanupTestCase()
+{
+    delete m_window;
+}
+
+void TestDispatcher::commandTableHoldsEveryPageCommandInOrder()
+{
+    // Matching runs in this order; the page's names are fixed, including their odd casing.
+    const QStringList expected = {
+        "getDevicesList",       "readDevicesProp",     "writeDevicesProp",     "readByAddr",
+        "writeByAddr",          "notifyDevice",        "isPropEmpty",          "cleanMacroByAddr",
+        "writeMacroByAddr",     "loadurl",             "queryProfile",         "nodeCounterProfile",
+        "modifyProfile",        "modifyProfileEx",     "modifyRemoveProfile",  "modifyAddProfile",
+        "modifyReplaceProfile", "modifyReplaceProfileEx", "resetProfile",      "queryHexByte",
+        "goback",               "goforward",           "getConf",              "setConf",
+        "checkUpdate",          "savexml",             "saveXmlAs",            "modifyMouseSpeed",
+        "modifyMouseScrollLines", "modifyMouseDoubleClick", "closeApp",        "startRecord",
+        "stopRecord",           "saveFileDialog",      "openFileDialog",       "openUrl",
+        "openFileDialogExe",    "confChanged",         "openView",             "closeView",
+        "sendMsgToMainBrowser",
+    };
+    QStringList actual;
+    for (const vexa::CommandEntry &entry : vexa::commandTable())
+        actual << QString::fromLatin1(entry.funcname);
+    QCOMPARE(actual, expected);
+}
+
+void TestDispatcher::windowTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("maximize");
+    QTest::addColumn<bool>("restore");
+
+    QTest::newRow("maximise") << R"({"funcname":"maxsizeWindow"})" << true << false;
+    QTest::newRow("restore") << R"({"funcname":"restoreWindow"})" << false << true;
+    // Recognised by the exact text only; anything else is an ordinary command text.
+    QTest::newRow("maximise with blanks") << R"({ "funcname" : "maxsizeWindow" })" << false << false;
+    QTest::newRow("restore with a blank") << R"({"funcname": "restoreWindow"})" << false << false;
+    QTest::newRow("maximise with a newline") << "{\"funcname\":\"maxsizeWindow\"}\n" << false << false;
+    QTest::newRow("maximise with another member")
+        << R"({"funcname":"maxsizeWindow","x":1})" << false << false;
+    QTest::newRow("maximise other case") << R"({"funcname":"MaxsizeWindow"})" << false << false;
+    QTest::newRow("minimise") << R"({"funcname":"minisizeWindow"})" << false << false;
+}
+
+void TestDispatcher::windowTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, maximize);
+    QFETCH(bool, restore);
+    QCOMPARE(vexa::isMaximizeText(text), maximize);
+    QCOMPARE(vexa::isRestoreText(text), restore);
+}
+
+void TestDispatcher::commandText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QString>("replyText");
+
+    // Commands whose reply does not depend on a device, a browser or a settings file.
+    QTest::newRow("command") << R"({"funcname":"goback"})" << Outcome::Success << "goback";
+    QTest::newRow("command with blanks") << R"( { "funcname" : "goforward" } )" << Outcome::Success << "goforward";
+    QTest::newRow("funcname after other members")
+        << R"({"x":[1,{"y":null}],"funcname":"goback"})" << Outcome::Success << "goback";
+    QTest::newRow("required argument present")
+        << R"({"funcname":"sendMsgToMainBrowser","msg":"hello"})" << Outcome::Success
+        << "sendMsgToMainBrowser success";
+    QTest::newRow("required argument present as a number")
+        << R"({"funcname":"sendMsgToMainBrowser","msg":5})" << Outcome::Success << "sendMsgToMainBrowser success";
+    // Without a settings file the failure must carry code 0 like every failure reply.
+    QTest::newRow("failure reply") << R"({"funcname":"getConf"})" << Outcome::Failure << "cant find conf.xml";
+
+    QTest::newRow("required argument missing") << R"({"funcname":"sendMsgToMainBrowser"})" << Outcome::NoReply << "";
+    QTest::newRow("required argument in other case")
+        << R"({"funcname":"sendMsgToMainBrowser","Msg":"hello"})" << Outcome::NoReply << "";
+    QTest::newRow("command name in other case") << R"({"funcname":"GoBack"})" << Outcome::NoReply << "";
+    QTest::newRow("member name in other case") << R"({"FuncName":"goback"})" << Outcome::NoReply << "";
+    QTest::newRow("no funcname") << R"({"name":"goback"})" << Outcome::NoReply << "";
+    QTest::newRow("funcname not a string") << R"({"funcname":["goback"]})" << Outcome::NoReply << "";
+    QTest::newRow("funcname null") << R"({"funcname":null})" << Outcome::NoReply << "";
+    QTest::newRow("unknown command") << R"({"funcname":"formatDisk"})" << Outcome::NoReply << "";
+    QTest::newRow("array") << R"([{"funcname":"goback"}])" << Outcome::NoReply << "";
+    QTest::newRow("not JSON") << "goback" << Outcome::NoReply << "";
+    QTest::newRow("text after the object") << R"({"funcname":"goback"};)" << Outcome::NoReply << "";
+    QTest::newRow("empty text") << "" << Outcome::NoReply << "";
+    QTest::newRow("maximise") << R"({"funcname":"maxsizeWindow"})" << Outcome::NoReply << "";
+    QTest::newRow("maximise with blanks") << R"({ "funcname" : "maxsizeWindow" })" << Outcome::NoReply << "";
+    QTest::newRow("restore") << R"({"funcname":"restoreWindow"})" << Outcome::NoReply << "";
+    // The router handler acts on these itself; should one slip through, it is no table command.
+    QTest::newRow("minimise") << R"({"funcname":"minisizeWindow"})" << Outcome::NoReply << "";
+    QTest::newRow("move as JSON") << R"({"funcname":"moveWindow"})" << Outcome::NoReply << "";
+}
+
+void TestDispatcher::commandText()
+{
+    QFETCH(QString, text);
+    QFETCH(Outcome, outcome);
+    QFETCH(QString, replyText);
+
+    CefRefPtr<RecordingCallback> callback = new RecordingCallback;
+    m_window->onJsMessage(text, callback);
+
+    if (outcome == Outcome::NoReply) {
+        QCOMPARE(callback->replies.size(), 0);
+    } else {
+        QCOMPARE(callback->replies.size(), 1);
+        QCOMPARE(callback->replies.at(0).success, outcome == Outcome::Success);
+        QCOMPARE(callback->replies.at(0).code, 0);
+        QCOMPARE(callback->replies.at(0).text, replyText);
+    }
+    // Whatever happened, the dispatcher kept no reference: an unanswered query must not be held.
+    QVERIFY(callback->HasOneRef());
+    QVERIFY(!m_window->isMaximized());
+}
+
+QTEST_MAIN(TestDispatcher)
+#include "tst_dispatcher.moc"

@@ -1,0 +1,54 @@
+// Which pages may send commands: only documents inside the application folder.
+#include "router_handler.h"
+
+#include <QtTest>
+
+class TestRouterHandler : public QObject {
+    Q_OBJECT
+
+private slots:
+    void applicationPage_data();
+    void applicationPage();
+};
+
+void TestRouterHandler::applicationPage_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("applicationDir");
+    QTest::addColumn<bool>("accepted");
+
+    const QString dir = QStringLiteral("/opt/app");
+    QTest::newRow("start page") << "file:///opt/app/view/index.html" << dir << true;
+    QTest::newRow("file in the folder itself") << "file:///opt/app/index.html" << dir << true;
+    QTest::newRow("folder given with a trailing slash") << "file:///opt/app/view/index.html" << "/opt/app/" << true;
+    QTest::newRow("harmless dot segment") << "file:///opt/app/view/./index.html" << dir << true;
+    QTest::newRow("dot-dot that stays inside") << "file:///opt/app/view/../index.html" << dir << true;
+    QTest::newRow("encoded blank") << "file:///opt/app/my%20view/index.html" << dir << true;
+    QTest::newRow("query and fragment") << "file:///opt/app/view/index.html?x=1#top" << dir << true;
+
+    QTest::newRow("the folder itself") << "file:///opt/app" << dir << false;
+    QTest::newRow("the folder itself with a slash") << "file:///opt/app/" << dir << false;
+    QTest::newRow("sibling with a common prefix") << "file:///opt/app2/view/index.html" << dir << false;
+    QTest::newRow("dot-dot out of the folder") << "file:///opt/app/../etc/passwd" << dir << false;
+    QTest::newRow("dot-dot deeper") << "file:///opt/app/view/../../app2/index.html" << dir << false;
+    QTest::newRow("encoded dot-dot") << "file:///opt/app/%2E%2E/etc/passwd" << dir << false;
+    QTest::newRow("parent folder") << "file:///opt/index.html" << dir << false;
+    QTest::newRow("http") << "http://localhost/opt/app/view/index.html" << dir << false;
+    QTest::newRow("https") << "https://example.com/opt/app/index.html" << dir << false;
+    QTest::newRow("file URL with a host") << "file://server/opt/app/view/index.html" << dir << false;
+    QTest::newRow("about:blank") << "about:blank" << dir << false;
+    QTest::newRow("plain path, no URL") << "/opt/app/view/index.html" << dir << false;
+    QTest::newRow("empty URL") << "" << dir << false;
+    QTest::newRow("empty folder") << "file:///opt/app/view/index.html" << "" << false;
+}
+
+void TestRouterHandler::applicationPage()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, applicationDir);
+    QFETCH(bool, accepted);
+    QCOMPARE(window_test::isApplicationPage(url, applicationDir), accepted);
+}
+
+QTEST_GUILESS_MAIN(TestRouterHandler)
+#include "tst_router_handler.moc"
