@@ -1,0 +1,688 @@
+// The page bridge of the real program, seen from a page: commands sent with cefQuery, their
+// replies, native events reaching callbacks registered with setMessageCallback, what a reload
+// does to both, and the refusal of pages from outside the application folder.
+//
+// The tests use small pages of their own, written into the program's private application folder,
+// so that whatever the shipped page registers or sends does not interfere.
+
+#include "vexa_driver.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const char kBlankPage[] = "view/e2e_blank.html";
+const char kNavPage[] = "view/e2e_nav.html";
+
+const char kGetConf[] = R"({"funcname":"getConf"})";
+
+// Settings with one attribute the program does not know and non-ASCII text, and a device
+// catalogue whose attributes must not show up among the settings.
+const char kConfXml[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<root>
+	<client autoStart="false" showConf="Ctrl+Alt+K" testTool="Ctrl+Alt+T" language="de" version="2.3.4" closeFunc="hide" clientSize="900,600" handAdded="Grüße ✓ 设置" />
+	<conf deviceId="5E1C7A92" name="PX-ORB42">
+		<info name="产品信息" productType="gamepad" />
+	</conf>
+</root>
+)";
+
+// Defined once per document; every evaluated expression may use it.
+const char kHelpers[] = R"JS(
+if (!window.e2e) window.e2e = {
+  // One query; resolves with its first answer, or {answer:'none'} after waitMs.
+  ask(request, waitMs) {
+    return new Promise((resolve) => {
+      const result = { answer: 'none' };
+      let done = false;
+      const finish = () => { if (!done) { done = true; resolve(result); } };
+      result.id = cefQuery({
+        request: request,
+        onSuccess: (text) => { Object.assign(result, { answer: 'success', text: text }); finish(); },
+        onFailure: (code, text) => { Object.assign(result, { answer: 'failure', code: code, codeType: typeof code, text: text }); finish(); },
+      });
+      setTimeout(finish, waitMs);
+    });
+  },
+  // Sends without waiting; every answer is appended to log.
+  fire(request, log, tag) {
+    return cefQuery({
+      request: request,
+      onSuccess: (text) => log.push({ tag: tag, answer: 'success', text: text }),
+      onFailure: (code, text) => log.push({ tag: tag, answer: 'failure', code: code, text: text }),
+    });
+  },
+  sleep(ms) { return new Promise((resolve) => setTimeout(resolve, ms)); },
+  async until(predicate, waitMs) {
+    const end = performance.now() + waitMs;
+    while (!predicate()) {
+      if (performance.now() > end) return false;
+      await e2e.sleep(10);
+    }
+    return true;
+  },
+};
+)JS";
+
+QString jsonText(const QJsonValue &value)
+{
+    if (value.isUndefined())
+        return QStringLiteral("undefined");
+    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    if (value.isArray() || value.isObject())
+        return QString::fromUtf8(doc.toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+}
+
+QJsonArray strings(std::initializer_list<QString> items)
+{
+    QJsonArray array;
+    for (const QString &item : items)
+        array.append(item);
+    return array;
+}
+
+// An HTTP server whose answers wait until released: an image from it keeps a page's load open.
+class HoldServer : public QTcpServer {
+public:
+    HoldServer()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_requests[socket] += socket->readAll();
+                    if (!m_requests[socket].contains("\r\n\r\n"))
+                        return;
+                    ++m_requestCount;
+                    if (m_holding)
+                        m_held.append(socket);
+                    else
+                        answer(socket);
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+
+    int requestCount() const { return m_requestCount; }
+    void hold() { m_holding = true; }
+    void release()
+    {
+        m_holding = false;
+        for (QTcpSocket *socket : qAsConst(m_held))
+            if (socket)
+                answer(socket);
+        m_held.clear();
+    }
+
+private:
+    void answer(QTcpSocket *socket)
+    {
+        // A 1 × 1 transparent GIF that no cache may keep.
+        static const QByteArray gif = QByteArray::fromBase64("R0lGODlhAQABAIAAAAAAAP///yH5BAEAAAAALAAAAAABAAEAAAIBRAA7");
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nCache-Control: no-store\r\nConnection: close\r\n"
+                      "Content-Length: " + QByteArray::number(gif.size()) + "\r\n\r\n" + gif);
+        socket->disconnectFromHost();
+    }
+
+    bool m_holding = true;
+    int m_requestCount = 0;
+    QHash<QTcpSocket *, QByteArray> m_requests;
+    QList<QPointer<QTcpSocket>> m_held;
+};
+
+} // namespace
+
+class tst_E2eBridge : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void getConf_repliesWithTheSettingsOfConfXml();
+    void getConf_failsWithCodeZeroWithoutConfXml();
+    void queriesWithoutReply_leaveLaterQueriesWorking();
+    void replies_andEvents_keepTheirOrder();
+    void nativeEvent_reachesTheFirstRegisteredCallback();
+    void reload_dropsRegistrationsAndPendingQueries();
+    void navStateChanged_deliversTwoBooleansAfterALoad();
+    void pageOutsideTheApplicationFolder_cannotSendCommands_data();
+    void pageOutsideTheApplicationFolder_cannotSendCommands();
+    void pageOutsideTheApplicationFolder_cannotCommandThroughAnApplicationPopup();
+
+private:
+    static VexaDriver::Options options(bool withConf);
+    // Evaluates with the helpers defined; a failure to evaluate fails the test through *error.
+    static QJsonValue run(VexaDriver &app, const QString &expression, QString *error, int timeoutMs = 60000);
+    QJsonValue run(const QString &expression, QString *error, int timeoutMs = 60000)
+    {
+        return run(*m_app, expression, error, timeoutMs);
+    }
+
+    std::unique_ptr<VexaDriver> m_app;
+};
+
+VexaDriver::Options tst_E2eBridge::options(bool withConf)
+{
+    VexaDriver::Options options;
+    options.withConf = withConf;
+    options.confXml = withConf ? QByteArray(kConfXml) : QByteArray();
+    options.files.insert(QString::fromLatin1(kBlankPage),
+                         "<!doctype html><meta charset=\"utf-8\"><title>e2e</title><body></body>\n");
+    return options;
+}
+
+QJsonValue tst_E2eBridge::run(VexaDriver &app, const QString &expression, QString *error, int timeoutMs)
+{
+    return app.evaluate(QString::fromLatin1(kHelpers) + expression, error, timeoutMs);
+}
+
+void tst_E2eBridge::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("DISPLAY is not set: the program's browser needs an X display (run under Xvfb)");
+    m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options(true)));
+    // Coming up at all includes showing its own start page, view/index.html.
+    QVERIFY2(m_app->start(), qPrintable(m_app->error()));
+}
+
+void tst_E2eBridge::init()
+{
+    if (!m_app)
+        return;
+    QVERIFY2(m_app->isRunning(), qPrintable(QString::fromLocal8Bit(m_app->programOutput())));
+    // A fresh document for every test: registrations and query ids start anew.
+    QVERIFY2(m_app->navigate(m_app->appUrl(QString::fromLatin1(kBlankPage))), "the test page did not load");
+}
+
+void tst_E2eBridge::cleanupTestCase()
+{
+    if (m_app)
+        QVERIFY2(m_app->isRunning(), "the program ended while it was being driven");
+    m_app.reset();
+}
+
+void tst_E2eBridge::getConf_repliesWithTheSettingsOfConfXml()
+{
+    QString error;
+    const QJsonObject result =
+        run(QStringLiteral("(async () => ({"
+                           "  plain: await e2e.ask(%1, 20000),"
+                           "  blanks: await e2e.ask('{ \"funcname\" : \"getConf\" }', 20000),"
+                           "  reordered: await e2e.ask('{\"other\":[1,2],\"funcname\":\"getConf\"}', 20000),"
+                           "}))()")
+                .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+            &error)
+            .toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const QJsonObject plain = result.value(QStringLiteral("plain")).toObject();
+    QCOMPARE(plain.value(QStringLiteral("answer")).toString(), QStringLiteral("success"));
+    QVERIFY2(plain.value(QStringLiteral("id")).isDouble(), "cefQuery must return the query's id");
+    const QString text = plain.value(QStringLiteral("text")).toString();
+
+    // Blanks and member order are JSON matters, not part of the command.
+    QCOMPARE(result.value(QStringLiteral("blanks")).toObject().value(QStringLiteral("text")).toString(), text);
+    QCOMPARE(result.value(QStringLiteral("reordered")).toObject().value(QStringLiteral("text")).toString(), text);
+
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &parseError);
+    QVERIFY2(parseError.error == QJsonParseError::NoError, qPrintable(text));
+    QVERIFY2(doc.isArray() && doc.array().size() == 1 && doc.array().at(0).isObject(), qPrintable(text));
+    const QJsonObject settings = doc.array().at(0).toObject();
+
+    // Every attribute of <client>, the two computed entries, nothing from the device catalogue.
+    QStringList keys = settings.keys();
+    keys.sort();
+    QStringList expected{"IpAddress", "MacAddress", "autoStart", "clientSize", "closeFunc", "handAdded",
+                         "language",  "showConf",   "testTool",  "version"};
+    expected.sort();
+    QCOMPARE(keys, expected);
+    QCOMPARE(settings.value(QStringLiteral("language")).toString(), QStringLiteral("de"));
+    QCOMPARE(settings.value(QStringLiteral("version")).toString(), QStringLiteral("2.3.4"));
+    QCOMPARE(settings.value(QStringLiteral("clientSize")).toString(), QStringLiteral("900,600"));
+    QCOMPARE(settings.value(QStringLiteral("closeFunc")).toString(), QStringLiteral("hide"));
+    QCOMPARE(settings.value(QStringLiteral("autoStart")).toString(), QStringLiteral("false"));
+    QCOMPARE(settings.value(QStringLiteral("handAdded")).toString(), QStringLiteral("Grüße ✓ 设置"));
+    for (const char *computed : {"IpAddress", "MacAddress"})
+        QVERIFY2(settings.value(QLatin1String(computed)).isString(), computed);
+
+    // The shortcuts carry ",<registration flag>", the flag being the character of code 0 or 1.
+    for (const auto &shortcut : {qMakePair(QStringLiteral("showConf"), QStringLiteral("Ctrl+Alt+K")),
+                                 qMakePair(QStringLiteral("testTool"), QStringLiteral("Ctrl+Alt+T"))}) {
+        const QString value = settings.value(shortcut.first).toString();
+        QCOMPARE(value.size(), shortcut.second.size() + 2);
+        QCOMPARE(value.left(shortcut.second.size() + 1), shortcut.second + QLatin1Char(','));
+        QVERIFY2(value.back().unicode() <= 1, qPrintable(shortcut.first));
+    }
+
+    // Compact text, members in key order.
+    QString outsideStrings = text;
+    outsideStrings.remove(QRegularExpression(QStringLiteral(R"("(?:[^"\\]|\\.)*")")));
+    QVERIFY2(!outsideStrings.contains(QRegularExpression(QStringLiteral("\\s"))), qPrintable(text));
+    int last = -1;
+    for (const QString &key : expected) {
+        const int at = text.indexOf(QLatin1Char('"') + key + QStringLiteral("\":"));
+        QVERIFY2(at > last, qPrintable(QStringLiteral("%1 out of key order in %2").arg(key, text)));
+        last = at;
+    }
+}
+
+void tst_E2eBridge::getConf_failsWithCodeZeroWithoutConfXml()
+{
+    VexaDriver app(QStringLiteral(VEXA_APP_DIR), options(false));
+    QVERIFY2(app.start(), qPrintable(app.error()));
+    QVERIFY(!QFile::exists(app.appDir() + QStringLiteral("/Resources/profiles/conf.xml")));
+    QVERIFY2(app.navigate(app.appUrl(QString::fromLatin1(kBlankPage))), "the test page did not load");
+
+    QString error;
+    const QJsonObject result =
+        run(app, QStringLiteral("e2e.ask(%1, 20000)").arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))), &error)
+            .toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(result.value(QStringLiteral("answer")).toString(), QStringLiteral("failure"));
+    QCOMPARE(result.value(QStringLiteral("codeType")).toString(), QStringLiteral("number"));
+    QCOMPARE(result.value(QStringLiteral("code")).toInt(-1), 0);
+    QCOMPARE(result.value(QStringLiteral("text")).toString(), QStringLiteral("cant find conf.xml"));
+}
+
+void tst_E2eBridge::queriesWithoutReply_leaveLaterQueriesWorking()
+{
+    // Each of these ends without a reply; none may stop or delay the valid query sent after them.
+    const QJsonArray requests{
+        strings({"not JSON", "funcname=getConf"}),
+        strings({"cut-off JSON", R"({"funcname":"getConf")"}),
+        strings({"JSON array", R"([{"funcname":"getConf"}])"}),
+        strings({"JSON string", R"("getConf")"}),
+        strings({"empty text", ""}),
+        strings({"no funcname", R"({"func":"getConf"})"}),
+        strings({"member name in other case", R"({"FuncName":"getConf"})"}),
+        strings({"command name in other case", R"({"funcname":"GetConf"})"}),
+        strings({"unknown command", R"({"funcname":"noSuchCommand"})"}),
+        strings({"funcname not a name", R"({"funcname":23})"}),
+        strings({"window text with blanks", R"({ "funcname" : "restoreWindow" })"}),
+        strings({"setConf without its arguments", R"({"funcname":"setConf"})"}),
+        strings({"setConf without confValue", R"({"funcname":"setConf","confKey":"language"})"}),
+        strings({"sendMsgToMainBrowser without msg", R"({"funcname":"sendMsgToMainBrowser"})"}),
+        strings({"loadurl without url", R"({"funcname":"loadurl"})"}),
+    };
+    QString error;
+    const QJsonObject result =
+        run(QStringLiteral(R"JS((async () => {
+              const log = [], events = [];
+              setMessageCallback('onBrowserMsg', (values) => events.push(values));
+              window.__unanswered = true;
+              for (const [tag, text] of %1) e2e.fire(text, log, tag);
+              // Withdrawn by the page: the command may still run, its answer must not arrive.
+              cefQueryCancel(e2e.fire(%2, log, 'cancelled getConf'));
+              const control = await e2e.ask(%2, 30000);
+              // The control came back, so everything before it was dispatched; give stray
+              // answers a moment anyway.
+              await e2e.sleep(1000);
+              return { log, events, control: control.answer, samePage: window.__unanswered === true };
+            })())JS")
+                .arg(QString::fromUtf8(QJsonDocument(requests).toJson(QJsonDocument::Compact)),
+                     VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+            &error)
+            .toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(result.value(QStringLiteral("samePage")).toBool(), "a query without reply navigated the page");
+    QCOMPARE(result.value(QStringLiteral("control")).toString(), QStringLiteral("success"));
+    QVERIFY2(result.value(QStringLiteral("log")).toArray().isEmpty(),
+             qPrintable(QStringLiteral("answered: ") + jsonText(result.value(QStringLiteral("log")))));
+    QVERIFY2(result.value(QStringLiteral("events")).toArray().isEmpty(),
+             qPrintable(QStringLiteral("events: ") + jsonText(result.value(QStringLiteral("events")))));
+}
+
+void tst_E2eBridge::replies_andEvents_keepTheirOrder()
+{
+    // Commands run one at a time in sending order; so do their replies and the events they raise.
+    QString error;
+    const QJsonObject result = run(QStringLiteral(R"JS((async () => {
+          const count = 200, replies = [], events = [];
+          setMessageCallback('onBrowserMsg', (values) => events.push(values[0]));
+          for (let i = 0; i < count; ++i) {
+            const request = i % 2 ? JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg: 'message ' + i })
+                                  : %1;
+            cefQuery({ request: request,
+                       onSuccess: (text) => replies.push([i, text]),
+                       onFailure: (code, text) => replies.push([i, 'failure ' + code + ' ' + text]) });
+          }
+          const complete = await e2e.until(() => replies.length >= count && events.length >= count / 2, 45000);
+          await e2e.sleep(200);
+          return { complete, replies, events };
+        })())JS")
+                                       .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                                   &error)
+                                   .toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QJsonArray replies = result.value(QStringLiteral("replies")).toArray();
+    const QJsonArray events = result.value(QStringLiteral("events")).toArray();
+    QVERIFY2(result.value(QStringLiteral("complete")).toBool(),
+             qPrintable(QStringLiteral("%1 replies, %2 events").arg(replies.size()).arg(events.size())));
+    QCOMPARE(replies.size(), 200);
+    QCOMPARE(events.size(), 100);
+    for (int i = 0; i < replies.size(); ++i) {
+        const QJsonArray reply = replies.at(i).toArray();
+        QCOMPARE(reply.at(0).toInt(-1), i);
+        const QString text = reply.at(1).toString();
+        if (i % 2)
+            QCOMPARE(text, QStringLiteral("sendMsgToMainBrowser success"));
+        else
+            QVERIFY2(text.startsWith(QLatin1String("[{")), qPrintable(text));
+    }
+    for (int k = 0; k < events.size(); ++k)
+        QCOMPARE(events.at(k).toString(), QStringLiteral("message %1").arg(2 * k + 1));
+}
+
+void tst_E2eBridge::nativeEvent_reachesTheFirstRegisteredCallback()
+{
+    QString error;
+    const QJsonObject result = run(QStringLiteral(R"JS((async () => {
+          const first = [], second = [], wrong = [], thrown = [], returned = [];
+          const attempt = (...args) => {
+            try { returned.push(typeof setMessageCallback(...args)); } catch (e) { thrown.push(String(e)); }
+          };
+          // Malformed registrations: ignored without an exception, and they must not take the
+          // event's single slot.
+          attempt('onBrowserMsg');
+          attempt('onBrowserMsg', 'not a function');
+          attempt('onBrowserMsg', (values) => wrong.push(values), 'third argument');
+          attempt((values) => wrong.push(values), 'onBrowserMsg');
+          // The first proper registration keeps the slot; it throws once, which must not end the
+          // delivery of later events.
+          attempt('onBrowserMsg', (values) => {
+            first.push(values);
+            if (first.length === 1) throw new Error('a failing page callback');
+          });
+          attempt('onBrowserMsg', (values) => second.push(values));
+
+          const replies = [];
+          for (const msg of ['hello', 'héllo ✓ 你好']) {
+            const reply = await e2e.ask(JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg }), 20000);
+            replies.push(reply.answer + ':' + reply.text);
+            await e2e.until(() => first.length >= replies.length, 20000);
+          }
+          return { first, second, wrong, thrown, returned, replies,
+                   arrays: first.every((values) => Array.isArray(values)) };
+        })())JS"),
+                                   &error)
+                                   .toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(jsonText(result.value(QStringLiteral("thrown"))), QStringLiteral("[]"));
+    QCOMPARE(jsonText(result.value(QStringLiteral("returned"))),
+             QStringLiteral(R"(["undefined","undefined","undefined","undefined","undefined","undefined"])"));
+    QCOMPARE(jsonText(result.value(QStringLiteral("replies"))),
+             QStringLiteral(R"(["success:sendMsgToMainBrowser success","success:sendMsgToMainBrowser success"])"));
+    QVERIFY(result.value(QStringLiteral("arrays")).toBool());
+    QCOMPARE(jsonText(result.value(QStringLiteral("first"))), QStringLiteral(R"([["hello"],["héllo ✓ 你好"]])"));
+    // Events travel in order, so the second event having reached the first callback means the
+    // second callback would have been called by now.
+    QCOMPARE(jsonText(result.value(QStringLiteral("second"))), QStringLiteral("[]"));
+    QCOMPARE(jsonText(result.value(QStringLiteral("wrong"))), QStringLiteral("[]"));
+}
+
+void tst_E2eBridge::reload_dropsRegistrationsAndPendingQueries()
+{
+    const QString blankUrl = m_app->appUrl(QString::fromLatin1(kBlankPage)).toString(QUrl::FullyEncoded);
+    QString error;
+
+    const int oldQueries = 30;
+    // The old document holds a registration, learns how far its query ids have got, and asks
+    // once more while it is being unloaded, when the new document is about to start.
+    const int probeId = int(run(QStringLiteral("window.__beforeReload = true;"
+                                               "setMessageCallback('onBrowserMsg', (values) => {});"
+                                               "addEventListener('unload', () => {"
+                                               "  for (let i = 0; i < %1; ++i) cefQuery({ request: %2 });"
+                                               "});"
+                                               "cefQuery({ request: '{\"funcname\":\"setConf\"}' })")
+                                    .arg(oldQueries)
+                                    .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                                &error)
+                                .toDouble());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(probeId >= 1);
+
+    // Query ids start again at 1 in the new document. As soon as the new document can, it asks
+    // queries that never get a reply under every id the old document has used, so a reply meant
+    // for the old document would find a waiting query here.
+    const int newQueries = probeId + 2 * oldQueries + 10;
+    const QString early = QStringLiteral(R"JS((function () {
+          if (location.href !== %1) return;
+          window.__late = [];
+          window.__earlySent = false;
+          (function send() {
+            if (typeof cefQuery !== 'function') { setTimeout(send, 0); return; }
+            for (let i = 0; i < %2; ++i) {
+              cefQuery({ request: '{"funcname":"setConf"}',
+                         onSuccess: (text) => __late.push(['success', text]),
+                         onFailure: (code, text) => __late.push(['failure', code, text]) });
+            }
+            window.__earlySent = true;
+          })();
+        })())JS")
+                              .arg(VexaDriver::jsString(blankUrl))
+                              .arg(newQueries);
+    m_app->command(QStringLiteral("Page.enable"), {}, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString scriptId = m_app->command(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                                            {{QStringLiteral("source"), early}}, &error)
+                                 .value(QStringLiteral("identifier"))
+                                 .toString();
+    QVERIFY2(error.isEmpty() && !scriptId.isEmpty(), qPrintable(error));
+    struct RemoveScript {
+        VexaDriver *app;
+        QString id;
+        ~RemoveScript() { app->command(QStringLiteral("Page.removeScriptToEvaluateOnNewDocument"), {{QStringLiteral("identifier"), id}}); }
+    } removeScript{m_app.get(), scriptId};
+
+    // Queries that do get answers, sent in the same turn as the reload.
+    const QString marker = m_app->markDocument();
+    QVERIFY(!marker.isEmpty());
+    m_app->evaluate(QStringLiteral("for (let i = 0; i < %1; ++i) cefQuery({ request: %2 }); location.reload(); true")
+                        .arg(oldQueries)
+                        .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                    &error); // the document may go before the answer does
+    QVERIFY2(m_app->waitForNewDocument(marker), "the reloaded document did not come up");
+    QVERIFY2(m_app->waitUntil(QStringLiteral("window.__earlySent === true && !window.__beforeReload")),
+             "the new document did not send its queries");
+
+    const QJsonObject result = run(QStringLiteral(R"JS((async () => {
+          const control = await e2e.ask(%1, 30000);
+          await e2e.sleep(1000);
+          // The old document's registration went with it: this one takes the free slot.
+          const events = [];
+          setMessageCallback('onBrowserMsg', (values) => events.push(values));
+          const reply = await e2e.ask(JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg: 'after reload' }), 20000);
+          await e2e.until(() => events.length > 0, 20000);
+          return { control: control.answer, late: __late, reply: reply.answer, events };
+        })())JS")
+                                       .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                                   &error)
+                                   .toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(result.value(QStringLiteral("control")).toString(), QStringLiteral("success"));
+    QVERIFY2(result.value(QStringLiteral("late")).toArray().isEmpty(),
+             qPrintable(QStringLiteral("answered into the new document: ") + jsonText(result.value(QStringLiteral("late")))));
+    QCOMPARE(result.value(QStringLiteral("reply")).toString(), QStringLiteral("success"));
+    QCOMPARE(jsonText(result.value(QStringLiteral("events"))), QStringLiteral(R"([["after reload"]])"));
+}
+
+void tst_E2eBridge::navStateChanged_deliversTwoBooleansAfterALoad()
+{
+    // The event goes out when a load ends, which for a small page is before the new document's
+    // registration has reached native code. So the load is kept open: the test page shows an
+    // image that the test's own server answers only once the registration is known to be in place.
+    HoldServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    const QByteArray page = QByteArrayLiteral(R"(<!doctype html><meta charset="utf-8"><title>e2e nav</title>
+<script>
+  window.navEvents = [];
+  setMessageCallback('navStateChanged', function (values) { navEvents.push(values); });
+  window.registered = false;
+  // Answered after the registration was handled: both travel the same way, in order.
+  cefQuery({ request: '{"funcname":"getConf"}', onSuccess: function () { registered = true; } });
+  // A new address per document: the image cache must not stand in for the server.
+  document.write('<img src="http://127.0.0.1:PORT/held.gif?' + Date.now() + '-' + Math.random() + '">');
+</script>
+)").replace("PORT", QByteArray::number(server.serverPort()));
+    QVERIFY(m_app->writeAppFile(QString::fromLatin1(kNavPage), page));
+    const QUrl navUrl = m_app->appUrl(QString::fromLatin1(kNavPage));
+
+    // Two loads of the test page: straight from the blank page (back possible, no forward), and
+    // back in history from a page opened after it (both possible).
+    struct Step {
+        const char *name;
+        bool leaveForwardFirst;
+        QString navigation;
+        QString expected;
+    };
+    const Step steps[] = {
+        {"load of a new page", false,
+         QStringLiteral("location.href = %1").arg(VexaDriver::jsString(navUrl.toString(QUrl::FullyEncoded))),
+         QStringLiteral("[true,false]")},
+        {"back in history", true, QStringLiteral("history.back()"), QStringLiteral("[true,true]")},
+    };
+    for (const Step &step : steps) {
+        if (step.leaveForwardFirst)
+            QVERIFY(m_app->navigate(m_app->appUrl(QString::fromLatin1(kBlankPage))));
+        server.hold();
+        const int requestsBefore = server.requestCount();
+        const QString marker = m_app->markDocument();
+        QVERIFY(!marker.isEmpty());
+        QString error;
+        m_app->evaluate(QStringLiteral("setTimeout(() => { %1; }, 0); true").arg(step.navigation), &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(m_app->waitUntil(QStringLiteral("window.__vexaE2eDocument !== %1 && location.href === %2 && window.registered === true")
+                                      .arg(VexaDriver::jsString(marker), VexaDriver::jsString(navUrl.toString(QUrl::FullyEncoded)))),
+                 step.name);
+        QVERIFY2(QTest::qWaitFor([&] { return server.requestCount() > requestsBefore; }, 20000), step.name);
+        QVERIFY2(m_app->evaluate(QStringLiteral("document.readyState")).toString() != QLatin1String("complete"),
+                 "the load ended before the image was answered; the test proves nothing");
+
+        server.release();
+        QVERIFY2(m_app->waitUntil(QStringLiteral("document.readyState === 'complete' && navEvents.length > 0")), step.name);
+        const QJsonArray events = m_app->evaluate(QStringLiteral("navEvents")).toArray();
+        for (const QJsonValue &event : events) {
+            const QJsonArray values = event.toArray();
+            QVERIFY2(values.size() == 2 && values.at(0).isBool() && values.at(1).isBool(), qPrintable(jsonText(events)));
+        }
+        QCOMPARE(jsonText(events.last()), step.expected);
+    }
+}
+
+void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotSendCommands_data()
+{
+    QTest::addColumn<QString>("folderTemplate");
+    // A folder whose path begins with the application folder's path is still outside it.
+    QTest::newRow("sibling sharing the folder name") << QStringLiteral("%APP%-outside-XXXXXX");
+    QTest::newRow("unrelated folder") << QDir::tempPath() + QStringLiteral("/vexa-e2e-outside-XXXXXX");
+}
+
+void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotSendCommands()
+{
+    QFETCH(QString, folderTemplate);
+    QTemporaryDir outside(folderTemplate.replace(QStringLiteral("%APP%"), m_app->appDir()));
+    QVERIFY(outside.isValid());
+    const QString pagePath = QFileInfo(outside.path()).canonicalFilePath() + QStringLiteral("/outside.html");
+    QFile pageFile(pagePath);
+    QVERIFY(pageFile.open(QIODevice::WriteOnly));
+    pageFile.write("<!doctype html><meta charset=\"utf-8\"><title>outside</title><body></body>\n");
+    pageFile.close();
+
+    const int refusedBefore = m_app->webLog().count("refused");
+    QVERIFY2(m_app->navigate(QUrl::fromLocalFile(pagePath)), "the outside page did not load");
+
+    QString error;
+    const QJsonObject result = run(QStringLiteral(R"JS((async () => {
+          const events = [];
+          setMessageCallback('onBrowserMsg', (values) => events.push(values));
+          const conf = await e2e.ask(%1, 1500);
+          const msg = await e2e.ask(JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg: 'from outside' }), 1500);
+          return { conf: conf.answer, msg: msg.answer, events };
+        })())JS")
+                                       .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                                   &error)
+                                   .toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(result.value(QStringLiteral("conf")).toString(), QStringLiteral("none"));
+    QCOMPARE(result.value(QStringLiteral("msg")).toString(), QStringLiteral("none"));
+    QCOMPARE(jsonText(result.value(QStringLiteral("events"))), QStringLiteral("[]"));
+
+    // Both queries are refused in the log of the program's working directory, naming the page.
+    QVERIFY2(QTest::qWaitFor([&] { return m_app->webLog().count("refused") >= refusedBefore + 2; }, 10000),
+             m_app->webLog().constData());
+    bool named = false;
+    for (const QByteArray &line : m_app->webLog().split('\n'))
+        named = named || (line.contains("refused") && line.contains(QFile::encodeName(pagePath)));
+    QVERIFY2(named, m_app->webLog().constData());
+
+    // The refusal belongs to that page: back home, commands work again.
+    QVERIFY(m_app->navigate(m_app->appUrl(QString::fromLatin1(kBlankPage))));
+    const QJsonObject home =
+        run(QStringLiteral("e2e.ask(%1, 20000)").arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))), &error).toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(home.value(QStringLiteral("answer")).toString(), QStringLiteral("success"));
+}
+
+void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotCommandThroughAnApplicationPopup()
+{
+    QTemporaryDir outside(QDir::tempPath() + QStringLiteral("/vexa-e2e-outside-XXXXXX"));
+    QVERIFY(outside.isValid());
+    const QString pagePath = QFileInfo(outside.path()).canonicalFilePath() + QStringLiteral("/outside.html");
+    QFile pageFile(pagePath);
+    QVERIFY(pageFile.open(QIODevice::WriteOnly));
+    pageFile.write("<!doctype html><meta charset=\"utf-8\"><title>outside</title><body></body>\n");
+    pageFile.close();
+    QVERIFY2(m_app->navigate(QUrl::fromLocalFile(pagePath)), "the outside page did not load");
+
+    // The outside page opens an application page as a pop-up and uses that page's cefQuery: the
+    // query then comes from an application page, although the outside page wrote it.
+    QString error;
+    const QString answer = run(QStringLiteral(R"JS((async () => {
+          const popup = window.open(%1);
+          const ready = await e2e.until(() => {
+            try { return typeof popup.cefQuery === 'function' && popup.document.readyState === 'complete'; }
+            catch (e) { return true; }
+          }, 20000);
+          let answer = ready ? 'none' : 'the pop-up did not load';
+          try {
+            if (ready) {
+              answer = await new Promise((resolve) => {
+                popup.cefQuery({ request: %2, onSuccess: () => resolve('success'), onFailure: () => resolve('failure') });
+                setTimeout(() => resolve('none'), 1500);
+              });
+            }
+          } catch (e) {
+            answer = 'no access: ' + e; // the pop-up is out of reach: just as good
+          }
+          popup.close();
+          return answer;
+        })())JS")
+                                   .arg(VexaDriver::jsString(m_app->appUrl(QString::fromLatin1(kBlankPage)).toString(QUrl::FullyEncoded)),
+                                        VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                               &error)
+                               .toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(answer != QLatin1String("the pop-up did not load"), qPrintable(answer));
+    // File pages may script each other (the main browser grants universal access from file
+    // URLs), and the router judges a query by the page of the browser that sent it.
+    QEXPECT_FAIL("", "known hole: an outside page reaches native commands through an application page it opened", Continue);
+    QVERIFY2(answer != QLatin1String("success"), qPrintable(answer));
+}
+
+QTEST_GUILESS_MAIN(tst_E2eBridge)
+#include "tst_e2e_bridge.moc"

@@ -1,0 +1,105 @@
+// Runs a private copy of the built program and drives its page over the Chrome DevTools Protocol.
+//
+// Every driver gets its own application folder (a copy of the build's app folder, so the program
+// reads its own settings file and writes web.log into its own working directory), its own
+// temporary and runtime folders and its own remote-debugging port. The page is reached only
+// through what any page may use (cefQuery, setMessageCallback, location); nothing here depends on
+// how the shipped page looks.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QHash>
+#include <QMap>
+#include <QObject>
+#include <QProcess>
+#include <QScopedPointer>
+#include <QString>
+#include <QTemporaryDir>
+#include <QUrl>
+
+class QWebSocket;
+
+// How the private application folder differs from the built one.
+struct VexaDriverOptions {
+    // Copy Resources/profiles/conf.xml into the private folder.
+    bool withConf = true;
+    // Replaces the built settings file when not empty (withConf must be set).
+    QByteArray confXml;
+    // Further files to put into the private folder before the start: relative path → content.
+    QMap<QString, QByteArray> files;
+};
+
+class VexaDriver : public QObject {
+    Q_OBJECT
+public:
+    using Options = VexaDriverOptions;
+
+    explicit VexaDriver(const QString &builtAppDir, Options options = Options());
+    ~VexaDriver() override;
+
+    // Copies the folder, starts the program and waits until its start page is up and scriptable.
+    // On failure the reason (with the program's output) is in error().
+    bool start(int timeoutMs = 90000);
+    QString error() const { return m_error; }
+
+    QString appDir() const { return m_appDir; }
+    QUrl appUrl(const QString &relative) const;
+    QUrl startUrl() const { return appUrl(QStringLiteral("view/index.html")); }
+    int debuggingPort() const { return m_port; }
+    bool isRunning() const;
+
+    // Writes a file below the private application folder (for test pages).
+    bool writeAppFile(const QString &relative, const QByteArray &content);
+    // The runtime log the program writes into its working directory.
+    QByteArray webLog() const;
+    // What the program printed so far (stdout and stderr).
+    QByteArray programOutput() const;
+
+    // Runs an expression in the page's main world; a promise is awaited. The value comes back by
+    // value (JSON). On an exception, a protocol error or a timeout the result is undefined and
+    // *error (when given) says why.
+    QJsonValue evaluate(const QString &expression, QString *error = nullptr, int timeoutMs = 30000);
+    // One raw protocol command on the page's connection; the "result" object, or empty with *error.
+    QJsonObject command(const QString &method, const QJsonObject &params = QJsonObject(), QString *error = nullptr,
+                        int timeoutMs = 30000);
+
+    // Polls the expression until it yields true. Errors while polling (a document that is being
+    // replaced) count as "not yet".
+    bool waitUntil(const QString &condition, int timeoutMs = 30000, QString *lastError = nullptr);
+
+    // Shows url in the main browser and waits for the new document to be complete and to have the
+    // bridge functions. Works for the current address too (a fresh document is still required).
+    bool navigate(const QUrl &url, int timeoutMs = 30000);
+    // Reloads the page and waits like navigate().
+    bool reload(int timeoutMs = 30000);
+    // Waits for a document other than the one marked by markDocument() to be ready.
+    bool waitForNewDocument(const QString &marker, int timeoutMs = 30000);
+    // Tags the current document so that its successor can be told apart from it; empty when the
+    // document could not be tagged.
+    QString markDocument();
+
+    // A JavaScript string literal holding text.
+    static QString jsString(const QString &text);
+
+private:
+    bool copyAppFolder();
+    bool launch();
+    bool waitForStartPage(int timeoutMs, bool *portTaken);
+    bool connectToPage(const QString &webSocketUrl, int timeoutMs);
+    void stop();
+    void onMessage(const QString &text);
+
+    QString m_builtAppDir;
+    Options m_options;
+    QTemporaryDir m_root;
+    QString m_appDir;
+    QString m_error;
+    int m_port = 0;
+    QProcess m_process;
+    QScopedPointer<QWebSocket> m_socket;
+    int m_nextId = 1;
+    QHash<int, QJsonObject> m_replies;
+    int m_markers = 0;
+};
