@@ -21,13 +21,34 @@ bool isApplicationPage(const QString &url, const QString &applicationDir)
     return !root.isEmpty() && path.startsWith(root + QLatin1Char('/'));
 }
 
-bool Handler::OnQuery(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame> frame, int64, const CefString &request, bool,
+bool isForeignFilePage(const QString &url, const QString &applicationDir)
+{
+    return QUrl(url).isLocalFile() && !isApplicationPage(url, applicationDir);
+}
+
+QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &senderUrl, const QString &applicationDir)
+{
+    if (!isApplicationPage(senderUrl, applicationDir))
+        return QStringLiteral("query from %1 refused: the page is outside the application folder").arg(senderUrl);
+    if (!browser)
+        return QString();
+    for (const CefRefPtr<CefBrowser> &related : browser->GetRelatedBrowsers()) {
+        const QString url = related->GetMainFrame()->GetURL();
+        if (isForeignFilePage(url, applicationDir))
+            return QStringLiteral("query from %1 refused: %2, outside the application folder, can reach it")
+                .arg(senderUrl, url);
+    }
+    return QString();
+}
+
+bool Handler::OnQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int64, const CefString &request, bool,
                       CefRefPtr<CefMessageRouterBrowserSide::Callback> callback)
 {
-    const QString pageUrl = frame ? frame->GetURL() : QString();
-    if (!isApplicationPage(pageUrl, QCoreApplication::applicationDirPath())) {
-        qCWarning(lcBridge) << "dropped a query from a page outside the application folder:" << pageUrl;
-        CEF_LOG_WARNING(QStringLiteral("query from %1 refused").arg(pageUrl));
+    const QString reason =
+        refusalReason(browser, frame ? frame->GetURL() : QString(), QCoreApplication::applicationDirPath());
+    if (!reason.isEmpty()) {
+        qCWarning(lcBridge).noquote() << reason;
+        CEF_LOG_WARNING(reason);
         return true;
     }
 

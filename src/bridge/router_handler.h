@@ -8,6 +8,11 @@ namespace window_test {
 
 // Only pages of the application's own folder may drive native commands.
 bool isApplicationPage(const QString &url, const QString &applicationDir);
+// File pages may script one another, so a local page outside the folder in the same group of
+// browsers (opener and pop-ups) could write a query that an application page then sends.
+bool isForeignFilePage(const QString &url, const QString &applicationDir);
+// The reason a query from this browser may not run, or empty when it may.
+QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &senderUrl, const QString &applicationDir);
 
 class Handler : public CefMessageRouterBrowserSide::Handler {
 public:

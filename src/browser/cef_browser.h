@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QRect>
 
+#include <vector>
+
 class QWidget;
 class QWebEnginePage;
 class CefBrowser;
@@ -47,6 +49,10 @@ public:
     void GoForward();
     void Reload();
     void StopLoad();
+
+    // This browser and every browser whose page may reach its scripts: the one that opened it
+    // and the ones it opened, transitively.
+    std::vector<CefRefPtr<CefBrowser>> GetRelatedBrowsers() const;
 
     // Sends a named message to the page side. Only PID_RENDERER is a target.
     bool SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message);

@@ -29,6 +29,14 @@ public:
     QueryCallback(CefRefPtr<CefMessageRouterBrowserSide> router, int browserId, QString context, int64 queryId)
         : m_router(router), m_browserId(browserId), m_context(std::move(context)), m_queryId(queryId) {}
 
+    // Nobody can answer once the last reference is gone: forget the query, or a page that sends
+    // commands which never answer would grow the pending list until it navigates.
+    ~QueryCallback() override
+    {
+        Pending query;
+        m_router->takePending(m_browserId, m_context, m_queryId, &query);
+    }
+
     void Success(const CefString &response) override { finish(true, 0, response); }
     void Failure(int error_code, const CefString &error_message) override { finish(false, error_code, error_message); }
 

@@ -233,6 +233,12 @@ QString pageScriptSource()
 
 void onDownloadRequested(QWebEngineDownloadItem *item);
 
+QList<BrowserWindow *> &liveWindows()
+{
+    static QList<BrowserWindow *> windows;
+    return windows;
+}
+
 QList<QPointer<BrowserWindow>> &topLevelBrowsers()
 {
     static QList<QPointer<BrowserWindow>> windows;
@@ -452,6 +458,7 @@ QWebEnginePage *BrowserPage::createWindow(WebWindowType)
     if (info.windowless_rendering_enabled)
         return nullptr;
     auto *popup = new BrowserWindow(client, info, settings, true);
+    popup->setOpener(m_window);
     popup->show();
     return popup->browserPage();
 }
@@ -473,6 +480,7 @@ BrowserWindow::BrowserWindow(CefRefPtr<CefClient> client, const CefWindowInfo &i
     : QWebEngineView(info.parent_widget), m_client(client)
 {
     m_browser = new CefBrowser(g_nextBrowserId++, popup, this);
+    liveWindows().append(this);
     m_page = new BrowserPage(sharedProfile(), this);
     m_page->setBackgroundColor(QColor::fromRgba(g_settings.background_color));
 
@@ -530,6 +538,12 @@ BrowserWindow::~BrowserWindow()
 {
     // A browser whose parent widget goes away is closed with it.
     closeBrowser(true);
+    liveWindows().removeAll(this);
+}
+
+QList<BrowserWindow *> BrowserWindow::allWindows()
+{
+    return liveWindows();
 }
 
 QString BrowserWindow::frameUrl() const
@@ -844,6 +858,25 @@ void CefBrowser::Reload()
 void CefBrowser::StopLoad()
 {
     onWindow(this, [](BrowserWindow *w) { w->requestStop(); });
+}
+
+std::vector<CefRefPtr<CefBrowser>> CefBrowser::GetRelatedBrowsers() const
+{
+    auto rootOf = [](BrowserWindow *w) {
+        while (w && w->opener())
+            w = w->opener();
+        return w;
+    };
+    std::vector<CefRefPtr<CefBrowser>> related;
+    BrowserWindow *root = rootOf(window());
+    if (!root) {
+        related.push_back(const_cast<CefBrowser *>(this));
+        return related;
+    }
+    for (BrowserWindow *w : BrowserWindow::allWindows())
+        if (rootOf(w) == root)
+            related.push_back(w->browser());
+    return related;
 }
 
 bool CefBrowser::SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message)

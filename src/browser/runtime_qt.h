@@ -7,6 +7,7 @@
 #include "cef_client.h"
 
 #include <QWebEnginePage>
+#include <QPointer>
 #include <QWebEngineView>
 
 class QWebChannel;
@@ -73,6 +74,10 @@ public:
     // The address a failing navigation had while its error is reported, else the page's.
     QString frameUrl() const;
     bool isLoading() const { return m_loading; }
+    // The browser whose page opened this one with window.open, while it exists.
+    BrowserWindow *opener() const { return m_opener; }
+    void setOpener(BrowserWindow *opener) { m_opener = opener; }
+    static QList<BrowserWindow *> allWindows();
 
     void startLoading(const QString &url);
     void requestStop();
@@ -104,6 +109,7 @@ private:
 
     CefRefPtr<CefClient> m_client;
     CefRefPtr<CefBrowser> m_browser;
+    QPointer<BrowserWindow> m_opener;
     BrowserPage *m_page = nullptr;
     QWebChannel *m_channel = nullptr;
     PageTransport *m_transport = nullptr;

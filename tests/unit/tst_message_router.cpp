@@ -79,6 +79,7 @@ private slots:
     void replyInsideOnQueryLeavesNothingPending();
     void handlersAreAskedInOrderUntilOneTakes();
     void untakenQueryIsDropped();
+    void queryWhoseCallbackIsReleasedIsForgotten();
     void cancellation_data();
     void cancellation();
 
@@ -92,6 +93,23 @@ private:
     CefRefPtr<CefBrowser> m_browser1;
     CefRefPtr<CefBrowser> m_browser2;
 };
+
+// A command that ends without a reply releases its callback; nothing can answer that query any
+// more, so it must not stay pending until the page navigates.
+void TestMessageRouter::queryWhoseCallbackIsReleasedIsForgotten()
+{
+    RecordingHandler handler;
+    m_router->AddHandler(&handler, false);
+    for (int id = 1; id <= 3; ++id)
+        QVERIFY(receive(m_browser1, queryMessage(QStringLiteral("ctx"), id, QStringLiteral("no reply"))));
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 3);
+
+    handler.queries.remove(1); // the second query's last reference goes
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 2);
+    handler.queries.clear();
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
+    QVERIFY(handler.canceled.isEmpty()); // nobody is told: nobody held the query
+}
 
 void TestMessageRouter::init()
 {
