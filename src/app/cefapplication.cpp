@@ -2,6 +2,7 @@
 
 #include "cef_app.h"
 #include "client_handler.h"
+#include "termination_signals.h"
 #include "vexa.h"
 
 #include <QFile>
@@ -63,6 +64,7 @@ cefApplication::~cefApplication()
     // The window and its browser view go before the runtime shuts down (after this returns).
     delete m_mainWindow;
     m_mainWindow = nullptr;
+    CEF_LOG_INFO(QStringLiteral("main window closed"));
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -124,6 +126,7 @@ void cefApplication::startup()
         setStyleSheet(QString::fromUtf8(style.readAll()));
 
     g_instance = this;
+    platform::onTerminationRequest([this] { on_closeApp(); });
 
     // Only one instance is meant to run; until that check exists every start is the primary one.
     createMainWindow();

@@ -162,6 +162,7 @@ private slots:
     void pageOutsideTheApplicationFolder_cannotSendCommands_data();
     void pageOutsideTheApplicationFolder_cannotSendCommands();
     void pageOutsideTheApplicationFolder_cannotCommandThroughAnApplicationPopup();
+    void termination_closesTheWindowBeforeTheRuntime();
 
 private:
     static VexaDriver::Options options(bool withConf);
@@ -700,6 +701,21 @@ void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotCommandThroughAnApplic
                                   .toString();
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(withPopup, QStringLiteral("success"));
+}
+
+// Asked to end from outside, the program leaves its event loop through the quit request and
+// tears down in order: the window (and its browser) before the runtime.
+void tst_E2eBridge::termination_closesTheWindowBeforeTheRuntime()
+{
+    VexaDriver app(QStringLiteral(VEXA_APP_DIR), options(true));
+    QVERIFY2(app.start(), qPrintable(app.error()));
+    QCOMPARE(app.terminate(), 0);
+
+    const QByteArray log = app.webLog();
+    const int shown = log.indexOf("mainwindow show!");
+    const int closed = log.indexOf("main window closed");
+    const int shutDown = log.indexOf("runtime shut down");
+    QVERIFY2(shown >= 0 && closed > shown && shutDown > closed, log.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_E2eBridge)

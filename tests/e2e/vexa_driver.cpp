@@ -251,6 +251,23 @@ bool VexaDriver::start(int timeoutMs)
     return false;
 }
 
+int VexaDriver::terminate(int timeoutMs)
+{
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket.reset();
+    }
+    if (m_process.state() == QProcess::NotRunning)
+        return m_process.exitCode();
+    m_process.terminate();
+    if (!m_process.waitForFinished(timeoutMs)) {
+        stop();
+        return -1;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
 void VexaDriver::stop()
 {
     if (m_socket) {

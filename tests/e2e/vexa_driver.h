@@ -49,6 +49,9 @@ public:
     QUrl startUrl() const { return appUrl(QStringLiteral("view/index.html")); }
     int debuggingPort() const { return m_port; }
     bool isRunning() const;
+    // Asks the program to end as a session or a terminal would (SIGTERM) and waits; the exit
+    // code, or -1 when it did not end in time (it is then killed).
+    int terminate(int timeoutMs = 30000);
 
     // Writes a file below the private application folder (for test pages).
     bool writeAppFile(const QString &relative, const QByteArray &content);
