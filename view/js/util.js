@@ -1,0 +1,75 @@
+// Small DOM and formatting helpers shared by the panels.
+//
+// The page is opened from file://, where the browser refuses to load ES module scripts, so every
+// file under js/ is a classic script loaded in order with "defer" (see index.html). Each one
+// wraps itself in a function and publishes its exports on window.vexaModules under its own name
+// (util, bridge, events, console, eventLog); later files take what they need from there.
+
+(function (vexa) {
+  'use strict';
+
+  /**
+   * Create an element. props: className, text, attrs {name: value}, on {event: fn}, dataset.
+   * Content always goes in as text, never as markup.
+   */
+  function el(tag, props = {}, children = []) {
+    const node = document.createElement(tag);
+    if (props.className) node.className = props.className;
+    if (props.text !== undefined) node.textContent = props.text;
+    if (props.attrs) {
+      for (const [name, value] of Object.entries(props.attrs)) {
+        if (value !== undefined && value !== null && value !== false) node.setAttribute(name, value === true ? '' : value);
+      }
+    }
+    if (props.dataset) Object.assign(node.dataset, props.dataset);
+    if (props.on) {
+      for (const [type, fn] of Object.entries(props.on)) node.addEventListener(type, fn);
+    }
+    for (const child of children) {
+      if (child !== null && child !== undefined) node.append(child);
+    }
+    return node;
+  }
+
+  const pad = (n, width = 2) => String(n).padStart(width, '0');
+
+  /** Local wall-clock time as HH:MM:SS.mmm. */
+  function clockTime(ms = Date.now()) {
+    const d = new Date(ms);
+    return `${pad(d.getHours())}:${pad(d.getMinutes())}:${pad(d.getSeconds())}.${pad(d.getMilliseconds(), 3)}`;
+  }
+
+  /** A duration for humans: 850 ms, 4.2 s, 3 min 05 s. */
+  function duration(ms) {
+    if (ms < 1000) return `${Math.max(0, Math.round(ms))} ms`;
+    if (ms < 60000) return `${(ms / 1000).toFixed(ms < 10000 ? 1 : 0)} s`;
+    const s = Math.floor(ms / 1000);
+    return `${Math.floor(s / 60)} min ${pad(s % 60)} s`;
+  }
+
+  /**
+   * Reply text for display: JSON objects and arrays are pretty-printed, everything else is shown
+   * as it came. Returns { text, json } where json tells whether it was re-formatted.
+   */
+  function prettyReply(text) {
+    const trimmed = String(text).trim();
+    if (trimmed.startsWith('{') || trimmed.startsWith('[')) {
+      try {
+        return { text: JSON.stringify(JSON.parse(trimmed), null, 2), json: true };
+      } catch (_) { /* not JSON after all */ }
+    }
+    return { text: String(text), json: false };
+  }
+
+  /** One-line JSON of a value; never throws. */
+  function compactJson(value) {
+    try {
+      const s = JSON.stringify(value);
+      return s === undefined ? String(value) : s;
+    } catch (_) {
+      return String(value);
+    }
+  }
+
+  vexa.util = { el, clockTime, duration, prettyReply, compactJson };
+})(window.vexaModules = window.vexaModules || {});
