@@ -45,7 +45,7 @@ const QVector<vexa::CommandEntry> &vexa::commandTable()
         {"isPropEmpty", nullptr},
         {"cleanMacroByAddr", nullptr},
         {"writeMacroByAddr", nullptr},
-        {"loadurl", &vexa::cmdLoadUrl},
+        {"loadurl", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdLoadUrl(a, c); }},
         {"queryProfile", nullptr},
         {"nodeCounterProfile", nullptr},
         {"modifyProfile", nullptr},
@@ -56,9 +56,9 @@ const QVector<vexa::CommandEntry> &vexa::commandTable()
         {"modifyReplaceProfileEx", nullptr},
         {"resetProfile", nullptr},
         {"queryHexByte", nullptr},
-        {"goback", &vexa::cmdGoBack},
-        {"goforward", &vexa::cmdGoForward},
-        {"getConf", &vexa::cmdGetConf},
+        {"goback", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGoBack(a, c); }},
+        {"goforward", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGoForward(a, c); }},
+        {"getConf", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGetConf(a, c); }},
         {"setConf", nullptr},
         {"checkUpdate", nullptr},
         {"savexml", nullptr},
@@ -76,7 +76,7 @@ const QVector<vexa::CommandEntry> &vexa::commandTable()
         {"confChanged", nullptr},
         {"openView", nullptr},
         {"closeView", nullptr},
-        {"sendMsgToMainBrowser", &vexa::cmdSendMsgToMainBrowser},
+        {"sendMsgToMainBrowser", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdSendMsgToMainBrowser(a, c); }},
     };
     return table;
 }
@@ -153,7 +153,7 @@ void vexa::dispatchCommand(const QString &funcname, const CommandArgs &args, con
         if (funcname != QLatin1String(entry.funcname))
             continue;
         if (entry.run)
-            (this->*entry.run)(args, callback);
+            entry.run(*this, args, callback);
         else
             qCDebug(lcBridge) << funcname << "is not available yet; no reply";
         return;

@@ -18,7 +18,9 @@ class vexa : public QWidget {
     Q_OBJECT
 public:
     using Callback = QueryCallbackPtr;
-    using Command = void (vexa::*)(const CommandArgs &args, const Callback &callback);
+    // A command: reads its arguments, does its work, and ends in at most one reply. Commands of
+    // each subsystem live in that subsystem's folder.
+    using Command = void (*)(vexa &window, const CommandArgs &args, const Callback &callback);
     struct CommandEntry {
         const char *funcname;
         Command run; // empty: the command arrives with a later part of the program; no reply

@@ -10,6 +10,9 @@
 
   vexa.eventLog.initEventLog(document);
   vexa.console.initConsole(document);
+  // Screens set themselves up from their own scripts (loaded before this one) on the
+  // "screenshown" event or at load; showing the first screen comes last.
+  vexa.screens.initScreens();
 
   const status = document.getElementById('bridge-status');
   const bridgeOk = vexa.bridge.bridgeAvailable();
