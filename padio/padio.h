@@ -1,0 +1,119 @@
+/* The pad maker's device library interface, as both the program and our virtual library see it.
+ *
+ * Integers and addresses are 32-bit. Wide texts are UTF-16, zero-terminated. A device is named
+ * by the wide text of its HardwareID. Most functions start with the same three arguments,
+ * written (D) below: the device, an empty wide text, and the device-model constant
+ * PADIO_MODEL (0x1016). A result of 0 means success.
+ *
+ * The program loads the library at run time and resolves each function by name; the PFN_ types
+ * are the shapes it resolves them to.
+ */
+#ifndef PADIO_H
+#define PADIO_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define PADIO_API __declspec(dllexport)
+#else
+#define PADIO_API __attribute__((visibility("default")))
+#endif
+
+typedef char16_t padio_char; /* UTF-16 code unit */
+
+enum {
+    PADIO_MODEL = 0x1016,
+    PADIO_TABLE_SIZE = 42102,  /* device table: 2-byte count + 20 records */
+    PADIO_MAX_DEVICES = 20,
+    PADIO_RECORD_SIZE = 2105,
+    PADIO_BUFFER_SIZE = 2048,  /* every read/write buffer */
+    PADIO_MAX_ROM_BLOCK = 2000,
+};
+
+/* Device record layout (offsets from the record's start). */
+enum {
+    PADIO_REC_DEVICE_ID = 0, PADIO_REC_DEVICE_ID_SIZE = 40,     /* 8-bit text */
+    PADIO_REC_VERSION = 40, PADIO_REC_VERSION_SIZE = 17,        /* 8-bit text */
+    PADIO_REC_SN = 57, PADIO_REC_SN_SIZE = 14,                  /* 8-bit text */
+    PADIO_REC_MASK = 71, PADIO_REC_MASK_SIZE = 2,               /* 8-bit text */
+    PADIO_REC_DEVICE_PATH = 1085, PADIO_REC_DEVICE_PATH_SIZE = 510, /* UTF-16LE */
+    PADIO_REC_HARDWARE_ID = 1595, PADIO_REC_HARDWARE_ID_SIZE = 510, /* UTF-16LE */
+};
+
+/* The filter of dcDevices: twenty 32-bit words passed by value. */
+typedef struct padio_filter {
+    uint32_t words[20];
+} padio_filter;
+
+/* The cell a data callback receives: its first member points to the 8 report bytes. */
+typedef struct padio_data_cell {
+    const uint8_t *data;
+} padio_data_cell;
+
+/* Callbacks of the program; the library may call them on any of its threads.
+ * Device event: the low 16 bits of the argument are the event code; returns nonzero.
+ * Device data: the first argument points to a padio_data_cell; the second is not read. */
+typedef int32_t (*padio_device_event_fn)(uint32_t event);
+typedef int32_t (*padio_device_data_fn)(const padio_data_cell *cell, uint32_t reserved);
+
+PADIO_API int32_t dcDeviceExist(const padio_char *device);
+PADIO_API int32_t dcDevices(padio_filter filter, uint8_t *table, int32_t size);
+/* cell: the address of a variable that holds the callback. */
+PADIO_API int32_t dcOnDeviceEvent(padio_device_event_fn *cell);
+PADIO_API int32_t dconDeviceData(const padio_char *hardwareId, const padio_char *devicePath, int32_t model,
+                                 padio_device_data_fn *cell);
+/* value: low byte the notification type, high byte its data (16 bits in a 32-bit slot). */
+PADIO_API int32_t dcNotify(const padio_char *device, const padio_char *empty, int32_t model, int32_t value,
+                           uint8_t *result, int32_t reserved);
+/* value 1 restarts the pad into its loader. */
+PADIO_API int32_t dcReset(const padio_char *device, const padio_char *empty, int32_t model, int32_t value,
+                          uint8_t *result, int32_t reserved);
+PADIO_API int32_t dcRead(const padio_char *device, const padio_char *empty, int32_t model, uint8_t *buffer,
+                         int32_t size, int32_t address);
+PADIO_API int32_t dcWrite(const padio_char *device, const padio_char *empty, int32_t model, const uint8_t *buffer,
+                          int32_t size, int32_t address);
+PADIO_API int32_t dcReadProp(const padio_char *device, const padio_char *empty, int32_t model, uint8_t *buffer,
+                             int32_t size, int32_t propertyId);
+PADIO_API int32_t dcWriteProp(const padio_char *device, const padio_char *empty, int32_t model,
+                              const uint8_t *buffer, int32_t size, int32_t propertyId);
+/* Loader side of a firmware update. */
+PADIO_API int32_t dcEraseRom(const padio_char *device, const padio_char *empty, int32_t model);
+PADIO_API int32_t dcBornRom(const padio_char *device, const padio_char *empty, int32_t model, const uint8_t *buffer,
+                            int32_t length, int32_t offset);
+PADIO_API int32_t dcCheckRom(const padio_char *device, const padio_char *empty, int32_t model, uint32_t length,
+                             uint32_t checkValue);
+PADIO_API int32_t dcFinishUpdateRom(const padio_char *device, const padio_char *empty, int32_t model);
+/* Present in the library, never called by the program (dcRebootRom's presence is tested). */
+PADIO_API int32_t dcAsk(const padio_char *device, const padio_char *empty, int32_t model);
+PADIO_API int32_t dcScriptOut(const padio_char *device, const padio_char *empty, int32_t model);
+PADIO_API int32_t dcIDWrite(const padio_char *device, const padio_char *empty, int32_t model);
+PADIO_API int32_t dcRebootRom(const padio_char *device, const padio_char *empty, int32_t model);
+
+typedef int32_t (*PFN_dcDeviceExist)(const padio_char *);
+typedef int32_t (*PFN_dcDevices)(padio_filter, uint8_t *, int32_t);
+typedef int32_t (*PFN_dcOnDeviceEvent)(padio_device_event_fn *);
+typedef int32_t (*PFN_dconDeviceData)(const padio_char *, const padio_char *, int32_t, padio_device_data_fn *);
+typedef int32_t (*PFN_dcNotify)(const padio_char *, const padio_char *, int32_t, int32_t, uint8_t *, int32_t);
+typedef PFN_dcNotify PFN_dcReset;
+typedef int32_t (*PFN_dcRead)(const padio_char *, const padio_char *, int32_t, uint8_t *, int32_t, int32_t);
+typedef int32_t (*PFN_dcWrite)(const padio_char *, const padio_char *, int32_t, const uint8_t *, int32_t, int32_t);
+typedef PFN_dcRead PFN_dcReadProp;
+typedef PFN_dcWrite PFN_dcWriteProp;
+typedef int32_t (*PFN_dcEraseRom)(const padio_char *, const padio_char *, int32_t);
+typedef int32_t (*PFN_dcBornRom)(const padio_char *, const padio_char *, int32_t, const uint8_t *, int32_t, int32_t);
+typedef int32_t (*PFN_dcCheckRom)(const padio_char *, const padio_char *, int32_t, uint32_t, uint32_t);
+typedef PFN_dcEraseRom PFN_dcFinishUpdateRom;
+typedef PFN_dcEraseRom PFN_dcAsk;
+typedef PFN_dcEraseRom PFN_dcScriptOut;
+typedef PFN_dcEraseRom PFN_dcIDWrite;
+typedef PFN_dcEraseRom PFN_dcRebootRom;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PADIO_H */
