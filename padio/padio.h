@@ -12,6 +12,9 @@
 #define PADIO_H
 
 #include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h>
+#endif
 
 #ifdef __cplusplus
 extern "C" {
