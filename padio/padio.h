@@ -7,6 +7,26 @@
  *
  * The program loads the library at run time and resolves each function by name; the PFN_ types
  * are the shapes it resolves them to.
+ *
+ * Our own build of the library (padio/) drives virtual pads kept in a state folder ($PADIO_HOME,
+ * else $XDG_STATE_HOME/padio, else ~/.local/state/padio) and steered with padctl. Its behaviour:
+ * - Device events come from the library's own thread, never from inside a dc* call. Every change
+ *   is reported FIVE times with the same code, as a real composite pad does once per interface:
+ *   0x8000 when a pad arrives, 0x8004 when it goes. Data reports come from the same thread.
+ * - Callbacks are copied out of their cell when registered; registering a cell that holds null
+ *   stops them. dconDeviceData's callback gets the reports of the pad named there only.
+ * - Sizes above PADIO_BUFFER_SIZE act on PADIO_BUFFER_SIZE bytes; a negative size, an address range
+ *   outside the pad's 64 KiB memory, a wrong model or an absent device fails without touching the
+ *   buffer. A property never written reads as zeros (the buffer is left alone).
+ * - dcReset with value 1 takes the pad away and, a moment later (PADIO_RESTART_MS, default 1500 ms),
+ *   brings up its loader under "HID\Vid_5e1c&Pid_7a93". The loader answers dcDeviceExist and the ROM
+ *   functions but is never listed by dcDevices. dcEraseRom fills the image with 0xFF and must come
+ *   before dcBornRom (blocks of at most PADIO_MAX_ROM_BLOCK bytes at offsets within 65849 bytes).
+ * - dcCheckRom(length, checkValue) succeeds when checkValue is the CRC-32 (zlib's, polynomial
+ *   0xEDB88320 reflected) of the first length bytes of the written image.
+ * - dcFinishUpdateRom after a successful check takes the loader away and brings the pad back a
+ *   moment later. If the image starts with the four bytes "PXFW", the next 17 bytes (8-bit text,
+ *   zero-padded) become the pad's Version. Without a successful check it fails and the loader stays.
  */
 #ifndef PADIO_H
 #define PADIO_H

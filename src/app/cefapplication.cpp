@@ -1,16 +1,13 @@
 #include "cefapplication.h"
 
 #include "cef_app.h"
+#include "autostart.h"
 #include "client_handler.h"
+#include "devices_handler.h"
 #include "termination_signals.h"
 #include "vexa.h"
 
 #include <QFile>
-#include <QHostAddress>
-#include <QNetworkInterface>
-#include <QTextStream>
-
-#include <pugixml.hpp>
 
 #include <atomic>
 
@@ -21,21 +18,6 @@ namespace {
 std::atomic<bool> g_quitRequested{false};
 cefApplication *g_instance = nullptr;
 
-QString firstHardwareAddress()
-{
-    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces())
-        if (!(iface.flags() & QNetworkInterface::IsLoopBack))
-            return iface.hardwareAddress();
-    return QString();
-}
-
-QString firstIpv4Address()
-{
-    for (const QHostAddress &address : QNetworkInterface::allAddresses())
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && address != QHostAddress(QHostAddress::LocalHost))
-            return address.toString();
-    return QString();
-}
 } // namespace
 
 void requestQuit()
@@ -54,6 +36,10 @@ bool quitRequested()
 cefApplication::cefApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     loadSettings();
+    AppSettings::setCurrent(&m_settings);
+    m_devicesHandler = new devices_handler(this);
+    m_devicesHandler->setRefresh([this] { refreshDeviceMap(); });
+    refreshDeviceMap();
     for (int i = 0; i < argc; ++i)
         if (qstrcmp(argv[i], "-autostart") == 0)
             m_autostart = true;
@@ -65,6 +51,10 @@ cefApplication::~cefApplication()
     delete m_mainWindow;
     m_mainWindow = nullptr;
     CEF_LOG_INFO(QStringLiteral("main window closed"));
+    delete m_devicesHandler;
+    m_devicesHandler = nullptr;
+    if (AppSettings::current() == &m_settings)
+        AppSettings::setCurrent(nullptr);
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -81,25 +71,7 @@ QString cefApplication::confFilePath()
 
 void cefApplication::loadSettings()
 {
-    const QString path = confFilePath();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray bytes = file.readAll();
-    pugi::xml_document doc;
-    if (!doc.load_buffer(bytes.constData(), size_t(bytes.size())))
-        return;
-
-    m_settings.clear();
-    const pugi::xml_node client = doc.child("root").child("client");
-    for (const pugi::xml_attribute &attribute : client.attributes())
-        m_settings.insert(QString::fromUtf8(attribute.name()), QString::fromUtf8(attribute.value()));
-    m_settings.insert(QStringLiteral("MacAddress"), firstHardwareAddress());
-    m_settings.insert(QStringLiteral("IpAddress"), firstIpv4Address());
-
-    QFile text(path);
-    if (text.open(QIODevice::ReadOnly | QIODevice::Text))
-        m_confText = QString::fromUtf8(text.readAll());
+    m_settings.load();
 }
 
 QString cefApplication::settingValue(const QString &key) const
@@ -109,11 +81,32 @@ QString cefApplication::settingValue(const QString &key) const
 
 bool cefApplication::setSettingValue(const QString &key, const QString &value)
 {
-    auto it = m_settings.find(key);
-    if (it == m_settings.end())
-        return false;
-    *it = value;
-    return true;
+    return m_settings.setValue(key, value);
+}
+
+void cefApplication::setAutostart(bool enable)
+{
+    platform::setAutostart(enable);
+}
+
+void cefApplication::refreshDeviceMap()
+{
+    // The library call stays outside the lock: it may call back into the program.
+    const QByteArray table = m_devicesHandler ? m_devicesHandler->enumerateDevices() : QByteArray();
+    QMutexLocker lock(&m_deviceMutex);
+    device_table::apply(table, &m_deviceMap, &m_deviceSightings);
+}
+
+DeviceMap cefApplication::deviceMap() const
+{
+    QMutexLocker lock(&m_deviceMutex);
+    return m_deviceMap;
+}
+
+DeviceSightings cefApplication::deviceSightings() const
+{
+    QMutexLocker lock(&m_deviceMutex);
+    return m_deviceSightings;
 }
 
 void cefApplication::startup()

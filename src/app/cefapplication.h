@@ -2,11 +2,16 @@
 // start-up sequence.
 #pragma once
 
+#include "app_settings.h"
+#include "device_table.h"
+
 #include <QApplication>
 #include <QMap>
+#include <QMutex>
 #include <QString>
 
 class vexa;
+class devices_handler;
 
 // The application folder with a trailing "/", kept twice for the update code.
 extern QString g_applicationDir;
@@ -15,8 +20,6 @@ extern QString g_updateApplicationDir;
 // Ends the event loop, once per process; later calls do nothing.
 void requestQuit();
 bool quitRequested();
-
-using SettingsMap = QMap<QString, QString>;
 
 class cefApplication : public QApplication {
     Q_OBJECT
@@ -35,10 +38,19 @@ public:
     void loadSettings();
     QString settingValue(const QString &key) const;
     bool setSettingValue(const QString &key, const QString &value);
-    SettingsMap settings() const { return m_settings; }
-    QString confText() const { return m_confText; }
-    void setConfText(const QString &text) { m_confText = text; }
+    SettingsMap settings() const { return m_settings.map(); }
+    QString confText() const { return m_settings.confText(); }
+    void setConfText(const QString &text) { m_settings.setConfText(text); }
+    void writeConfFile() { m_settings.writeConfFile(); }
     static QString confFilePath();
+    static void setAutostart(bool enable);
+
+    // The connected pads. Refreshed on a device library thread, read anywhere: copies, taken
+    // under a lock.
+    devices_handler *devicesHandler() const { return m_devicesHandler; }
+    void refreshDeviceMap();
+    DeviceMap deviceMap() const;
+    DeviceSightings deviceSightings() const;
 
 public slots:
     void onEventloop(bool forceWait = false);
@@ -47,8 +59,11 @@ public slots:
 private:
     void createMainWindow();
 
-    SettingsMap m_settings;
-    QString m_confText;
+    mutable QMutex m_deviceMutex;
+    DeviceMap m_deviceMap;
+    AppSettings m_settings;
+    DeviceSightings m_deviceSightings;
     vexa *m_mainWindow = nullptr;
+    devices_handler *m_devicesHandler = nullptr;
     bool m_autostart = false;
 };

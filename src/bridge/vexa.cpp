@@ -2,6 +2,13 @@
 
 #include "cefapplication.h"
 #include "client_handler.h"
+#include "mode_bindings.h"
+#include "mouse_commands.h"
+#include "process_moniter.h"
+#include "profile_commands.h"
+#include "profile_store.h"
+#include "device_commands.h"
+#include "settings_commands.h"
 #include "vexa_web_view.h"
 
 #include <QCloseEvent>
@@ -10,6 +17,7 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QResizeEvent>
+#include <QThread>
 
 Q_DECLARE_LOGGING_CATEGORY(lcBridge)
 
@@ -36,36 +44,36 @@ QSize clientSize(const SettingsMap &settings)
 const QVector<vexa::CommandEntry> &vexa::commandTable()
 {
     static const QVector<CommandEntry> table = {
-        {"getDevicesList", nullptr},
-        {"readDevicesProp", nullptr},
-        {"writeDevicesProp", nullptr},
-        {"readByAddr", nullptr},
-        {"writeByAddr", nullptr},
-        {"notifyDevice", nullptr},
-        {"isPropEmpty", nullptr},
-        {"cleanMacroByAddr", nullptr},
-        {"writeMacroByAddr", nullptr},
+        {"getDevicesList", cmdGetDevicesList},
+        {"readDevicesProp", cmdReadDevicesProp},
+        {"writeDevicesProp", cmdWriteDevicesProp},
+        {"readByAddr", cmdReadByAddr},
+        {"writeByAddr", cmdWriteByAddr},
+        {"notifyDevice", cmdNotifyDevice},
+        {"isPropEmpty", cmdIsPropEmpty},
+        {"cleanMacroByAddr", cmdCleanMacroByAddr},
+        {"writeMacroByAddr", cmdWriteMacroByAddr},
         {"loadurl", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdLoadUrl(a, c); }},
-        {"queryProfile", nullptr},
-        {"nodeCounterProfile", nullptr},
-        {"modifyProfile", nullptr},
-        {"modifyProfileEx", nullptr},
-        {"modifyRemoveProfile", nullptr},
-        {"modifyAddProfile", nullptr},
-        {"modifyReplaceProfile", nullptr},
-        {"modifyReplaceProfileEx", nullptr},
-        {"resetProfile", nullptr},
-        {"queryHexByte", nullptr},
+        {"queryProfile", ProfileCommands::queryProfile},
+        {"nodeCounterProfile", ProfileCommands::nodeCounterProfile},
+        {"modifyProfile", ProfileCommands::modifyProfile},
+        {"modifyProfileEx", ProfileCommands::modifyProfileEx},
+        {"modifyRemoveProfile", ProfileCommands::modifyRemoveProfile},
+        {"modifyAddProfile", ProfileCommands::modifyAddProfile},
+        {"modifyReplaceProfile", ProfileCommands::modifyReplaceProfile},
+        {"modifyReplaceProfileEx", ProfileCommands::modifyReplaceProfileEx},
+        {"resetProfile", ProfileCommands::resetProfile},
+        {"queryHexByte", ProfileCommands::queryHexByte},
         {"goback", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGoBack(a, c); }},
         {"goforward", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGoForward(a, c); }},
-        {"getConf", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGetConf(a, c); }},
-        {"setConf", nullptr},
+        {"getConf", cmdGetConf},
+        {"setConf", cmdSetConf},
         {"checkUpdate", nullptr},
-        {"savexml", nullptr},
-        {"saveXmlAs", nullptr},
-        {"modifyMouseSpeed", nullptr},
-        {"modifyMouseScrollLines", nullptr},
-        {"modifyMouseDoubleClick", nullptr},
+        {"savexml", ProfileCommands::savexml},
+        {"saveXmlAs", ProfileCommands::saveXmlAs},
+        {"modifyMouseSpeed", MouseCommands::modifyMouseSpeed},
+        {"modifyMouseScrollLines", MouseCommands::modifyMouseScrollLines},
+        {"modifyMouseDoubleClick", MouseCommands::modifyMouseDoubleClick},
         {"closeApp", nullptr},
         {"startRecord", nullptr},
         {"stopRecord", nullptr},
@@ -109,11 +117,80 @@ vexa::vexa(QWidget *parent) : QWidget(parent)
     connect(m_view, &VexaWebView::jsMessage, this, &vexa::onJsMessage);
 
     installEventFilter(this);
+
+    m_profiles.reset(new ProfileStore(QCoreApplication::applicationDirPath()));
+    restartProcessMonitor();
 }
 
 vexa::~vexa()
 {
+    stopProcessMonitor();
+    // Quitting must not wait out a monitor's pause: stop() wakes it, so these waits are short.
+    for (const QPointer<QThread> &thread : qAsConst(m_retiredMonitorThreads)) {
+        if (thread) {
+            thread->wait();
+            delete thread.data();
+        }
+    }
     delete m_view;
+}
+
+ProfileStore &vexa::profiles()
+{
+    return *m_profiles;
+}
+
+bool vexa::saveModifiedProfiles()
+{
+    return profiles().saveModified();
+}
+
+void vexa::stopProcessMonitor()
+{
+    if (m_monitorThread) {
+        if (m_monitor)
+            m_monitor->stop();
+        m_monitorThread->quit();
+        m_retiredMonitorThreads.removeAll(nullptr);
+        m_retiredMonitorThreads.append(m_monitorThread);
+        m_monitorThread = nullptr;
+    }
+    if (m_monitor) {
+        // Deleted by its own thread as that thread finishes.
+        m_monitor->deleteLater();
+        m_monitor = nullptr;
+    }
+}
+
+void vexa::restartProcessMonitor()
+{
+    stopProcessMonitor();
+    m_monitorThread = new QThread;
+    m_monitor = new ProcessMoniter(m_monitorThread,
+                                   ModeBindings::configurationPath(QCoreApplication::applicationDirPath()));
+    connect(m_monitorThread, &QThread::finished, m_monitorThread, &QObject::deleteLater);
+    m_monitorThread->start(QThread::InheritPriority);
+}
+
+bool vexa::setShortcut(const QString &confKey, const QString &sequence)
+{
+    Q_UNUSED(sequence)
+    // No global shortcut can be registered yet: every registration fails.
+    const bool registered = false;
+    if (confKey == QLatin1String("showConf"))
+        m_showConfRegistered = registered;
+    else if (confKey == QLatin1String("testTool"))
+        m_testToolRegistered = registered;
+    return registered;
+}
+
+bool vexa::shortcutRegistered(const QString &confKey) const
+{
+    if (confKey == QLatin1String("showConf"))
+        return m_showConfRegistered;
+    if (confKey == QLatin1String("testTool"))
+        return m_testToolRegistered;
+    return false;
 }
 
 bool vexa::isMaximizeText(const QString &text)
@@ -201,26 +278,6 @@ void vexa::cmdGoForward(const CommandArgs &, const Callback &callback)
     replySuccess(callback, QStringLiteral("goforward"));
 }
 
-void vexa::cmdGetConf(const CommandArgs &, const Callback &callback)
-{
-    cefApplication *app = cefApplication::instance();
-    const SettingsMap settings = app ? app->settings() : SettingsMap();
-    if (settings.isEmpty()) {
-        replyFailure(callback, 0, QStringLiteral("cant find conf.xml"));
-        return;
-    }
-    QJsonObject object;
-    for (auto it = settings.cbegin(); it != settings.cend(); ++it) {
-        QString value = it.value();
-        if (it.key() == QLatin1String("showConf"))
-            value += QLatin1Char(',') + QChar(m_showConfRegistered ? 1 : 0);
-        else if (it.key() == QLatin1String("testTool"))
-            value += QLatin1Char(',') + QChar(m_testToolRegistered ? 1 : 0);
-        object.insert(it.key(), value);
-    }
-    replySuccess(callback, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
-}
-
 void vexa::cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &callback)
 {
     if (!args.hasAll({"msg"}))
@@ -235,7 +292,7 @@ void vexa::cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &call
 void vexa::quitApp()
 {
     hide();
-    // Writing modified profile files arrives with the profile commands.
+    saveModifiedProfiles();
 }
 
 void vexa::finishLoading() {}

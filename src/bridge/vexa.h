@@ -6,12 +6,18 @@
 #include "message_event.h"
 
 #include <QMap>
+#include <QPointer>
 #include <QRect>
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include <memory>
+
 class VexaWebView;
+class ProfileStore;
+class ProcessMoniter;
+class QThread;
 class PopWidget;
 
 class vexa : public QWidget {
@@ -32,11 +38,25 @@ public:
     ~vexa() override;
 
     VexaWebView *view() const { return m_view; }
+
+    // The profile files the page edits, read once and written by a save.
+    ProfileStore &profiles();
+    // Writes every modified profile file; false when one could not be written (it and the
+    // rest stay modified).
+    bool saveModifiedProfiles();
+    // Replaces the process monitor by one reading the current mode bindings.
+    void restartProcessMonitor();
+    bool hasProcessMonitor() const { return m_monitor != nullptr; }
     QString startAddress() const { return m_startAddress; }
 
     void dispatchCommand(const QString &funcname, const CommandArgs &args, const Callback &callback);
     static void replySuccess(const Callback &callback, const QString &text);
     static void replyFailure(const Callback &callback, int code, const QString &text);
+
+    // Global shortcuts, named by their setting key ("showConf", "testTool"): registers the key
+    // sequence (native text form) and remembers whether that worked.
+    bool setShortcut(const QString &confKey, const QString &sequence);
+    bool shortcutRegistered(const QString &confKey) const;
 
     // Texts the window handles before any JSON parsing.
     static bool isMaximizeText(const QString &text);
@@ -64,14 +84,17 @@ private:
     void cmdLoadUrl(const CommandArgs &args, const Callback &callback);
     void cmdGoBack(const CommandArgs &args, const Callback &callback);
     void cmdGoForward(const CommandArgs &args, const Callback &callback);
-    void cmdGetConf(const CommandArgs &args, const Callback &callback);
     void cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &callback);
 
     VexaWebView *m_view = nullptr;
     QString m_startAddress;
     QRect savedGeometry;
-    QMap<QString, QString> xmlCache;
-    QStringList modifiedXmlFiles;
+    std::unique_ptr<ProfileStore> m_profiles;
+    void stopProcessMonitor();
+    QThread *m_monitorThread = nullptr;
+    ProcessMoniter *m_monitor = nullptr;
+    // Threads of replaced monitors; each deletes itself once finished.
+    QVector<QPointer<QThread>> m_retiredMonitorThreads;
     bool m_showConfRegistered = false;
     bool m_testToolRegistered = false;
     QMap<QString, PopWidget *> popUps;

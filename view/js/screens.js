@@ -3,7 +3,7 @@
 (function (vexa) {
   'use strict';
 
-  const DEFAULT_SCREEN = 'console';
+  const DEFAULT_SCREEN = 'pads';
 
   function show(name) {
     const screens = document.querySelectorAll('.screen[data-screen]');

@@ -1,0 +1,152 @@
+// Profile commands against the bare pugixml parse + serialise of the same document, and one
+// process scan as the monitor runs it with about 500 processes.
+//
+// Usage: vexa_bench_profile [processes]   (default 500; the benchmark tops the system up with
+// sleeping children to reach it)
+#include "process_list.h"
+#include "profile_store.h"
+#include "xml_string_writer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Stats {
+    double p50 = 0;
+    double p99 = 0;
+};
+
+Stats measure(int runs, const std::function<void()> &body)
+{
+    body(); // warm-up
+    std::vector<double> ms;
+    ms.reserve(size_t(runs));
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        body();
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, size_t(double(ms.size()) * 0.99))]};
+}
+
+// A profile of roughly the given size: the page's usual sections and a long key map.
+QByteArray profileOfSize(int bytes)
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<profile name=\"bench\" version=\"1\">\n"
+                     "\t<mouse speed=\"10\" scrollLines=\"3\" doubleClick=\"0\" />\n"
+                     "\t<lighting color=\"#e0483e\" brightness=\"80\" effect=\"breathing\" />\n\t<keys>\n";
+    for (int i = 1; xml.size() < bytes - 40; ++i)
+        xml += "\t\t<key id=\"" + QByteArray::number(i) + "\" name=\"K" + QByteArray::number(i)
+               + "\" code=\"0x02,%,0x00,%\" macro=\"none\" />\n";
+    xml += "\t</keys>\n</profile>\n";
+    return xml;
+}
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+void profileBench()
+{
+    QTemporaryDir dir;
+    write(dir.filePath("src.xml"), "<src><key id=\"0\" name=\"copied\" code=\"0x01\" /></src>");
+    std::printf("%-22s %8s %9s %9s %7s\n", "profile command", "size", "p50 ms", "p99 ms", "p50/bare");
+    for (const int size : {20 * 1024, 100 * 1024, 1024 * 1024}) {
+        const QByteArray xml = profileOfSize(size);
+        const QString name = QStringLiteral("p%1.xml").arg(size);
+        write(dir.filePath(name), xml);
+        const int runs = size > 200 * 1024 ? 60 : 400;
+
+        const Stats bare = measure(runs, [&] {
+            pugi::xml_document document;
+            document.load_string(xml.constData());
+            xml_string_writer writer;
+            document.save(writer);
+        });
+        ProfileStore store(dir.path());
+        int flip = 0;
+        const Stats query = measure(runs, [&] { store.queryProfile(name, "/profile/lighting"); });
+        const Stats modify = measure(runs, [&] {
+            store.modifyProfile(name, "/profile/lighting", "brightness", QString::number(++flip % 100));
+        });
+        const Stats replace = measure(runs, [&] {
+            store.modifyReplaceProfile("src.xml", name, "/src/key", "/profile/keys/key[10]");
+        });
+        const auto row = [&](const char *label, const Stats &s) {
+            std::printf("%-22s %7dK %9.3f %9.3f %7.2f\n", label, size / 1024, s.p50, s.p99, s.p50 / bare.p50);
+        };
+        row("bare parse+serialise", bare);
+        row("queryProfile", query);
+        row("modifyProfile", modify);
+        row("modifyReplaceProfile", replace);
+    }
+}
+
+int countProcesses()
+{
+    int count = 0;
+    ProcessList::forEachImagePath([&](const char *, size_t) { return ++count, true; });
+    return count;
+}
+
+void scanBench(int wanted)
+{
+    // Processes are counted by what /proc shows as readable, as the scan sees them.
+    std::vector<QProcess *> children;
+    while (countProcesses() < wanted && children.size() < 2000) {
+        auto *child = new QProcess;
+        child->start(QStringLiteral("sleep"), {QStringLiteral("120")});
+        child->waitForStarted();
+        children.push_back(child);
+    }
+    const int processes = countProcesses();
+
+    // As the monitor does it: every image path looked up among a few bound programs.
+    std::unordered_map<std::string, int> bound = {
+        {"C:\\Games\\Racer\\racer.exe", 0}, {"/usr/bin/never-running", 1}, {"/opt/game/bin/game", 2}};
+    std::string path;
+    int hits = 0;
+    const Stats scan = measure(300, [&] {
+        ProcessList::forEachImagePath([&](const char *image, size_t length) {
+            path.assign(image, length);
+            hits += int(bound.count(path));
+            return true;
+        });
+    });
+    std::printf("\nprocess scan: %d processes, p50 %.3f ms, p99 %.3f ms, CPU share at one scan per 3 s %.4f %%\n",
+                processes, scan.p50, scan.p99, scan.p50 / 3000.0 * 100.0);
+    for (QProcess *child : children) {
+        child->kill();
+        child->waitForFinished();
+        delete child;
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int processes = argc > 1 ? std::atoi(argv[1]) : 500;
+    profileBench();
+    scanBench(processes);
+    return 0;
+}

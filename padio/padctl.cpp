@@ -1,0 +1,405 @@
+// padctl: plugs, unplugs and feeds the virtual pads. It talks to the library inside a running
+// program through the control socket, and edits the state folder itself when nothing listens.
+#include "control.h"
+#include "pad_store.h"
+#include "padio.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using namespace padio;
+
+namespace {
+
+constexpr int kUsage = 2;
+constexpr int kFailed = 1;
+constexpr int kReplyTimeoutMs = 5000;
+
+// Update image layout read by the program's firmware flashing.
+constexpr size_t kImageSize = 66125;
+constexpr size_t kPayloadOffset = 264;
+constexpr size_t kLengthOffset = 66113;
+constexpr size_t kCheckOffset = 66121;
+constexpr size_t kMaxPayload = kLengthOffset - kPayloadOffset;
+
+const char kHelp[] =
+    "usage: padctl COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Virtual PX-ORB42 pads for vexa. State folder: $PADIO_HOME, else $XDG_STATE_HOME/padio,\n"
+    "else ~/.local/state/padio. While vexa runs, commands go to it and its page sees the change.\n"
+    "\n"
+    "  list                           the plugged pads\n"
+    "  plug [--id ID] [--sn SN] [--version V] [--mask M]\n"
+    "                                 plug a pad in (defaults: id 5E1C7A92, version 1.0.3, mask 01)\n"
+    "  unplug ID                      unplug a pad (its memory stays for the next plug)\n"
+    "  data ID HEX16                  send one 8-byte report, e.g. 0001020304050607 (vexa must run)\n"
+    "  stream ID HZ SECONDS           send reports at HZ per second (vexa must run); each report\n"
+    "                                 holds a sequence number (bytes 0-3) and the low 32 bits of\n"
+    "                                 the wall-clock send time in microseconds (bytes 4-7), both\n"
+    "                                 little-endian\n"
+    "  mem ID ADDR SIZE               hex dump of SIZE bytes of memory from ADDR (hexadecimal)\n"
+    "  notifications ID               the notifications the pad received\n"
+    "  firmware FILE VERSION [LENGTH] write an update image whose payload of LENGTH bytes\n"
+    "                                 (default 20000) carries VERSION\n"
+    "\n"
+    "Exit status: 0 done, 1 failed (unknown pad, vexa not running, ...), 2 bad arguments.\n";
+
+int usage(const std::string &why)
+{
+    std::fprintf(stderr, "padctl: %s\n(padctl --help lists the commands)\n", why.c_str());
+    return kUsage;
+}
+
+int failed(const std::string &why)
+{
+    std::fprintf(stderr, "padctl: %s\n", why.c_str());
+    return kFailed;
+}
+
+bool parseUnsigned(const std::string &text, int base, unsigned long long max, unsigned long long *value)
+{
+    std::string digits = text;
+    if (base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 16 || digits[0] == '-' || digits[0] == '+')
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long result = std::strtoull(digits.c_str(), &end, base);
+    if (errno != 0 || *end != '\0' || result > max)
+        return false;
+    *value = result;
+    return true;
+}
+
+// A connection to the running library, or the state folder when there is none.
+class Target {
+public:
+    Target()
+        : m_store(stateFolder())
+    {
+        m_fd = connectControl(m_store.folder());
+    }
+    ~Target()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Target(const Target &) = delete;
+    Target &operator=(const Target &) = delete;
+
+    bool live() const { return m_fd >= 0; }
+    const std::string &folder() const { return m_store.folder(); }
+
+    // The reply's first line in *first; for list-like replies the rest in *more.
+    bool ask(const std::string &request, std::string *first, std::vector<std::string> *more, std::string *error)
+    {
+        std::string reply;
+        if (m_fd >= 0) {
+            if (!sendAll(m_fd, request + "\n", kReplyTimeoutMs) || !m_reader.readLine(m_fd, first, kReplyTimeoutMs)) {
+                *error = "vexa did not answer on its control socket";
+                return false;
+            }
+            if (more && first->compare(0, 3, "ok ") == 0) {
+                const long count = std::strtol(first->c_str() + 3, nullptr, 10);
+                for (long i = 0; i < count; ++i) {
+                    std::string line;
+                    if (!m_reader.readLine(m_fd, &line, kReplyTimeoutMs)) {
+                        *error = "vexa's reply ended early";
+                        return false;
+                    }
+                    more->push_back(line);
+                }
+            }
+        } else {
+            if (!m_opened && !m_store.open(error))
+                return false;
+            m_opened = true;
+            RequestEffects ignored;
+            reply = handleRequest(m_store, request, {}, &ignored);
+            size_t end = reply.find('\n');
+            *first = reply.substr(0, end);
+            while (more && end != std::string::npos) {
+                const size_t next = reply.find('\n', end + 1);
+                more->push_back(reply.substr(end + 1, next == std::string::npos ? std::string::npos : next - end - 1));
+                end = next;
+            }
+        }
+        if (first->compare(0, 6, "error ") == 0) {
+            *error = first->substr(6);
+            return false;
+        }
+        if (first->compare(0, 2, "ok") != 0) {
+            *error = "unexpected reply: " + *first;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    PadStore m_store;
+    bool m_opened = false;
+    int m_fd = -1;
+    LineReader m_reader;
+};
+
+void printPad(const std::string &line)
+{
+    PadInfo pad;
+    if (!PadStore::parsePad(line, &pad)) {
+        std::printf("%s\n", line.c_str());
+        return;
+    }
+    std::printf("%-10s %-8s %-14s %-4s %-6s %s  %s\n", pad.deviceId.c_str(), pad.version.c_str(), pad.sn.c_str(),
+                pad.mask.c_str(), pad.inLoader ? "loader" : "pad", pad.hardwareId.c_str(), pad.devicePath.c_str());
+}
+
+int list(Target &target)
+{
+    std::string first, error;
+    std::vector<std::string> pads;
+    if (!target.ask("list", &first, &pads, &error))
+        return failed(error);
+    if (pads.empty())
+        std::printf("no pads plugged in\n");
+    for (const std::string &pad : pads)
+        printPad(pad);
+    return 0;
+}
+
+int plug(Target &target, const std::vector<std::string> &args)
+{
+    PadInfo pad;
+    for (size_t i = 0; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return usage("plug: " + args[i] + " needs a value");
+        const std::string &value = args[i + 1];
+        std::string why;
+        if (args[i] == "--id") {
+            pad.deviceId = value;
+            why = checkDeviceId(value);
+        } else if (args[i] == "--sn") {
+            pad.sn = value;
+            why = checkText("the serial number", value, PADIO_REC_SN_SIZE, false);
+        } else if (args[i] == "--version") {
+            pad.version = value;
+            why = checkText("the version", value, PADIO_REC_VERSION_SIZE, false);
+        } else if (args[i] == "--mask") {
+            pad.mask = value;
+            why = checkText("the mask", value, PADIO_REC_MASK_SIZE, false);
+        } else {
+            return usage("plug: unknown option " + args[i]);
+        }
+        if (!why.empty())
+            return usage("plug: " + why);
+    }
+    std::string first, error;
+    if (!target.ask("plug\t" + pad.deviceId + "\t" + pad.version + "\t" + pad.sn + "\t" + pad.mask, &first, nullptr,
+                    &error))
+        return failed(error);
+    std::printf("plugged in: ");
+    printPad(first.substr(3));
+    return 0;
+}
+
+int unplug(Target &target, const std::string &id)
+{
+    std::string first, error;
+    if (!target.ask("unplug\t" + id, &first, nullptr, &error))
+        return failed(error);
+    std::printf("unplugged %s\n", id.c_str());
+    return 0;
+}
+
+int data(Target &target, const std::string &id, const std::string &hex)
+{
+    std::vector<uint8_t> bytes;
+    if (hex.size() != 16 || !fromHex(hex, &bytes))
+        return usage("data: a report is 16 hexadecimal digits, e.g. 0001020304050607: " + hex);
+    if (!target.live())
+        return failed("no running vexa has the virtual pad loaded (nothing listens in " + target.folder() + ")");
+    std::string first, error;
+    if (!target.ask("data\t" + id + "\t" + hex, &first, nullptr, &error))
+        return failed(error);
+    if (first != "ok 1")
+        std::fprintf(stderr, "padctl: note: no data callback listens to the pad %s\n", id.c_str());
+    return 0;
+}
+
+int stream(Target &target, const std::string &id, const std::string &hzText, const std::string &secondsText)
+{
+    unsigned long long hz = 0;
+    if (!parseUnsigned(hzText, 10, 10000, &hz) || hz == 0)
+        return usage("stream: HZ is a whole number from 1 to 10000: " + hzText);
+    char *end = nullptr;
+    errno = 0;
+    const double seconds = std::strtod(secondsText.c_str(), &end);
+    if (secondsText.empty() || *end != '\0' || errno != 0 || !(seconds > 0) || seconds > 3600)
+        return usage("stream: SECONDS is a number above 0 and at most 3600: " + secondsText);
+    if (!target.live())
+        return failed("no running vexa has the virtual pad loaded (nothing listens in " + target.folder() + ")");
+
+    const long long total = std::llround(double(hz) * seconds);
+    const long long periodNs = 1000000000LL / (long long)hz;
+    timespec start {};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    long long sent = 0, delivered = 0;
+    for (; sent < total; ++sent) {
+        const long long dueNs = (long long)start.tv_sec * 1000000000LL + start.tv_nsec + sent * periodNs;
+        const timespec due {time_t(dueNs / 1000000000LL), long(dueNs % 1000000000LL)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+        }
+        timespec wall {};
+        clock_gettime(CLOCK_REALTIME, &wall);
+        const uint32_t micros = uint32_t((long long)wall.tv_sec * 1000000LL + wall.tv_nsec / 1000);
+        const uint32_t sequence = uint32_t(sent);
+        const uint8_t report[8] = {uint8_t(sequence), uint8_t(sequence >> 8), uint8_t(sequence >> 16),
+                                   uint8_t(sequence >> 24), uint8_t(micros), uint8_t(micros >> 8),
+                                   uint8_t(micros >> 16), uint8_t(micros >> 24)};
+        std::string first, error;
+        if (!target.ask("data\t" + id + "\t" + toHex(report, 8), &first, nullptr, &error)) {
+            std::printf("sent %lld reports\n", sent);
+            return failed(error);
+        }
+        if (first == "ok 1")
+            ++delivered;
+    }
+    timespec stop {};
+    clock_gettime(CLOCK_MONOTONIC, &stop);
+    const double elapsed = double(stop.tv_sec - start.tv_sec) + double(stop.tv_nsec - start.tv_nsec) / 1e9;
+    std::printf("sent %lld reports in %.3f s (%.1f per second), %lld delivered to a data callback\n", sent, elapsed,
+                elapsed > 0 ? double(sent) / elapsed : 0.0, delivered);
+    return 0;
+}
+
+int mem(Target &target, const std::string &id, const std::string &addressText, const std::string &sizeText)
+{
+    unsigned long long address = 0, size = 0;
+    if (!parseUnsigned(addressText, 16, kMemorySize - 1, &address))
+        return usage("mem: ADDR is a hexadecimal address below 10000: " + addressText);
+    if (!parseUnsigned(sizeText, 10, kMemorySize, &size))
+        return usage("mem: SIZE is a whole number of bytes up to 65536: " + sizeText);
+    if (address + size > kMemorySize)
+        return usage("mem: the pad's memory ends at 10000 (hexadecimal)");
+    std::string first, error;
+    if (!target.ask("mem\t" + id + "\t" + std::to_string(address) + "\t" + std::to_string(size), &first, nullptr,
+                    &error))
+        return failed(error);
+    std::vector<uint8_t> bytes;
+    if (!fromHex(first.substr(std::min<size_t>(first.size(), 3)), &bytes))
+        return failed("unexpected reply: " + first);
+    for (size_t row = 0; row < bytes.size(); row += 16) {
+        std::printf("%04llx ", address + row);
+        std::string text;
+        for (size_t i = row; i < row + 16; ++i) {
+            if (i < bytes.size()) {
+                std::printf(" %02x", bytes[i]);
+                text += bytes[i] >= 0x20 && bytes[i] < 0x7f ? char(bytes[i]) : '.';
+            } else {
+                std::printf("   ");
+            }
+        }
+        std::printf("  |%s|\n", text.c_str());
+    }
+    return 0;
+}
+
+int notifications(Target &target, const std::string &id)
+{
+    std::string first, error;
+    std::vector<std::string> lines;
+    if (!target.ask("notifications\t" + id, &first, &lines, &error))
+        return failed(error);
+    if (lines.empty())
+        std::printf("no notifications\n");
+    for (const std::string &line : lines) {
+        long long ms = 0;
+        unsigned value = 0;
+        if (std::sscanf(line.c_str(), "%lld 0x%x", &ms, &value) == 2)
+            std::printf("%s  0x%04x  type %u data %u\n", formatTime(ms).c_str(), value, value & 0xFF, value >> 8);
+    }
+    return 0;
+}
+
+int firmware(const std::string &file, const std::string &version, const std::string &lengthText)
+{
+    std::string why = checkText("the version", version, PADIO_REC_VERSION_SIZE, false);
+    if (!why.empty())
+        return usage("firmware: " + why);
+    unsigned long long length = 20000;
+    const bool lengthOk = lengthText.empty()
+        || (parseUnsigned(lengthText, 10, kMaxPayload, &length) && length >= 4 + PADIO_REC_VERSION_SIZE);
+    if (!lengthOk)
+        return usage("firmware: LENGTH is a whole number from 21 to " + std::to_string(kMaxPayload));
+    std::string image(kImageSize, '\0');
+    auto put = [&image](size_t offset, uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            image[offset + size_t(i)] = char(value >> (8 * i));
+    };
+    put(0, PADIO_MODEL, 4);
+    std::memcpy(&image[kPayloadOffset], "PXFW", 4);
+    std::memcpy(&image[kPayloadOffset + 4], version.data(), version.size());
+    for (size_t i = 4 + PADIO_REC_VERSION_SIZE; i < length; ++i)
+        image[kPayloadOffset + i] = char((i * 131 + 7) >> 3);
+    const uint32_t check = crc32(reinterpret_cast<const uint8_t *>(&image[kPayloadOffset]), size_t(length));
+    put(kLengthOffset, length, 8);
+    put(kCheckOffset, check, 4);
+    if (!writeFileAtomically(file, image, &why))
+        return failed(why);
+    std::printf("wrote %s: version %s, payload %llu bytes, check value 0x%08x\n", file.c_str(), version.c_str(),
+                length, check);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return usage("no command given");
+    const std::string &command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    const size_t count = args.size() - 1;
+    auto wants = [&](size_t n) { return count == n; };
+    auto badCount = [&](const char *shape) { return usage(std::string("usage: padctl ") + shape); };
+    // A malformed id is a usage error; a well-formed one that names no pad is found out later.
+    const bool takesId = command == "unplug" || command == "data" || command == "stream" || command == "mem"
+        || command == "notifications";
+    if (takesId && count >= 1 && !checkDeviceId(args[1]).empty())
+        return usage(command + ": " + checkDeviceId(args[1]));
+
+    if (command == "firmware") {
+        if (count != 2 && count != 3)
+            return badCount("firmware FILE VERSION [LENGTH]");
+        return firmware(args[1], args[2], count == 3 ? args[3] : std::string());
+    }
+
+    Target target;
+    if (command == "list")
+        return wants(0) ? list(target) : badCount("list");
+    if (command == "plug")
+        return plug(target, std::vector<std::string>(args.begin() + 1, args.end()));
+    if (command == "unplug")
+        return wants(1) ? unplug(target, args[1]) : badCount("unplug ID");
+    if (command == "data")
+        return wants(2) ? data(target, args[1], args[2]) : badCount("data ID HEX16");
+    if (command == "stream")
+        return wants(3) ? stream(target, args[1], args[2], args[3]) : badCount("stream ID HZ SECONDS");
+    if (command == "mem")
+        return wants(3) ? mem(target, args[1], args[2], args[3]) : badCount("mem ID ADDR SIZE");
+    if (command == "notifications")
+        return wants(1) ? notifications(target, args[1]) : badCount("notifications ID");
+    return usage("unknown command " + command);
+}

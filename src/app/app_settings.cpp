@@ -1,0 +1,123 @@
+#include "app_settings.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QSaveFile>
+
+#include <pugixml.hpp>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<AppSettings *> g_current{nullptr};
+
+QString firstHardwareAddress()
+{
+    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces())
+        if (!(iface.flags() & QNetworkInterface::IsLoopBack))
+            return iface.hardwareAddress();
+    return QString();
+}
+
+QString firstIpv4Address()
+{
+    for (const QHostAddress &address : QNetworkInterface::allAddresses())
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && address != QHostAddress(QHostAddress::LocalHost))
+            return address.toString();
+    return QString();
+}
+
+struct StringWriter : pugi::xml_writer {
+    QByteArray bytes;
+    void write(const void *data, size_t size) override { bytes.append(static_cast<const char *>(data), int(size)); }
+};
+
+} // namespace
+
+AppSettings::AppSettings(const QString &applicationDir)
+    : m_applicationDir(applicationDir.isEmpty() ? QCoreApplication::applicationDirPath() : applicationDir)
+{
+}
+
+AppSettings *AppSettings::current()
+{
+    return g_current.load();
+}
+
+void AppSettings::setCurrent(AppSettings *settings)
+{
+    g_current.store(settings);
+}
+
+QString AppSettings::confFilePath() const
+{
+    return m_applicationDir + QStringLiteral("/Resources/profiles/conf.xml");
+}
+
+void AppSettings::load()
+{
+    const QString path = confFilePath();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    pugi::xml_document doc;
+    if (!doc.load_buffer(bytes.constData(), size_t(bytes.size())))
+        return;
+
+    m_map.clear();
+    const pugi::xml_node client = doc.child("root").child("client");
+    for (const pugi::xml_attribute &attribute : client.attributes())
+        m_map.insert(QString::fromUtf8(attribute.name()), QString::fromUtf8(attribute.value()));
+    m_map.insert(QStringLiteral("MacAddress"), firstHardwareAddress());
+    m_map.insert(QStringLiteral("IpAddress"), firstIpv4Address());
+
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+        m_confText = QString::fromUtf8(file.readAll());
+}
+
+bool AppSettings::setValue(const QString &key, const QString &value)
+{
+    auto it = m_map.find(key);
+    if (it == m_map.end())
+        return false;
+    *it = value;
+    return true;
+}
+
+bool AppSettings::writeConfFile() const
+{
+    QSaveFile file(confFilePath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    const QByteArray bytes = m_confText.toUtf8();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+AppSettings::StoreResult AppSettings::storeAttribute(const QString &key, const QString &value)
+{
+    const QByteArray text = m_confText.toUtf8();
+    pugi::xml_document doc;
+    if (!doc.load_buffer(text.constData(), size_t(text.size())))
+        return StoreResult::Unparsable;
+    const QByteArray name = key.toUtf8();
+    pugi::xml_attribute attribute = doc.child("root").child("client").attribute(name.constData());
+    // Nothing to change: leave the file exactly as it is.
+    if (!attribute)
+        return StoreResult::NoSuchAttribute;
+    attribute.set_value(value.toUtf8().constData());
+
+    StringWriter writer;
+    doc.save(writer);
+    m_confText = QString::fromUtf8(writer.bytes);
+    writeConfFile();
+    return StoreResult::Written;
+}

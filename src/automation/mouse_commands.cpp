@@ -1,0 +1,51 @@
+#include "mouse_commands.h"
+
+#include "mouse_settings.h"
+
+const std::array<int, 12> doubleClickTable = {970, 900, 830, 760, 690, 620, 550, 480, 410, 340, 270, 200};
+
+bool setDoubleClickTime(int position)
+{
+    if (position < 0 || position >= int(doubleClickTable.size()))
+        return false;
+    return MouseSettings::setDoubleClickTime(doubleClickTable[size_t(position)]);
+}
+
+namespace MouseCommands {
+
+namespace {
+
+void answer(const vexa::Callback &callback, bool applied, const char *command)
+{
+    const QString name = QString::fromLatin1(command);
+    if (applied)
+        vexa::replySuccess(callback, name + QStringLiteral(" success"));
+    else
+        vexa::replyFailure(callback, 0, name + QStringLiteral(" failed"));
+}
+
+} // namespace
+
+void modifyMouseSpeed(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+{
+    if (!args.hasAll({"speednum"}))
+        return;
+    answer(callback, MouseSettings::setPointerSpeed(args.toInt(QStringLiteral("speednum"))), "modifyMouseSpeed");
+}
+
+void modifyMouseScrollLines(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+{
+    if (!args.hasAll({"linenum"}))
+        return;
+    answer(callback, MouseSettings::setWheelScrollLines(args.toInt(QStringLiteral("linenum"))),
+           "modifyMouseScrollLines");
+}
+
+void modifyMouseDoubleClick(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+{
+    if (!args.hasAll({"position"}))
+        return;
+    answer(callback, setDoubleClickTime(args.toInt(QStringLiteral("position"))), "modifyMouseDoubleClick");
+}
+
+} // namespace MouseCommands

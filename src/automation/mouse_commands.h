@@ -1,0 +1,21 @@
+// The page's mouse settings: pointer speed, wheel scroll lines and double-click time.
+#pragma once
+
+#include "vexa.h"
+
+#include <array>
+
+// Double-click times in milliseconds for the page's slider positions 0 (slow) to 11 (fast).
+extern const std::array<int, 12> doubleClickTable;
+
+// False for a position outside 0 to 11 (nothing is changed), else whether the system took the
+// table's time.
+bool setDoubleClickTime(int position);
+
+namespace MouseCommands {
+
+void modifyMouseSpeed(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
+void modifyMouseScrollLines(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
+void modifyMouseDoubleClick(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
+
+} // namespace MouseCommands

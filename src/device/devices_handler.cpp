@@ -1,0 +1,271 @@
+#include "devices_handler.h"
+
+#include "client_handler.h"
+#include "device_table.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+
+Q_LOGGING_CATEGORY(lcDevice, "vexa.device")
+
+namespace {
+
+// Never destroyed: the library keeps their addresses for as long as it stays loaded.
+padio_device_event_fn g_eventCell = &devices_handler::deviceEventCallback;
+padio_device_data_fn g_dataCell = &devices_handler::deviceDataCallback;
+
+std::atomic<devices_handler *> g_current{nullptr};
+// Callbacks currently running; a handler going away waits for them instead of holding a lock
+// across library calls (a refresh calls back into the library from inside its callback).
+std::atomic<int> g_inFlight{0};
+QMutex g_sinksMutex;
+
+const padio_char kEmpty[] = {0};
+
+const padio_char *wide(const QString &text)
+{
+    return reinterpret_cast<const padio_char *>(text.utf16());
+}
+
+padio_filter deviceFilter()
+{
+    padio_filter filter{};
+    filter.words[0] = 0xFFA00001u;
+    filter.words[1] = 0xFFAA0001u;
+    return filter;
+}
+
+// Holds a callback's claim on the current handler for its whole run.
+class CallbackScope {
+public:
+    CallbackScope() { g_inFlight.fetch_add(1); }
+    ~CallbackScope() { g_inFlight.fetch_sub(1); }
+    devices_handler *handler() const { return g_current.load(); }
+};
+
+devices_handler::Sinks defaultSinks()
+{
+    devices_handler::Sinks sinks;
+    sinks.devicesChanged = [](int code) {
+        if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+            handler->devicesChanged(code);
+    };
+    sinks.deviceData = [](const QString &text) {
+        if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+            handler->onDeviceData(text);
+    };
+    sinks.browserMsg = [](const QString &text) {
+        if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+            handler->onBrowserMsg(text);
+    };
+    return sinks;
+}
+
+template <typename Fn>
+void resolve(QLibrary &library, Fn &slot, const char *name)
+{
+    slot = reinterpret_cast<Fn>(library.resolve(name));
+    if (!slot)
+        qCWarning(lcDevice) << "device library lacks" << name;
+}
+
+} // namespace
+
+devices_handler::devices_handler(QObject *parent)
+    : devices_handler({QCoreApplication::applicationDirPath() + QStringLiteral("/padio"), QStringLiteral("padio")},
+                      parent)
+{
+}
+
+devices_handler::devices_handler(const QStringList &candidates, QObject *parent) : QObject(parent)
+{
+    m_sinks = defaultSinks();
+    load(candidates);
+    g_current.store(this);
+    if (m_dcOnDeviceEvent)
+        m_dcOnDeviceEvent(&g_eventCell);
+}
+
+devices_handler::~devices_handler()
+{
+    devices_handler *self = this;
+    g_current.compare_exchange_strong(self, nullptr);
+    while (g_inFlight.load() > 0)
+        QThread::yieldCurrentThread();
+    // The library stays loaded: it may still hold our callback cells and run its own threads.
+}
+
+devices_handler *devices_handler::current()
+{
+    return g_current.load();
+}
+
+void devices_handler::load(const QStringList &candidates)
+{
+    for (const QString &name : candidates) {
+        m_library.setFileName(name);
+        if (m_library.load()) {
+            m_loaded = true;
+            break;
+        }
+        qCDebug(lcDevice) << "device library not loaded from" << name << ":" << m_library.errorString();
+    }
+    if (!m_loaded) {
+        qCWarning(lcDevice) << "no device library; pads are not available";
+        return;
+    }
+    qCInfo(lcDevice) << "device library" << m_library.fileName();
+    resolve(m_library, m_dcDeviceExist, "dcDeviceExist");
+    resolve(m_library, m_dcDevices, "dcDevices");
+    resolve(m_library, m_dcOnDeviceEvent, "dcOnDeviceEvent");
+    resolve(m_library, m_dconDeviceData, "dconDeviceData");
+    resolve(m_library, m_dcNotify, "dcNotify");
+    resolve(m_library, m_dcReset, "dcReset");
+    resolve(m_library, m_dcRead, "dcRead");
+    resolve(m_library, m_dcWrite, "dcWrite");
+    resolve(m_library, m_dcReadProp, "dcReadProp");
+    resolve(m_library, m_dcWriteProp, "dcWriteProp");
+    resolve(m_library, m_dcEraseRom, "dcEraseRom");
+    resolve(m_library, m_dcBornRom, "dcBornRom");
+    resolve(m_library, m_dcCheckRom, "dcCheckRom");
+    resolve(m_library, m_dcFinishUpdateRom, "dcFinishUpdateRom");
+    resolve(m_library, m_dcAsk, "dcAsk");
+    resolve(m_library, m_dcScriptOut, "dcScriptOut");
+    resolve(m_library, m_dcIDWrite, "dcIDWrite");
+    resolve(m_library, m_dcRebootRom, "dcRebootRom");
+}
+
+void devices_handler::setSinks(Sinks sinks)
+{
+    QMutexLocker lock(&g_sinksMutex);
+    m_sinks = std::move(sinks);
+}
+
+void devices_handler::setRefresh(std::function<void()> refresh)
+{
+    QMutexLocker lock(&g_sinksMutex);
+    m_sinks.refresh = std::move(refresh);
+}
+
+devices_handler::Sinks devices_handler::sinks() const
+{
+    QMutexLocker lock(&g_sinksMutex);
+    return m_sinks;
+}
+
+int devices_handler::clampSize(int size)
+{
+    return std::clamp(size, 0, kBufferSize);
+}
+
+QByteArray devices_handler::enumerateDevices()
+{
+    QByteArray table(PADIO_TABLE_SIZE, '\0');
+    if (!m_dcDevices)
+        return table;
+    m_dcDevices(deviceFilter(), reinterpret_cast<uint8_t *>(table.data()), PADIO_TABLE_SIZE);
+    if (device_table::recordCount(table) >= 1 && m_dconDeviceData) {
+        // Copies cut at the field ends, so the library always gets zero-terminated texts.
+        const DeviceInfo first = device_table::record(table, 0);
+        m_dconDeviceData(wide(first.HardwareID), wide(first.DevicePath), PADIO_MODEL, &g_dataCell);
+    }
+    return table;
+}
+
+void devices_handler::readProp(const QString &hardwareId, Buffer &buffer, int size, int propertyId)
+{
+    if (m_dcReadProp)
+        m_dcReadProp(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), propertyId);
+}
+
+bool devices_handler::writeProp(const QString &hardwareId, const Buffer &buffer, int size, int propertyId)
+{
+    return m_dcWriteProp &&
+           m_dcWriteProp(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), propertyId) == 0;
+}
+
+void devices_handler::read(const QString &hardwareId, Buffer &buffer, int size, int address)
+{
+    if (m_dcRead)
+        m_dcRead(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), address);
+}
+
+bool devices_handler::write(const QString &hardwareId, const Buffer &buffer, int size, int address)
+{
+    return m_dcWrite && m_dcWrite(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), address) == 0;
+}
+
+bool devices_handler::notify(const QString &hardwareId, int value)
+{
+    uint8_t result = 0;
+    return m_dcNotify && m_dcNotify(wide(hardwareId), kEmpty, PADIO_MODEL, value & 0xFFFF, &result, 0) == 0;
+}
+
+void devices_handler::browserMessage(const QString &text)
+{
+    const Sinks current = sinks();
+    if (current.browserMsg)
+        current.browserMsg(text);
+}
+
+int32_t devices_handler::deviceEventCallback(uint32_t event)
+{
+    CallbackScope scope;
+    if (devices_handler *handler = scope.handler())
+        handler->onDeviceEvent(event);
+    return 1;
+}
+
+void devices_handler::onDeviceEvent(uint32_t event)
+{
+    // One step of the 0…4 cycle per call, atomic so that calls from several library threads
+    // still act on exactly one in five.
+    unsigned seen = m_eventCounter.load();
+    while (!m_eventCounter.compare_exchange_weak(seen, seen + 1 == 5 ? 0 : seen + 1)) {
+    }
+    if (seen != 0)
+        return;
+
+    const Sinks current = sinks();
+    // The page asks for the list when told; the table must already be current by then.
+    if (current.refresh)
+        current.refresh();
+    if (current.devicesChanged)
+        current.devicesChanged(int(event & 0xFFFF));
+}
+
+int32_t devices_handler::deviceDataCallback(const padio_data_cell *cell, uint32_t)
+{
+    if (!cell || !cell->data)
+        return 1;
+    uint8_t bytes[8];
+    std::copy(cell->data, cell->data + 8, bytes);
+    CallbackScope scope;
+    devices_handler *handler = scope.handler();
+    if (!handler)
+        return 1;
+    std::function<void(const QString &)> deliver;
+    {
+        QMutexLocker lock(&g_sinksMutex);
+        deliver = handler->m_sinks.deviceData;
+    }
+    if (deliver)
+        deliver(reportText(bytes));
+    return 1;
+}
+
+QString devices_handler::reportText(const uint8_t *bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    QString text(16, Qt::Uninitialized);
+    for (int i = 0; i < 8; ++i) {
+        text[2 * i] = QLatin1Char(digits[bytes[i] >> 4]);
+        text[2 * i + 1] = QLatin1Char(digits[bytes[i] & 0x0F]);
+    }
+    return text;
+}

@@ -1,0 +1,72 @@
+// Desktop sessions that follow the XDG autostart convention start every *.desktop entry found in
+// $XDG_CONFIG_HOME/autostart at log-in.
+#include "autostart.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace platform {
+
+namespace {
+
+const char kEntryName[] = "marlith";
+
+QString configHome()
+{
+    const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
+    // Relative values are invalid by the convention and must be ignored.
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(QString::fromLocal8Bit(xdg)))
+        return QString::fromLocal8Bit(xdg);
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+// An Exec argument inside double quotes: the quoting rule escapes " ` $ \ with a backslash, the
+// string-value rule then doubles every backslash, and a literal % is written %%.
+QString quotedExecArgument(const QString &path)
+{
+    QString quoted;
+    for (const QChar c : path) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    quoted.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+QString autostartLocation()
+{
+    return configHome() + QStringLiteral("/autostart/") + QLatin1String(kEntryName) + QStringLiteral(".desktop");
+}
+
+void setAutostart(bool enable)
+{
+    const QString path = autostartLocation();
+    if (!enable) {
+        QFile::remove(path);
+        return;
+    }
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return;
+    const QString exec = quotedExecArgument(QCoreApplication::applicationFilePath()) + QStringLiteral(" -autostart");
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=%1\n"
+                                         "Exec=%2\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(QLatin1String(kEntryName), exec);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(entry.toUtf8());
+    file.commit();
+}
+
+} // namespace platform

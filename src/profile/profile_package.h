@@ -1,0 +1,27 @@
+// Profile package files (".pfd"): one XML document, Base64-encoded, behind a magic number.
+//
+//   0  quint32  0x0A0B0C0D
+//   4  quint32  N (big-endian; 0xFFFFFFFF would be an empty array)
+//   8  N bytes  Base64 (standard alphabet, padded, no line breaks) of the document's UTF-8 bytes
+//
+// This is the QDataStream form (stream version 14) of a quint32 followed by a QByteArray, which
+// is how existing packages were written; keep it byte for byte.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ProfilePackage {
+
+constexpr quint32 kMagic = 0x0A0B0C0D;
+
+// The file's bytes for a document.
+QByteArray encode(const QByteArray &xmlUtf8);
+// False when the bytes are no package: wrong magic, truncated, or a bad length.
+bool decode(const QByteArray &bytes, QByteArray *xmlUtf8);
+
+// Writes through a temporary file, so a failed write leaves any earlier package untouched.
+bool write(const QString &path, const QByteArray &xmlUtf8);
+bool read(const QString &path, QByteArray *xmlUtf8);
+
+} // namespace ProfilePackage

@@ -1,0 +1,268 @@
+// The settings commands on real files in a private application folder: what "getConf" lists,
+// what "setConf" changes in the map, in the file and in the session's autostart entry, and what
+// it must leave alone.
+#include "app_settings.h"
+#include "autostart.h"
+#include "client_handler.h"
+#include "vexa.h"
+
+#include <QtTest>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
+public:
+    void Success(const CefString &response) override { replies << QStringLiteral("success:") + QString(response); }
+    void Failure(int code, const CefString &message) override
+    {
+        replies << QStringLiteral("failure:%1:").arg(code) + QString(message);
+    }
+    QStringList replies;
+};
+
+const char kConf[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<root>\n"
+                     "\t<client autoStart=\"false\" showConf=\"Ctrl+Alt+K\" testTool=\"Ctrl+Alt+T\" language=\"en\" "
+                     "version=\"1.0.0\" closeFunc=\"hide\" handAdded=\"Grüße\" />\n"
+                     "\t<conf deviceId=\"5E1C7A92\" name=\"PX-ORB42\">\n"
+                     "\t\t<info name=\"产品信息\" productType=\"gamepad\" />\n"
+                     "\t</conf>\n"
+                     "</root>\n";
+
+} // namespace
+
+class TestAppSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void getConfListsEveryAttributeAndTheComputedOnes();
+    void getConfWithoutAUsableFile_data();
+    void getConfWithoutAUsableFile();
+    void setConfRewritesTheFileAndKeepsTheCatalogue();
+    void setConfAnswers_data();
+    void setConfAnswers();
+    void autostartEntryFollowsExactTrue();
+    void autostartChangesEvenWhenTheFileLacksTheKey();
+    void unparsableTextDuringSetConfGivesNoReply();
+
+private:
+    QStringList run(const QString &json);
+    QByteArray fileBytes() const;
+    void writeConf(const QByteArray &bytes);
+
+    vexa *m_window = nullptr;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppSettings> m_settings;
+};
+
+void TestAppSettings::initTestCase()
+{
+    QVERIFY(!ClientHandler::current());
+    m_window = new vexa;
+}
+
+void TestAppSettings::cleanupTestCase()
+{
+    delete m_window;
+}
+
+void TestAppSettings::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    // The session's autostart folder lives in the test folder too.
+    qputenv("XDG_CONFIG_HOME", m_dir->filePath(QStringLiteral("config")).toLocal8Bit());
+    writeConf(kConf);
+    m_settings.reset(new AppSettings(m_dir->path()));
+    m_settings->load();
+    AppSettings::setCurrent(m_settings.get());
+}
+
+void TestAppSettings::cleanup()
+{
+    AppSettings::setCurrent(nullptr);
+    m_settings.reset();
+    m_dir.reset();
+}
+
+void TestAppSettings::writeConf(const QByteArray &bytes)
+{
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("Resources/profiles"))));
+    QFile file(m_dir->filePath(QStringLiteral("Resources/profiles/conf.xml")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray TestAppSettings::fileBytes() const
+{
+    QFile file(m_dir->filePath(QStringLiteral("Resources/profiles/conf.xml")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QStringList TestAppSettings::run(const QString &json)
+{
+    CefRefPtr<RecordingCallback> callback(new RecordingCallback);
+    CommandArgs args;
+    if (!CommandArgs::parse(json, &args))
+        return {QStringLiteral("bad test JSON")};
+    m_window->dispatchCommand(args.toText(QStringLiteral("funcname")), args, callback);
+    return callback->replies;
+}
+
+void TestAppSettings::getConfListsEveryAttributeAndTheComputedOnes()
+{
+    const QStringList replies = run(R"({"funcname":"getConf"})");
+    QCOMPARE(replies.size(), 1);
+    const QString text = replies.first().mid(QStringLiteral("success:").size());
+    QVERIFY2(text.startsWith(QLatin1String("[{\"IpAddress\":")), qPrintable(text)); // key order, compact
+    const QJsonObject conf = QJsonDocument::fromJson(text.toUtf8()).array().at(0).toObject();
+    QCOMPARE(conf.keys(), QStringList({"IpAddress", "MacAddress", "autoStart", "closeFunc", "handAdded", "language",
+                                       "showConf", "testTool", "version"}));
+    QCOMPARE(conf.value("handAdded").toString(), QStringLiteral("Grüße"));
+    // No shortcut can be registered here: the state character is code 0.
+    QCOMPARE(conf.value("showConf").toString(), QStringLiteral("Ctrl+Alt+K,") + QChar(0));
+    QCOMPARE(conf.value("testTool").toString(), QStringLiteral("Ctrl+Alt+T,") + QChar(0));
+}
+
+void TestAppSettings::getConfWithoutAUsableFile_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::newRow("no file") << QByteArray();
+    QTest::newRow("not XML") << QByteArray("<root><client a=\"1\"");
+}
+
+void TestAppSettings::getConfWithoutAUsableFile()
+{
+    QFETCH(QByteArray, content);
+    QFile::remove(m_dir->filePath(QStringLiteral("Resources/profiles/conf.xml")));
+    if (!content.isEmpty())
+        writeConf(content);
+    AppSettings empty(m_dir->path());
+    empty.load();
+    AppSettings::setCurrent(&empty);
+    QCOMPARE(run(R"({"funcname":"getConf"})"), QStringList{"failure:0:cant find conf.xml"});
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"de"})"),
+             QStringList{"failure:0:can't find conf name"});
+    QCOMPARE(fileBytes(), content.isEmpty() ? QByteArray("<missing>") : content);
+}
+
+void TestAppSettings::setConfRewritesTheFileAndKeepsTheCatalogue()
+{
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"zh & <cn>"})"),
+             QStringList{"success:modify conf sucess"});
+    QCOMPARE(m_settings->value("language"), QStringLiteral("zh & <cn>"));
+    const QByteArray written = fileBytes();
+    QVERIFY(written.contains("language=\"zh &amp; &lt;cn"));
+    QVERIFY(written.contains("<info name=\"产品信息\" productType=\"gamepad\" />"));
+    QVERIFY(!written.startsWith("\xEF\xBB\xBF"));
+    QCOMPARE(QString::fromUtf8(written), m_settings->confText());
+    // No leftovers of the atomic replace beside the file.
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("Resources/profiles"))).entryList(QDir::Files),
+             QStringList{"conf.xml"});
+
+    // A hand-added attribute can be set, and the next start sees the new values.
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"handAdded","confValue":"x"})"),
+             QStringList{"success:modify conf sucess"});
+    AppSettings restarted(m_dir->path());
+    restarted.load();
+    QCOMPARE(restarted.value("language"), QStringLiteral("zh & <cn>"));
+    QCOMPARE(restarted.value("handAdded"), QStringLiteral("x"));
+}
+
+void TestAppSettings::setConfAnswers_data()
+{
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<QStringList>("replies");
+    QTest::addColumn<bool>("fileChanged");
+    QTest::addColumn<QString>("mapValue"); // of confKey afterwards; "-" when it must be absent
+
+    QTest::newRow("computed entry: map only")
+        << R"({"funcname":"setConf","confKey":"MacAddress","confValue":"00:11"})"
+        << QStringList{"success:modify conf sucess"} << false << "00:11";
+    QTest::newRow("unknown key") << R"({"funcname":"setConf","confKey":"nope","confValue":"1"})"
+                                 << QStringList{"failure:0:can't find conf name"} << false << "-";
+    QTest::newRow("key differs in case") << R"({"funcname":"setConf","confKey":"Language","confValue":"1"})"
+                                         << QStringList{"failure:0:can't find conf name"} << false << "-";
+    QTest::newRow("missing value: no reply") << R"({"funcname":"setConf","confKey":"language"})" << QStringList{}
+                                             << false << "en";
+    QTest::newRow("missing key: no reply") << R"({"funcname":"setConf","confValue":"de"})" << QStringList{} << false
+                                           << "-";
+    // The sequence cannot be registered: one character of code 0, the value kept anyway.
+    QTest::newRow("shortcut") << R"({"funcname":"setConf","confKey":"showConf","confValue":"Ctrl+Shift+F9"})"
+                              << QStringList{QStringLiteral("success:") + QChar(0)} << true << "Ctrl+Shift+F9";
+    QTest::newRow("number as value") << R"({"funcname":"setConf","confKey":"version","confValue":2})"
+                                     << QStringList{"success:modify conf sucess"} << true << "2";
+}
+
+void TestAppSettings::setConfAnswers()
+{
+    QFETCH(QString, json);
+    QFETCH(QStringList, replies);
+    QFETCH(bool, fileChanged);
+    QFETCH(QString, mapValue);
+    const QByteArray before = fileBytes();
+    QCOMPARE(run(json), replies);
+    QCOMPARE(fileBytes() != before, fileChanged);
+    CommandArgs args;
+    QVERIFY(CommandArgs::parse(json, &args));
+    const QString key = args.toText("confKey");
+    if (mapValue == QLatin1String("-"))
+        QVERIFY(!m_settings->map().contains(key));
+    else
+        QCOMPARE(m_settings->value(key), mapValue);
+}
+
+void TestAppSettings::autostartEntryFollowsExactTrue()
+{
+    const QString entry = platform::autostartLocation();
+    QCOMPARE(entry, m_dir->filePath(QStringLiteral("config/autostart/marlith.desktop")));
+
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"true"})"),
+             QStringList{"success:modify conf sucess"});
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString content = QString::fromUtf8(file.readAll());
+    file.close();
+    QVERIFY2(content.contains(QStringLiteral("\nExec=\"") + QCoreApplication::applicationFilePath() +
+                              QStringLiteral("\" -autostart\n")),
+             qPrintable(content));
+    QVERIFY(fileBytes().contains("autoStart=\"true\""));
+
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"TRUE"})"),
+             QStringList{"success:modify conf sucess"});
+    QVERIFY(!QFile::exists(entry));
+    QVERIFY(fileBytes().contains("autoStart=\"TRUE\""));
+}
+
+void TestAppSettings::autostartChangesEvenWhenTheFileLacksTheKey()
+{
+    writeConf("<root><client language=\"en\" /></root>");
+    m_settings->load();
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"true"})"),
+             QStringList{"failure:0:can't find conf name"});
+    QVERIFY(QFile::exists(platform::autostartLocation()));
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"false"})"),
+             QStringList{"failure:0:can't find conf name"});
+    QVERIFY(!QFile::exists(platform::autostartLocation()));
+}
+
+void TestAppSettings::unparsableTextDuringSetConfGivesNoReply()
+{
+    const QByteArray before = fileBytes();
+    m_settings->setConfText(QStringLiteral("<root><client"));
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"fr"})"), QStringList{});
+    QCOMPARE(m_settings->value("language"), QStringLiteral("fr"));
+    QCOMPARE(fileBytes(), before);
+}
+
+QTEST_MAIN(TestAppSettings)
+#include "tst_app_settings.moc"

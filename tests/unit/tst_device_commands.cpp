@@ -1,0 +1,351 @@
+// The pad commands as the page sends them, through the window's dispatcher: first with no device
+// library at all, then against the virtual library loaded the way the program loads it.
+#include "app_settings.h"
+#include "client_handler.h"
+#include "devices_handler.h"
+#include "vexa.h"
+
+#include <QtTest>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+namespace {
+
+class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
+public:
+    void Success(const CefString &response) override { replies << QStringLiteral("success:") + QString(response); }
+    void Failure(int code, const CefString &message) override
+    {
+        replies << QStringLiteral("failure:%1:").arg(code) + QString(message);
+    }
+    QStringList replies;
+};
+
+const char kConf[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<root>
+	<client language="en" />
+	<conf deviceId="5E1C7A92" name="PX-ORB42">
+		<info name="产品信息" productType="gamepad" productName="PX-ORB42" productCN="PX-ORB42-01" device="PX-ORB42" />
+	</conf>
+</root>
+)";
+
+QString zeros(int count)
+{
+    QStringList items;
+    for (int i = 0; i < count; ++i)
+        items << QStringLiteral("0x00");
+    return items.join(QLatin1Char(','));
+}
+
+} // namespace
+
+class TestDeviceCommands : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void withoutLibrary_data();
+    void withoutLibrary();
+    void listsTheVirtualPadWithItsProductInformation();
+    void listFailsOnABrokenSettingsText();
+    void propertiesRoundTrip();
+    void memoryRoundTrip();
+    void shortByteListsAndOversizedRequests();
+    void macroOnlyIntoABlankStretch();
+    void notifyHandsOverTypeAndData();
+
+private:
+    // One command; its replies (none, one, or, wrongly, more).
+    QStringList run(const QString &json);
+    QStringList runWithMessages(const QString &json, QStringList *messages);
+    QString ask(const QString &json);
+    bool needLibrary();
+    // The virtual pad's HardwareID and a DevicePath, as JSON members.
+    QString devFields() const;
+    QString padctl(const QStringList &args, int *exitCode = nullptr);
+
+    vexa *m_window = nullptr;
+    QTemporaryDir m_appDir;
+    QTemporaryDir m_home;
+    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<devices_handler> m_library;
+    QString m_hardwareId;
+};
+
+void TestDeviceCommands::initTestCase()
+{
+    QVERIFY(!ClientHandler::current());
+    QVERIFY(m_appDir.isValid() && m_home.isValid());
+    // The virtual library keeps its pads here; set before it is loaded.
+    qputenv("PADIO_HOME", m_home.path().toLocal8Bit());
+    m_settings.reset(new AppSettings(m_appDir.path()));
+    m_settings->setConfText(QString::fromUtf8(kConf));
+    AppSettings::setCurrent(m_settings.get());
+    m_window = new vexa;
+}
+
+void TestDeviceCommands::cleanupTestCase()
+{
+    delete m_window;
+    m_library.reset();
+    AppSettings::setCurrent(nullptr);
+}
+
+QStringList TestDeviceCommands::runWithMessages(const QString &json, QStringList *messages)
+{
+    CefRefPtr<RecordingCallback> callback(new RecordingCallback);
+    if (devices_handler *handler = devices_handler::current()) {
+        devices_handler::Sinks sinks = handler->sinks();
+        sinks.browserMsg = [messages](const QString &text) {
+            if (messages)
+                *messages << text;
+        };
+        handler->setSinks(sinks);
+    }
+    CommandArgs args;
+    if (!CommandArgs::parse(json, &args))
+        return {QStringLiteral("bad test JSON")};
+    m_window->dispatchCommand(args.toText(QStringLiteral("funcname")), args, callback);
+    return callback->replies;
+}
+
+QStringList TestDeviceCommands::run(const QString &json)
+{
+    return runWithMessages(json, nullptr);
+}
+
+QString TestDeviceCommands::ask(const QString &json)
+{
+    const QStringList replies = run(json);
+    return replies.size() == 1 ? replies.first() : QStringLiteral("%1 replies").arg(replies.size());
+}
+
+void TestDeviceCommands::withoutLibrary_data()
+{
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<QStringList>("replies");
+    QTest::addColumn<QStringList>("messages");
+
+    const QString dev = QStringLiteral(R"("HardwareID":"HID\\Vid_5e1c","DevicePath":"p",)");
+    QTest::newRow("list is empty") << R"({"funcname":"getDevicesList"})" << QStringList{"success:[]"} << QStringList{};
+    QTest::newRow("property reads as zeros")
+        << R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":4,"PARAMID":1})"
+        << QStringList{"success:0x00,0x00,0x00,0x00"} << QStringList{};
+    QTest::newRow("property of size 0") << R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":0,"PARAMID":1})"
+                                        << QStringList{"success:"} << QStringList{};
+    QTest::newRow("property write fails, page told")
+        << R"({"funcname":"writeDevicesProp",)" + dev + R"("PARAMSIZE":1,"PARAMID":1,"PARAMDATA":"0x01"})"
+        << QStringList{"failure:0:writeDevicesProp failed!"} << QStringList{"writeDevicesProp,failed!!"};
+    QTest::newRow("blank without a reader")
+        << R"({"funcname":"isPropEmpty",)" + dev + R"("PARAMSIZE":8,"PARAMADDRESS":"10"})" << QStringList{"success:true"}
+        << QStringList{};
+    QTest::newRow("memory reads as zeros")
+        << R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"1f00"})"
+        << QStringList{"success:0x00,0x00,0x00"} << QStringList{};
+    QTest::newRow("oversized read is cut to the buffer")
+        << R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":5000,"PARAMADDRESS":"0"})"
+        << QStringList{"success:" + zeros(2048)} << QStringList{};
+    QTest::newRow("negative size reads nothing")
+        << R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":-3,"PARAMADDRESS":"0"})" << QStringList{"success:"}
+        << QStringList{};
+    QTest::newRow("memory write fails")
+        << R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":"0","PARAMDATA":"0x01"})"
+        << QStringList{"failure:0:writeByAddr failed!"} << QStringList{};
+    QTest::newRow("notify fails, needs no DevicePath")
+        << R"({"funcname":"notifyDevice","HardwareID":"x","NotifyType":1,"NotifyData":2})"
+        << QStringList{"failure:0:notifyDevice failed!"} << QStringList{};
+    QTest::newRow("clean fails")
+        << R"({"funcname":"cleanMacroByAddr",)" + dev + R"("PARAMSIZE":4,"PARAMADDRESS":"0"})"
+        << QStringList{"failure:0:cleanMacroByAddr failed!"} << QStringList{};
+    QTest::newRow("macro: blank stretch, write fails")
+        << R"({"funcname":"writeMacroByAddr",)" + dev + R"("PARAMSIZE":2,"PARAMADDRESS":"0","PARAMDATA":"0x01,0x02"})"
+        << QStringList{"failure:0:writeMacroByAddr failed!"} << QStringList{};
+    for (const char *command : {"readDevicesProp", "isPropEmpty", "readByAddr", "cleanMacroByAddr"})
+        QTest::newRow(qPrintable(QStringLiteral("%1 without DevicePath").arg(command)))
+            << QStringLiteral(R"({"funcname":"%1","HardwareID":"x","PARAMSIZE":1,"PARAMID":1,"PARAMADDRESS":"0"})")
+                   .arg(command)
+            << QStringList{} << QStringList{};
+    for (const char *command : {"writeDevicesProp", "writeByAddr", "writeMacroByAddr"})
+        QTest::newRow(qPrintable(QStringLiteral("%1 without PARAMDATA").arg(command)))
+            << QStringLiteral(R"({"funcname":"%1",)").arg(command) + dev + R"("PARAMSIZE":1,"PARAMID":1,"PARAMADDRESS":"0"})"
+            << QStringList{} << QStringList{};
+    QTest::newRow("notify without NotifyData") << R"({"funcname":"notifyDevice","HardwareID":"x","NotifyType":1})"
+                                               << QStringList{} << QStringList{};
+}
+
+void TestDeviceCommands::withoutLibrary()
+{
+    QFETCH(QString, json);
+    QFETCH(QStringList, replies);
+    QFETCH(QStringList, messages);
+    // Names that exist nowhere: the handler ends up with no library at all.
+    devices_handler handler({QStringLiteral("/nonexistent/padio"), QStringLiteral("vexa-no-such-library")}, nullptr);
+    QVERIFY(!handler.isLoaded());
+    QStringList raised;
+    QCOMPARE(runWithMessages(json, &raised), replies);
+    QCOMPARE(raised, messages);
+}
+
+bool TestDeviceCommands::needLibrary()
+{
+    if (!m_library) {
+        if (!QFile::exists(QStringLiteral(VEXA_APP_DIR "/padctl")))
+            return false;
+        m_library.reset(new devices_handler({QStringLiteral(VEXA_APP_DIR "/padio")}, nullptr));
+        const QJsonArray list = QJsonDocument::fromJson(ask(R"({"funcname":"getDevicesList"})").mid(8).toUtf8()).array();
+        m_hardwareId = list.at(0).toObject().value("HardwareID").toString();
+    }
+    return m_library->isLoaded() && !m_hardwareId.isEmpty();
+}
+
+QString TestDeviceCommands::padctl(const QStringList &args, int *exitCode)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(VEXA_APP_DIR "/padctl"), args);
+    tool.waitForFinished(10000);
+    if (exitCode)
+        *exitCode = tool.exitCode();
+    return QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError());
+}
+
+QString TestDeviceCommands::devFields() const
+{
+    const QByteArray quoted = QJsonDocument(QJsonArray{m_hardwareId}).toJson(QJsonDocument::Compact);
+    return QStringLiteral(R"("HardwareID":%1,"DevicePath":"p",)").arg(QString::fromUtf8(quoted.mid(1).chopped(1)));
+}
+
+#define NEED_LIBRARY()                                                                                                 \
+    if (!needLibrary())                                                                                                \
+    QSKIP("the virtual library is not built")
+
+void TestDeviceCommands::listsTheVirtualPadWithItsProductInformation()
+{
+    NEED_LIBRARY();
+    const QString reply = ask(R"({"funcname":"getDevicesList"})");
+    QVERIFY2(reply.startsWith(QLatin1String("success:[{\"DeviceID\":\"5E1C7A92\",\"DevicePath\":\"")), qPrintable(reply));
+    // Compact, keys in the page's order.
+    QVERIFY(!reply.contains(QLatin1Char('\n')));
+    const QStringList keyOrder = {"DeviceID", "DevicePath", "HardwareID", "MASK", "SN", "Version", "description",
+                                  "device", "productCN", "productName", "productType"};
+    int at = 0;
+    for (const QString &key : keyOrder) {
+        const int found = reply.indexOf(QLatin1Char('"') + key + QLatin1String("\":"), at);
+        QVERIFY2(found > at, qPrintable(key));
+        at = found;
+    }
+    const QJsonObject pad = QJsonDocument::fromJson(reply.mid(8).toUtf8()).array().at(0).toObject();
+    QCOMPARE(pad.value("productName").toString(), QStringLiteral("PX-ORB42"));
+    QCOMPARE(pad.value("description").toString(), QString());
+    QVERIFY(pad.value("HardwareID").toString().startsWith(QLatin1String("HID\\")));
+}
+
+void TestDeviceCommands::listFailsOnABrokenSettingsText()
+{
+    NEED_LIBRARY();
+    m_settings->setConfText(QStringLiteral("<root><conf"));
+    const QString reply = ask(R"({"funcname":"getDevicesList"})");
+    m_settings->setConfText(QString::fromUtf8(kConf));
+    QCOMPARE(reply, QStringLiteral("failure:0:queryProfile load xml file failed!"));
+}
+
+void TestDeviceCommands::propertiesRoundTrip()
+{
+    NEED_LIBRARY();
+    const QString dev = devFields();
+    QStringList messages;
+    // Size 2: the third item is not written.
+    QCOMPARE(runWithMessages(R"({"funcname":"writeDevicesProp",)" + dev +
+                                 R"("PARAMSIZE":2,"PARAMID":7,"PARAMDATA":"0x10,0x20,0x30"})",
+                             &messages),
+             QStringList{"success:writeDevicesProp success!"});
+    QCOMPARE(messages, QStringList{"writeDevicesProp,success!"});
+    QCOMPARE(ask(R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":2,"PARAMID":7})"),
+             QStringLiteral("success:0x10,0x20"));
+    QCOMPARE(ask(R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":3,"PARAMID":7})"),
+             QStringLiteral("success:0x10,0x20,0x00"));
+}
+
+void TestDeviceCommands::memoryRoundTrip()
+{
+    NEED_LIBRARY();
+    const QString dev = devFields();
+    QCOMPARE(ask(R"({"funcname":"isPropEmpty",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"1f00"})"),
+             QStringLiteral("success:true"));
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"1f00","PARAMDATA":"0x00,0x7f,0x80"})"),
+             QStringLiteral("success:writeByAddr success!"));
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"0x1F00"})"),
+             QStringLiteral("success:0x00,0x7f,0x80"));
+    QCOMPARE(ask(R"({"funcname":"isPropEmpty",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"1f00"})"),
+             QStringLiteral("success:false"));
+    // What the page wrote is on the pad, as the pad's own tool sees it.
+    const QString dump = padctl({"mem", "5E1C7A92", "1f00", "3"});
+    QVERIFY2(dump.contains(QLatin1String("00 7f 80"), Qt::CaseInsensitive), qPrintable(dump));
+    // Size 0 still reaches the library and answers by its result.
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":0,"PARAMADDRESS":"0","PARAMDATA":""})"),
+             QStringLiteral("success:writeByAddr success!"));
+    QCOMPARE(ask(R"({"funcname":"writeByAddr","HardwareID":"HID\\nobody","DevicePath":"p","PARAMSIZE":1,"PARAMADDRESS":"0","PARAMDATA":"0x01"})"),
+             QStringLiteral("failure:0:writeByAddr failed!"));
+}
+
+void TestDeviceCommands::shortByteListsAndOversizedRequests()
+{
+    NEED_LIBRARY();
+    const QString dev = devFields();
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":4,"PARAMADDRESS":"2000","PARAMDATA":"0xff,0xff,0xff,0xff"})"),
+             QStringLiteral("success:writeByAddr success!"));
+    // Items the list lacks are written as 0, not taken from anywhere else.
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":4,"PARAMADDRESS":"2000","PARAMDATA":"0x01"})"),
+             QStringLiteral("success:writeByAddr success!"));
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":4,"PARAMADDRESS":"2000"})"),
+             QStringLiteral("success:0x01,0x00,0x00,0x00"));
+    // More than the buffer holds: cut to 2048 bytes on both sides.
+    QString data;
+    for (int i = 0; i < 3000; ++i)
+        data += QStringLiteral("0xab,");
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":3000,"PARAMADDRESS":"3000","PARAMDATA":")" + data + R"("})"),
+             QStringLiteral("success:writeByAddr success!"));
+    const QString back = ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3000,"PARAMADDRESS":"3000"})");
+    QCOMPARE(back.count(QLatin1String("0xab")), 2048);
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":"3800"})"),
+             QStringLiteral("success:0x00"));
+}
+
+void TestDeviceCommands::macroOnlyIntoABlankStretch()
+{
+    NEED_LIBRARY();
+    const QString dev = devFields();
+    const QString macro = R"({"funcname":"writeMacroByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"4a00","PARAMDATA":"0x11,0x22,0x33"})";
+    QCOMPARE(ask(macro), QStringLiteral("success:true"));
+    // Occupied: the address comes back as the page wrote it, and nothing is written.
+    QCOMPARE(ask(QString(macro).replace("0x11,0x22,0x33", "0x44,0x55,0x66")), QStringLiteral("success:4a00"));
+    // A JSON number is read as hexadecimal digits, and answered as its decimal text.
+    QCOMPARE(ask(R"({"funcname":"writeMacroByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":"4096","PARAMDATA":"0x01"})"),
+             QStringLiteral("success:true"));
+    QCOMPARE(ask(R"({"funcname":"writeMacroByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":4096,"PARAMDATA":"0x02"})"),
+             QStringLiteral("success:4096"));
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"4a00"})"),
+             QStringLiteral("success:0x11,0x22,0x33"));
+    QCOMPARE(ask(R"({"funcname":"cleanMacroByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"4a00"})"),
+             QStringLiteral("success:cleanMacroByAddr success!"));
+    QCOMPARE(ask(QString(macro).replace("0x11,0x22,0x33", "0x44,0x55,0x66")), QStringLiteral("success:true"));
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"4a00"})"),
+             QStringLiteral("success:0x44,0x55,0x66"));
+}
+
+void TestDeviceCommands::notifyHandsOverTypeAndData()
+{
+    NEED_LIBRARY();
+    // Only the low 8 bits of each: type 258 sends 0x02.
+    QCOMPARE(ask(R"({"funcname":"notifyDevice",)" + devFields() + R"("NotifyType":258,"NotifyData":3})"),
+             QStringLiteral("success:notifyDevice success!"));
+    const QString list = padctl({"notifications", "5E1C7A92"});
+    QVERIFY2(list.contains(QLatin1String("0x0302"), Qt::CaseInsensitive), qPrintable(list));
+}
+
+QTEST_MAIN(TestDeviceCommands)
+#include "tst_device_commands.moc"

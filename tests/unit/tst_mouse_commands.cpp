@@ -1,0 +1,121 @@
+// The mouse settings commands through the window's dispatcher. Runs offscreen without an X
+// display, so what can be checked is Qt's own double-click interval and the range rules.
+#include "client_handler.h"
+#include "mouse_commands.h"
+#include "vexa.h"
+
+#include <QStyleHints>
+#include <QtTest>
+
+namespace {
+
+class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
+public:
+    void Success(const CefString &response) override { replies.append("ok:" + QString(response)); }
+    void Failure(int code, const CefString &message) override
+    {
+        replies.append(QStringLiteral("fail%1:").arg(code) + QString(message));
+    }
+    QStringList replies;
+};
+
+} // namespace
+
+class TestMouseCommands : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void table();
+    void commands_data();
+    void commands();
+    void modifyProfileResetsDoubleClickTime();
+
+private:
+    QStringList send(const QString &text);
+    vexa *m_window = nullptr;
+};
+
+void TestMouseCommands::initTestCase()
+{
+    // Never touch the desktop settings of whoever runs the tests.
+    qputenv("GSETTINGS_BACKEND", "memory");
+    QVERIFY(!ClientHandler::current());
+    m_window = new vexa;
+}
+
+void TestMouseCommands::cleanupTestCase()
+{
+    delete m_window;
+}
+
+QStringList TestMouseCommands::send(const QString &text)
+{
+    CefRefPtr<RecordingCallback> callback = new RecordingCallback;
+    m_window->onJsMessage(text, callback);
+    return callback->replies;
+}
+
+void TestMouseCommands::table()
+{
+    QCOMPARE(doubleClickTable.size(), size_t(12));
+    for (size_t i = 0; i < doubleClickTable.size(); ++i)
+        QCOMPARE(doubleClickTable[i], 970 - 70 * int(i));
+}
+
+void TestMouseCommands::commands_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("replies");
+    QTest::addColumn<int>("interval"); // Qt's double-click interval afterwards; 0: unchanged
+
+    QTest::newRow("fastest") << R"({"funcname":"modifyMouseDoubleClick","position":11})"
+                             << QStringList{"ok:modifyMouseDoubleClick success"} << 200;
+    QTest::newRow("numeric text") << R"({"funcname":"modifyMouseDoubleClick","position":"3"})"
+                                  << QStringList{"ok:modifyMouseDoubleClick success"} << 760;
+    QTest::newRow("non-numeric text acts as 0") << R"({"funcname":"modifyMouseDoubleClick","position":"fast"})"
+                                                << QStringList{"ok:modifyMouseDoubleClick success"} << 970;
+    QTest::newRow("past the fast end") << R"({"funcname":"modifyMouseDoubleClick","position":12})"
+                                       << QStringList{"fail0:modifyMouseDoubleClick failed"} << 0;
+    QTest::newRow("below the slow end") << R"({"funcname":"modifyMouseDoubleClick","position":-1})"
+                                        << QStringList{"fail0:modifyMouseDoubleClick failed"} << 0;
+    QTest::newRow("no position") << R"({"funcname":"modifyMouseDoubleClick"})" << QStringList{} << 0;
+    QTest::newRow("wheel lines") << R"({"funcname":"modifyMouseScrollLines","linenum":7})"
+                                 << QStringList{"ok:modifyMouseScrollLines success"} << 0;
+    QTest::newRow("negative wheel lines") << R"({"funcname":"modifyMouseScrollLines","linenum":-2})"
+                                          << QStringList{"fail0:modifyMouseScrollLines failed"} << 0;
+    QTest::newRow("no lines") << R"({"funcname":"modifyMouseScrollLines"})" << QStringList{} << 0;
+    // Out of the 1 to 20 scale nothing is asked; inside it, no X display here to take it.
+    QTest::newRow("speed too fast") << R"({"funcname":"modifyMouseSpeed","speednum":25})"
+                                    << QStringList{"fail0:modifyMouseSpeed failed"} << 0;
+    QTest::newRow("speed 0") << R"({"funcname":"modifyMouseSpeed","speednum":0})"
+                             << QStringList{"fail0:modifyMouseSpeed failed"} << 0;
+    QTest::newRow("speed without display") << R"({"funcname":"modifyMouseSpeed","speednum":10})"
+                                           << QStringList{"fail0:modifyMouseSpeed failed"} << 0;
+    QTest::newRow("no speed") << R"({"funcname":"modifyMouseSpeed"})" << QStringList{} << 0;
+}
+
+void TestMouseCommands::commands()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, replies);
+    QFETCH(int, interval);
+
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(123);
+    QCOMPARE(send(text), replies);
+    QCOMPARE(QGuiApplication::styleHints()->mouseDoubleClickInterval(), interval ? interval : 123);
+    if (text.contains("linenum\":7"))
+        QCOMPARE(QGuiApplication::styleHints()->wheelScrollLines(), 7);
+}
+
+void TestMouseCommands::modifyProfileResetsDoubleClickTime()
+{
+    // Even a request that ends without a reply (no keys) puts the slowest time back.
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(200);
+    QCOMPARE(send(R"({"funcname":"modifyProfile"})"), QStringList{});
+    QCOMPARE(QGuiApplication::styleHints()->mouseDoubleClickInterval(), 970);
+}
+
+QTEST_MAIN(TestMouseCommands)
+#include "tst_mouse_commands.moc"

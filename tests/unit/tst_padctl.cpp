@@ -1,0 +1,190 @@
+// padctl as its user runs it: on the state folder alone, and against a loaded library.
+#include "padio_test_support.h"
+
+#include <QtTest>
+
+class TestPadctl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void badInput_data();
+    void badInput();
+    void helpListsEveryCommand();
+    void editsStateFolderWithoutProgram();
+    void streamSendsNumberedReportsThroughLibrary();
+    void firmwareImageHasTheReadFields();
+
+private:
+    bool loadLibrary();
+
+    QScopedPointer<QTemporaryDir> m_home;
+    QLibrary m_library;
+    PadioFunctions f;
+};
+
+void TestPadctl::init()
+{
+    m_home.reset(new QTemporaryDir);
+    QVERIFY(m_home->isValid());
+    qputenv("PADIO_HOME", QFile::encodeName(m_home->path()));
+}
+
+void TestPadctl::cleanup()
+{
+    if (m_library.isLoaded()) {
+        padio_device_data_fn noData = nullptr;
+        const padio_char empty[] = {0};
+        f.dconDeviceData(wide(QStringLiteral("HID\\Vid_5e1c&Pid_7a92&MI_00")), empty, PADIO_MODEL, &noData);
+        QVERIFY(m_library.unload());
+    }
+}
+
+bool TestPadctl::loadLibrary()
+{
+    QString missing;
+    const bool loaded = loadPadio(&m_library, &f, &missing);
+    if (!loaded)
+        qWarning("%s", qPrintable(missing));
+    return loaded;
+}
+
+void TestPadctl::badInput_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    // 2: the command line itself is wrong; 1: well-formed, but it cannot be done.
+    QTest::newRow("nothing") << QStringList() << 2 << "no command given";
+    QTest::newRow("unknown command") << QStringList {"frob"} << 2 << "unknown command frob";
+    QTest::newRow("extra argument") << QStringList {"list", "x"} << 2 << "usage: padctl list";
+    QTest::newRow("id with a slash") << QStringList {"unplug", "../x"} << 2 << "letters, digits";
+    QTest::newRow("unknown id") << QStringList {"unplug", "NOPE"} << 1 << "no pad with the id NOPE";
+    QTest::newRow("short report") << QStringList {"data", "5E1C7A92", "0011"} << 2 << "16 hexadecimal digits";
+    QTest::newRow("report not hex") << QStringList {"data", "5E1C7A92", "00112233445566zz"} << 2
+                                    << "16 hexadecimal digits";
+    QTest::newRow("data without program") << QStringList {"data", "5E1C7A92", "0011223344556677"} << 1
+                                          << "no running vexa";
+    QTest::newRow("stream zero hz") << QStringList {"stream", "5E1C7A92", "0", "1"} << 2 << "HZ";
+    QTest::newRow("stream hz with text") << QStringList {"stream", "5E1C7A92", "10x", "1"} << 2 << "HZ";
+    QTest::newRow("stream bad seconds") << QStringList {"stream", "5E1C7A92", "100", "soon"} << 2 << "SECONDS";
+    QTest::newRow("stream without program") << QStringList {"stream", "5E1C7A92", "100", "1"} << 1
+                                            << "no running vexa";
+    QTest::newRow("address not hex") << QStringList {"mem", "5E1C7A92", "1g00", "4"} << 2 << "ADDR";
+    QTest::newRow("negative size") << QStringList {"mem", "5E1C7A92", "0", "-1"} << 2 << "SIZE";
+    QTest::newRow("past memory end") << QStringList {"mem", "5E1C7A92", "fffe", "3"} << 2 << "memory ends";
+    QTest::newRow("huge address") << QStringList {"mem", "5E1C7A92", "0x100000000", "1"} << 2 << "ADDR";
+    QTest::newRow("mem unknown id") << QStringList {"mem", "NOPE", "0", "1"} << 1 << "no pad with the id NOPE";
+    QTest::newRow("option without value") << QStringList {"plug", "--id"} << 2 << "needs a value";
+    QTest::newRow("unknown option") << QStringList {"plug", "--colour", "red"} << 2 << "unknown option --colour";
+    QTest::newRow("mask too long") << QStringList {"plug", "--mask", "123"} << 2 << "at most 2 bytes";
+    QTest::newRow("serial number too long") << QStringList {"plug", "--sn", "123456789012345"} << 2
+                                            << "at most 14 bytes";
+    QTest::newRow("id taken") << QStringList {"plug", "--id", "5E1C7A92"} << 1 << "already plugged in";
+    QTest::newRow("notifications unknown id") << QStringList {"notifications", "NOPE"} << 1 << "no pad";
+    QTest::newRow("firmware bad length") << QStringList {"firmware", "f.bin", "1.0", "70000"} << 2 << "LENGTH";
+}
+
+void TestPadctl::badInput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    const PadctlResult result = padctl(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QCOMPARE(result.out, QString());
+}
+
+void TestPadctl::helpListsEveryCommand()
+{
+    const PadctlResult result = padctl({"--help"});
+    QCOMPARE(result.exitCode, 0);
+    for (const char *command : {"list", "plug", "unplug", "data", "stream", "mem", "notifications", "firmware"})
+        QVERIFY2(result.out.contains(QLatin1String("\n  ") + command), command);
+}
+
+void TestPadctl::editsStateFolderWithoutProgram()
+{
+    PadctlResult result = padctl({"plug", "--id", "P2", "--sn", "S-2", "--version", "9.9", "--mask", "02"});
+    QCOMPARE(result.exitCode, 0);
+    result = padctl({"list"});
+    QCOMPARE(result.exitCode, 0);
+    const QStringList lines = result.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].startsWith("5E1C7A92"));
+    QVERIFY(lines[1].contains(QRegularExpression("^P2 +9\\.9 +S-2 +02 +pad +HID\\\\Vid_5e1c&Pid_7a92&MI_00&P2 ")));
+
+    // The memory file as the library leaves it; the dump shows the address and the bytes.
+    QVERIFY(QDir().mkpath(m_home->filePath("pads/P2")));
+    QFile memory(m_home->filePath("pads/P2/memory"));
+    QVERIFY(memory.open(QIODevice::WriteOnly));
+    QByteArray content(65536, '\0');
+    content.replace(0x1f10, 4, "AB\x01\xff");
+    memory.write(content);
+    memory.close();
+    result = padctl({"mem", "P2", "0x1f08", "12"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QString("1f08  00 00 00 00 00 00 00 00 41 42 01 ff              |........AB..|\n"));
+
+    QCOMPARE(padctl({"unplug", "P2"}).exitCode, 0);
+    QVERIFY(!padctl({"list"}).out.contains("P2"));
+    // Its memory waits for the pad to come back.
+    QCOMPARE(padctl({"plug", "--id", "P2"}).exitCode, 0);
+    QVERIFY(padctl({"mem", "P2", "1f10", "2"}).out.startsWith("1f10  41 42"));
+
+    QCOMPARE(padctl({"unplug", "5E1C7A92"}).exitCode, 0);
+    QCOMPARE(padctl({"unplug", "P2"}).exitCode, 0);
+    // An empty list stays empty: the first-use pad is not created again.
+    QCOMPARE(padctl({"list"}).out, QString("no pads plugged in\n"));
+}
+
+void TestPadctl::streamSendsNumberedReportsThroughLibrary()
+{
+    QVERIFY(loadLibrary());
+    callbackLog().reset(f.dcDevices);
+    padio_device_data_fn onData = recordReport;
+    const padio_char empty[] = {0};
+    QCOMPARE(f.dconDeviceData(wide(QStringLiteral("HID\\Vid_5e1c&Pid_7a92&MI_00")), empty, PADIO_MODEL, &onData), 0);
+
+    const PadctlResult result = padctl({"stream", "5E1C7A92", "200", "0.25"});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.startsWith("sent 50 reports in "), qPrintable(result.out));
+    QVERIFY2(result.out.contains("50 delivered"), qPrintable(result.out));
+    QTRY_COMPARE(callbackLog().reportCount(), 50);
+    QMutexLocker lock(&callbackLog().mutex);
+    uint32_t previousTime = 0;
+    for (int i = 0; i < 50; ++i) {
+        const QByteArray &report = callbackLog().reports[i];
+        QCOMPARE(qFromLittleEndian<quint32>(report.constData()), quint32(i));
+        const quint32 sentAt = qFromLittleEndian<quint32>(report.constData() + 4);
+        if (i > 0)
+            QVERIFY(sentAt - previousTime < 1000000u); // microseconds, a few ms apart
+        previousTime = sentAt;
+    }
+}
+
+void TestPadctl::firmwareImageHasTheReadFields()
+{
+    const QString file = m_home->filePath("update.bin");
+    const PadctlResult result = padctl({"firmware", file, "3.0.1", "4001"});
+    QCOMPARE(result.exitCode, 0);
+    QFile image(file);
+    QVERIFY(image.open(QIODevice::ReadOnly));
+    const QByteArray bytes = image.readAll();
+    QVERIFY(bytes.size() <= 67170);
+    QCOMPARE(qFromLittleEndian<quint32>(bytes.constData()), quint32(0x1016));
+    QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 4), quint32(0));
+    QCOMPARE(bytes.mid(264, 9), QByteArray("PXFW3.0.1"));
+    QCOMPARE(qFromLittleEndian<qint64>(bytes.constData() + 66113), qint64(4001));
+    const quint32 check = qFromLittleEndian<quint32>(bytes.constData() + 66121);
+    QCOMPARE(check, bitwiseCrc32(bytes.mid(264, 4001)));
+    QVERIFY(result.out.contains(QStringLiteral("0x%1").arg(check, 8, 16, QLatin1Char('0'))));
+}
+
+QTEST_GUILESS_MAIN(TestPadctl)
+#include "tst_padctl.moc"

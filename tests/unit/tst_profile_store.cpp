@@ -1,0 +1,489 @@
+// The profile operations on files in a private application folder.
+#include "profile_package.h"
+#include "profile_store.h"
+
+#include <QtTest>
+
+namespace {
+
+// The "sane" profile; each case edits or queries one part of it.
+const char kProfile[] = R"(<?xml version="1.0"?>
+<profile name="default">
+	<keys>
+		<key id="1" code="0x02,%,0x00,%" label="A" />
+		<key id="2" code="0x05,0x06" label="B" />
+		<key id="3" label="C" />
+	</keys>
+	<light color="red" level="3">glow</light>
+	<macros />
+</profile>
+)";
+
+const char kOther[] = R"(<?xml version="1.0"?>
+<other>
+	<light color="blue" level="9" />
+	<key id="9" />
+</other>
+)";
+
+using Kind = ProfileReply::Kind;
+
+} // namespace
+
+Q_DECLARE_METATYPE(ProfileReply::Kind)
+
+class TestProfileStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void queryProfileSerialisesEveryMatch_data();
+    void queryProfileSerialisesEveryMatch();
+    void nodeCounter_data();
+    void nodeCounter();
+    void modifyProfileSplitsValuesKeepingEmptyParts();
+    void modifyAddProfileDropsEmptyValues();
+    void changesWorkOnTheCacheNotTheDisk();
+    void modifyProfileExReplacesChildren();
+    void removeNestedMatches();
+    void replacePlacement_data();
+    void replacePlacement();
+    void resetProfileCopiesCachedText();
+    void queryHexByte_data();
+    void queryHexByte();
+    void failures_data();
+    void failures();
+    void savexmlWritesModifiedFiles();
+    void savexmlStopsAtUnwritableFile();
+    void packageRoundTrip();
+    void packageRefused_data();
+    void packageRefused();
+    void packageExportOfNothing();
+
+private:
+    QString write(const QString &relative, const QByteArray &content);
+    QString read(const QString &relative) const;
+
+    QScopedPointer<QTemporaryDir> m_dir;
+    QScopedPointer<ProfileStore> m_store;
+};
+
+void TestProfileStore::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    m_store.reset(new ProfileStore(m_dir->path()));
+    write("p.xml", kProfile);
+    write("sub/other.xml", kOther);
+}
+
+void TestProfileStore::cleanup()
+{
+    m_store.reset();
+    m_dir.reset();
+}
+
+QString TestProfileStore::write(const QString &relative, const QByteArray &content)
+{
+    const QString path = m_dir->filePath(relative);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QString TestProfileStore::read(const QString &relative) const
+{
+    QFile file(m_dir->filePath(relative));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("<unreadable>");
+}
+
+void TestProfileStore::queryProfileSerialisesEveryMatch_data()
+{
+    QTest::addColumn<QString>("xpath");
+    QTest::addColumn<QString>("expected");
+
+    // Tab indentation, one element per line, a line break after each match.
+    QTest::newRow("one element") << "/profile/light" << "<light color=\"red\" level=\"3\">glow</light>\n";
+    QTest::newRow("several, in document order")
+        << "//key[@id>1]" << "<key id=\"2\" code=\"0x05,0x06\" label=\"B\" />\n<key id=\"3\" label=\"C\" />\n";
+    QTest::newRow("nested")
+        << "/profile/keys"
+        << "<keys>\n\t<key id=\"1\" code=\"0x02,%,0x00,%\" label=\"A\" />\n"
+           "\t<key id=\"2\" code=\"0x05,0x06\" label=\"B\" />\n\t<key id=\"3\" label=\"C\" />\n</keys>\n";
+    QTest::newRow("nothing") << "/profile/none" << "";
+    QTest::newRow("attribute is no node") << "/profile/light/@color" << "";
+}
+
+void TestProfileStore::queryProfileSerialisesEveryMatch()
+{
+    QFETCH(QString, xpath);
+    QFETCH(QString, expected);
+    const ProfileReply reply = m_store->queryProfile("p.xml", xpath);
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, expected);
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+}
+
+void TestProfileStore::nodeCounter_data()
+{
+    QTest::addColumn<QString>("xpath");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("elements") << "/profile/keys" << "3";
+    QTest::newRow("text counts") << "/profile/light" << "1";
+    QTest::newRow("empty element") << "/profile/macros" << "0";
+    QTest::newRow("first match only") << "//key" << "0";
+    QTest::newRow("nothing") << "/none" << "0";
+}
+
+void TestProfileStore::nodeCounter()
+{
+    QFETCH(QString, xpath);
+    QFETCH(QString, expected);
+    const ProfileReply reply = m_store->nodeCounterProfile("p.xml", xpath);
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, expected);
+}
+
+void TestProfileStore::modifyProfileSplitsValuesKeepingEmptyParts()
+{
+    // "a;b" with ";x": the empty first value is set, so "color" is cleared and "level" is x.
+    ProfileReply reply = m_store->modifyProfile("p.xml", "/profile/light", "color;level", ";x");
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("modifyProfile success!"));
+    QCOMPARE(m_store->queryProfile("p.xml", "/profile/light").text,
+             QStringLiteral("<light color=\"\" level=\"x\">glow</light>\n"));
+
+    // Attributes the node lacks are not created; the command still succeeds.
+    reply = m_store->modifyProfile("p.xml", "//key", "label;missing", "Z;1");
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(m_store->queryProfile("p.xml", "//key[@id=3]").text, QStringLiteral("<key id=\"3\" label=\"Z\" />\n"));
+
+    // Fewer values than names: the extra names are left alone.
+    reply = m_store->modifyProfile("p.xml", "/profile/light", "color;level", "green");
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(m_store->queryProfile("p.xml", "/profile/light").text,
+             QStringLiteral("<light color=\"green\" level=\"x\">glow</light>\n"));
+    QCOMPARE(m_store->modifiedFiles(), QStringList{m_store->resolveProfilePath("p.xml")});
+}
+
+void TestProfileStore::modifyAddProfileDropsEmptyValues()
+{
+    // Same arguments as above: here the empty value disappears, a pairs with x, b stays empty.
+    const ProfileReply reply = m_store->modifyAddProfile("p.xml", "/profile/macros", "a;b", ";x", "macro");
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("modifyAddProfile success"));
+    QCOMPARE(m_store->queryProfile("p.xml", "/profile/macros").text,
+             QStringLiteral("<macros>\n\t<macro a=\"x\" b=\"\" />\n</macros>\n"));
+
+    // One new child for every match.
+    QCOMPARE(m_store->modifyAddProfile("p.xml", "//key", "n", "1", "sub").kind, Kind::Success);
+    QCOMPARE(m_store->nodeCounterProfile("p.xml", "//key[@id=2]").text, QStringLiteral("1"));
+    QCOMPARE(m_store->queryProfile("p.xml", "//sub").text.count("<sub n=\"1\" />"), 3);
+}
+
+void TestProfileStore::changesWorkOnTheCacheNotTheDisk()
+{
+    QCOMPARE(m_store->modifyProfile("p.xml", "/profile", "name", "mine").kind, Kind::Success);
+    // The file is untouched until a save, and a change on disk is not seen either.
+    QVERIFY(read("p.xml").contains("name=\"default\""));
+    write("p.xml", "<profile name=\"changed on disk\"><light/></profile>");
+    write("sub/other.xml", "not xml at all");
+    QCOMPARE(m_store->queryProfile("p.xml", "/profile/light/@color").kind, Kind::Success);
+    QCOMPARE(m_store->nodeCounterProfile("p.xml", "/profile/keys").text, QStringLiteral("3"));
+    QVERIFY(m_store->queryProfile("p.xml", "/profile").text.startsWith("<profile name=\"mine\">"));
+
+    // The whole document is serialised back with a declaration line.
+    const QString cached = m_store->cachedText(m_store->resolveProfilePath("p.xml"));
+    QVERIFY2(cached.startsWith("<?xml version=\"1.0\"?>\n<profile name=\"mine\">\n\t<keys>"), qPrintable(cached));
+}
+
+void TestProfileStore::modifyProfileExReplacesChildren()
+{
+    const ProfileReply reply = m_store->modifyProfileEx("p.xml", "/profile/keys", "<k n=\"1\"/><k n=\"2\"/>");
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("modifyProfileEx success"));
+    QCOMPARE(m_store->queryProfile("p.xml", "/profile/keys").text,
+             QStringLiteral("<keys>\n\t<k n=\"1\" />\n\t<k n=\"2\" />\n</keys>\n"));
+    // A subtree that does not parse empties the target.
+    QCOMPARE(m_store->modifyProfileEx("p.xml", "/profile/keys", "<unclosed>").kind, Kind::Success);
+    QCOMPARE(m_store->nodeCounterProfile("p.xml", "/profile/keys").text, QStringLiteral("0"));
+}
+
+void TestProfileStore::removeNestedMatches()
+{
+    write("n.xml", "<a><b><b><b/></b></b><c/><b/></a>");
+    // Inner matches go with their outer one; touching them afterwards would use freed nodes.
+    QCOMPARE(m_store->modifyRemoveProfile("n.xml", "//b").text, QStringLiteral("modifyRemoveProfile success"));
+    QCOMPARE(m_store->queryProfile("n.xml", "/a").text, QStringLiteral("<a>\n\t<c />\n</a>\n"));
+    write("m.xml", "<a><b><b/></b></a>");
+    QCOMPARE(m_store->modifyProfileEx("m.xml", "//b", "<x/>").kind, Kind::Success);
+    QCOMPARE(m_store->queryProfile("m.xml", "/a").text, QStringLiteral("<a>\n\t<b>\n\t\t<x />\n\t</b>\n</a>\n"));
+    // Attributes are no nodes: nothing removed, still a success that marks the file.
+    QCOMPARE(m_store->modifyRemoveProfile("p.xml", "//@label").kind, Kind::Success);
+    QCOMPARE(m_store->queryProfile("p.xml", "//key[@label]").text.count("<key"), 3);
+}
+
+void TestProfileStore::replacePlacement_data()
+{
+    QTest::addColumn<QString>("srcXpath");
+    QTest::addColumn<QString>("desXpath");
+    QTest::addColumn<QString>("expectedKeys");
+
+    const QString k1 = "\t<key id=\"1\" code=\"0x02,%,0x00,%\" label=\"A\" />\n";
+    const QString k2 = "\t<key id=\"2\" code=\"0x05,0x06\" label=\"B\" />\n";
+    const QString k3 = "\t<key id=\"3\" label=\"C\" />\n";
+    const QString k9 = "\t<key id=\"9\" />\n";
+    QTest::newRow("first child") << "/other/key" << "//key[@id=1]" << "<keys>\n" + k9 + k2 + k3 + "</keys>\n";
+    QTest::newRow("middle child") << "/other/key" << "//key[@id=2]" << "<keys>\n" + k1 + k9 + k3 + "</keys>\n";
+    QTest::newRow("last child") << "/other/key" << "//key[@id=3]" << "<keys>\n" + k1 + k2 + k9 + "</keys>\n";
+    QTest::newRow("source matches nothing") << "/other/none" << "//key[@id=2]" << "<keys>\n" + k1 + k3 + "</keys>\n";
+    QTest::newRow("target matches nothing") << "/other/key" << "//key[@id=7]" << "<keys>\n" + k1 + k2 + k3 + "</keys>\n";
+}
+
+void TestProfileStore::replacePlacement()
+{
+    QFETCH(QString, srcXpath);
+    QFETCH(QString, desXpath);
+    QFETCH(QString, expectedKeys);
+    const ProfileReply reply = m_store->modifyReplaceProfile("sub/other.xml", "p.xml", srcXpath, desXpath);
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("modifyReplaceProfile success"));
+    QCOMPARE(m_store->queryProfile("p.xml", "/profile/keys").text, expectedKeys);
+    // Only the destination counts as modified.
+    QCOMPARE(m_store->modifiedFiles(), QStringList{m_store->resolveProfilePath("p.xml")});
+}
+
+void TestProfileStore::resetProfileCopiesCachedText()
+{
+    QCOMPARE(m_store->modifyProfile("sub/other.xml", "/other/light", "color", "white").kind, Kind::Success);
+    const ProfileReply reply = m_store->resetProfile("sub/other.xml", "p.xml");
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("resetProfile success"));
+    // The source's cached (edited) text, not its file.
+    QCOMPARE(m_store->queryProfile("p.xml", "/other/light/@color|/other/light").text,
+             QStringLiteral("<light color=\"white\" level=\"9\" />\n"));
+    const QString p = m_store->resolveProfilePath("p.xml");
+    const QString other = m_store->resolveProfilePath("sub/other.xml");
+    QCOMPARE(m_store->modifiedFiles(), (QStringList{other, p}));
+    QCOMPARE(m_store->resetProfile("missing.xml", "p.xml").kind, Kind::None);
+}
+
+void TestProfileStore::queryHexByte_data()
+{
+    QTest::addColumn<QString>("xpath");
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("two arguments") << "//key[@id=1]" << "0x10,0x20" << "0x02,0x10,0x00,0x20";
+    QTest::newRow("empty argument parts dropped") << "//key[@id=1]" << ",0x10,,0x20," << "0x02,0x10,0x00,0x20";
+    QTest::newRow("too few arguments") << "//key[@id=1]" << "0x10" << "0x02,0x10,0x00,%";
+    QTest::newRow("no %") << "//key[@id=2]" << "0x10" << "0x05,0x06";
+    QTest::newRow("no code") << "//key[@id=3]" << "0x10" << "";
+    QTest::newRow("no node") << "//key[@id=8]" << "0x10" << "";
+}
+
+void TestProfileStore::queryHexByte()
+{
+    QFETCH(QString, xpath);
+    QFETCH(QString, args);
+    QFETCH(QString, expected);
+    write("hex.xml", "<k><key id=\"5\" code=\"%,%,%,%,%\"/><key id=\"6\" code=\"%\"/></k>");
+    const ProfileReply reply = m_store->queryHexByte("p.xml", xpath, args);
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, expected);
+    // Only the first four fields take arguments; a short code reads past nothing.
+    QCOMPARE(m_store->queryHexByte("hex.xml", "//key[@id=5]", "1,2,3,4,5").text, QStringLiteral("1,2,3,4,%"));
+    QCOMPARE(m_store->queryHexByte("hex.xml", "//key[@id=6]", "1,2").text, QStringLiteral("1"));
+}
+
+void TestProfileStore::failures_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("xpath");
+    QTest::addColumn<ProfileReply::Kind>("kind");
+    QTest::addColumn<QString>("text");
+
+    const QStringList commands = {"queryProfile", "nodeCounterProfile", "modifyProfile", "modifyProfileEx",
+                                  "modifyRemoveProfile", "modifyAddProfile", "modifyReplaceProfile",
+                                  "queryHexByte", "saveXmlAs"};
+    const QStringList texts = {"queryProfile load xml file failed!",     "nodeCounterProfile load xml file failed!",
+                               "modifyProfile load xml file failed!",    "modifyProfileEx load xml file failed!",
+                               "modifyProfile load xml file failed!",    "modifyProfile load xml file failed!",
+                               "modifyReplaceProfile load xml file failed!", "modifyProfile load xml file failed!",
+                               "saveXmlAs load xml file failed!"};
+    for (int i = 0; i < commands.size(); ++i) {
+        const QByteArray c = commands.at(i).toLatin1();
+        QTest::newRow(c + ": unparsable") << commands.at(i) << "bad.xml" << "/a" << Kind::Failure << texts.at(i);
+        QTest::newRow(c + ": missing file") << commands.at(i) << "missing.xml" << "/a" << Kind::None << "";
+        QTest::newRow(c + ": bad XPath") << commands.at(i) << "p.xml" << "/profile[" << Kind::Failure << texts.at(i);
+        QTest::newRow(c + ": XPath of no node set") << commands.at(i) << "p.xml" << "count(//key)" << Kind::Failure
+                                                    << texts.at(i);
+        QTest::newRow(c + ": out of the folder") << commands.at(i) << "sub/../../p.xml" << "/a" << Kind::Failure
+                                                 << texts.at(i);
+    }
+}
+
+void TestProfileStore::failures()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, file);
+    QFETCH(QString, xpath);
+    QFETCH(ProfileReply::Kind, kind);
+    QFETCH(QString, text);
+
+    write("bad.xml", "<a><b></a>");
+    // A file outside the application folder that the ".." path would reach.
+    write("../p.xml", kProfile);
+    m_store->queryProfile("p.xml", "/"); // cached before, so an unchanged cache shows
+    const QString cachedBefore = m_store->cachedText(m_store->resolveProfilePath("p.xml"));
+    const QString pfd = m_dir->filePath("out.pfd");
+
+    ProfileReply reply;
+    if (command == "queryProfile")
+        reply = m_store->queryProfile(file, xpath);
+    else if (command == "nodeCounterProfile")
+        reply = m_store->nodeCounterProfile(file, xpath);
+    else if (command == "modifyProfile")
+        reply = m_store->modifyProfile(file, xpath, "a", "b");
+    else if (command == "modifyProfileEx")
+        reply = m_store->modifyProfileEx(file, xpath, "<x/>");
+    else if (command == "modifyRemoveProfile")
+        reply = m_store->modifyRemoveProfile(file, xpath);
+    else if (command == "modifyAddProfile")
+        reply = m_store->modifyAddProfile(file, xpath, "a", "b", "n");
+    else if (command == "modifyReplaceProfile")
+        reply = m_store->modifyReplaceProfile(file, "p.xml", xpath, "/profile");
+    else if (command == "queryHexByte")
+        reply = m_store->queryHexByte(file, xpath, "1");
+    else if (command == "saveXmlAs")
+        reply = m_store->saveXmlAs(file, xpath, pfd);
+
+    QCOMPARE(reply.kind, kind);
+    QCOMPARE(reply.text, text);
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+    QCOMPARE(m_store->cachedText(m_store->resolveProfilePath("p.xml")), cachedBefore);
+    QVERIFY(!QFile::exists(pfd));
+    QVERIFY(m_store->resolveProfilePath(file).isEmpty() == file.contains(".."));
+}
+
+void TestProfileStore::savexmlWritesModifiedFiles()
+{
+    // Nothing loaded yet: no reply at all.
+    QCOMPARE(m_store->savexml().kind, Kind::None);
+    QCOMPARE(m_store->queryProfile("p.xml", "/").kind, Kind::Success);
+    QCOMPARE(m_store->savexml().text, QStringLiteral("save xml success")); // nothing modified
+    QCOMPARE(read("p.xml"), QString::fromUtf8(kProfile));
+
+    QCOMPARE(m_store->modifyProfile("p.xml", "/profile/light", "color", "ünïcode").kind, Kind::Success);
+    QCOMPARE(m_store->modifyProfile("p.xml", "/profile/light", "level", "4").kind, Kind::Success);
+    const ProfileReply reply = m_store->savexml();
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("save xml success"));
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+    QVERIFY(read("p.xml").contains("<light color=\"ünïcode\" level=\"4\">glow</light>"));
+    QVERIFY(!read("p.xml").startsWith(QChar(0xfeff)));
+}
+
+void TestProfileStore::savexmlStopsAtUnwritableFile()
+{
+    QCOMPARE(m_store->modifyProfile("sub/other.xml", "/other/light", "color", "1").kind, Kind::Success);
+    QCOMPARE(m_store->modifyProfile("p.xml", "/profile/light", "color", "2").kind, Kind::Success);
+    write("third.xml", "<t a=\"0\"/>");
+    QCOMPARE(m_store->modifyProfile("third.xml", "/t", "a", "3").kind, Kind::Success);
+    // The second file cannot be written: its path is now a folder (this holds even for root).
+    QVERIFY(QFile::remove(m_dir->filePath("p.xml")));
+    QVERIFY(QDir(m_dir->path()).mkdir("p.xml"));
+
+    QCOMPARE(m_store->savexml().kind, Kind::None);
+    QVERIFY(!m_store->saveModified());
+    QVERIFY(read("sub/other.xml").contains("color=\"1\""));
+    QCOMPARE(read("third.xml"), QStringLiteral("<t a=\"0\"/>")); // not reached
+    // Every path stays, so a later save retries them all.
+    QCOMPARE(m_store->modifiedFiles().size(), 3);
+    // No temporary file is left behind.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), (QStringList{"third.xml"}));
+
+    QVERIFY(QDir(m_dir->path()).rmdir("p.xml"));
+    QCOMPARE(m_store->savexml().kind, Kind::Success);
+    QVERIFY(read("p.xml").contains("color=\"2\""));
+    QVERIFY(read("third.xml").contains("a=\"3\""));
+}
+
+void TestProfileStore::packageRoundTrip()
+{
+    const QString pfd = m_dir->filePath("export.pfd");
+    ProfileReply reply = m_store->saveXmlAs("sub/other.xml", "/other/light", pfd);
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("saveXmlAs success"));
+
+    QFile file(pfd);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QByteArray document = "<?xml version=\"1.0\"?>\n<light color=\"blue\" level=\"9\" />\n";
+    const QByteArray base64 = document.toBase64();
+    QCOMPARE(bytes.left(4), QByteArray::fromHex("0a0b0c0d"));
+    QCOMPARE(bytes.mid(4, 4), QByteArray::fromHex(QByteArray::number(base64.size(), 16).rightJustified(8, '0')));
+    QCOMPARE(bytes.mid(8), base64);
+
+    // Import: the package's top element stands for the target; its children replace the target's.
+    write("pkg.xml", "<p><slot><old/></slot></p>");
+    QCOMPARE(m_store->saveXmlAs("p.xml", "/profile/keys", pfd).kind, Kind::Success);
+    reply = m_store->modifyReplaceProfileEx(pfd, "pkg.xml", "/p/slot");
+    QCOMPARE(reply.kind, Kind::Success);
+    QCOMPARE(reply.text, QStringLiteral("modifyReplaceProfile success"));
+    QCOMPARE(m_store->nodeCounterProfile("pkg.xml", "/p/slot").text, QStringLiteral("3"));
+    QCOMPARE(m_store->queryProfile("pkg.xml", "/p/slot/key[2]/@code|/p/slot/key[2]").text,
+             QStringLiteral("<key id=\"2\" code=\"0x05,0x06\" label=\"B\" />\n"));
+    QCOMPARE(m_store->modifiedFiles(), QStringList{m_store->resolveProfilePath("pkg.xml")});
+
+    // Exporting again replaces the package; an unwritable destination leaves it as it was.
+    QCOMPARE(m_store->saveXmlAs("p.xml", "/profile/keys", m_dir->filePath("no/such/dir/x.pfd")).text,
+             QStringLiteral("saveXmlAs desFilePath is failed!"));
+}
+
+void TestProfileStore::packageRefused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray base64 = QByteArray("<a><b/></a>").toBase64();
+    QByteArray length(4, '\0');
+    qToBigEndian<quint32>(quint32(base64.size()), length.data());
+    QTest::newRow("wrong magic") << QByteArray::fromHex("0d0c0b0a") + length + base64;
+    QTest::newRow("magic off by one") << QByteArray::fromHex("0a0b0c0e") + length + base64;
+    QTest::newRow("truncated") << QByteArray::fromHex("0a0b0c0d") + length + base64.left(4);
+    QTest::newRow("no length") << QByteArray::fromHex("0a0b0c0d");
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("not XML") << QByteArray::fromHex("0a0b0c0d") + QByteArray::fromHex("00000004") + "PGE+";
+}
+
+void TestProfileStore::packageRefused()
+{
+    QFETCH(QByteArray, bytes);
+    const QString pfd = write("in.pfd", bytes);
+    const QString before = m_store->queryProfile("p.xml", "/").text;
+    const ProfileReply reply = m_store->modifyReplaceProfileEx(pfd, "p.xml", "/profile/keys");
+    QCOMPARE(reply.kind, Kind::Failure);
+    QCOMPARE(reply.text, QStringLiteral("modifyReplaceProfile load xml file failed!"));
+    QCOMPARE(m_store->queryProfile("p.xml", "/").text, before);
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+    // A package path that does not exist is refused the same way.
+    QCOMPARE(m_store->modifyReplaceProfileEx(m_dir->filePath("none.pfd"), "p.xml", "/profile/keys").text,
+             QStringLiteral("modifyReplaceProfile load xml file failed!"));
+}
+
+void TestProfileStore::packageExportOfNothing()
+{
+    const QString pfd = m_dir->filePath("empty.pfd");
+    QCOMPARE(m_store->saveXmlAs("p.xml", "/profile/none", pfd).kind, Kind::Success);
+    QFile file(pfd);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray document;
+    QVERIFY(ProfilePackage::decode(file.readAll(), &document));
+    QCOMPARE(document, QByteArray("<?xml version=\"1.0\"?>\n"));
+}
+
+QTEST_GUILESS_MAIN(TestProfileStore)
+#include "tst_profile_store.moc"

@@ -1,0 +1,319 @@
+// The Pads screen: the connected pads with their product information, the pad's live 8-byte
+// reports, and forms to read and write its properties and memory.
+//
+// The list follows "devicesChanged"; reports ("onDeviceData", up to ~1000 per second) only
+// update a few numbers, drawn at most once per animation frame.
+
+(function (vexa) {
+  'use strict';
+
+  const { el } = vexa.util;
+  const { query } = vexa.bridge;
+
+  const BUFFER_SIZE = 2048;
+  const REPORT_BYTES = 8;
+
+  const state = {
+    pads: [],
+    selected: null,        // DeviceID of the selected pad
+    loading: false,
+    reloadAgain: false,
+    lastReport: null,      // 16 hex digits
+    reportCount: 0,
+    reportTimes: [],       // arrival times of the last second, for the rate
+    drawPending: false,
+  };
+
+  let root = null;
+  const $ = (id) => root.querySelector('#' + id);
+
+  // ---- input reading --------------------------------------------------------------------
+
+  /** "10 20 ff", "0x10,0x20", "1020ff" → [16, 32, 255]; throws with a message for the user. */
+  function parseBytes(text) {
+    const trimmed = text.trim();
+    if (trimmed === '') return [];
+    let items = trimmed.split(/[\s,]+/).filter(Boolean);
+    if (items.length === 1 && /^[0-9a-f]+$/i.test(items[0]) && items[0].length > 2) {
+      if (items[0].length % 2) throw new Error('A run of hex digits needs an even number of digits.');
+      items = items[0].match(/../g);
+    }
+    return items.map((item, i) => {
+      if (!/^(0x)?[0-9a-f]{1,2}$/i.test(item)) throw new Error(`Byte ${i + 1} ("${item}") is not a hex byte such as 7f or 0x7f.`);
+      return parseInt(item.replace(/^0x/i, ''), 16);
+    });
+  }
+
+  function byteList(bytes) {
+    return bytes.map((b) => '0x' + b.toString(16).padStart(2, '0')).join(',');
+  }
+
+  function parseSize(text, fallback) {
+    const t = String(text).trim();
+    if (t === '' && fallback !== undefined) return fallback;
+    if (!/^\d+$/.test(t)) throw new Error('Size must be a whole number of bytes.');
+    const n = Number(t);
+    if (n > BUFFER_SIZE) throw new Error(`Size can be at most ${BUFFER_SIZE} bytes.`);
+    return n;
+  }
+
+  function parseAddress(text) {
+    const t = String(text).trim().replace(/^0x/i, '');
+    if (!/^[0-9a-f]{1,8}$/i.test(t)) throw new Error('Address must be hexadecimal, such as 1f00.');
+    return t.toLowerCase();
+  }
+
+  function parseInteger(text, what) {
+    const t = String(text).trim();
+    if (!/^\d+$/.test(t)) throw new Error(`${what} must be a whole number.`);
+    return Number(t);
+  }
+
+  // ---- list ------------------------------------------------------------------------------
+
+  function selectedPad() {
+    return state.pads.find((p) => p.DeviceID === state.selected) || null;
+  }
+
+  async function loadPads() {
+    if (state.loading) { state.reloadAgain = true; return; }
+    state.loading = true;
+    $('pads-meta').textContent = 'Looking for pads…';
+    try {
+      const outcome = await query({ funcname: 'getDevicesList' }, { timeoutMs: 5000 });
+      if (outcome.pending) {
+        outcome.cancel();
+        showListError('The program did not answer the pad list in time.');
+      } else if (!outcome.ok) {
+        showListError(outcome.text || 'The pad list could not be read.');
+      } else {
+        let pads;
+        try { pads = JSON.parse(outcome.text); } catch (_) { pads = null; }
+        if (!Array.isArray(pads)) showListError('The pad list came back in an unexpected form.');
+        else setPads(pads);
+      }
+    } finally {
+      state.loading = false;
+      if (state.reloadAgain) { state.reloadAgain = false; loadPads(); }
+    }
+  }
+
+  function showListError(text) {
+    const box = $('pads-list-error');
+    box.textContent = text;
+    box.hidden = false;
+    $('pads-meta').textContent = '';
+  }
+
+  function setPads(pads) {
+    state.pads = pads;
+    $('pads-list-error').hidden = true;
+    if (!pads.some((p) => p.DeviceID === state.selected)) state.selected = pads.length ? pads[0].DeviceID : null;
+    $('pads-meta').textContent = pads.length === 1 ? '1 pad' : `${pads.length} pads`;
+    drawList();
+    drawDetail();
+  }
+
+  function drawList() {
+    const list = $('pads-list');
+    list.replaceChildren(...state.pads.map((p) => {
+      const title = p.productName || p.device || 'Unknown pad';
+      const selected = p.DeviceID === state.selected;
+      return el('li', {}, [
+        el('button', {
+          className: 'pad-card',
+          attrs: { type: 'button', 'aria-pressed': selected ? 'true' : 'false' },
+          dataset: { deviceId: p.DeviceID },
+          on: { click: () => { state.selected = p.DeviceID; drawList(); drawDetail(); } },
+        }, [
+          el('span', { className: 'pad-dot', attrs: { 'aria-hidden': 'true' } }),
+          el('span', { className: 'pad-card-main' }, [
+            el('span', { className: 'pad-title', text: title }),
+            el('span', { className: 'pad-sub', text: p.description || p.productType || '' }),
+          ]),
+          el('span', { className: 'pad-id', text: p.DeviceID }),
+        ]),
+      ]);
+    }));
+    $('pads-empty').hidden = state.pads.length > 0;
+  }
+
+  function drawDetail() {
+    const pad = selectedPad();
+    $('pad-detail').hidden = !pad;
+    $('pad-none').hidden = !!pad;
+    if (!pad) return;
+    $('pad-name').textContent = pad.productName || pad.device || 'Unknown pad';
+    $('pad-code').textContent = pad.productCN || '';
+    const facts = [
+      ['Device ID', pad.DeviceID], ['Serial number', pad.SN], ['Firmware', pad.Version],
+      ['Mask', pad.MASK], ['Type', pad.productType], ['Device', pad.device],
+      ['Hardware ID', pad.HardwareID, true], ['Device path', pad.DevicePath, true],
+    ];
+    $('pad-facts').replaceChildren(...facts.flatMap(([name, value, wide]) => [
+      el('dt', { text: name, className: wide ? 'wide' : '' }),
+      el('dd', { text: value || '—', className: (wide ? 'wide mono' : 'mono'), attrs: { title: value || '' } }),
+    ]));
+  }
+
+  // ---- live reports ----------------------------------------------------------------------
+
+  function onReport(text) {
+    state.lastReport = text;
+    state.reportCount++;
+    const now = performance.now();
+    state.reportTimes.push(now);
+    if (!state.drawPending) {
+      state.drawPending = true;
+      requestAnimationFrame(drawReport);
+    }
+  }
+
+  function buildReportCells() {
+    const cells = $('report-bytes');
+    const nodes = [];
+    for (let i = 0; i < REPORT_BYTES; i++) {
+      nodes.push(el('div', { className: 'report-byte' }, [
+        el('span', { className: 'report-index', text: `${i}` }),
+        el('span', { className: 'report-bar', attrs: { 'aria-hidden': 'true' } }, [el('span', { className: 'report-fill' })]),
+        el('span', { className: 'report-hex', text: '--' }),
+      ]));
+    }
+    cells.replaceChildren(...nodes);
+  }
+
+  function drawReport() {
+    state.drawPending = false;
+    const now = performance.now();
+    while (state.reportTimes.length && now - state.reportTimes[0] > 1000) state.reportTimes.shift();
+    const text = state.lastReport;
+    if (!text) return;
+    const cells = $('report-bytes').children;
+    for (let i = 0; i < REPORT_BYTES && i < cells.length; i++) {
+      const hex = text.substr(2 * i, 2);
+      const value = parseInt(hex, 16) || 0;
+      cells[i].querySelector('.report-hex').textContent = hex;
+      cells[i].querySelector('.report-fill').style.transform = `scaleY(${value / 255})`;
+    }
+    $('report-raw').textContent = text;
+    $('report-count').textContent = `${state.reportCount.toLocaleString('en-US')} reports`;
+    $('report-rate').textContent = `${state.reportTimes.length} /s`;
+    $('report-panel').dataset.live = 'true';
+    clearTimeout(drawReport.idle);
+    drawReport.idle = setTimeout(() => {
+      $('report-panel').dataset.live = 'false';
+      $('report-rate').textContent = '0 /s';
+      state.reportTimes.length = 0;
+    }, 1500);
+  }
+
+  // ---- forms -----------------------------------------------------------------------------
+
+  function setResult(id, tone, text, detail) {
+    const box = $(id);
+    box.dataset.tone = tone;
+    box.replaceChildren(el('span', { className: 'result-text', text }));
+    if (detail !== undefined) box.append(el('code', { className: 'result-detail', text: detail }));
+    box.hidden = false;
+  }
+
+  function describeFailure(outcome, what) {
+    if (outcome.pending) { outcome.cancel(); return `${what}: the program did not answer.`; }
+    if (outcome.error) return `${what}: ${outcome.text}`;
+    return `${what} failed: ${outcome.text || 'no reason given'}`;
+  }
+
+  function padArgs() {
+    const pad = selectedPad();
+    if (!pad) throw new Error('No pad is selected.');
+    return { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath };
+  }
+
+  function formatBytes(text) {
+    if (!text) return '(no bytes)';
+    return text.split(',').map((b) => b.replace(/^0x/, '')).join(' ');
+  }
+
+  async function run(resultId, what, build, onOk) {
+    let command;
+    try {
+      command = build();
+    } catch (err) {
+      setResult(resultId, 'bad', err.message);
+      return;
+    }
+    setResult(resultId, 'busy', `${what}…`);
+    const outcome = await query(command, { timeoutMs: 5000 });
+    if (outcome.ok) onOk(outcome.text);
+    else setResult(resultId, 'bad', describeFailure(outcome, what));
+  }
+
+  function wireForms() {
+    $('prop-read').addEventListener('click', () => run('prop-result', 'Reading the property', () => ({
+      funcname: 'readDevicesProp', ...padArgs(),
+      PARAMID: parseInteger($('prop-id').value, 'Property ID'),
+      PARAMSIZE: parseSize($('prop-size').value),
+    }), (text) => {
+      $('prop-data').value = formatBytes(text) === '(no bytes)' ? '' : formatBytes(text);
+      setResult('prop-result', 'ok', `Property ${$('prop-id').value.trim()} read.`, formatBytes(text));
+    }));
+
+    $('prop-write').addEventListener('click', () => run('prop-result', 'Writing the property', () => {
+      const bytes = parseBytes($('prop-data').value);
+      return {
+        funcname: 'writeDevicesProp', ...padArgs(),
+        PARAMID: parseInteger($('prop-id').value, 'Property ID'),
+        PARAMSIZE: parseSize($('prop-size').value, bytes.length),
+        PARAMDATA: byteList(bytes),
+      };
+    }, () => setResult('prop-result', 'ok', `Property ${$('prop-id').value.trim()} written.`)));
+
+    $('mem-read').addEventListener('click', () => run('mem-result', 'Reading memory', () => ({
+      funcname: 'readByAddr', ...padArgs(),
+      PARAMADDRESS: parseAddress($('mem-address').value),
+      PARAMSIZE: parseSize($('mem-size').value),
+    }), (text) => {
+      $('mem-data').value = formatBytes(text) === '(no bytes)' ? '' : formatBytes(text);
+      setResult('mem-result', 'ok', `Read ${text ? text.split(',').length : 0} bytes at ${parseAddress($('mem-address').value)}.`, formatBytes(text));
+    }));
+
+    $('mem-blank').addEventListener('click', () => run('mem-result', 'Checking memory', () => ({
+      funcname: 'isPropEmpty', ...padArgs(),
+      PARAMADDRESS: parseAddress($('mem-address').value),
+      PARAMSIZE: parseSize($('mem-size').value),
+    }), (text) => setResult('mem-result', 'ok', text === 'true'
+      ? 'That stretch of memory is blank.' : 'That stretch of memory holds data.')));
+
+    $('mem-write').addEventListener('click', () => run('mem-result', 'Writing memory', () => {
+      const bytes = parseBytes($('mem-data').value);
+      return {
+        funcname: 'writeByAddr', ...padArgs(),
+        PARAMADDRESS: parseAddress($('mem-address').value),
+        PARAMSIZE: parseSize($('mem-size').value, bytes.length),
+        PARAMDATA: byteList(bytes),
+      };
+    }, () => setResult('mem-result', 'ok', `Written at ${parseAddress($('mem-address').value)}.`)));
+
+    for (const form of root.querySelectorAll('form')) form.addEventListener('submit', (e) => e.preventDefault());
+    $('pads-refresh').addEventListener('click', () => loadPads());
+  }
+
+  // ---- start -----------------------------------------------------------------------------
+
+  function initPads(doc) {
+    root = doc.getElementById('screen-pads');
+    if (!root || !$('pads-list')) return;
+    buildReportCells();
+    wireForms();
+    vexa.events.onEvent((entry) => {
+      if (entry.name === 'onDeviceData') onReport(String(entry.values[0] || ''));
+      else if (entry.name === 'devicesChanged') loadPads();
+    });
+    loadPads();
+  }
+
+  vexa.pads = { initPads, parseBytes, byteList, state };
+
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', () => initPads(document));
+  else initPads(document);
+})(window.vexaModules = window.vexaModules || {});
