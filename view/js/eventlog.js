@@ -1,8 +1,8 @@
 // Events panel: counters per event name and the list of the latest events.
 //
 // Events can arrive a thousand times per second. Arrival only marks the panel dirty; the DOM is
-// updated at most once per animation frame, with only the entries that came in since the last
-// frame (and never more than the list holds).
+// updated at most ten times a second, with only the entries that came in since the last
+// update (and never more than the list holds).
 
 (function (vexa) {
   'use strict';
@@ -19,7 +19,6 @@
     const clearButton = root.querySelector('#events-clear');
 
     let renderedSeq = eventStore.lastSeq; // newest event already in the list
-    let frame = 0;
     let paused = false;
 
     // One counter per event name, in a fixed order; each name has its own colour slot.
@@ -36,9 +35,7 @@
     });
     const hueOf = new Map(EVENT_NAMES.map((name, i) => [name, String(i)]));
 
-    function schedule() {
-      if (!frame) frame = requestAnimationFrame(render);
-    }
+    const schedule = vexa.util.paced(render, 100);
 
     function buildRow(entry) {
       return el('li', { className: 'event', dataset: { hue: hueOf.get(entry.name) || '' } }, [
@@ -49,8 +46,6 @@
     }
 
     function render() {
-      frame = 0;
-
       for (const [name, c] of counterNodes) {
         const n = eventStore.counts[name] || 0;
         if (n !== c.shown) {

@@ -2,7 +2,7 @@
 // reports, and forms to read and write its properties and memory.
 //
 // The list follows "devicesChanged"; reports ("onDeviceData", up to ~1000 per second) only
-// update a few numbers, drawn at most once per animation frame.
+// update a few numbers, drawn at a calm pace (see util.paced).
 
 (function (vexa) {
   'use strict';
@@ -12,6 +12,7 @@
 
   const BUFFER_SIZE = 2048;
   const REPORT_BYTES = 8;
+  const LIVE_VIEW_INTERVAL_MS = 100; // ten redraws a second at most
 
   const state = {
     pads: [],
@@ -21,7 +22,6 @@
     lastReport: null,      // 16 hex digits
     reportCount: 0,
     reportTimes: [],       // arrival times of the last second, for the rate
-    drawPending: false,
   };
 
   let root = null;
@@ -163,11 +163,10 @@
     state.reportCount++;
     const now = performance.now();
     state.reportTimes.push(now);
-    if (!state.drawPending) {
-      state.drawPending = true;
-      requestAnimationFrame(drawReport);
-    }
+    requestReportDraw();
   }
+
+  const requestReportDraw = vexa.util.paced(drawReport, LIVE_VIEW_INTERVAL_MS);
 
   function buildReportCells() {
     const cells = $('report-bytes');
@@ -183,7 +182,6 @@
   }
 
   function drawReport() {
-    state.drawPending = false;
     const now = performance.now();
     while (state.reportTimes.length && now - state.reportTimes[0] > 1000) state.reportTimes.shift();
     const text = state.lastReport;

@@ -71,5 +71,25 @@
     }
   }
 
-  vexa.util = { el, clockTime, duration, prettyReply, compactJson };
+  // Runs fn on an animation frame, at most once per intervalMs however often it is asked for.
+  // Live views redraw at a calm rate: every repaint of the window costs the native side time
+  // that fast event streams (pad reports at 1000 Hz) need, and the eye gains nothing above it.
+  function paced(fn, intervalMs) {
+    let last = -Infinity;
+    let pending = false;
+    function run(now) {
+      pending = false;
+      last = now;
+      fn();
+    }
+    return function request() {
+      if (pending) return;
+      pending = true;
+      const wait = intervalMs - (performance.now() - last);
+      if (wait <= 0) requestAnimationFrame(run);
+      else setTimeout(() => requestAnimationFrame(run), wait);
+    };
+  }
+
+  vexa.util = { el, clockTime, duration, prettyReply, compactJson, paced };
 })(window.vexaModules = window.vexaModules || {});
