@@ -4,10 +4,13 @@
 #include "autostart.h"
 #include "client_handler.h"
 #include "devices_handler.h"
+#include "instance_channel.h"
 #include "termination_signals.h"
 #include "vexa.h"
+#include "window_search.h"
 
 #include <QFile>
+#include <QLocalServer>
 
 #include <atomic>
 
@@ -43,10 +46,14 @@ cefApplication::cefApplication(int &argc, char **argv) : QApplication(argc, argv
     for (int i = 0; i < argc; ++i)
         if (qstrcmp(argv[i], "-autostart") == 0)
             m_autostart = true;
+    m_serverName = instance_channel::serverName();
+    m_probeSocket = new QLocalSocket(this);
+    m_instanceServer = new QLocalServer(this);
 }
 
 cefApplication::~cefApplication()
 {
+    m_probeSocket->close();
     // The window and its browser view go before the runtime shuts down (after this returns).
     delete m_mainWindow;
     m_mainWindow = nullptr;
@@ -121,8 +128,101 @@ void cefApplication::startup()
     g_instance = this;
     platform::onTerminationRequest([this] { on_closeApp(); });
 
-    // Only one instance is meant to run; until that check exists every start is the primary one.
-    createMainWindow();
+    connect(m_probeSocket, &QLocalSocket::connected, this, &cefApplication::socketConnected);
+    connect(m_probeSocket, &QLocalSocket::disconnected, this, &cefApplication::socketDisconnected);
+    connect(m_probeSocket, &QLocalSocket::errorOccurred, this, &cefApplication::socketError);
+    connect(m_probeSocket, &QLocalSocket::bytesWritten, this, &cefApplication::socketWritten);
+    connect(m_probeSocket, &QLocalSocket::readyRead, this, &cefApplication::socketReading);
+    connect(m_instanceServer, &QLocalServer::newConnection, this, &cefApplication::newInstanceConnected);
+
+    // The main window comes only once the probe has found no other instance (socketError).
+    m_probeSocket->connectToServer(m_serverName, QIODevice::ReadWrite);
+}
+
+void cefApplication::socketConnected()
+{
+    m_probeConnected = true;
+    m_probeSocket->write(instance_channel::showCommand());
+}
+
+void cefApplication::socketDisconnected()
+{
+    if (m_probeConnected)
+        requestQuit();
+}
+
+void cefApplication::socketError(QLocalSocket::LocalSocketError e)
+{
+    if (m_probeConnected) {
+        requestQuit();
+        return;
+    }
+    m_probeSocket->close();
+    // A socket file nobody answers on was left by an instance that crashed; it would block the
+    // name. Only a refused connection says so: anything else may be a live instance.
+    if (e == QLocalSocket::ConnectionRefusedError)
+        QLocalServer::removeServer(m_serverName);
+    m_instanceServer->setSocketOptions(QLocalServer::UserAccessOption);
+    if (m_instanceServer->listen(m_serverName))
+        createMainWindow();
+    else
+        requestQuit();
+}
+
+void cefApplication::socketWritten(qint64) {}
+
+void cefApplication::socketReading()
+{
+    if (m_probeSocket->state() != QLocalSocket::ConnectedState)
+        return;
+    m_replyBuffer += QString::fromUtf8(m_probeSocket->readAll());
+    bool complete = false;
+    const quint64 processId = instance_channel::replyProcessId(m_replyBuffer, &complete);
+    if (!complete)
+        return;
+    if (processId != 0) {
+        for (const platform::TopLevelWindow &window : platform::topLevelWindows()) {
+            if (window.processId != processId || !instance_channel::isMainWindowTitle(window.title))
+                continue;
+            platform::foregroundWindow(window.handle);
+            break;
+        }
+    }
+    requestQuit();
+}
+
+void cefApplication::newInstanceConnected()
+{
+    while (QLocalSocket *socket = m_instanceServer->nextPendingConnection()) {
+        m_clients.append(qMakePair(socket, QByteArray()));
+        connect(socket, &QLocalSocket::readyRead, this, &cefApplication::readClients);
+        connect(socket, &QLocalSocket::disconnected, this, &cefApplication::removeClients);
+    }
+}
+
+void cefApplication::readClients()
+{
+    for (auto &client : m_clients) {
+        client.second += client.first->readAll();
+        if (client.second.isEmpty())
+            continue;
+        const QStringList commands = instance_channel::takeCommands(&client.second);
+        for (const QString &command : commands) {
+            if (command == QLatin1String("show") && m_mainWindow) {
+                m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
+                m_mainWindow->activateWindow();
+                m_mainWindow->show();
+            }
+            client.first->write(instance_channel::reply(QCoreApplication::applicationPid()));
+        }
+    }
+}
+
+void cefApplication::removeClients()
+{
+    for (int i = m_clients.size() - 1; i >= 0; --i)
+        if (m_clients.at(i).first->state() != QLocalSocket::ConnectedState)
+            m_clients.removeAt(i);
 }
 
 void cefApplication::createMainWindow()
@@ -130,6 +230,7 @@ void cefApplication::createMainWindow()
     m_mainWindow = new vexa;
     if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
         handler->SetMainWindowHandle(m_mainWindow->winId());
+    m_mainWindow->createSystemTray();
     if (!m_autostart)
         m_mainWindow->show();
     CEF_LOG_INFO(QStringLiteral("mainwindow show!"));

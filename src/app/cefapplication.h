@@ -6,11 +6,16 @@
 #include "device_table.h"
 
 #include <QApplication>
+#include <QByteArray>
+#include <QList>
+#include <QLocalSocket>
+#include <QPair>
 #include <QMap>
 #include <QMutex>
 #include <QString>
 
 class vexa;
+class QLocalServer;
 class devices_handler;
 
 // The application folder with a trailing "/", kept twice for the update code.
@@ -56,6 +61,17 @@ public slots:
     void onEventloop(bool forceWait = false);
     void on_closeApp();
 
+    // Single instance, new instance's side: the probe of a running one.
+    void socketConnected();
+    void socketDisconnected();
+    void socketError(QLocalSocket::LocalSocketError e);
+    void socketWritten(qint64 bytes);
+    void socketReading();
+    // Running instance's side: the commands of new instances.
+    void newInstanceConnected();
+    void readClients();
+    void removeClients();
+
 private:
     void createMainWindow();
 
@@ -65,5 +81,12 @@ private:
     DeviceSightings m_deviceSightings;
     vexa *m_mainWindow = nullptr;
     devices_handler *m_devicesHandler = nullptr;
+    QString m_serverName;
+    QLocalSocket *m_probeSocket = nullptr;
+    QString m_replyBuffer;
+    QLocalServer *m_instanceServer = nullptr;
+    // Accepted connections (owned by the server) with their bytes not yet processed.
+    QList<QPair<QLocalSocket *, QByteArray>> m_clients;
+    bool m_probeConnected = false;
     bool m_autostart = false;
 };

@@ -33,7 +33,9 @@ int main(int argc, char *argv[])
     {
         cefApplication application(argc, argv);
         application.startup();
-        result = application.exec();
+        // A quit asked for during start-up (no instance server, for one) comes before the loop
+        // that it should end; it must not be lost.
+        result = quitRequested() ? 0 : application.exec();
     }
 
     CefShutdown();

@@ -1,6 +1,9 @@
 #include "router_handler.h"
 
+#include "cefapplication.h"
 #include "message_event.h"
+#include "vexa.h"
+#include "window_commands.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,13 +55,24 @@ bool Handler::OnQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, 
         return true;
     }
 
-    const QByteArray text = request.toUtf8();
-    if (text.startsWith("moveWindow"))
-        return true; // window moving arrives with the window commands
-    if (text == R"({"funcname":"minisizeWindow"})")
-        return true; // minimising arrives with the window commands
-
     CefRefPtr<ClientHandler> client = ClientHandler::current();
+    const QByteArray text = request.toUtf8();
+    if (WindowCommands::isMoveText(text)) {
+        if (WindowCommands::moveWindow(client ? client->GetMainWindowHandle() : 0, text))
+            callback->Success(QString());
+        return true;
+    }
+    if (WindowCommands::isMinimizeText(text)) {
+        // The page may not have saved; whatever it changed is written before the window goes.
+        // This runs on the GUI thread, between commands, so the profile cache is not in use.
+        cefApplication *app = cefApplication::instance();
+        if (vexa *window = app ? app->mainWindow() : nullptr)
+            window->saveModifiedProfiles();
+        WindowCommands::toggleMinimized(client ? client->GetMainWindowHandle() : 0);
+        callback->Success(QString());
+        return true;
+    }
+
     ClientHandler::Listener *listener = client ? client->GetListener() : nullptr;
     if (listener)
         listener->PostEvent(new MessageEvent(request, callback));

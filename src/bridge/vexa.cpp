@@ -7,9 +7,14 @@
 #include "process_moniter.h"
 #include "profile_commands.h"
 #include "profile_store.h"
+#include "qxtglobalshortcut.h"
+#include "systemtray.h"
 #include "device_commands.h"
+#include "hook_handler.h"
 #include "settings_commands.h"
+#include "view_commands.h"
 #include "vexa_web_view.h"
+#include "window_ops.h"
 
 #include <QCloseEvent>
 #include <QJsonArray>
@@ -68,22 +73,22 @@ const QVector<vexa::CommandEntry> &vexa::commandTable()
         {"goforward", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGoForward(a, c); }},
         {"getConf", cmdGetConf},
         {"setConf", cmdSetConf},
-        {"checkUpdate", nullptr},
+        {"checkUpdate", ViewCommands::checkUpdate},
         {"savexml", ProfileCommands::savexml},
         {"saveXmlAs", ProfileCommands::saveXmlAs},
         {"modifyMouseSpeed", MouseCommands::modifyMouseSpeed},
         {"modifyMouseScrollLines", MouseCommands::modifyMouseScrollLines},
         {"modifyMouseDoubleClick", MouseCommands::modifyMouseDoubleClick},
-        {"closeApp", nullptr},
-        {"startRecord", nullptr},
-        {"stopRecord", nullptr},
-        {"saveFileDialog", nullptr},
-        {"openFileDialog", nullptr},
-        {"openUrl", nullptr},
-        {"openFileDialogExe", nullptr},
-        {"confChanged", nullptr},
-        {"openView", nullptr},
-        {"closeView", nullptr},
+        {"closeApp", ViewCommands::closeApp},
+        {"startRecord", HookHandler::startRecord},
+        {"stopRecord", HookHandler::stopRecord},
+        {"saveFileDialog", ViewCommands::saveFileDialog},
+        {"openFileDialog", ViewCommands::openFileDialog},
+        {"openUrl", ViewCommands::openUrl},
+        {"openFileDialogExe", ViewCommands::openFileDialogExe},
+        {"confChanged", ViewCommands::confChanged},
+        {"openView", ViewCommands::openView},
+        {"closeView", ViewCommands::closeView},
         {"sendMsgToMainBrowser", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdSendMsgToMainBrowser(a, c); }},
     };
     return table;
@@ -116,6 +121,15 @@ vexa::vexa(QWidget *parent) : QWidget(parent)
 
     connect(m_view, &VexaWebView::jsMessage, this, &vexa::onJsMessage);
 
+    m_showConfShortcut = new QxtGlobalShortcut;
+    m_testToolShortcut = new QxtGlobalShortcut;
+    const SettingsMap current = app ? app->settings() : SettingsMap();
+    for (const QString &key : {QStringLiteral("showConf"), QStringLiteral("testTool")})
+        if (current.contains(key))
+            setShortcut(key, current.value(key));
+    connect(m_showConfShortcut, &QxtGlobalShortcut::activated, this, &vexa::showMouseConf);
+    connect(m_testToolShortcut, &QxtGlobalShortcut::activated, this, &vexa::showDebug);
+
     installEventFilter(this);
 
     m_profiles.reset(new ProfileStore(QCoreApplication::applicationDirPath()));
@@ -124,6 +138,8 @@ vexa::vexa(QWidget *parent) : QWidget(parent)
 
 vexa::~vexa()
 {
+    // Pop-ups report their activation to this window: they go while it is still whole.
+    qDeleteAll(findChildren<PopWidget *>(QString(), Qt::FindDirectChildrenOnly));
     stopProcessMonitor();
     // Quitting must not wait out a monitor's pause: stop() wakes it, so these waits are short.
     for (const QPointer<QThread> &thread : qAsConst(m_retiredMonitorThreads)) {
@@ -132,6 +148,9 @@ vexa::~vexa()
             delete thread.data();
         }
     }
+    delete m_tray;
+    delete m_showConfShortcut;
+    delete m_testToolShortcut;
     delete m_view;
 }
 
@@ -174,14 +193,35 @@ void vexa::restartProcessMonitor()
 
 bool vexa::setShortcut(const QString &confKey, const QString &sequence)
 {
-    Q_UNUSED(sequence)
-    // No global shortcut can be registered yet: every registration fails.
-    const bool registered = false;
-    if (confKey == QLatin1String("showConf"))
+    QxtGlobalShortcut *shortcut = shortcutObject(confKey);
+    if (!shortcut)
+        return false;
+    const bool registered = shortcut->setShortcut(QKeySequence(sequence, QKeySequence::NativeText));
+    if (shortcut == m_showConfShortcut)
         m_showConfRegistered = registered;
-    else if (confKey == QLatin1String("testTool"))
+    else
         m_testToolRegistered = registered;
     return registered;
+}
+
+QxtGlobalShortcut *vexa::shortcutObject(const QString &confKey) const
+{
+    if (confKey == QLatin1String("showConf"))
+        return m_showConfShortcut;
+    if (confKey == QLatin1String("testTool"))
+        return m_testToolShortcut;
+    return nullptr;
+}
+
+void vexa::createSystemTray()
+{
+    if (m_tray)
+        return;
+    m_tray = new SystemTray(this);
+    connect(m_tray, &QSystemTrayIcon::activated, this, &vexa::onSystemtrayActive, Qt::UniqueConnection);
+    connect(m_tray, &SystemTray::showWidget, this, &vexa::onshowWidget);
+    connect(m_tray, &SystemTray::closeApp, this, &vexa::oncloseApp);
+    m_tray->show();
 }
 
 bool vexa::shortcutRegistered(const QString &confKey) const
@@ -205,10 +245,14 @@ bool vexa::isRestoreText(const QString &text)
 
 void vexa::onJsMessage(const QString &name, const QueryCallbackPtr &callbackPtr)
 {
-    if (isMaximizeText(name))
-        return; // maximising arrives with the window commands
-    if (isRestoreText(name))
+    if (isMaximizeText(name)) {
+        maximizeWindow();
         return;
+    }
+    if (isRestoreText(name)) {
+        restoreWindow();
+        return;
+    }
 
     CommandArgs args;
     if (!CommandArgs::parse(name, &args)) {
@@ -287,6 +331,59 @@ void vexa::cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &call
     replySuccess(callback, QStringLiteral("sendMsgToMainBrowser success"));
 }
 
+// --- window geometry and pop-up views ---------------------------------------------------------
+
+void vexa::maximizeWindow()
+{
+    // Only the geometry changes: the window stays a normal window covering the work area.
+    savedGeometry = geometry();
+    setGeometry(WindowOps::workArea());
+}
+
+void vexa::restoreWindow()
+{
+    setGeometry(savedGeometry);
+}
+
+void vexa::openView(const QString &url, const QSize &size)
+{
+    if (popUps.value(url))
+        return;
+    auto *popUp = new PopWidget(url, size, this);
+    popUps.insert(url, popUp);
+    CefRefPtr<ClientHandler> handler = ClientHandler::current();
+    if (handler)
+        handler->SetListener(popUp->view());
+    connect(popUp->view(), &VexaWebView::jsMessage, this, &vexa::onJsMessage);
+    if (handler)
+        handler->SetMainWindowHandle(popUp->winId());
+    popUp->show();
+}
+
+void vexa::closeView()
+{
+    if (CefRefPtr<ClientHandler> handler = ClientHandler::current()) {
+        handler->SetListener(m_view);
+        handler->SetMainWindowHandle(winId());
+    }
+    for (auto it = popUps.begin(); it != popUps.end(); ++it) {
+        if (currentPopUp && it.value() == currentPopUp) {
+            popUps.erase(it);
+            break;
+        }
+    }
+    if (currentPopUp) {
+        currentPopUp->retire();
+        currentPopUp->deleteLater();
+        currentPopUp = nullptr;
+    }
+}
+
+void vexa::popUpActivated(PopWidget *popUp)
+{
+    currentPopUp = popUp;
+}
+
 // --- slots and events ----------------------------------------------------------------------------
 
 void vexa::quitApp()
@@ -304,7 +401,26 @@ void vexa::reload_currentPage()
         browser->Reload();
 }
 
-void vexa::onSystemtrayActive(QSystemTrayIcon::ActivationReason) {}
+void vexa::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Context:
+        // The menu is about to open: its texts follow the language chosen since the last time.
+        if (m_tray) {
+            AppSettings *store = AppSettings::current();
+            m_tray->setLanguage(store ? store->value(QStringLiteral("language")) : QString());
+        }
+        break;
+    case QSystemTrayIcon::Unknown:
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::Trigger:
+        setWindowState(Qt::WindowActive);
+        show();
+        break;
+    default: // the middle button does nothing
+        break;
+    }
+}
 
 void vexa::onCurrentPropChanged(int propIndex, int proMode)
 {
@@ -319,6 +435,7 @@ void vexa::onshowWidget()
 
 void vexa::oncloseApp()
 {
+    saveModifiedProfiles();
     requestQuit();
 }
 

@@ -4,6 +4,7 @@
 
 #include "command_args.h"
 #include "message_event.h"
+#include "pop_widget.h"
 
 #include <QMap>
 #include <QPointer>
@@ -15,10 +16,11 @@
 #include <memory>
 
 class VexaWebView;
+class QxtGlobalShortcut;
+class SystemTray;
 class ProfileStore;
 class ProcessMoniter;
 class QThread;
-class PopWidget;
 
 class vexa : public QWidget {
     Q_OBJECT
@@ -57,10 +59,29 @@ public:
     // sequence (native text form) and remembers whether that worked.
     bool setShortcut(const QString &confKey, const QString &sequence);
     bool shortcutRegistered(const QString &confKey) const;
+    QxtGlobalShortcut *shortcutObject(const QString &confKey) const;
+
+    // The notification-area icon: created once the window exists, shown at once.
+    void createSystemTray();
+    SystemTray *systemTray() const { return m_tray; }
 
     // Texts the window handles before any JSON parsing.
     static bool isMaximizeText(const QString &text);
     static bool isRestoreText(const QString &text);
+
+    // Covers the work area of the primary screen, remembering the geometry from before;
+    // restoring returns to the geometry remembered last.
+    void maximizeWindow();
+    void restoreWindow();
+    QRect savedWindowGeometry() const { return savedGeometry; }
+
+    // Pop-up views of the page, one per address. A new one takes the page queries over; so
+    // does each on activation, and closing hands them back to the main window's view.
+    void openView(const QString &url, const QSize &size);
+    void closeView();
+    void popUpActivated(PopWidget *popUp);
+    PopWidget *popUp(const QString &url) const { return popUps.value(url); }
+    PopWidget *currentPopUpView() const { return currentPopUp; }
 
 public slots:
     void quitApp();
@@ -95,8 +116,12 @@ private:
     ProcessMoniter *m_monitor = nullptr;
     // Threads of replaced monitors; each deletes itself once finished.
     QVector<QPointer<QThread>> m_retiredMonitorThreads;
+    QxtGlobalShortcut *m_showConfShortcut = nullptr;
+    QxtGlobalShortcut *m_testToolShortcut = nullptr;
     bool m_showConfRegistered = false;
     bool m_testToolRegistered = false;
-    QMap<QString, PopWidget *> popUps;
-    PopWidget *currentPopUp = nullptr;
+    SystemTray *m_tray = nullptr;
+    // A pop-up that went some other way than closeView leaves a null entry behind.
+    QMap<QString, QPointer<PopWidget>> popUps;
+    QPointer<PopWidget> currentPopUp;
 };

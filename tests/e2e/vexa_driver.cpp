@@ -149,6 +149,7 @@ bool VexaDriver::launch()
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_root.path() + QStringLiteral("/program-output.txt"), QIODevice::Truncate);
     m_process.setProgram(m_appDir + QStringLiteral("/vexa"));
+    m_process.setArguments(m_options.arguments);
     m_process.start();
     if (!m_process.waitForStarted(30000)) {
         m_error = QStringLiteral("the program did not start: %1").arg(m_process.errorString());

@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QScopedPointer>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -29,6 +30,8 @@ struct VexaDriverOptions {
     QByteArray confXml;
     // Further files to put into the private folder before the start: relative path → content.
     QMap<QString, QByteArray> files;
+    // Command-line arguments of the program ("-autostart").
+    QStringList arguments;
 };
 
 class VexaDriver : public QObject {
@@ -49,6 +52,10 @@ public:
     QUrl startUrl() const { return appUrl(QStringLiteral("view/index.html")); }
     int debuggingPort() const { return m_port; }
     bool isRunning() const;
+    qint64 processId() const { return m_process.processId(); }
+    // The environment the program runs in (its private runtime and temporary folders), for a
+    // second start of the same installation.
+    QProcessEnvironment environment() const { return m_process.processEnvironment(); }
     // Asks the program to end as a session or a terminal would (SIGTERM) and waits; the exit
     // code, or -1 when it did not end in time (it is then killed).
     int terminate(int timeoutMs = 30000);

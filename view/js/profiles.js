@@ -1,5 +1,6 @@
 // Profiles screen: pick a profile file, edit the attributes of its top elements, save, reset
-// from the default profile, and export to / import from a profile package (.pfd) by path.
+// from the default profile, and export to / import from a profile package (.pfd), by path or
+// through a file dialog.
 //
 // The native side edits by XPath and keeps changes in memory until "savexml"; this screen
 // shows the cached state, not the file.
@@ -137,6 +138,27 @@
     status(`Imported ${path}; not saved yet`, 'warn');
   }
 
+  // A native file dialog; resolves with the chosen path. A cancelled dialog is never answered,
+  // so nothing follows it (the dialog is modal: the user may take any time to choose).
+  async function choosePath(funcname) {
+    const result = await query({ funcname }, { timeoutMs: Infinity });
+    return result.ok ? result.text : '';
+  }
+
+  async function exportPackageTo() {
+    const path = await choosePath('saveFileDialog');
+    if (!path) return;
+    root.querySelector('#pfd-path').value = path;
+    await exportPackage();
+  }
+
+  async function importPackageFrom() {
+    const path = await choosePath('openFileDialog');
+    if (!path) return;
+    root.querySelector('#pfd-path').value = path;
+    await importPackage();
+  }
+
   function build() {
     const picker = h('select', { id: 'profile-file', 'aria-label': 'Profile file' },
       PROFILES.map((p) => h('option', { value: p }, [p])));
@@ -163,6 +185,8 @@
           spellcheck: 'false', 'aria-label': 'Package file path' }),
         button('pfd-export', 'Export', exportPackage, 'btn-quiet'),
         button('pfd-import', 'Import', importPackage, 'btn-quiet'),
+        button('pfd-export-to', 'Export to…', exportPackageTo, 'btn-quiet'),
+        button('pfd-import-from', 'Import from…', importPackageFrom, 'btn-quiet'),
       ]),
     );
   }

@@ -1,0 +1,180 @@
+// The tray icon: its menu texts per language, the main window's reactions to clicks and to the
+// menu, and the icon showing up in a real notification area (fluxbox's) when there is a display.
+#include "app_settings.h"
+#include "cefapplication.h"
+#include "systemtray.h"
+#include "vexa.h"
+
+#include <QtTest>
+
+#include <QAction>
+#include <QMenu>
+
+namespace {
+
+const char kConf[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<root><client language=\"zh-HK\" closeFunc=\"hide\" /></root>\n";
+
+} // namespace
+
+class TestSystemTray : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void menuTexts_data();
+    void menuTexts();
+    void menuHoldsOpenSeparatorExit();
+    void contextClickAppliesTheLanguageSetting();
+    void clicksShowTheWindow_data();
+    void clicksShowTheWindow();
+    void exitRunsTheCloseRoutine();
+    void iconShowsInTheNotificationArea();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<AppSettings> m_settings;
+    vexa *m_window = nullptr;
+};
+
+void TestSystemTray::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir().mkpath(m_dir.filePath("Resources/profiles")));
+    QFile conf(m_dir.filePath("Resources/profiles/conf.xml"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(kConf);
+    conf.close();
+    m_settings.reset(new AppSettings(m_dir.path()));
+    m_settings->load();
+    AppSettings::setCurrent(m_settings.get());
+    m_window = new vexa;
+    m_window->createSystemTray();
+    QVERIFY(m_window->systemTray());
+}
+
+void TestSystemTray::cleanupTestCase()
+{
+    delete m_window;
+    AppSettings::setCurrent(nullptr);
+}
+
+void TestSystemTray::menuTexts_data()
+{
+    QTest::addColumn<QStringList>("languages"); // applied in order
+    QTest::addColumn<QString>("open");
+    QTest::addColumn<QString>("close");
+    QTest::newRow("none yet") << QStringList() << "Open" << "Exit";
+    QTest::newRow("empty keeps English") << QStringList{""} << "Open" << "Exit";
+    QTest::newRow("zh") << QStringList{"zh"} << "打开" << "关闭";
+    QTest::newRow("zh-TW") << QStringList{"zh-TW"} << "打開" << "關閉";
+    QTest::newRow("zh-HK") << QStringList{"zh-HK"} << "打開" << "關閉";
+    QTest::newRow("de-DE") << QStringList{"de-DE"} << "Geöffnet" << "in der Nähe";
+    QTest::newRow("ja") << QStringList{"ja"} << "オープン" << "クローズ";
+    QTest::newRow("ru") << QStringList{"ru"} << "открытым" << "близко";
+    QTest::newRow("ko") << QStringList{"ko"} << "열린" << "가까운";
+    QTest::newRow("en: outside the table") << QStringList{"en"} << "設定画面を開く" << "終了";
+    QTest::newRow("de: only de-DE is listed") << QStringList{"de"} << "設定画面を開く" << "終了";
+    QTest::newRow("ZH: letter case counts") << QStringList{"ZH"} << "設定画面を開く" << "終了";
+    QTest::newRow("empty keeps the last") << QStringList{"ko", ""} << "열린" << "가까운";
+    QTest::newRow("switching back") << QStringList{"ru", "ja"} << "オープン" << "クローズ";
+}
+
+void TestSystemTray::menuTexts()
+{
+    QFETCH(QStringList, languages);
+    QFETCH(QString, open);
+    QFETCH(QString, close);
+    SystemTray tray(nullptr);
+    for (const QString &language : languages)
+        tray.setLanguage(language);
+    QCOMPARE(tray.openAction()->text(), open);
+    QCOMPARE(tray.closeAction()->text(), close);
+}
+
+void TestSystemTray::menuHoldsOpenSeparatorExit()
+{
+    SystemTray tray(nullptr);
+    QVERIFY(tray.contextMenu());
+    const QList<QAction *> actions = tray.contextMenu()->actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions.at(0), tray.openAction());
+    QVERIFY(actions.at(1)->isSeparator());
+    QCOMPARE(actions.at(2), tray.closeAction());
+    QVERIFY(!tray.icon().isNull());
+    QVERIFY(tray.isVisible());
+
+    QSignalSpy show(&tray, &SystemTray::showWidget);
+    QSignalSpy close(&tray, &SystemTray::closeApp);
+    tray.openAction()->trigger();
+    QCOMPARE(show.count(), 1);
+    QCOMPARE(close.count(), 0);
+    tray.closeAction()->trigger();
+    QCOMPARE(close.count(), 1);
+}
+
+void TestSystemTray::contextClickAppliesTheLanguageSetting()
+{
+    SystemTray *tray = m_window->systemTray();
+    QCOMPARE(tray->openAction()->text(), QStringLiteral("Open"));
+    emit tray->activated(QSystemTrayIcon::Context);
+    QCOMPARE(tray->openAction()->text(), QStringLiteral("打開"));
+    QCOMPARE(tray->closeAction()->text(), QStringLiteral("關閉"));
+    // Changed by the page later: the next right click follows.
+    QVERIFY(m_settings->setValue(QStringLiteral("language"), QStringLiteral("en")));
+    emit tray->activated(QSystemTrayIcon::Context);
+    QCOMPARE(tray->openAction()->text(), QStringLiteral("設定画面を開く"));
+}
+
+void TestSystemTray::clicksShowTheWindow_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << true;
+    QTest::newRow("context") << int(QSystemTrayIcon::Context) << false;
+    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+    QTest::newRow("trigger") << int(QSystemTrayIcon::Trigger) << true;
+    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+}
+
+void TestSystemTray::clicksShowTheWindow()
+{
+    QFETCH(int, reason);
+    QFETCH(bool, shown);
+    m_window->hide();
+    m_window->setWindowState(Qt::WindowMinimized);
+    emit m_window->systemTray()->activated(QSystemTrayIcon::ActivationReason(reason));
+    QCOMPARE(m_window->isVisible(), shown);
+    if (shown)
+        QVERIFY(!(m_window->windowState() & Qt::WindowMinimized));
+    m_window->hide();
+}
+
+void TestSystemTray::exitRunsTheCloseRoutine()
+{
+    QVERIFY(!quitRequested());
+    m_window->systemTray()->closeAction()->trigger();
+    QVERIFY(quitRequested());
+}
+
+void TestSystemTray::iconShowsInTheNotificationArea()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X display with a window manager that has a notification area");
+    QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(), "no notification area: is fluxbox running?");
+    QTRY_VERIFY(!m_window->systemTray()->geometry().isEmpty());
+}
+
+int main(int argc, char *argv[])
+{
+    // Without a display the widget cases still run, off screen.
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestSystemTray test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_systemtray.moc"
