@@ -222,7 +222,7 @@ void cefApplication::removeClients()
 {
     for (int i = m_clients.size() - 1; i >= 0; --i)
         if (m_clients.at(i).first->state() != QLocalSocket::ConnectedState)
-            m_clients.removeAt(i);
+            m_clients.takeAt(i).first->deleteLater(); // one socket per start of a second instance
 }
 
 void cefApplication::createMainWindow()
