@@ -66,6 +66,17 @@ bool selectFirst(const pugi::xml_node &root, const QString &xpath, pugi::xml_nod
     return true;
 }
 
+// What loadAndSelect fills: every match, or the first (an empty node when none matches).
+bool select(const pugi::xml_node &root, const QString &xpath, std::vector<pugi::xml_node> *nodes)
+{
+    return selectNodes(root, xpath, nodes);
+}
+
+bool select(const pugi::xml_node &root, const QString &xpath, pugi::xml_node *node)
+{
+    return selectFirst(root, xpath, node);
+}
+
 // Matches that lie inside another match are left out: removing or emptying the outer one
 // frees them, and touching them afterwards would touch freed memory.
 std::vector<pugi::xml_node> outermost(const std::vector<pugi::xml_node> &nodes)
@@ -135,6 +146,16 @@ ProfileStore::Load ProfileStore::loadCachedProfile(const QString &relative, QStr
     return parseUtf8(document, xmlCache.value(*fullPath)) ? Load::Ok : Load::Unparsable;
 }
 
+template <class Selection>
+ProfileStore::Load ProfileStore::loadAndSelect(const QString &relative, const QString &xpath, QString *fullPath,
+                                               pugi::xml_document *document, Selection *selection)
+{
+    const Load load = loadCachedProfile(relative, fullPath, document);
+    if (load != Load::Ok)
+        return load;
+    return select(*document, xpath, selection) ? Load::Ok : Load::BadXPath;
+}
+
 void ProfileStore::storeDocument(const QString &fullPath, const pugi::xml_document &document)
 {
     xmlCache.insert(fullPath, serialise(document));
@@ -160,9 +181,7 @@ ProfileReply ProfileStore::queryProfile(const QString &filePath, const QString &
     QString full;
     pugi::xml_document document;
     std::vector<pugi::xml_node> nodes;
-    Load load = loadCachedProfile(filePath, &full, &document);
-    if (load == Load::Ok && !selectNodes(document, xpath, &nodes))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
     if (load != Load::Ok)
         return failureFor(load, kQueryFailed);
     xml_string_writer writer;
@@ -177,9 +196,7 @@ ProfileReply ProfileStore::nodeCounterProfile(const QString &filePath, const QSt
     QString full;
     pugi::xml_document document;
     pugi::xml_node node;
-    Load load = loadCachedProfile(filePath, &full, &document);
-    if (load == Load::Ok && !selectFirst(document, xpath, &node))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(filePath, xpath, &full, &document, &node);
     if (load != Load::Ok)
         return failureFor(load, kCountFailed);
     int count = 0;
@@ -195,9 +212,7 @@ ProfileReply ProfileStore::modifyProfile(const QString &filePath, const QString 
     QString full;
     pugi::xml_document document;
     std::vector<pugi::xml_node> nodes;
-    Load load = loadCachedProfile(filePath, &full, &document);
-    if (load == Load::Ok && !selectNodes(document, xpath, &nodes))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
     if (load != Load::Ok)
         return failureFor(load, kModifyFailed);
 
@@ -233,9 +248,7 @@ ProfileReply ProfileStore::modifyProfileEx(const QString &filePath, const QStrin
     QString full;
     pugi::xml_document document;
     std::vector<pugi::xml_node> nodes;
-    Load load = loadCachedProfile(filePath, &full, &document);
-    if (load == Load::Ok && !selectNodes(document, xpath, &nodes))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
     if (load != Load::Ok)
         return failureFor(load, kModifyExFailed);
 
@@ -257,9 +270,7 @@ ProfileReply ProfileStore::modifyRemoveProfile(const QString &filePath, const QS
     QString full;
     pugi::xml_document document;
     std::vector<pugi::xml_node> nodes;
-    Load load = loadCachedProfile(filePath, &full, &document);
-    if (load == Load::Ok && !selectNodes(document, xpath, &nodes))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
     if (load != Load::Ok)
         return failureFor(load, kModifyFailed);
 
@@ -278,9 +289,7 @@ ProfileReply ProfileStore::modifyAddProfile(const QString &filePath, const QStri
     QString full;
     pugi::xml_document document;
     std::vector<pugi::xml_node> nodes;
-    Load load = loadCachedProfile(filePath, &full, &document);
-    if (load == Load::Ok && !selectNodes(document, xpath, &nodes))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
     if (load != Load::Ok)
         return failureFor(load, kModifyFailed);
 
@@ -383,9 +392,7 @@ ProfileReply ProfileStore::queryHexByte(const QString &filePath, const QString &
     QString full;
     pugi::xml_document document;
     pugi::xml_node node;
-    Load load = loadCachedProfile(filePath, &full, &document);
-    if (load == Load::Ok && !selectFirst(document, xpath, &node))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(filePath, xpath, &full, &document, &node);
     if (load != Load::Ok)
         return failureFor(load, kModifyFailed);
 
@@ -443,9 +450,7 @@ ProfileReply ProfileStore::saveXmlAs(const QString &srcFilePath, const QString &
     QString full;
     pugi::xml_document document;
     pugi::xml_node node;
-    Load load = loadCachedProfile(srcFilePath, &full, &document);
-    if (load == Load::Ok && !selectFirst(document, xpath, &node))
-        load = Load::BadXPath;
+    const Load load = loadAndSelect(srcFilePath, xpath, &full, &document, &node);
     if (load != Load::Ok)
         return failureFor(load, kSaveAsFailed);
 

@@ -73,6 +73,11 @@ private:
     static ProfileReply failureFor(Load load, const QString &failureText);
     Load cacheFile(const QString &relative, QString *fullPath);
     Load loadCachedProfile(const QString &relative, QString *fullPath, pugi::xml_document *document);
+    // The cached document and what xpath selects in it (all nodes, or the first); BadXPath when the
+    // expression does not compile or selects no nodes.
+    template <class Selection>
+    Load loadAndSelect(const QString &relative, const QString &xpath, QString *fullPath, pugi::xml_document *document,
+                       Selection *selection);
     void storeDocument(const QString &fullPath, const pugi::xml_document &document);
     void markModified(const QString &fullPath);
     bool saveModifiedLocked();
