@@ -129,6 +129,21 @@ public:
         wake();
     }
 
+    // With the lock held: the pad leaves now and comes back after the restart time, unless it
+    // was unplugged or restarted again meanwhile.
+    void restart(const std::string &id)
+    {
+        hiddenId = id;
+        queueChange(kEventRemoval);
+        schedule([this, id] {
+            if (hiddenId != id)
+                return;
+            hiddenId.clear();
+            if (store()->findById(id))
+                queueChange(kEventArrival);
+        });
+    }
+
     padio_device_event_fn eventCallback = nullptr;
     padio_device_data_fn dataCallback = nullptr;
     std::string dataHardwareId;
@@ -498,18 +513,9 @@ int32_t dcReset(const padio_char *device, const padio_char *, int32_t model, int
             pad->inLoader = false;
             return 1;
         }
-        const std::string id = pad->deviceId;
-        runtime.hiddenId = id;
         runtime.rom.assign(kRomSize, 0xFF);
         runtime.romErased = runtime.romVerified = false;
-        runtime.queueChange(kEventRemoval);
-        runtime.schedule([id] {
-            if (runtime.hiddenId != id)
-                return;
-            runtime.hiddenId.clear();
-            if (runtime.store()->findById(id))
-                runtime.queueChange(kEventArrival);
-        });
+        runtime.restart(pad->deviceId);
         if (result)
             *result = 0;
         return 0;
@@ -678,18 +684,9 @@ int32_t dcFinishUpdateRom(const padio_char *device, const padio_char *, int32_t 
             *pad = before;
             return 1;
         }
-        const std::string id = pad->deviceId;
-        runtime.hiddenId = id;
         runtime.rom.clear();
         runtime.romErased = runtime.romVerified = false;
-        runtime.queueChange(kEventRemoval);
-        runtime.schedule([id] {
-            if (runtime.hiddenId != id)
-                return;
-            runtime.hiddenId.clear();
-            if (runtime.store()->findById(id))
-                runtime.queueChange(kEventArrival);
-        });
+        runtime.restart(pad->deviceId);
         return 0;
     });
 }
