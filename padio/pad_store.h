@@ -21,6 +21,11 @@ namespace padio {
 constexpr int kMemorySize = 65536;
 constexpr int kMaxPads = 20;
 constexpr int kMaxNotifications = 1000; // older ones are dropped
+// A firmware payload starts with this mark and the 8-bit version text the pad reports after the
+// update; the loader holds payloads up to this size.
+constexpr char kFirmwareMark[] = "PXFW";
+constexpr size_t kFirmwareMarkSize = sizeof kFirmwareMark - 1;
+constexpr int kMaxFirmwarePayload = 65849;
 
 extern const char kPadHardwareId[];    // the first PX-ORB42 interface
 extern const char kLoaderHardwareId[]; // a pad restarted into its firmware loader

@@ -29,6 +29,7 @@ constexpr size_t kPayloadOffset = 264;
 constexpr size_t kLengthOffset = 66113;
 constexpr size_t kCheckOffset = 66121;
 constexpr size_t kMaxPayload = kLengthOffset - kPayloadOffset;
+static_assert(kMaxPayload == size_t(kMaxFirmwarePayload), "the image must fit the loader");
 
 const char kHelp[] =
     "usage: padctl COMMAND [ARGUMENTS]\n"
@@ -336,7 +337,7 @@ int firmware(const std::string &file, const std::string &version, const std::str
         return usage("firmware: " + why);
     unsigned long long length = 20000;
     const bool lengthOk = lengthText.empty()
-        || (parseUnsigned(lengthText, 10, kMaxPayload, &length) && length >= 4 + PADIO_REC_VERSION_SIZE);
+        || (parseUnsigned(lengthText, 10, kMaxPayload, &length) && length >= kFirmwareMarkSize + PADIO_REC_VERSION_SIZE);
     if (!lengthOk)
         return usage("firmware: LENGTH is a whole number from 21 to " + std::to_string(kMaxPayload));
     std::string image(kImageSize, '\0');
@@ -345,9 +346,9 @@ int firmware(const std::string &file, const std::string &version, const std::str
             image[offset + size_t(i)] = char(value >> (8 * i));
     };
     put(0, PADIO_MODEL, 4);
-    std::memcpy(&image[kPayloadOffset], "PXFW", 4);
-    std::memcpy(&image[kPayloadOffset + 4], version.data(), version.size());
-    for (size_t i = 4 + PADIO_REC_VERSION_SIZE; i < length; ++i)
+    std::memcpy(&image[kPayloadOffset], kFirmwareMark, kFirmwareMarkSize);
+    std::memcpy(&image[kPayloadOffset + kFirmwareMarkSize], version.data(), version.size());
+    for (size_t i = kFirmwareMarkSize + PADIO_REC_VERSION_SIZE; i < length; ++i)
         image[kPayloadOffset + i] = char((i * 131 + 7) >> 3);
     const uint32_t check = crc32(reinterpret_cast<const uint8_t *>(&image[kPayloadOffset]), size_t(length));
     put(kLengthOffset, length, 8);

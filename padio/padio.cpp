@@ -34,7 +34,7 @@ constexpr uint32_t kEventRemoval = 0x8004;
 // A real pad is a composite device and its library reports every change once per interface.
 constexpr int kEventsPerChange = 5;
 // Room for the largest payload an update image can carry.
-constexpr int kRomSize = 65849;
+constexpr int kRomSize = kMaxFirmwarePayload;
 constexpr int kDefaultRestartMs = 1500;
 constexpr size_t kMaxClients = 16;
 constexpr size_t kMaxRequestLine = 8192;
@@ -392,9 +392,10 @@ int32_t clampSize(int32_t size)
 // The 8-bit version text an image carries after the mark "PXFW" at the start of its payload.
 std::string imageVersion(const std::vector<uint8_t> &image)
 {
-    if (image.size() < 4 + PADIO_REC_VERSION_SIZE || std::memcmp(image.data(), "PXFW", 4) != 0)
+    if (image.size() < kFirmwareMarkSize + PADIO_REC_VERSION_SIZE
+        || std::memcmp(image.data(), kFirmwareMark, kFirmwareMarkSize) != 0)
         return {};
-    const char *text = reinterpret_cast<const char *>(image.data() + 4);
+    const char *text = reinterpret_cast<const char *>(image.data() + kFirmwareMarkSize);
     const std::string version(text, strnlen(text, PADIO_REC_VERSION_SIZE));
     return checkText("", version, PADIO_REC_VERSION_SIZE, false).empty() ? version : std::string();
 }
