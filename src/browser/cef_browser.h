@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QRect>
 
+#include <functional>
 #include <vector>
 
 class QWidget;
@@ -17,6 +18,15 @@ class CefBrowser;
 class CefClient;
 class CefFrame;
 namespace vexa_runtime { class BrowserWindow; }
+
+// Threads of the runtime. QtWebEngine runs its browser-side work on the Qt GUI thread, so the
+// runtime's UI and IO threads both are that thread here.
+enum CefThreadId { TID_UI, TID_IO };
+enum CefProcessId { PID_BROWSER, PID_RENDERER };
+
+bool CefCurrentlyOn(CefThreadId thread);
+// Runs task on the given runtime thread, later, in posting order.
+void CefPostTask(CefThreadId thread, std::function<void()> task);
 
 class CefFrame : public CefBaseRefCounted {
 public:

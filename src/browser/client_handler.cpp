@@ -30,6 +30,11 @@ ClientHandler::~ClientHandler()
         delete handler;
 }
 
+void ClientHandler::SetMessageHandlerFactory(MessageHandlerFactory createMessageHandlers)
+{
+    m_createMessageHandlers = std::move(createMessageHandlers);
+}
+
 CefRefPtr<ClientHandler> ClientHandler::current()
 {
     QMutexLocker lock(&g_currentLock);

@@ -4,6 +4,7 @@
 
 #include "cef_client.h"
 #include "message_router.h"
+#include "page_events.h"
 
 #include <QMutex>
 #include <QWidget>
@@ -21,7 +22,8 @@ class ClientHandler : public CefClient,
                       public CefGeolocationHandler,
                       public CefLifeSpanHandler,
                       public CefLoadHandler,
-                      public CefRequestHandler {
+                      public CefRequestHandler,
+                      public PageEvents {
 public:
     // The view that page queries are posted to.
     class Listener {
@@ -38,6 +40,10 @@ public:
 
     explicit ClientHandler(MessageHandlerFactory createMessageHandlers = {});
     ~ClientHandler() override;
+
+    // The router's handlers are made when the first browser is created; the application, which
+    // exists only after the client, hands the factory over before it creates any browser.
+    void SetMessageHandlerFactory(MessageHandlerFactory createMessageHandlers);
 
     // The current client handler of the process.
     static CefRefPtr<ClientHandler> current();
@@ -60,14 +66,14 @@ public:
     void setStartUrl(const QString &url);
     QString lastDownloadFile() const;
 
-    // Page events, callable from any thread; delivered to the main browser's page only.
-    void devicesChanged(int value);
-    void onDeviceData(const QString &data);
-    void currentPropChanged(int propIndex, int proMode);
-    void macroItem(const QString &a, const QString &b, const QString &c, const QString &d);
-    void onProcessChanged(const QString &mode, bool running);
-    void navStateChanged(bool canGoBack, bool canGoForward);
-    void onBrowserMsg(const QString &message);
+    // PageEvents: delivered to the main browser's page only.
+    void devicesChanged(int value) override;
+    void onDeviceData(const QString &data) override;
+    void currentPropChanged(int propIndex, int proMode) override;
+    void macroItem(const QString &a, const QString &b, const QString &c, const QString &d) override;
+    void onProcessChanged(const QString &mode, bool running) override;
+    void navStateChanged(bool canGoBack, bool canGoForward) override;
+    void onBrowserMsg(const QString &message) override;
 
     // CefClient
     CefContextMenuHandler *GetContextMenuHandler() override { return this; }

@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QMetaType>
 
-using QueryCallbackPtr = CefRefPtr<CefMessageRouterBrowserSide::Callback>;
 Q_DECLARE_METATYPE(QueryCallbackPtr)
 
 class MessageEvent : public QEvent {

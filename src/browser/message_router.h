@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cef_app.h"
+#include "query_callback.h"
 
 #include <QHash>
 #include <QMutex>
@@ -27,13 +28,7 @@ QString replyMessageName(const CefMessageRouterConfig &config);
 
 class CefMessageRouterBrowserSide : public CefBaseRefCounted {
 public:
-    class Callback : public CefBaseRefCounted {
-    public:
-        // Either may be called once, from any thread; later calls and calls after the query was
-        // cancelled (its page navigated, reloaded, closed or withdrew it) do nothing.
-        virtual void Success(const CefString &response) = 0;
-        virtual void Failure(int error_code, const CefString &error_message) = 0;
-    };
+    using Callback = CefQueryCallback;
 
     class Handler {
     public:

@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <atomic>
-#include <functional>
 #include <cstdint>
 #include <utility>
 
@@ -64,12 +63,3 @@ public:
 private:
     T *m_ptr = nullptr;
 };
-
-// Threads of the runtime. QtWebEngine runs its browser-side work on the Qt GUI thread, so the
-// runtime's UI and IO threads both are that thread here.
-enum CefThreadId { TID_UI, TID_IO };
-enum CefProcessId { PID_BROWSER, PID_RENDERER };
-
-bool CefCurrentlyOn(CefThreadId thread);
-// Runs task on the given runtime thread, later, in posting order.
-void CefPostTask(CefThreadId thread, std::function<void()> task);
