@@ -1,10 +1,20 @@
 #include "cefapplication.h"
 
-#include "cef_app.h"
 #include "autostart.h"
 #include "client_handler.h"
+#include "device_commands.h"
 #include "devices_handler.h"
+#include "hook_handler.h"
 #include "instance_channel.h"
+#include "mode_bindings.h"
+#include "mouse_commands.h"
+#include "page_events.h"
+#include "process_moniter.h"
+#include "profile_commands.h"
+#include "profile_store.h"
+#include "router_handler.h"
+#include "runtime_log.h"
+#include "settings_commands.h"
 #include "termination_signals.h"
 #include "vexa.h"
 #include "window_search.h"
@@ -21,6 +31,19 @@ namespace {
 std::atomic<bool> g_quitRequested{false};
 cefApplication *g_instance = nullptr;
 
+// Events of a program that has no page to tell.
+class NoPageEvents : public PageEvents {
+public:
+    void devicesChanged(int) override {}
+    void onDeviceData(const QString &) override {}
+    void currentPropChanged(int, int) override {}
+    void macroItem(const QString &, const QString &, const QString &, const QString &) override {}
+    void onProcessChanged(const QString &, bool) override {}
+    void navStateChanged(bool, bool) override {}
+    void onBrowserMsg(const QString &) override {}
+};
+NoPageEvents g_noPageEvents;
+
 } // namespace
 
 void requestQuit()
@@ -36,13 +59,24 @@ bool quitRequested()
     return g_quitRequested.load();
 }
 
-cefApplication::cefApplication(int &argc, char **argv) : QApplication(argc, argv)
+cefApplication::cefApplication(int &argc, char **argv, PageEvents *events)
+    : QApplication(argc, argv), m_events(events ? events : &g_noPageEvents)
 {
     loadSettings();
-    AppSettings::setCurrent(&m_settings);
-    m_devicesHandler = new devices_handler(this);
+    m_devicesHandler = new devices_handler(m_events, this);
+    // Runs on library threads until the handler is deleted, which waits for it: the device
+    // table it fills outlives the handler (the destructor deletes the handler first).
     m_devicesHandler->setRefresh([this] { refreshDeviceMap(); });
     refreshDeviceMap();
+
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    m_profiles.reset(new ProfileStore(applicationDir));
+    m_processMonitor.reset(new ProcessMonitorThread(ModeBindings::configurationPath(applicationDir), m_events));
+    m_recorder.reset(new MacroRecorder(m_events));
+    registerDeviceCommands(m_commands, *m_devicesHandler, *this);
+    registerProfileCommands(m_commands, *m_profiles, [] { setDoubleClickTime(0); });
+    registerMouseCommands(m_commands);
+    registerRecorderCommands(m_commands, *m_recorder);
     for (int i = 0; i < argc; ++i)
         if (qstrcmp(argv[i], "-autostart") == 0)
             m_autostart = true;
@@ -58,10 +92,10 @@ cefApplication::~cefApplication()
     delete m_mainWindow;
     m_mainWindow = nullptr;
     CEF_LOG_INFO(QStringLiteral("main window closed"));
+    m_processMonitor.reset();
+    m_recorder.reset();
     delete m_devicesHandler;
     m_devicesHandler = nullptr;
-    if (AppSettings::current() == &m_settings)
-        AppSettings::setCurrent(nullptr);
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -225,9 +259,48 @@ void cefApplication::removeClients()
             m_clients.takeAt(i).first->deleteLater(); // one socket per start of a second instance
 }
 
+QWidget *cefApplication::mainWidget()
+{
+    return m_mainWindow;
+}
+
+bool cefApplication::saveModifiedProfiles()
+{
+    return m_profiles->saveModified();
+}
+
+void cefApplication::hideToTray()
+{
+    if (m_mainWindow)
+        m_mainWindow->quitApp();
+}
+
+void cefApplication::quitApplication()
+{
+    saveModifiedProfiles();
+    requestQuit();
+}
+
+bool cefApplication::hasProcessMonitor() const
+{
+    return m_processMonitor && m_processMonitor->isRunning();
+}
+
+void cefApplication::restartProcessMonitor()
+{
+    m_processMonitor->restart();
+}
+
 void cefApplication::createMainWindow()
 {
-    m_mainWindow = new vexa;
+    // The router's handler is made with the first browser, which the window is about to create.
+    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+        handler->SetMessageHandlerFactory([this](ClientHandler::MessageHandlerSet &handlers) {
+            handlers.insert(new window_test::Handler([this] { return saveModifiedProfiles(); }));
+        });
+    m_mainWindow = new vexa(*this, m_commands);
+    registerSettingsCommands(m_commands, m_settings, *m_mainWindow);
+    m_processMonitor->restart();
     if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
         handler->SetMainWindowHandle(m_mainWindow->winId());
     m_mainWindow->createSystemTray();

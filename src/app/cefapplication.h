@@ -3,6 +3,8 @@
 #pragma once
 
 #include "app_settings.h"
+#include "command_context.h"
+#include "command_registry.h"
 #include "device_table.h"
 
 #include <QApplication>
@@ -14,9 +16,15 @@
 #include <QMutex>
 #include <QString>
 
+#include <memory>
+
 class vexa;
 class QLocalServer;
 class devices_handler;
+class MacroRecorder;
+class PageEvents;
+class ProcessMonitorThread;
+class ProfileStore;
 
 // The application folder with a trailing "/", kept twice for the update code.
 extern QString g_applicationDir;
@@ -26,10 +34,16 @@ extern QString g_updateApplicationDir;
 void requestQuit();
 bool quitRequested();
 
-class cefApplication : public QApplication {
+// Owns what lives as long as the program: the settings, the device handler and its table, the
+// profile cache, the process monitor, the macro recorder, the page's command registry and the
+// main window; each owner stops and joins its threads as it goes. Commands reach all of it
+// through the CommandContext this object implements.
+class cefApplication : public QApplication, public CommandContext {
     Q_OBJECT
 public:
-    cefApplication(int &argc, char **argv);
+    // events: where native events for the page go (the browser's client handler); may be null
+    // (tests, and a second instance that never shows a page), then events are dropped.
+    cefApplication(int &argc, char **argv, PageEvents *events = nullptr);
     ~cefApplication() override;
 
     // The process-wide instance, registered by startup(); null before.
@@ -43,12 +57,24 @@ public:
     void loadSettings();
     QString settingValue(const QString &key) const;
     bool setSettingValue(const QString &key, const QString &value);
-    SettingsMap settings() const { return m_settings.map(); }
+    SettingsMap settingsMap() const { return m_settings.map(); }
     QString confText() const { return m_settings.confText(); }
     void setConfText(const QString &text) { m_settings.setConfText(text); }
     void writeConfFile() { m_settings.writeConfFile(); }
     static QString confFilePath();
     static void setAutostart(bool enable);
+
+    const CommandRegistry &commands() const { return m_commands; }
+
+    // CommandContext
+    AppSettings &settings() override { return m_settings; }
+    PageEvents &events() override { return *m_events; }
+    QWidget *mainWidget() override;
+    bool saveModifiedProfiles() override;
+    void hideToTray() override;
+    void quitApplication() override;
+    bool hasProcessMonitor() const override;
+    void restartProcessMonitor() override;
 
     // The connected pads. Refreshed on a device library thread, read anywhere: copies, taken
     // under a lock.
@@ -79,6 +105,11 @@ private:
     DeviceMap m_deviceMap;
     AppSettings m_settings;
     DeviceSightings m_deviceSightings;
+    PageEvents *m_events;
+    CommandRegistry m_commands;
+    std::unique_ptr<ProfileStore> m_profiles;
+    std::unique_ptr<ProcessMonitorThread> m_processMonitor;
+    std::unique_ptr<MacroRecorder> m_recorder;
     vexa *m_mainWindow = nullptr;
     devices_handler *m_devicesHandler = nullptr;
     QString m_serverName;

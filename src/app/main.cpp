@@ -2,7 +2,6 @@
 #include "cefapplication.h"
 #include "client_app.h"
 #include "client_handler.h"
-#include "router_handler.h"
 
 #include <QDir>
 
@@ -27,11 +26,13 @@ int main(int argc, char *argv[])
     settings.windowless_rendering_enabled = 0;
 
     CefInitialize(main_args, settings, app.get(), nullptr);
-    ClientHandler::setCurrent(new ClientHandler(window_test::CreateMessageHandlers));
+    CefRefPtr<ClientHandler> client(new ClientHandler);
+    ClientHandler::setCurrent(client);
 
     int result = 0;
     {
-        cefApplication application(argc, argv);
+        // The application raises page events through the client, which outlives it.
+        cefApplication application(argc, argv, client.get());
         application.startup();
         // A quit asked for during start-up (no instance server, for one) comes before the loop
         // that it should end; it must not be lost.
@@ -40,5 +41,6 @@ int main(int argc, char *argv[])
 
     CefShutdown();
     ClientHandler::setCurrent(nullptr);
+    client = nullptr;
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "app_settings.h"
 #include "autostart.h"
+#include "vexa.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,14 +21,13 @@ QString shortcutState(bool registered)
     return QString(QChar(registered ? 1 : 0));
 }
 
-} // namespace
-
-void cmdGetConf(vexa &window, const CommandArgs &, const vexa::Callback &callback)
+// Every setting as one JSON object inside an array; shortcut settings carry whether their key
+// sequence is registered.
+void getConf(AppSettings &store, vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    AppSettings *store = AppSettings::current();
-    const SettingsMap settings = store ? store->map() : SettingsMap();
+    const SettingsMap settings = store.map();
     if (settings.isEmpty()) {
-        vexa::replyFailure(callback, 0, QStringLiteral("cant find conf.xml"));
+        replyFailure(callback, 0, QStringLiteral("cant find conf.xml"));
         return;
     }
     QJsonObject object;
@@ -37,10 +37,11 @@ void cmdGetConf(vexa &window, const CommandArgs &, const vexa::Callback &callbac
             value += QLatin1Char(',') + shortcutState(window.shortcutRegistered(it.key()));
         object.insert(it.key(), value);
     }
-    vexa::replySuccess(callback, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
+    replySuccess(callback, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
 }
 
-void cmdSetConf(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+// Changes one setting, applies it where it takes effect at once, and rewrites the settings file.
+void setConf(AppSettings &store, vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"confKey", "confValue"}))
         return;
@@ -54,13 +55,30 @@ void cmdSetConf(vexa &window, const CommandArgs &args, const vexa::Callback &cal
     else if (isShortcutKey(key))
         registered = window.setShortcut(key, value);
 
-    AppSettings *store = AppSettings::current();
-    if (!store || !store->setValue(key, value)) {
-        vexa::replyFailure(callback, 0, QStringLiteral("can't find conf name"));
+    if (!store.setValue(key, value)) {
+        replyFailure(callback, 0, QStringLiteral("can't find conf name"));
         return;
     }
-    if (store->storeAttribute(key, value) == AppSettings::StoreResult::Unparsable)
+    if (store.storeAttribute(key, value) == AppSettings::StoreResult::Unparsable)
         return;
 
-    vexa::replySuccess(callback, isShortcutKey(key) ? shortcutState(registered) : QStringLiteral("modify conf sucess"));
+    replySuccess(callback, isShortcutKey(key) ? shortcutState(registered) : QStringLiteral("modify conf sucess"));
+}
+
+} // namespace
+
+void registerSettingsCommands(CommandRegistry &registry, AppSettings &settings, vexa &window)
+{
+    registry.add(
+        QStringLiteral("getConf"),
+        [&settings, &window](const CommandArgs &args, const QueryCallbackPtr &callback) {
+            getConf(settings, window, args, callback);
+        },
+        &window);
+    registry.add(
+        QStringLiteral("setConf"),
+        [&settings, &window](const CommandArgs &args, const QueryCallbackPtr &callback) {
+            setConf(settings, window, args, callback);
+        },
+        &window);
 }

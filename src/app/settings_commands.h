@@ -1,10 +1,11 @@
-// The page's commands on the program's settings.
+// The page's commands on the program's settings: "getConf" and "setConf".
 #pragma once
 
-#include "vexa.h"
+#include "command_registry.h"
 
-// Every setting as one JSON object inside an array; shortcut settings carry whether their key
-// sequence is registered.
-void cmdGetConf(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-// Changes one setting, applies it where it takes effect at once, and rewrites the settings file.
-void cmdSetConf(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
+class AppSettings;
+class vexa;
+
+// The shortcut settings read and set the main window's global shortcuts; the commands go with
+// the window. settings must outlive the window.
+void registerSettingsCommands(CommandRegistry &registry, AppSettings &settings, vexa &window);

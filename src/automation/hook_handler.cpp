@@ -1,140 +1,104 @@
 #include "hook_handler.h"
 
-#include "client_handler.h"
 #include "key_capture.h"
+#include "page_events.h"
 
-#include <QElapsedTimer>
-#include <QMap>
-
-#include <memory>
-
-namespace HookHandler {
-
-namespace {
-
-struct Recorder {
-    std::unique_ptr<KeyCapture> capture;
-    bool hookInstalled = false;
-    bool firstEvent = true;
-    // A monotonic clock: a time of day would give negative pauses across midnight or a clock
-    // change.
-    QElapsedTimer clock;
-    qint64 lastEventTime = 0;
-    QMap<unsigned, unsigned> heldKeys; // scan code → extended flag of the keys held down
-    ItemSink sink;
-};
-
-Recorder &recorder()
+MacroRecorder::MacroRecorder(PageEvents *events) : m_events(events)
 {
-    static Recorder instance;
-    return instance;
+    m_clock.start();
 }
 
-qint64 now()
+MacroRecorder::~MacroRecorder()
 {
-    Recorder &r = recorder();
-    if (!r.clock.isValid())
-        r.clock.start();
-    return r.clock.elapsed();
+    if (m_capture)
+        m_capture->stop();
 }
 
-void emitItem(const QString &a, const QString &b, const QString &c, const QString &d)
+qint64 MacroRecorder::now()
 {
-    Recorder &r = recorder();
-    if (r.sink) {
-        r.sink(a, b, c, d);
-        return;
-    }
-    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
-        handler->macroItem(a, b, c, d);
+    return m_clock.elapsed();
 }
 
-void emitPause()
+void MacroRecorder::emitItem(const QString &a, const QString &b, const QString &c, const QString &d)
 {
-    Recorder &r = recorder();
+    if (m_sink)
+        m_sink(a, b, c, d);
+    else if (m_events)
+        m_events->macroItem(a, b, c, d);
+}
+
+void MacroRecorder::emitPause()
+{
     const qint64 time = now();
-    emitItem(QStringLiteral("2"), QString::number(time - r.lastEventTime), QStringLiteral("0"), QStringLiteral("0"));
-    r.lastEventTime = time;
+    emitItem(QStringLiteral("2"), QString::number(time - m_lastEventTime), QStringLiteral("0"), QStringLiteral("0"));
+    m_lastEventTime = time;
 }
 
-void emitKey(bool down, unsigned scanCode, unsigned extended)
+void MacroRecorder::emitKey(bool down, unsigned scanCode, unsigned extended)
 {
     emitItem(QStringLiteral("0"), down ? QStringLiteral("1") : QStringLiteral("0"), QString::number(scanCode),
              QString::number(extended));
 }
 
-} // namespace
-
-void startRecording()
+void MacroRecorder::startRecording()
 {
-    Recorder &r = recorder();
-    if (r.hookInstalled && r.capture) {
-        r.capture->stop();
-        r.hookInstalled = false;
+    if (m_hookInstalled && m_capture) {
+        m_capture->stop();
+        m_hookInstalled = false;
     }
-    if (!r.capture)
-        r.capture = KeyCapture::create();
-    if (!r.capture->start(recordKey))
+    if (!m_capture)
+        m_capture = KeyCapture::create();
+    if (!m_capture->start([this](const CapturedKey &key) { recordKey(key); }))
         return;
-    r.firstEvent = true;
-    r.lastEventTime = now();
-    r.hookInstalled = true;
+    m_firstEvent = true;
+    m_lastEventTime = now();
+    m_hookInstalled = true;
 }
 
-void stopRecording()
+void MacroRecorder::stopRecording()
 {
-    Recorder &r = recorder();
-    if (r.capture)
-        r.capture->stop();
+    if (m_capture)
+        m_capture->stop();
 }
 
-bool isRecording()
+bool MacroRecorder::isRecording() const
 {
-    Recorder &r = recorder();
-    return r.capture && r.capture->isRunning();
+    return m_capture && m_capture->isRunning();
 }
 
-void recordKey(const CapturedKey &key)
+void MacroRecorder::recordKey(const CapturedKey &key)
 {
-    Recorder &r = recorder();
     const unsigned scanCode = key.scanCode;
     const unsigned extended = key.extended ? 1 : 0;
     if (key.down) {
-        const auto held = r.heldKeys.constFind(scanCode);
-        if (held != r.heldKeys.constEnd() && held.value() == extended)
+        const auto held = m_heldKeys.constFind(scanCode);
+        if (held != m_heldKeys.constEnd() && held.value() == extended)
             return; // auto-repeat: one down item however long the key is held
-        if (r.firstEvent) {
-            r.firstEvent = false;
-            r.lastEventTime = now();
+        if (m_firstEvent) {
+            m_firstEvent = false;
+            m_lastEventTime = now();
         } else {
             emitPause();
         }
         emitKey(true, scanCode, extended);
-        r.heldKeys.insert(scanCode, extended);
+        m_heldKeys.insert(scanCode, extended);
     } else {
         // Also before the first item: a key held at the start is let go some time after it.
         emitPause();
         emitKey(false, scanCode, extended);
-        r.heldKeys.remove(scanCode);
+        m_heldKeys.remove(scanCode);
     }
 }
 
-void setItemSink(ItemSink sink)
+void registerRecorderCommands(CommandRegistry &registry, MacroRecorder &recorder)
 {
-    recorder().sink = std::move(sink);
+    registry.add(QStringLiteral("startRecord"), [&recorder](const CommandArgs &, const QueryCallbackPtr &callback) {
+        recorder.startRecording();
+        // The page learns nothing of a capture that could not start: it simply gets no items.
+        replySuccess(callback, QStringLiteral("startRecord success!"));
+    });
+    registry.add(QStringLiteral("stopRecord"), [&recorder](const CommandArgs &, const QueryCallbackPtr &callback) {
+        recorder.stopRecording();
+        replySuccess(callback, QStringLiteral("stopRecord success"));
+    });
 }
-
-void startRecord(vexa &, const CommandArgs &, const vexa::Callback &callback)
-{
-    startRecording();
-    // The page learns nothing of a capture that could not start: it simply gets no items.
-    vexa::replySuccess(callback, QStringLiteral("startRecord success!"));
-}
-
-void stopRecord(vexa &, const CommandArgs &, const vexa::Callback &callback)
-{
-    stopRecording();
-    vexa::replySuccess(callback, QStringLiteral("stopRecord success"));
-}
-
-} // namespace HookHandler

@@ -11,29 +11,25 @@ bool setDoubleClickTime(int position)
     return MouseSettings::setDoubleClickTime(doubleClickTable[size_t(position)]);
 }
 
-namespace MouseCommands {
-
 namespace {
 
-void answer(const vexa::Callback &callback, bool applied, const char *command)
+void answer(const QueryCallbackPtr &callback, bool applied, const char *command)
 {
     const QString name = QString::fromLatin1(command);
     if (applied)
-        vexa::replySuccess(callback, name + QStringLiteral(" success"));
+        replySuccess(callback, name + QStringLiteral(" success"));
     else
-        vexa::replyFailure(callback, 0, name + QStringLiteral(" failed"));
+        replyFailure(callback, 0, name + QStringLiteral(" failed"));
 }
 
-} // namespace
-
-void modifyMouseSpeed(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void modifyMouseSpeed(const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"speednum"}))
         return;
     answer(callback, MouseSettings::setPointerSpeed(args.toInt(QStringLiteral("speednum"))), "modifyMouseSpeed");
 }
 
-void modifyMouseScrollLines(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void modifyMouseScrollLines(const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"linenum"}))
         return;
@@ -41,11 +37,18 @@ void modifyMouseScrollLines(vexa &, const CommandArgs &args, const vexa::Callbac
            "modifyMouseScrollLines");
 }
 
-void modifyMouseDoubleClick(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void modifyMouseDoubleClick(const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"position"}))
         return;
     answer(callback, setDoubleClickTime(args.toInt(QStringLiteral("position"))), "modifyMouseDoubleClick");
 }
 
-} // namespace MouseCommands
+} // namespace
+
+void registerMouseCommands(CommandRegistry &registry)
+{
+    registry.add(QStringLiteral("modifyMouseSpeed"), modifyMouseSpeed);
+    registry.add(QStringLiteral("modifyMouseScrollLines"), modifyMouseScrollLines);
+    registry.add(QStringLiteral("modifyMouseDoubleClick"), modifyMouseDoubleClick);
+}

@@ -1,7 +1,7 @@
 // The page's mouse settings: pointer speed, wheel scroll lines and double-click time.
 #pragma once
 
-#include "vexa.h"
+#include "command_registry.h"
 
 #include <array>
 
@@ -12,10 +12,4 @@ extern const std::array<int, 12> doubleClickTable;
 // table's time.
 bool setDoubleClickTime(int position);
 
-namespace MouseCommands {
-
-void modifyMouseSpeed(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyMouseScrollLines(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyMouseDoubleClick(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-
-} // namespace MouseCommands
+void registerMouseCommands(CommandRegistry &registry);

@@ -1,18 +1,21 @@
 #include "process_moniter.h"
 
-#include "cef_app.h"
-#include "client_handler.h"
 #include "mode_bindings.h"
+#include "page_events.h"
 #include "process_list.h"
+#include "runtime_log.h"
 
-#include <QMutexLocker>
+#include <QLoggingCategory>
 #include <QThread>
+#include <QTimer>
 
 #include <string>
 #include <unordered_map>
 
-ProcessMoniter::ProcessMoniter(QThread *thread, const QString &configurationPath, int periodMs)
-    : m_configurationPath(configurationPath), m_periodMs(periodMs)
+Q_LOGGING_CATEGORY(lcMonitor, "vexa.automation")
+
+ProcessMoniter::ProcessMoniter(QThread *thread, const QString &configurationPath, int periodMs, PageEvents *events)
+    : m_configurationPath(configurationPath), m_periodMs(periodMs), m_events(events)
 {
     moveToThread(thread);
     connect(thread, &QThread::started, this, &ProcessMoniter::start);
@@ -22,15 +25,19 @@ ProcessMoniter::~ProcessMoniter() = default;
 
 void ProcessMoniter::stop()
 {
-    QMutexLocker lock(&m_wakeLock);
     running = false;
-    m_wake.wakeAll();
 }
 
 void ProcessMoniter::start()
 {
     loadBindings();
-    pollLoop();
+    if (bindings.isEmpty() || !running)
+        return; // nothing to watch: the thread idles until its owner quits it
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &ProcessMoniter::scanOnce);
+    // A timer is stopped on its own thread; the owner deletes the monitor after the thread ends.
+    connect(thread(), &QThread::finished, m_timer, &QTimer::stop, Qt::DirectConnection);
+    m_timer->start(m_periodMs);
 }
 
 void ProcessMoniter::loadBindings()
@@ -39,14 +46,6 @@ void ProcessMoniter::loadBindings()
     runningState.clear();
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it)
         runningState.insert(it.key(), false);
-}
-
-bool ProcessMoniter::pause()
-{
-    QMutexLocker lock(&m_wakeLock);
-    if (running)
-        m_wake.wait(&m_wakeLock, ulong(m_periodMs));
-    return running;
 }
 
 bool ProcessMoniter::scan(QMap<QString, bool> *seen, bool *complete)
@@ -73,31 +72,61 @@ bool ProcessMoniter::scan(QMap<QString, bool> *seen, bool *complete)
     return listed;
 }
 
-void ProcessMoniter::pollLoop()
+void ProcessMoniter::scanOnce()
 {
-    if (bindings.isEmpty())
+    if (!running)
         return;
-    while (running) {
-        if (!pause())
-            break;
-        QMap<QString, bool> seen;
-        bool complete = false;
-        if (!scan(&seen, &complete))
-            break; // no process list: only a restart brings the monitor back
-        if (!complete)
-            break;
-        if (seen != runningState && seen.size() == runningState.size()) {
-            for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
-                if (it.value() == runningState.value(it.key()))
-                    continue;
-                CEF_LOG_INFO(QStringLiteral("current process status changed!"));
-                CEF_LOG_INFO(QStringLiteral("%1  become %2").arg(it.key()).arg(it.value() ? 1 : 0));
-                const QString index = bindings.value(it.key());
-                if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
-                    handler->onProcessChanged(index, it.value());
-                emit processChanged(index, it.value());
-            }
-        }
-        runningState = seen;
+    QMap<QString, bool> seen;
+    bool complete = false;
+    if (!scan(&seen, &complete)) {
+        // No process list: only a restart brings the monitor back.
+        qCWarning(lcMonitor) << "the process list cannot be read; bound programs are no longer watched";
+        m_timer->stop();
+        return;
     }
+    if (!complete)
+        return;
+    if (seen != runningState && seen.size() == runningState.size()) {
+        for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
+            if (it.value() == runningState.value(it.key()))
+                continue;
+            CEF_LOG_INFO(QStringLiteral("current process status changed!"));
+            CEF_LOG_INFO(QStringLiteral("%1  become %2").arg(it.key()).arg(it.value() ? 1 : 0));
+            const QString index = bindings.value(it.key());
+            if (m_events)
+                m_events->onProcessChanged(index, it.value());
+            emit processChanged(index, it.value());
+        }
+    }
+    runningState = seen;
+}
+
+ProcessMonitorThread::ProcessMonitorThread(QString configurationPath, PageEvents *events, int periodMs)
+    : m_configurationPath(std::move(configurationPath)), m_events(events), m_periodMs(periodMs)
+{
+}
+
+ProcessMonitorThread::~ProcessMonitorThread()
+{
+    stop();
+}
+
+void ProcessMonitorThread::restart()
+{
+    stop();
+    m_thread.reset(new QThread);
+    m_thread->setObjectName(QStringLiteral("process monitor"));
+    m_monitor.reset(new ProcessMoniter(m_thread.get(), m_configurationPath, m_periodMs, m_events));
+    m_thread->start(QThread::InheritPriority);
+}
+
+void ProcessMonitorThread::stop()
+{
+    if (!m_thread)
+        return;
+    m_monitor->stop();
+    m_thread->quit();
+    m_thread->wait();
+    m_monitor.reset();
+    m_thread.reset();
 }

@@ -3,14 +3,15 @@
 #pragma once
 
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <memory>
 
+class PageEvents;
 class QThread;
+class QTimer;
 
 class ProcessMoniter : public QObject {
     Q_OBJECT
@@ -18,11 +19,14 @@ public:
     static constexpr int kPeriodMs = 3000;
 
     // Moves itself to thread and starts when the thread does. The bindings come from
-    // configurationPath; periodMs is the pause before each scan.
-    ProcessMoniter(QThread *thread, const QString &configurationPath, int periodMs = kPeriodMs);
+    // configurationPath; a scan runs every periodMs. events (may be null) hears every change
+    // directly from the monitor's thread and must outlive it.
+    ProcessMoniter(QThread *thread, const QString &configurationPath, int periodMs = kPeriodMs,
+                   PageEvents *events = nullptr);
     ~ProcessMoniter() override;
 
-    // From any thread: ends the loop at once, cutting short its pause or a scan in progress.
+    // From any thread: no scan starts after this, and one in progress is cut short. The owner
+    // then quits the thread, whose event loop is free between scans.
     void stop();
     bool isRunning() const { return running.load(); }
 
@@ -35,10 +39,9 @@ public slots:
 
 private:
     void loadBindings();
-    void pollLoop();
+    void scanOnce();
     // False when the process list could not be read; *complete false when stopped half-way.
     bool scan(QMap<QString, bool> *seen, bool *complete);
-    bool pause();
 
     QMap<QString, QString> bindings;    // program path → mode index
     QMap<QString, bool> runningState;   // program path → seen in the last scan
@@ -46,6 +49,29 @@ private:
 
     QString m_configurationPath;
     int m_periodMs;
-    QMutex m_wakeLock;
-    QWaitCondition m_wake;
+    PageEvents *m_events;
+    QTimer *m_timer = nullptr; // lives on the monitor's thread
+};
+
+// One process monitor on a thread of its own. restart() replaces it by one that reads the
+// bindings afresh; the destructor stops and joins it.
+class ProcessMonitorThread {
+public:
+    ProcessMonitorThread(QString configurationPath, PageEvents *events, int periodMs = ProcessMoniter::kPeriodMs);
+    ~ProcessMonitorThread();
+    ProcessMonitorThread(const ProcessMonitorThread &) = delete;
+    ProcessMonitorThread &operator=(const ProcessMonitorThread &) = delete;
+
+    void restart();
+    // Stops the monitor and waits for its thread; short, as stopping cuts a scan short.
+    void stop();
+    bool isRunning() const { return m_monitor != nullptr; }
+    ProcessMoniter *monitor() const { return m_monitor.get(); }
+
+private:
+    QString m_configurationPath;
+    PageEvents *m_events;
+    int m_periodMs;
+    std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<ProcessMoniter> m_monitor;
 };

@@ -1,8 +1,6 @@
 #include "router_handler.h"
 
-#include "cefapplication.h"
 #include "message_event.h"
-#include "vexa.h"
 #include "window_commands.h"
 
 #include <QCoreApplication>
@@ -65,9 +63,8 @@ bool Handler::OnQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, 
     if (WindowCommands::isMinimizeText(text)) {
         // The page may not have saved; whatever it changed is written before the window goes.
         // This runs on the GUI thread, between commands, so the profile cache is not in use.
-        cefApplication *app = cefApplication::instance();
-        if (vexa *window = app ? app->mainWindow() : nullptr)
-            window->saveModifiedProfiles();
+        if (m_saveProfiles)
+            m_saveProfiles();
         WindowCommands::toggleMinimized(client ? client->GetMainWindowHandle() : 0);
         callback->Success(QString());
         return true;
@@ -77,11 +74,6 @@ bool Handler::OnQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, 
     if (listener)
         listener->PostEvent(new MessageEvent(request, callback));
     return true;
-}
-
-void CreateMessageHandlers(ClientHandler::MessageHandlerSet &handlers)
-{
-    handlers.insert(new Handler);
 }
 
 } // namespace window_test

@@ -16,10 +16,15 @@ QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &sende
 
 class Handler : public CefMessageRouterBrowserSide::Handler {
 public:
+    // Minimising writes the page's unsaved profile files through saveProfiles first (may be
+    // empty: nothing is written).
+    explicit Handler(std::function<bool()> saveProfiles = {}) : m_saveProfiles(std::move(saveProfiles)) {}
+
     bool OnQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int64 query_id, const CefString &request,
                  bool persistent, CefRefPtr<CefMessageRouterBrowserSide::Callback> callback) override;
-};
 
-void CreateMessageHandlers(ClientHandler::MessageHandlerSet &handlers);
+private:
+    std::function<bool()> m_saveProfiles;
+};
 
 } // namespace window_test

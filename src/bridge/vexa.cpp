@@ -1,39 +1,22 @@
 #include "vexa.h"
 
-#include "cefapplication.h"
+#include "app_settings.h"
 #include "client_handler.h"
-#include "mode_bindings.h"
-#include "mouse_commands.h"
-#include "process_moniter.h"
-#include "profile_commands.h"
-#include "profile_store.h"
+#include "command_context.h"
+#include "page_events.h"
 #include "qxtglobalshortcut.h"
 #include "systemtray.h"
-#include "device_commands.h"
-#include "hook_handler.h"
-#include "settings_commands.h"
 #include "view_commands.h"
 #include "vexa_web_view.h"
 #include "window_ops.h"
 
 #include <QCloseEvent>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QResizeEvent>
-#include <QThread>
 
 Q_DECLARE_LOGGING_CATEGORY(lcBridge)
 
 namespace {
-
-QString fileUrl(const QString &applicationDir, const QString &relative)
-{
-    // "file:///" + folder + path on Windows ("C:/..."); a POSIX folder already starts with "/".
-    QString path = applicationDir + relative;
-    return QStringLiteral("file://") + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
-}
 
 QSize clientSize(const SettingsMap &settings)
 {
@@ -44,64 +27,22 @@ QSize clientSize(const SettingsMap &settings)
     return size.width() > 0 && size.height() > 0 ? size : QSize(800, 600);
 }
 
-} // namespace
-
-const QVector<vexa::CommandEntry> &vexa::commandTable()
+CefRefPtr<CefBrowser> mainBrowser()
 {
-    static const QVector<CommandEntry> table = {
-        {"getDevicesList", cmdGetDevicesList},
-        {"readDevicesProp", cmdReadDevicesProp},
-        {"writeDevicesProp", cmdWriteDevicesProp},
-        {"readByAddr", cmdReadByAddr},
-        {"writeByAddr", cmdWriteByAddr},
-        {"notifyDevice", cmdNotifyDevice},
-        {"isPropEmpty", cmdIsPropEmpty},
-        {"cleanMacroByAddr", cmdCleanMacroByAddr},
-        {"writeMacroByAddr", cmdWriteMacroByAddr},
-        {"loadurl", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdLoadUrl(a, c); }},
-        {"queryProfile", ProfileCommands::queryProfile},
-        {"nodeCounterProfile", ProfileCommands::nodeCounterProfile},
-        {"modifyProfile", ProfileCommands::modifyProfile},
-        {"modifyProfileEx", ProfileCommands::modifyProfileEx},
-        {"modifyRemoveProfile", ProfileCommands::modifyRemoveProfile},
-        {"modifyAddProfile", ProfileCommands::modifyAddProfile},
-        {"modifyReplaceProfile", ProfileCommands::modifyReplaceProfile},
-        {"modifyReplaceProfileEx", ProfileCommands::modifyReplaceProfileEx},
-        {"resetProfile", ProfileCommands::resetProfile},
-        {"queryHexByte", ProfileCommands::queryHexByte},
-        {"goback", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGoBack(a, c); }},
-        {"goforward", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdGoForward(a, c); }},
-        {"getConf", cmdGetConf},
-        {"setConf", cmdSetConf},
-        {"checkUpdate", ViewCommands::checkUpdate},
-        {"savexml", ProfileCommands::savexml},
-        {"saveXmlAs", ProfileCommands::saveXmlAs},
-        {"modifyMouseSpeed", MouseCommands::modifyMouseSpeed},
-        {"modifyMouseScrollLines", MouseCommands::modifyMouseScrollLines},
-        {"modifyMouseDoubleClick", MouseCommands::modifyMouseDoubleClick},
-        {"closeApp", ViewCommands::closeApp},
-        {"startRecord", HookHandler::startRecord},
-        {"stopRecord", HookHandler::stopRecord},
-        {"saveFileDialog", ViewCommands::saveFileDialog},
-        {"openFileDialog", ViewCommands::openFileDialog},
-        {"openUrl", ViewCommands::openUrl},
-        {"openFileDialogExe", ViewCommands::openFileDialogExe},
-        {"confChanged", ViewCommands::confChanged},
-        {"openView", ViewCommands::openView},
-        {"closeView", ViewCommands::closeView},
-        {"sendMsgToMainBrowser", [](vexa &w, const CommandArgs &a, const Callback &c) { w.cmdSendMsgToMainBrowser(a, c); }},
-    };
-    return table;
+    CefRefPtr<ClientHandler> handler = ClientHandler::current();
+    return handler ? handler->GetBrowser() : nullptr;
 }
 
-vexa::vexa(QWidget *parent) : QWidget(parent)
+} // namespace
+
+vexa::vexa(CommandContext &context, CommandRegistry &commands, QWidget *parent)
+    : QWidget(parent), m_context(context), m_commands(commands)
 {
     setObjectName(QStringLiteral("vexaClass"));
     resize(600, 400);
     setWindowTitle(QStringLiteral("vexa"));
 
-    cefApplication *app = cefApplication::instance();
-    const SettingsMap settings = app ? app->settings() : SettingsMap();
+    const SettingsMap settings = m_context.settings().map();
     const QSize size = clientSize(settings);
     resize(size);
 
@@ -114,16 +55,17 @@ vexa::vexa(QWidget *parent) : QWidget(parent)
     setMinimumSize(size);
     setMouseTracking(true);
 
-    m_startAddress = fileUrl(QCoreApplication::applicationDirPath(), QStringLiteral("/view/index.html"));
+    m_startAddress = ViewCommands::applicationFileUrl(QStringLiteral("/view/index.html"));
     if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
         handler->setStartUrl(m_startAddress);
     m_view->load(QUrl(m_startAddress));
 
     connect(m_view, &VexaWebView::jsMessage, this, &vexa::onJsMessage);
+    registerCommands();
 
     m_showConfShortcut = new QxtGlobalShortcut;
     m_testToolShortcut = new QxtGlobalShortcut;
-    const SettingsMap current = app ? app->settings() : SettingsMap();
+    const SettingsMap current = m_context.settings().map();
     for (const QString &key : {QStringLiteral("showConf"), QStringLiteral("testTool")})
         if (current.contains(key))
             setShortcut(key, current.value(key));
@@ -131,64 +73,52 @@ vexa::vexa(QWidget *parent) : QWidget(parent)
     connect(m_testToolShortcut, &QxtGlobalShortcut::activated, this, &vexa::showDebug);
 
     installEventFilter(this);
-
-    m_profiles.reset(new ProfileStore(QCoreApplication::applicationDirPath()));
-    restartProcessMonitor();
 }
 
 vexa::~vexa()
 {
     // Pop-ups report their activation to this window: they go while it is still whole.
     qDeleteAll(findChildren<PopWidget *>(QString(), Qt::FindDirectChildrenOnly));
-    stopProcessMonitor();
-    // Quitting must not wait out a monitor's pause: stop() wakes it, so these waits are short.
-    for (const QPointer<QThread> &thread : qAsConst(m_retiredMonitorThreads)) {
-        if (thread) {
-            thread->wait();
-            delete thread.data();
-        }
-    }
+    m_commands.removeOwner(this);
     delete m_tray;
     delete m_showConfShortcut;
     delete m_testToolShortcut;
     delete m_view;
 }
 
-ProfileStore &vexa::profiles()
-{
-    return *m_profiles;
-}
-
 bool vexa::saveModifiedProfiles()
 {
-    return profiles().saveModified();
+    return m_context.saveModifiedProfiles();
 }
 
-void vexa::stopProcessMonitor()
+void vexa::registerCommands()
 {
-    if (m_monitorThread) {
-        if (m_monitor)
-            m_monitor->stop();
-        m_monitorThread->quit();
-        m_retiredMonitorThreads.removeAll(nullptr);
-        m_retiredMonitorThreads.append(m_monitorThread);
-        m_monitorThread = nullptr;
-    }
-    if (m_monitor) {
-        // Deleted by its own thread as that thread finishes.
-        m_monitor->deleteLater();
-        m_monitor = nullptr;
-    }
-}
-
-void vexa::restartProcessMonitor()
-{
-    stopProcessMonitor();
-    m_monitorThread = new QThread;
-    m_monitor = new ProcessMoniter(m_monitorThread,
-                                   ModeBindings::configurationPath(QCoreApplication::applicationDirPath()));
-    connect(m_monitorThread, &QThread::finished, m_monitorThread, &QObject::deleteLater);
-    m_monitorThread->start(QThread::InheritPriority);
+    auto add = [this](const char *name, CommandHandler handler) {
+        m_commands.add(QLatin1String(name), std::move(handler), this);
+    };
+    add("loadurl", [](const CommandArgs &args, const Callback &) {
+        if (!args.hasAll({"url"}))
+            return;
+        if (CefRefPtr<CefBrowser> browser = mainBrowser())
+            browser->GetMainFrame()->LoadURL(ViewCommands::applicationFileUrl(args.toText(QStringLiteral("url"))));
+    });
+    add("goback", [](const CommandArgs &, const Callback &callback) {
+        if (CefRefPtr<CefBrowser> browser = mainBrowser())
+            browser->GoBack();
+        replySuccess(callback, QStringLiteral("goback"));
+    });
+    add("goforward", [](const CommandArgs &, const Callback &callback) {
+        if (CefRefPtr<CefBrowser> browser = mainBrowser())
+            browser->GoForward();
+        replySuccess(callback, QStringLiteral("goforward"));
+    });
+    add("sendMsgToMainBrowser", [this](const CommandArgs &args, const Callback &callback) {
+        if (!args.hasAll({"msg"}))
+            return;
+        m_context.events().onBrowserMsg(args.toText(QStringLiteral("msg")));
+        replySuccess(callback, QStringLiteral("sendMsgToMainBrowser success"));
+    });
+    ViewCommands::registerCommands(m_commands, *this);
 }
 
 bool vexa::setShortcut(const QString &confKey, const QString &sequence)
@@ -270,65 +200,17 @@ void vexa::onJsMessage(const QString &name, const QueryCallbackPtr &callbackPtr)
 
 void vexa::dispatchCommand(const QString &funcname, const CommandArgs &args, const Callback &callback)
 {
-    for (const CommandEntry &entry : commandTable()) {
-        if (funcname != QLatin1String(entry.funcname))
-            continue;
-        if (entry.run)
-            entry.run(*this, args, callback);
-        else
-            qCDebug(lcBridge) << funcname << "is not available yet; no reply";
-        return;
-    }
-    qCDebug(lcBridge) << "unknown command" << funcname << "; no reply";
+    m_commands.dispatch(funcname, args, callback);
 }
 
 void vexa::replySuccess(const Callback &callback, const QString &text)
 {
-    if (callback)
-        callback->Success(text);
+    ::replySuccess(callback, text);
 }
 
 void vexa::replyFailure(const Callback &callback, int code, const QString &text)
 {
-    if (callback)
-        callback->Failure(code, text);
-}
-
-// --- commands ------------------------------------------------------------------------------------
-
-void vexa::cmdLoadUrl(const CommandArgs &args, const Callback &)
-{
-    if (!args.hasAll({"url"}))
-        return;
-    const QString url = fileUrl(QCoreApplication::applicationDirPath(), args.toText(QStringLiteral("url")));
-    CefRefPtr<ClientHandler> handler = ClientHandler::current();
-    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
-        browser->GetMainFrame()->LoadURL(url);
-}
-
-void vexa::cmdGoBack(const CommandArgs &, const Callback &callback)
-{
-    CefRefPtr<ClientHandler> handler = ClientHandler::current();
-    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
-        browser->GoBack();
-    replySuccess(callback, QStringLiteral("goback"));
-}
-
-void vexa::cmdGoForward(const CommandArgs &, const Callback &callback)
-{
-    CefRefPtr<ClientHandler> handler = ClientHandler::current();
-    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
-        browser->GoForward();
-    replySuccess(callback, QStringLiteral("goforward"));
-}
-
-void vexa::cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &callback)
-{
-    if (!args.hasAll({"msg"}))
-        return;
-    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
-        handler->onBrowserMsg(args.toText(QStringLiteral("msg")));
-    replySuccess(callback, QStringLiteral("sendMsgToMainBrowser success"));
+    ::replyFailure(callback, code, text);
 }
 
 // --- window geometry and pop-up views ---------------------------------------------------------
@@ -396,8 +278,7 @@ void vexa::finishLoading() {}
 
 void vexa::reload_currentPage()
 {
-    CefRefPtr<ClientHandler> handler = ClientHandler::current();
-    if (CefRefPtr<CefBrowser> browser = handler ? handler->GetBrowser() : nullptr)
+    if (CefRefPtr<CefBrowser> browser = mainBrowser())
         browser->Reload();
 }
 
@@ -406,10 +287,8 @@ void vexa::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason)
     switch (reason) {
     case QSystemTrayIcon::Context:
         // The menu is about to open: its texts follow the language chosen since the last time.
-        if (m_tray) {
-            AppSettings *store = AppSettings::current();
-            m_tray->setLanguage(store ? store->value(QStringLiteral("language")) : QString());
-        }
+        if (m_tray)
+            m_tray->setLanguage(m_context.settings().value(QStringLiteral("language")));
         break;
     case QSystemTrayIcon::Unknown:
     case QSystemTrayIcon::DoubleClick:
@@ -424,8 +303,7 @@ void vexa::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason)
 
 void vexa::onCurrentPropChanged(int propIndex, int proMode)
 {
-    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
-        handler->currentPropChanged(propIndex, proMode);
+    m_context.events().currentPropChanged(propIndex, proMode);
 }
 
 void vexa::onshowWidget()
@@ -435,8 +313,7 @@ void vexa::onshowWidget()
 
 void vexa::oncloseApp()
 {
-    saveModifiedProfiles();
-    requestQuit();
+    m_context.quitApplication();
 }
 
 void vexa::showMouseConf() {}

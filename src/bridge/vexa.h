@@ -2,7 +2,7 @@
 // commands.
 #pragma once
 
-#include "command_args.h"
+#include "command_registry.h"
 #include "message_event.h"
 #include "pop_widget.h"
 
@@ -13,42 +13,29 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include <memory>
 
+class CommandContext;
 class VexaWebView;
 class QxtGlobalShortcut;
 class SystemTray;
-class ProfileStore;
-class ProcessMoniter;
-class QThread;
 
 class vexa : public QWidget {
     Q_OBJECT
 public:
     using Callback = QueryCallbackPtr;
-    // A command: reads its arguments, does its work, and ends in at most one reply. Commands of
-    // each subsystem live in that subsystem's folder.
-    using Command = void (*)(vexa &window, const CommandArgs &args, const Callback &callback);
-    struct CommandEntry {
-        const char *funcname;
-        Command run; // empty: the command arrives with a later part of the program; no reply
-    };
-    // Every command the page can send, in the order they are matched.
-    static const QVector<CommandEntry> &commandTable();
 
-    explicit vexa(QWidget *parent = nullptr);
+    // Runs the page's commands from commands, where the subsystems registered theirs; registers
+    // its own (navigation, views, dialogs, the application) there for as long as it lives.
+    // context and commands must outlive the window.
+    vexa(CommandContext &context, CommandRegistry &commands, QWidget *parent = nullptr);
     ~vexa() override;
 
     VexaWebView *view() const { return m_view; }
+    CommandContext &context() const { return m_context; }
 
-    // The profile files the page edits, read once and written by a save.
-    ProfileStore &profiles();
     // Writes every modified profile file; false when one could not be written (it and the
     // rest stay modified).
     bool saveModifiedProfiles();
-    // Replaces the process monitor by one reading the current mode bindings.
-    void restartProcessMonitor();
-    bool hasProcessMonitor() const { return m_monitor != nullptr; }
     QString startAddress() const { return m_startAddress; }
 
     void dispatchCommand(const QString &funcname, const CommandArgs &args, const Callback &callback);
@@ -101,21 +88,13 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // Commands available so far.
-    void cmdLoadUrl(const CommandArgs &args, const Callback &callback);
-    void cmdGoBack(const CommandArgs &args, const Callback &callback);
-    void cmdGoForward(const CommandArgs &args, const Callback &callback);
-    void cmdSendMsgToMainBrowser(const CommandArgs &args, const Callback &callback);
+    void registerCommands();
 
+    CommandContext &m_context;
+    CommandRegistry &m_commands;
     VexaWebView *m_view = nullptr;
     QString m_startAddress;
     QRect savedGeometry;
-    std::unique_ptr<ProfileStore> m_profiles;
-    void stopProcessMonitor();
-    QThread *m_monitorThread = nullptr;
-    ProcessMoniter *m_monitor = nullptr;
-    // Threads of replaced monitors; each deletes itself once finished.
-    QVector<QPointer<QThread>> m_retiredMonitorThreads;
     QxtGlobalShortcut *m_showConfShortcut = nullptr;
     QxtGlobalShortcut *m_testToolShortcut = nullptr;
     bool m_showConfRegistered = false;

@@ -1,6 +1,8 @@
 #include "view_commands.h"
 
-#include "cefapplication.h"
+#include "app_settings.h"
+#include "command_context.h"
+#include "vexa.h"
 #include "window_ops.h"
 
 #include <QCoreApplication>
@@ -18,14 +20,13 @@ QString documentsFolder()
     return QDir::homePath() + QStringLiteral("/Documents");
 }
 
-// "file:///" + application folder + relative path, the relative path starting with "/".
+} // namespace
+
 QString applicationFileUrl(const QString &relative)
 {
     const QString path = QCoreApplication::applicationDirPath() + relative;
     return QStringLiteral("file://") + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
 }
-
-} // namespace
 
 QSize parseViewSize(const QString &text)
 {
@@ -36,42 +37,44 @@ QSize parseViewSize(const QString &text)
     return QSize(width, height);
 }
 
-void openUrl(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+namespace {
+
+void openUrl(vexa &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"url"}))
         return;
     QDesktopServices::openUrl(QUrl(args.toText(QStringLiteral("url")), QUrl::TolerantMode));
     // Answered the same whether or not anything took the address.
-    vexa::replySuccess(callback, QStringLiteral("open successed"));
+    replySuccess(callback, QStringLiteral("open successed"));
 }
 
-void saveFileDialog(vexa &window, const CommandArgs &, const vexa::Callback &callback)
+void saveFileDialog(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
     const QString path = QFileDialog::getSaveFileName(&window, QStringLiteral("Save"), documentsFolder(),
                                                       QStringLiteral("pfd(*.pfd)"));
     if (!path.isEmpty())
-        vexa::replySuccess(callback, path);
+        replySuccess(callback, path);
 }
 
-void openFileDialog(vexa &window, const CommandArgs &, const vexa::Callback &callback)
+void openFileDialog(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
     const QString path = QFileDialog::getOpenFileName(&window, QStringLiteral("Open"), documentsFolder(),
                                                       QStringLiteral("pfd(*.pfd)"));
     if (!path.isEmpty())
-        vexa::replySuccess(callback, path);
+        replySuccess(callback, path);
 }
 
-void openFileDialogExe(vexa &window, const CommandArgs &, const vexa::Callback &callback)
+void openFileDialogExe(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
     // Mode bindings compare this path with the running programs' paths, so it must be
     // written the way the platform writes them.
     const QString path = WindowOps::chooseProgramFile(&window, QStringLiteral("Open"), documentsFolder(),
                                                       QStringLiteral("(*.exe)"));
     if (!path.isEmpty())
-        vexa::replySuccess(callback, path);
+        replySuccess(callback, path);
 }
 
-void openView(vexa &window, const CommandArgs &args, const vexa::Callback &)
+void openView(vexa &window, const CommandArgs &args, const QueryCallbackPtr &)
 {
     if (!args.hasAll({"relativeUrl", "size"}))
         return;
@@ -79,42 +82,62 @@ void openView(vexa &window, const CommandArgs &args, const vexa::Callback &)
                     parseViewSize(args.toText(QStringLiteral("size"))));
 }
 
-void closeView(vexa &window, const CommandArgs &, const vexa::Callback &)
+void closeView(vexa &window, const CommandArgs &, const QueryCallbackPtr &)
 {
     window.closeView();
 }
 
-void closeApp(vexa &window, const CommandArgs &, const vexa::Callback &callback)
+void closeApp(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    const cefApplication *app = cefApplication::instance();
-    const SettingsMap settings = app ? app->settings() : SettingsMap();
+    const SettingsMap settings = window.context().settings().map();
     const auto closeFunc = settings.constFind(QStringLiteral("closeFunc"));
     if (closeFunc != settings.constEnd()) {
         if (*closeFunc == QLatin1String("closeapp")) {
-            window.saveModifiedProfiles();
-            requestQuit();
+            window.context().quitApplication();
         } else {
             // Into the tray; the program goes on running.
             window.quitApp();
         }
     }
-    vexa::replySuccess(callback, QStringLiteral("modify conf sucess"));
+    replySuccess(callback, QStringLiteral("modify conf sucess"));
 }
 
-void confChanged(vexa &window, const CommandArgs &, const vexa::Callback &callback)
+void confChanged(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    if (!window.hasProcessMonitor())
+    CommandContext &context = window.context();
+    if (!context.hasProcessMonitor())
         return;
     // The new monitor reads the binding file, which may be among the unsaved files.
-    window.saveModifiedProfiles();
-    window.restartProcessMonitor();
-    vexa::replySuccess(callback, QStringLiteral("confChanged"));
+    context.saveModifiedProfiles();
+    context.restartProcessMonitor();
+    replySuccess(callback, QStringLiteral("confChanged"));
 }
 
-void checkUpdate(vexa &, const CommandArgs &, const vexa::Callback &callback)
+void checkUpdate(vexa &, const CommandArgs &, const QueryCallbackPtr &callback)
 {
     // No update check exists yet; the page only learns that the request was taken.
-    vexa::replySuccess(callback, QStringLiteral("checkUpdate success"));
+    replySuccess(callback, QStringLiteral("checkUpdate success"));
+}
+
+} // namespace
+
+void registerCommands(CommandRegistry &registry, vexa &window)
+{
+    using Command = void (*)(vexa &, const CommandArgs &, const QueryCallbackPtr &);
+    const std::pair<const char *, Command> commands[] = {
+        {"checkUpdate", checkUpdate},       {"closeApp", closeApp},
+        {"saveFileDialog", saveFileDialog}, {"openFileDialog", openFileDialog},
+        {"openUrl", openUrl},               {"openFileDialogExe", openFileDialogExe},
+        {"confChanged", confChanged},       {"openView", openView},
+        {"closeView", closeView},
+    };
+    for (const auto &command : commands) {
+        const Command run = command.second;
+        registry.add(
+            QLatin1String(command.first),
+            [&window, run](const CommandArgs &args, const QueryCallbackPtr &callback) { run(window, args, callback); },
+            &window);
+    }
 }
 
 } // namespace ViewCommands

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cef_v8.h"
+#include "runtime_log.h"
 
 #include <QHash>
 #include <QString>
@@ -60,14 +61,6 @@ struct CefMainArgs {
     char **argv;
 };
 
-enum cef_log_severity_t {
-    LOGSEVERITY_DEFAULT = 0, // information and above
-    LOGSEVERITY_VERBOSE = 1,
-    LOGSEVERITY_INFO = 2,
-    LOGSEVERITY_WARNING = 3,
-    LOGSEVERITY_ERROR = 4,
-    LOGSEVERITY_DISABLE = 99,
-};
 
 struct CefSettings {
     int no_sandbox = 0;
@@ -102,18 +95,3 @@ void CefShutdown();
 
 // The settings the runtime was initialised with.
 const CefSettings &cefRuntimeSettings();
-
-// Runtime log ("web.log" by default): one line per call, written when the severity is admitted.
-bool cefLogIsOn(cef_log_severity_t severity);
-void cefLogWrite(cef_log_severity_t severity, const char *file, int line, const QString &text);
-
-#define CEF_LOG_INFO(text) \
-    do { \
-        if (cefLogIsOn(LOGSEVERITY_INFO)) \
-            cefLogWrite(LOGSEVERITY_INFO, __FILE__, __LINE__, (text)); \
-    } while (0)
-#define CEF_LOG_WARNING(text) \
-    do { \
-        if (cefLogIsOn(LOGSEVERITY_WARNING)) \
-            cefLogWrite(LOGSEVERITY_WARNING, __FILE__, __LINE__, (text)); \
-    } while (0)

@@ -48,50 +48,7 @@ CefRefPtr<CefApp> g_app;
 bool g_renderSideStarted = false;
 int g_nextBrowserId = 1;
 
-QMutex g_logLock;
-
-QString logFilePath()
-{
-    return g_settings.log_file.isEmpty() ? QStringLiteral("debug.log") : g_settings.log_file;
-}
-
-const char *severityName(cef_log_severity_t severity)
-{
-    switch (severity) {
-    case LOGSEVERITY_VERBOSE: return "VERBOSE";
-    case LOGSEVERITY_WARNING: return "WARNING";
-    case LOGSEVERITY_ERROR: return "ERROR";
-    default: return "INFO";
-    }
-}
-
 } // namespace
-
-bool cefLogIsOn(cef_log_severity_t severity)
-{
-    if (g_settings.log_severity == LOGSEVERITY_DISABLE)
-        return false;
-    const cef_log_severity_t minimum =
-        g_settings.log_severity == LOGSEVERITY_DEFAULT ? LOGSEVERITY_INFO : g_settings.log_severity;
-    return severity >= minimum;
-}
-
-void cefLogWrite(cef_log_severity_t severity, const char *file, int line, const QString &text)
-{
-    const char *base = std::strrchr(file, '/');
-    base = base ? base + 1 : file;
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("MMdd/HHmmss.zzz"));
-    const QByteArray entry = QStringLiteral("[%1:%2:%3:%4(%5)] %6\n")
-                                 .arg(QCoreApplication::applicationPid())
-                                 .arg(stamp, QLatin1String(severityName(severity)), QLatin1String(base))
-                                 .arg(line)
-                                 .arg(text)
-                                 .toUtf8();
-    QMutexLocker lock(&g_logLock);
-    QFile log(logFilePath());
-    if (log.open(QIODevice::Append))
-        log.write(entry);
-}
 
 const CefSettings &cefRuntimeSettings()
 {
@@ -164,6 +121,7 @@ bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefP
 {
     g_settings = settings;
     g_app = application;
+    cefLogConfigure(settings.log_file, settings.log_severity);
     if (!settings.command_line_args_disabled)
         CefCommandLine::GetGlobalCommandLine()->InitFromArgv(args.argc, args.argv);
     if (application) {

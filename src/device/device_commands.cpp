@@ -1,7 +1,7 @@
 #include "device_commands.h"
 
 #include "app_settings.h"
-#include "client_handler.h"
+#include "command_context.h"
 #include "device_catalogue.h"
 #include "device_table.h"
 #include "devices_handler.h"
@@ -15,45 +15,6 @@
 namespace {
 
 using Buffer = devices_handler::Buffer;
-
-// The application's handler; without one every library function counts as absent.
-class Library {
-public:
-    Library() : m_handler(devices_handler::current()) {}
-    QByteArray enumerateDevices()
-    {
-        return m_handler ? m_handler->enumerateDevices() : QByteArray(device_table::kTableSize, '\0');
-    }
-    void readProp(const QString &id, Buffer &buffer, int size, int property)
-    {
-        if (m_handler)
-            m_handler->readProp(id, buffer, size, property);
-    }
-    bool writeProp(const QString &id, const Buffer &buffer, int size, int property)
-    {
-        return m_handler && m_handler->writeProp(id, buffer, size, property);
-    }
-    void read(const QString &id, Buffer &buffer, int size, int at)
-    {
-        if (m_handler)
-            m_handler->read(id, buffer, size, at);
-    }
-    bool write(const QString &id, const Buffer &buffer, int size, int at)
-    {
-        return m_handler && m_handler->write(id, buffer, size, at);
-    }
-    bool notify(const QString &id, int value) { return m_handler && m_handler->notify(id, value); }
-    void browserMessage(const QString &text)
-    {
-        if (m_handler)
-            m_handler->browserMessage(text);
-        else if (CefRefPtr<ClientHandler> client = ClientHandler::current())
-            client->onBrowserMsg(text);
-    }
-
-private:
-    devices_handler *m_handler;
-};
 
 QString key(const char *name)
 {
@@ -83,20 +44,19 @@ int address(const CommandArgs &args)
     return int(args.toHex(key("PARAMADDRESS")));
 }
 
-} // namespace
 
-void cmdGetDevicesList(vexa &, const CommandArgs &, const vexa::Callback &callback)
+
+void cmdGetDevicesList(devices_handler &library, CommandContext &context, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    const QByteArray table = Library().enumerateDevices();
+    const QByteArray table = library.enumerateDevices();
     const int count = device_table::recordCount(table);
 
     QJsonArray list;
     DeviceCatalogue catalogue;
     for (int i = 0; i < count; ++i) {
         // Only a pad to describe needs the catalogue; a broken settings text fails the listing.
-        AppSettings *settings = AppSettings::current();
-        if (i == 0 && !catalogue.load(settings ? settings->confText() : QString())) {
-            vexa::replyFailure(callback, 0, QStringLiteral("queryProfile load xml file failed!"));
+        if (i == 0 && !catalogue.load(context.settings().confText())) {
+            replyFailure(callback, 0, QStringLiteral("queryProfile load xml file failed!"));
             return;
         }
         const DeviceInfo info = device_table::record(table, i);
@@ -118,10 +78,10 @@ void cmdGetDevicesList(vexa &, const CommandArgs &, const vexa::Callback &callba
             {key("productType"), product.productType},
         });
     }
-    vexa::replySuccess(callback, QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    replySuccess(callback, QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
 }
 
-void cmdReadDevicesProp(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdReadDevicesProp(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}))
         return;
@@ -129,11 +89,11 @@ void cmdReadDevicesProp(vexa &, const CommandArgs &args, const vexa::Callback &c
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    Library().readProp(hardwareId, buffer, size, propertyId);
-    vexa::replySuccess(callback, replyBytes(buffer, size));
+    library.readProp(hardwareId, buffer, size, propertyId);
+    replySuccess(callback, replyBytes(buffer, size));
 }
 
-void cmdWriteDevicesProp(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdWriteDevicesProp(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}))
         return;
@@ -142,17 +102,16 @@ void cmdWriteDevicesProp(vexa &, const CommandArgs &args, const vexa::Callback &
     fillFromByteList(args, size, &buffer);
     const int propertyId = args.toInt(key("PARAMID"));
     const QString hardwareId = args.toText(key("HardwareID"));
-    Library library;
     if (library.writeProp(hardwareId, buffer, size, propertyId)) {
-        vexa::replySuccess(callback, QStringLiteral("writeDevicesProp success!"));
+        replySuccess(callback, QStringLiteral("writeDevicesProp success!"));
         library.browserMessage(QStringLiteral("writeDevicesProp,success!"));
     } else {
-        vexa::replyFailure(callback, 0, QStringLiteral("writeDevicesProp failed!"));
+        replyFailure(callback, 0, QStringLiteral("writeDevicesProp failed!"));
         library.browserMessage(QStringLiteral("writeDevicesProp,failed!!"));
     }
 }
 
-void cmdIsPropEmpty(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdIsPropEmpty(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
@@ -160,11 +119,11 @@ void cmdIsPropEmpty(vexa &, const CommandArgs &args, const vexa::Callback &callb
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    Library().read(hardwareId, buffer, size, at);
-    vexa::replySuccess(callback, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
+    library.read(hardwareId, buffer, size, at);
+    replySuccess(callback, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
-void cmdReadByAddr(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdReadByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
@@ -172,11 +131,11 @@ void cmdReadByAddr(vexa &, const CommandArgs &args, const vexa::Callback &callba
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    Library().read(hardwareId, buffer, size, at);
-    vexa::replySuccess(callback, replyBytes(buffer, size));
+    library.read(hardwareId, buffer, size, at);
+    replySuccess(callback, replyBytes(buffer, size));
 }
 
-void cmdWriteByAddr(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdWriteByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
         return;
@@ -185,26 +144,26 @@ void cmdWriteByAddr(vexa &, const CommandArgs &args, const vexa::Callback &callb
     fillFromByteList(args, size, &buffer);
     const int at = address(args);
     const QString hardwareId = args.toText(key("HardwareID"));
-    if (Library().write(hardwareId, buffer, size, at))
-        vexa::replySuccess(callback, QStringLiteral("writeByAddr success!"));
+    if (library.write(hardwareId, buffer, size, at))
+        replySuccess(callback, QStringLiteral("writeByAddr success!"));
     else
-        vexa::replyFailure(callback, 0, QStringLiteral("writeByAddr failed!"));
+        replyFailure(callback, 0, QStringLiteral("writeByAddr failed!"));
 }
 
-void cmdNotifyDevice(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdNotifyDevice(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "NotifyType", "NotifyData"}))
         return;
     const int data = args.toInt(key("NotifyData"));
     const int type = args.toInt(key("NotifyType"));
     const QString hardwareId = args.toText(key("HardwareID"));
-    if (Library().notify(hardwareId, (type & 0xFF) | ((data & 0xFF) << 8)))
-        vexa::replySuccess(callback, QStringLiteral("notifyDevice success!"));
+    if (library.notify(hardwareId, (type & 0xFF) | ((data & 0xFF) << 8)))
+        replySuccess(callback, QStringLiteral("notifyDevice success!"));
     else
-        vexa::replyFailure(callback, 0, QStringLiteral("notifyDevice failed!"));
+        replyFailure(callback, 0, QStringLiteral("notifyDevice failed!"));
 }
 
-void cmdCleanMacroByAddr(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdCleanMacroByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
@@ -212,33 +171,53 @@ void cmdCleanMacroByAddr(vexa &, const CommandArgs &args, const vexa::Callback &
     const int at = address(args);
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
-    if (Library().write(hardwareId, zeros, size, at))
-        vexa::replySuccess(callback, QStringLiteral("cleanMacroByAddr success!"));
+    if (library.write(hardwareId, zeros, size, at))
+        replySuccess(callback, QStringLiteral("cleanMacroByAddr success!"));
     else
-        vexa::replyFailure(callback, 0, QStringLiteral("cleanMacroByAddr failed!"));
+        replyFailure(callback, 0, QStringLiteral("cleanMacroByAddr failed!"));
 }
 
-void cmdWriteMacroByAddr(vexa &, const CommandArgs &args, const vexa::Callback &callback)
+void cmdWriteMacroByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
         return;
     const int at = address(args);
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
-    Library library;
 
     Buffer buffer{};
     library.read(hardwareId, buffer, size, at);
     if (!allZero(buffer)) {
         // Occupied: the page learns where, and must clean the stretch first.
-        vexa::replySuccess(callback, args.toText(key("PARAMADDRESS")));
+        replySuccess(callback, args.toText(key("PARAMADDRESS")));
         return;
     }
     buffer.fill(0);
     library.read(hardwareId, buffer, size, at);
     fillFromByteList(args, size, &buffer);
     if (library.write(hardwareId, buffer, size, at))
-        vexa::replySuccess(callback, QStringLiteral("true"));
+        replySuccess(callback, QStringLiteral("true"));
     else
-        vexa::replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
+        replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
+}
+
+} // namespace
+
+void registerDeviceCommands(CommandRegistry &registry, devices_handler &library, CommandContext &context)
+{
+    using Command = void (*)(devices_handler &, CommandContext &, const CommandArgs &, const QueryCallbackPtr &);
+    const std::pair<const char *, Command> commands[] = {
+        {"getDevicesList", cmdGetDevicesList},     {"readDevicesProp", cmdReadDevicesProp},
+        {"writeDevicesProp", cmdWriteDevicesProp}, {"readByAddr", cmdReadByAddr},
+        {"writeByAddr", cmdWriteByAddr},           {"notifyDevice", cmdNotifyDevice},
+        {"isPropEmpty", cmdIsPropEmpty},           {"cleanMacroByAddr", cmdCleanMacroByAddr},
+        {"writeMacroByAddr", cmdWriteMacroByAddr},
+    };
+    for (const auto &command : commands) {
+        const Command run = command.second;
+        registry.add(QLatin1String(command.first), [&library, &context, run](const CommandArgs &args,
+                                                                           const QueryCallbackPtr &callback) {
+            run(library, context, args, callback);
+        });
+    }
 }

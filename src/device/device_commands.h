@@ -1,14 +1,10 @@
 // The page's commands on pads: the list, properties, memory, notifications and macros.
 #pragma once
 
-#include "vexa.h"
+#include "command_registry.h"
 
-void cmdGetDevicesList(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdReadDevicesProp(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdWriteDevicesProp(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdIsPropEmpty(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdReadByAddr(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdWriteByAddr(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdNotifyDevice(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdCleanMacroByAddr(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void cmdWriteMacroByAddr(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
+class CommandContext;
+class devices_handler;
+
+// library and context must outlive the registry's use of these commands.
+void registerDeviceCommands(CommandRegistry &registry, devices_handler &library, CommandContext &context);

@@ -1,15 +1,17 @@
 #include "devices_handler.h"
 
-#include "client_handler.h"
 #include "device_table.h"
+#include "page_events.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMutex>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <unordered_map>
 
 Q_LOGGING_CATEGORY(lcDevice, "vexa.device")
 
@@ -19,10 +21,14 @@ namespace {
 padio_device_event_fn g_eventCell = &devices_handler::deviceEventCallback;
 padio_device_data_fn g_dataCell = &devices_handler::deviceDataCallback;
 
-std::atomic<devices_handler *> g_current{nullptr};
-// Callbacks currently running; a handler going away waits for them instead of holding a lock
-// across library calls (a refresh calls back into the library from inside its callback).
-std::atomic<int> g_inFlight{0};
+// The library's callbacks carry no context of ours, so they find their handler here: the latest
+// one built, until it goes. Callbacks in flight are counted; a handler going away unhooks itself,
+// then sleeps until the count is back at zero. No lock is held across a callback's work: a
+// refresh calls back into the library from inside its callback.
+std::mutex g_callbackMutex;
+std::condition_variable g_callbacksDone;
+devices_handler *g_target = nullptr;
+std::unordered_map<const devices_handler *, int> g_inFlight;
 QMutex g_sinksMutex;
 
 const padio_char kEmpty[] = {0};
@@ -40,29 +46,40 @@ padio_filter deviceFilter()
     return filter;
 }
 
-// Holds a callback's claim on the current handler for its whole run.
+// Holds a callback's claim on the handler for its whole run.
 class CallbackScope {
 public:
-    CallbackScope() { g_inFlight.fetch_add(1); }
-    ~CallbackScope() { g_inFlight.fetch_sub(1); }
-    devices_handler *handler() const { return g_current.load(); }
+    CallbackScope()
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        m_handler = g_target;
+        if (m_handler)
+            ++g_inFlight[m_handler];
+    }
+    ~CallbackScope()
+    {
+        if (!m_handler)
+            return;
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        if (--g_inFlight[m_handler] == 0) {
+            g_inFlight.erase(m_handler);
+            g_callbacksDone.notify_all();
+        }
+    }
+    devices_handler *handler() const { return m_handler; }
+
+private:
+    devices_handler *m_handler = nullptr;
 };
 
-devices_handler::Sinks defaultSinks()
+devices_handler::Sinks defaultSinks(PageEvents *events)
 {
     devices_handler::Sinks sinks;
-    sinks.devicesChanged = [](int code) {
-        if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
-            handler->devicesChanged(code);
-    };
-    sinks.deviceData = [](const QString &text) {
-        if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
-            handler->onDeviceData(text);
-    };
-    sinks.browserMsg = [](const QString &text) {
-        if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
-            handler->onBrowserMsg(text);
-    };
+    if (!events)
+        return sinks;
+    sinks.devicesChanged = [events](int code) { events->devicesChanged(code); };
+    sinks.deviceData = [events](const QString &text) { events->onDeviceData(text); };
+    sinks.browserMsg = [events](const QString &text) { events->onBrowserMsg(text); };
     return sinks;
 }
 
@@ -76,33 +93,38 @@ void resolve(QLibrary &library, Fn &slot, const char *name)
 
 } // namespace
 
-devices_handler::devices_handler(QObject *parent)
+devices_handler::devices_handler(PageEvents *events, QObject *parent)
     : devices_handler({QCoreApplication::applicationDirPath() + QStringLiteral("/padio"), QStringLiteral("padio")},
-                      parent)
+                      events, parent)
 {
 }
 
-devices_handler::devices_handler(const QStringList &candidates, QObject *parent) : QObject(parent)
+devices_handler::devices_handler(const QStringList &candidates, PageEvents *events, QObject *parent)
+    : QObject(parent), m_sinks(defaultSinks(events))
 {
-    m_sinks = defaultSinks();
     load(candidates);
-    g_current.store(this);
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        g_target = this;
+    }
     if (m_dcOnDeviceEvent)
         m_dcOnDeviceEvent(&g_eventCell);
 }
 
 devices_handler::~devices_handler()
 {
-    devices_handler *self = this;
-    g_current.compare_exchange_strong(self, nullptr);
-    while (g_inFlight.load() > 0)
-        QThread::yieldCurrentThread();
+    std::unique_lock<std::mutex> lock(g_callbackMutex);
+    if (g_target == this)
+        g_target = nullptr;
+    // A callback that deleted its own handler would wait for itself here; none of ours does.
+    g_callbacksDone.wait(lock, [this] { return g_inFlight.count(this) == 0; });
     // The library stays loaded: it may still hold our callback cells and run its own threads.
 }
 
-devices_handler *devices_handler::current()
+bool devices_handler::receivesCallbacks() const
 {
-    return g_current.load();
+    std::lock_guard<std::mutex> lock(g_callbackMutex);
+    return g_target == this;
 }
 
 void devices_handler::load(const QStringList &candidates)

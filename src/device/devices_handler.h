@@ -18,6 +18,8 @@
 #include <atomic>
 #include <functional>
 
+class PageEvents;
+
 class devices_handler : public QObject {
     Q_OBJECT
 public:
@@ -26,7 +28,7 @@ public:
     using Buffer = std::array<uint8_t, kBufferSize>;
 
     // Where the program's side of the callbacks goes. Defaults raise the page events through the
-    // current client handler; refresh does nothing until the application sets it.
+    // events given at construction; refresh does nothing until the application sets it.
     struct Sinks {
         std::function<void()> refresh;
         std::function<void(int)> devicesChanged;
@@ -34,14 +36,16 @@ public:
         std::function<void(const QString &)> browserMsg;
     };
 
-    // Looks for the library in the application folder, then by its plain name.
-    explicit devices_handler(QObject *parent = nullptr);
+    // Looks for the library in the application folder, then by its plain name. events (may be
+    // null: nothing is raised) must outlive the handler.
+    explicit devices_handler(PageEvents *events, QObject *parent = nullptr);
     // candidates: names for QLibrary, tried in order; none loads → no library at all.
-    devices_handler(const QStringList &candidates, QObject *parent);
+    devices_handler(const QStringList &candidates, PageEvents *events, QObject *parent);
+    // Waits for callbacks still running on library threads; none starts once this has begun.
     ~devices_handler() override;
 
-    // The handler the library's callbacks reach; the latest one built.
-    static devices_handler *current();
+    // Whether the library's callbacks reach this handler (the latest one built, while it lives).
+    bool receivesCallbacks() const;
 
     bool isLoaded() const { return m_loaded; }
     QString libraryFileName() const { return m_library.fileName(); }

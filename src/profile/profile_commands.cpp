@@ -1,20 +1,17 @@
 #include "profile_commands.h"
 
-#include "mouse_commands.h"
 #include "profile_store.h"
-
-namespace ProfileCommands {
 
 namespace {
 
-void reply(const vexa::Callback &callback, const ProfileReply &result)
+void reply(const QueryCallbackPtr &callback, const ProfileReply &result)
 {
     switch (result.kind) {
     case ProfileReply::Success:
-        vexa::replySuccess(callback, result.text);
+        replySuccess(callback, result.text);
         break;
     case ProfileReply::Failure:
-        vexa::replyFailure(callback, 0, result.text);
+        replyFailure(callback, 0, result.text);
         break;
     case ProfileReply::None:
         break;
@@ -26,99 +23,126 @@ QString text(const CommandArgs &args, const char *key)
     return args.toText(QString::fromLatin1(key));
 }
 
-} // namespace
-
-void queryProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void queryProfile(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"filePath", "xpath"}))
         return;
-    reply(callback, window.profiles().queryProfile(text(args, "filePath"), text(args, "xpath")));
+    reply(callback, profiles.queryProfile(text(args, "filePath"), text(args, "xpath")));
 }
 
-void nodeCounterProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void nodeCounterProfile(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"filePath", "xpath"}))
         return;
-    reply(callback, window.profiles().nodeCounterProfile(text(args, "filePath"), text(args, "xpath")));
+    reply(callback, profiles.nodeCounterProfile(text(args, "filePath"), text(args, "xpath")));
 }
 
-void modifyProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void modifyProfile(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    // The page's profile view expects every edit to put the double-click time back to the
-    // slowest step, whatever else happens to the request.
-    setDoubleClickTime(0);
     if (!args.hasAll({"filePath", "xpath", "attribute", "attributeValue"}))
         return;
-    reply(callback, window.profiles().modifyProfile(text(args, "filePath"), text(args, "xpath"),
+    reply(callback, profiles.modifyProfile(text(args, "filePath"), text(args, "xpath"),
                                                     text(args, "attribute"), text(args, "attributeValue")));
 }
 
-void modifyProfileEx(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void modifyProfileEx(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"filePath", "xpath", "subTreeString"}))
         return;
-    reply(callback, window.profiles().modifyProfileEx(text(args, "filePath"), text(args, "xpath"),
+    reply(callback, profiles.modifyProfileEx(text(args, "filePath"), text(args, "xpath"),
                                                       text(args, "subTreeString")));
 }
 
-void modifyRemoveProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void modifyRemoveProfile(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"filePath", "xpath"}))
         return;
-    reply(callback, window.profiles().modifyRemoveProfile(text(args, "filePath"), text(args, "xpath")));
+    reply(callback, profiles.modifyRemoveProfile(text(args, "filePath"), text(args, "xpath")));
 }
 
-void modifyAddProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void modifyAddProfile(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"filePath", "xpath", "attribute", "attributeValue"}))
         return;
-    reply(callback, window.profiles().modifyAddProfile(text(args, "filePath"), text(args, "xpath"),
+    reply(callback, profiles.modifyAddProfile(text(args, "filePath"), text(args, "xpath"),
                                                        text(args, "attribute"), text(args, "attributeValue"),
                                                        text(args, "addNodeName")));
 }
 
-void modifyReplaceProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void modifyReplaceProfile(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}))
         return;
-    reply(callback, window.profiles().modifyReplaceProfile(text(args, "srcFilePath"), text(args, "desFilePath"),
+    reply(callback, profiles.modifyReplaceProfile(text(args, "srcFilePath"), text(args, "desFilePath"),
                                                            text(args, "srcXpath"), text(args, "desXpath")));
 }
 
-void modifyReplaceProfileEx(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void modifyReplaceProfileEx(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     // "srcXpath" must be there although an import always starts at the package's top element.
     if (!args.hasAll({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}))
         return;
-    reply(callback, window.profiles().modifyReplaceProfileEx(text(args, "srcFilePath"), text(args, "desFilePath"),
+    reply(callback, profiles.modifyReplaceProfileEx(text(args, "srcFilePath"), text(args, "desFilePath"),
                                                              text(args, "desXpath")));
 }
 
-void resetProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void resetProfile(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"srcFilePath", "desFilePath"}))
         return;
-    reply(callback, window.profiles().resetProfile(text(args, "srcFilePath"), text(args, "desFilePath")));
+    reply(callback, profiles.resetProfile(text(args, "srcFilePath"), text(args, "desFilePath")));
 }
 
-void queryHexByte(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void queryHexByte(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"filePath", "xpath", "args"}))
         return;
-    reply(callback, window.profiles().queryHexByte(text(args, "filePath"), text(args, "xpath"), text(args, "args")));
+    reply(callback, profiles.queryHexByte(text(args, "filePath"), text(args, "xpath"), text(args, "args")));
 }
 
-void savexml(vexa &window, const CommandArgs &, const vexa::Callback &callback)
+void savexml(ProfileStore &profiles, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    reply(callback, window.profiles().savexml());
+    reply(callback, profiles.savexml());
 }
 
-void saveXmlAs(vexa &window, const CommandArgs &args, const vexa::Callback &callback)
+void saveXmlAs(ProfileStore &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"srcFilePath", "xpath", "desFilePath"}))
         return;
-    reply(callback, window.profiles().saveXmlAs(text(args, "srcFilePath"), text(args, "xpath"),
+    reply(callback, profiles.saveXmlAs(text(args, "srcFilePath"), text(args, "xpath"),
                                                 text(args, "desFilePath")));
 }
 
-} // namespace ProfileCommands
+} // namespace
+
+void registerProfileCommands(CommandRegistry &registry, ProfileStore &profiles, std::function<void()> beforeModifyProfile)
+{
+    using Command = void (*)(ProfileStore &, const CommandArgs &, const QueryCallbackPtr &);
+    const std::pair<const char *, Command> commands[] = {
+        {"queryProfile", queryProfile},
+        {"nodeCounterProfile", nodeCounterProfile},
+        {"modifyProfile", modifyProfile},
+        {"modifyProfileEx", modifyProfileEx},
+        {"modifyRemoveProfile", modifyRemoveProfile},
+        {"modifyAddProfile", modifyAddProfile},
+        {"modifyReplaceProfile", modifyReplaceProfile},
+        {"modifyReplaceProfileEx", modifyReplaceProfileEx},
+        {"resetProfile", resetProfile},
+        {"queryHexByte", queryHexByte},
+        {"savexml", savexml},
+        {"saveXmlAs", saveXmlAs},
+    };
+    for (const auto &command : commands) {
+        const Command run = command.second;
+        // The page's profile view expects every "modifyProfile" to put the double-click time back
+        // to the slowest step, whatever else happens to the request, a malformed one included.
+        const std::function<void()> before =
+            run == modifyProfile ? beforeModifyProfile : std::function<void()>();
+        registry.add(QLatin1String(command.first), [&profiles, run, before](const CommandArgs &args,
+                                                                          const QueryCallbackPtr &callback) {
+            if (before)
+                before();
+            run(profiles, args, callback);
+        });
+    }
+}

@@ -1,21 +1,13 @@
-// The page's profile commands: argument checks and replies around the window's ProfileStore.
+// The page's profile commands: argument checks and replies around the profile cache.
 #pragma once
 
-#include "vexa.h"
+#include "command_registry.h"
 
-namespace ProfileCommands {
+#include <functional>
 
-void queryProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void nodeCounterProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyProfileEx(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyRemoveProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyAddProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyReplaceProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void modifyReplaceProfileEx(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void resetProfile(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void queryHexByte(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void savexml(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
-void saveXmlAs(vexa &window, const CommandArgs &args, const vexa::Callback &callback);
+class ProfileStore;
 
-} // namespace ProfileCommands
+// profiles must outlive the registry's use of these commands. beforeModifyProfile runs at the
+// start of every "modifyProfile" (the application resets the double-click time there).
+void registerProfileCommands(CommandRegistry &registry, ProfileStore &profiles,
+                             std::function<void()> beforeModifyProfile = {});

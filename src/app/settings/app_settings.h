@@ -13,10 +13,6 @@ public:
     // applicationDir: the folder holding Resources/; the running program's folder when empty.
     explicit AppSettings(const QString &applicationDir = QString());
 
-    // The store the page commands work on: the application's, or a test's.
-    static AppSettings *current();
-    static void setCurrent(AppSettings *settings);
-
     QString confFilePath() const;
 
     // Reads the file afresh. A missing or unparsable file leaves the map and the text empty.

@@ -8,11 +8,7 @@
 
 #include <pugixml.hpp>
 
-#include <atomic>
-
 namespace {
-
-std::atomic<AppSettings *> g_current{nullptr};
 
 QString firstHardwareAddress()
 {
@@ -40,16 +36,6 @@ struct StringWriter : pugi::xml_writer {
 AppSettings::AppSettings(const QString &applicationDir)
     : m_applicationDir(applicationDir.isEmpty() ? QCoreApplication::applicationDirPath() : applicationDir)
 {
-}
-
-AppSettings *AppSettings::current()
-{
-    return g_current.load();
-}
-
-void AppSettings::setCurrent(AppSettings *settings)
-{
-    g_current.store(settings);
 }
 
 QString AppSettings::confFilePath() const
