@@ -100,17 +100,17 @@ double percentile(std::vector<double> values, double q)
 // The recorder alone in this process: CPU while recording with no keys coming.
 double recorderIdleShare(int seconds)
 {
-    HookHandler::setItemSink([](const QString &, const QString &, const QString &, const QString &) {});
-    HookHandler::startRecording();
-    if (!HookHandler::isRecording())
+    MacroRecorder recorder(nullptr);
+    recorder.setItemSink([](const QString &, const QString &, const QString &, const QString &) {});
+    recorder.startRecording();
+    if (!recorder.isRecording())
         return -1;
     const double cpu0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     const double wall0 = wallUs();
     QTimer::singleShot(seconds * 1000, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
     const double share = (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / ((wallUs() - wall0) / 1e6);
-    HookHandler::stopRecording();
-    HookHandler::setItemSink({});
+    recorder.stopRecording();
     return share * 100;
 }
 

@@ -1,9 +1,9 @@
 // The settings commands on real files in a private application folder: what "getConf" lists,
 // what "setConf" changes in the map, in the file and in the session's autostart entry, and what
 // it must leave alone.
-#include "app_settings.h"
 #include "autostart.h"
-#include "client_handler.h"
+#include "command_test_support.h"
+#include "settings_commands.h"
 #include "vexa.h"
 
 #include <QtTest>
@@ -13,16 +13,6 @@
 #include <QJsonObject>
 
 namespace {
-
-class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
-public:
-    void Success(const CefString &response) override { replies << QStringLiteral("success:") + QString(response); }
-    void Failure(int code, const CefString &message) override
-    {
-        replies << QStringLiteral("failure:%1:").arg(code) + QString(message);
-    }
-    QStringList replies;
-};
 
 const char kConf[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                      "<root>\n"
@@ -59,21 +49,15 @@ private:
     QByteArray fileBytes() const;
     void writeConf(const QByteArray &bytes);
 
-    vexa *m_window = nullptr;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<FakeContext> m_context;
+    CommandRegistry m_commands;
+    std::unique_ptr<vexa> m_window;
 };
 
-void TestAppSettings::initTestCase()
-{
-    QVERIFY(!ClientHandler::current());
-    m_window = new vexa;
-}
+void TestAppSettings::initTestCase() {}
 
-void TestAppSettings::cleanupTestCase()
-{
-    delete m_window;
-}
+void TestAppSettings::cleanupTestCase() {}
 
 void TestAppSettings::init()
 {
@@ -82,15 +66,17 @@ void TestAppSettings::init()
     // The session's autostart folder lives in the test folder too.
     qputenv("XDG_CONFIG_HOME", m_dir->filePath(QStringLiteral("config")).toLocal8Bit());
     writeConf(kConf);
-    m_settings.reset(new AppSettings(m_dir->path()));
-    m_settings->load();
-    AppSettings::setCurrent(m_settings.get());
+    m_context.reset(new FakeContext(m_dir->path()));
+    m_context->settings().load();
+    // The window holds the shortcuts that "setConf" sets and "getConf" reports.
+    m_window.reset(new vexa(*m_context, m_commands));
+    registerSettingsCommands(m_commands, m_context->settings(), *m_window);
 }
 
 void TestAppSettings::cleanup()
 {
-    AppSettings::setCurrent(nullptr);
-    m_settings.reset();
+    m_window.reset();
+    m_context.reset();
     m_dir.reset();
 }
 
@@ -110,12 +96,7 @@ QByteArray TestAppSettings::fileBytes() const
 
 QStringList TestAppSettings::run(const QString &json)
 {
-    CefRefPtr<RecordingCallback> callback(new RecordingCallback);
-    CommandArgs args;
-    if (!CommandArgs::parse(json, &args))
-        return {QStringLiteral("bad test JSON")};
-    m_window->dispatchCommand(args.toText(QStringLiteral("funcname")), args, callback);
-    return callback->replies;
+    return runCommand(m_commands, json);
 }
 
 void TestAppSettings::getConfListsEveryAttributeAndTheComputedOnes()
@@ -148,7 +129,7 @@ void TestAppSettings::getConfWithoutAUsableFile()
         writeConf(content);
     AppSettings empty(m_dir->path());
     empty.load();
-    AppSettings::setCurrent(&empty);
+    m_context->settings() = empty;
     QCOMPARE(run(R"({"funcname":"getConf"})"), QStringList{"failure:0:cant find conf.xml"});
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"de"})"),
              QStringList{"failure:0:can't find conf name"});
@@ -159,12 +140,12 @@ void TestAppSettings::setConfRewritesTheFileAndKeepsTheCatalogue()
 {
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"zh & <cn>"})"),
              QStringList{"success:modify conf sucess"});
-    QCOMPARE(m_settings->value("language"), QStringLiteral("zh & <cn>"));
+    QCOMPARE(m_context->settings().value("language"), QStringLiteral("zh & <cn>"));
     const QByteArray written = fileBytes();
     QVERIFY(written.contains("language=\"zh &amp; &lt;cn"));
     QVERIFY(written.contains("<info name=\"产品信息\" productType=\"gamepad\" />"));
     QVERIFY(!written.startsWith("\xEF\xBB\xBF"));
-    QCOMPARE(QString::fromUtf8(written), m_settings->confText());
+    QCOMPARE(QString::fromUtf8(written), m_context->settings().confText());
     // No leftovers of the atomic replace beside the file.
     QCOMPARE(QDir(m_dir->filePath(QStringLiteral("Resources/profiles"))).entryList(QDir::Files),
              QStringList{"conf.xml"});
@@ -216,9 +197,9 @@ void TestAppSettings::setConfAnswers()
     QVERIFY(CommandArgs::parse(json, &args));
     const QString key = args.toText("confKey");
     if (mapValue == QLatin1String("-"))
-        QVERIFY(!m_settings->map().contains(key));
+        QVERIFY(!m_context->settings().map().contains(key));
     else
-        QCOMPARE(m_settings->value(key), mapValue);
+        QCOMPARE(m_context->settings().value(key), mapValue);
 }
 
 void TestAppSettings::autostartEntryFollowsExactTrue()
@@ -246,7 +227,7 @@ void TestAppSettings::autostartEntryFollowsExactTrue()
 void TestAppSettings::autostartChangesEvenWhenTheFileLacksTheKey()
 {
     writeConf("<root><client language=\"en\" /></root>");
-    m_settings->load();
+    m_context->settings().load();
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"true"})"),
              QStringList{"failure:0:can't find conf name"});
     QVERIFY(QFile::exists(platform::autostartLocation()));
@@ -258,9 +239,9 @@ void TestAppSettings::autostartChangesEvenWhenTheFileLacksTheKey()
 void TestAppSettings::unparsableTextDuringSetConfGivesNoReply()
 {
     const QByteArray before = fileBytes();
-    m_settings->setConfText(QStringLiteral("<root><client"));
+    m_context->settings().setConfText(QStringLiteral("<root><client"));
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"fr"})"), QStringList{});
-    QCOMPARE(m_settings->value("language"), QStringLiteral("fr"));
+    QCOMPARE(m_context->settings().value("language"), QStringLiteral("fr"));
     QCOMPARE(fileBytes(), before);
 }
 

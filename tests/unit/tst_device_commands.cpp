@@ -1,9 +1,8 @@
-// The pad commands as the page sends them, through the window's dispatcher: first with no device
+// The pad commands as the page sends them, through the command registry: first with no device
 // library at all, then against the virtual library loaded the way the program loads it.
-#include "app_settings.h"
-#include "client_handler.h"
+#include "command_test_support.h"
+#include "device_commands.h"
 #include "devices_handler.h"
-#include "vexa.h"
 
 #include <QtTest>
 
@@ -13,16 +12,6 @@
 #include <QProcess>
 
 namespace {
-
-class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
-public:
-    void Success(const CefString &response) override { replies << QStringLiteral("success:") + QString(response); }
-    void Failure(int code, const CefString &message) override
-    {
-        replies << QStringLiteral("failure:%1:").arg(code) + QString(message);
-    }
-    QStringList replies;
-};
 
 const char kConf[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <root>
@@ -69,49 +58,42 @@ private:
     QString devFields() const;
     QString padctl(const QStringList &args, int *exitCode = nullptr);
 
-    vexa *m_window = nullptr;
     QTemporaryDir m_appDir;
     QTemporaryDir m_home;
-    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<FakeContext> m_context;
+    // The handler the commands run on: a test's own, or the virtual library's.
+    devices_handler *m_handler = nullptr;
     std::unique_ptr<devices_handler> m_library;
     QString m_hardwareId;
 };
 
 void TestDeviceCommands::initTestCase()
 {
-    QVERIFY(!ClientHandler::current());
     QVERIFY(m_appDir.isValid() && m_home.isValid());
     // The virtual library keeps its pads here; set before it is loaded.
     qputenv("PADIO_HOME", m_home.path().toLocal8Bit());
-    m_settings.reset(new AppSettings(m_appDir.path()));
-    m_settings->setConfText(QString::fromUtf8(kConf));
-    AppSettings::setCurrent(m_settings.get());
-    m_window = new vexa;
+    m_context.reset(new FakeContext(m_appDir.path()));
+    m_context->settings().setConfText(QString::fromUtf8(kConf));
 }
 
 void TestDeviceCommands::cleanupTestCase()
 {
-    delete m_window;
     m_library.reset();
-    AppSettings::setCurrent(nullptr);
 }
 
 QStringList TestDeviceCommands::runWithMessages(const QString &json, QStringList *messages)
 {
-    CefRefPtr<RecordingCallback> callback(new RecordingCallback);
-    if (devices_handler *handler = devices_handler::current()) {
-        devices_handler::Sinks sinks = handler->sinks();
-        sinks.browserMsg = [messages](const QString &text) {
-            if (messages)
-                *messages << text;
-        };
-        handler->setSinks(sinks);
-    }
-    CommandArgs args;
-    if (!CommandArgs::parse(json, &args))
-        return {QStringLiteral("bad test JSON")};
-    m_window->dispatchCommand(args.toText(QStringLiteral("funcname")), args, callback);
-    return callback->replies;
+    if (!m_handler)
+        return {QStringLiteral("no handler")};
+    devices_handler::Sinks sinks = m_handler->sinks();
+    sinks.browserMsg = [messages](const QString &text) {
+        if (messages)
+            *messages << text;
+    };
+    m_handler->setSinks(sinks);
+    CommandRegistry registry;
+    registerDeviceCommands(registry, *m_handler, *m_context);
+    return runCommand(registry, json);
 }
 
 QStringList TestDeviceCommands::run(const QString &json)
@@ -184,10 +166,14 @@ void TestDeviceCommands::withoutLibrary()
     QFETCH(QStringList, replies);
     QFETCH(QStringList, messages);
     // Names that exist nowhere: the handler ends up with no library at all.
-    devices_handler handler({QStringLiteral("/nonexistent/padio"), QStringLiteral("vexa-no-such-library")}, nullptr);
+    devices_handler handler({QStringLiteral("/nonexistent/padio"), QStringLiteral("vexa-no-such-library")}, nullptr,
+                           nullptr);
     QVERIFY(!handler.isLoaded());
+    m_handler = &handler;
     QStringList raised;
-    QCOMPARE(runWithMessages(json, &raised), replies);
+    const QStringList answered = runWithMessages(json, &raised);
+    m_handler = m_library.get();
+    QCOMPARE(answered, replies);
     QCOMPARE(raised, messages);
 }
 
@@ -196,7 +182,8 @@ bool TestDeviceCommands::needLibrary()
     if (!m_library) {
         if (!QFile::exists(QStringLiteral(VEXA_APP_DIR "/padctl")))
             return false;
-        m_library.reset(new devices_handler({QStringLiteral(VEXA_APP_DIR "/padio")}, nullptr));
+        m_library.reset(new devices_handler({QStringLiteral(VEXA_APP_DIR "/padio")}, nullptr, nullptr));
+        m_handler = m_library.get();
         const QJsonArray list = QJsonDocument::fromJson(ask(R"({"funcname":"getDevicesList"})").mid(8).toUtf8()).array();
         m_hardwareId = list.at(0).toObject().value("HardwareID").toString();
     }
@@ -247,9 +234,9 @@ void TestDeviceCommands::listsTheVirtualPadWithItsProductInformation()
 void TestDeviceCommands::listFailsOnABrokenSettingsText()
 {
     NEED_LIBRARY();
-    m_settings->setConfText(QStringLiteral("<root><conf"));
+    m_context->settings().setConfText(QStringLiteral("<root><conf"));
     const QString reply = ask(R"({"funcname":"getDevicesList"})");
-    m_settings->setConfText(QString::fromUtf8(kConf));
+    m_context->settings().setConfText(QString::fromUtf8(kConf));
     QCOMPARE(reply, QStringLiteral("failure:0:queryProfile load xml file failed!"));
 }
 

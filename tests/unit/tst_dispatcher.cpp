@@ -1,14 +1,22 @@
 // The main window's command dispatcher, driven with command texts as the page sends them and a
-// callback that records the reply. No client handler exists in this process, so the window's
-// view never creates a browser and the web engine stays asleep.
-#include "client_handler.h"
+// callback that records the reply, with every subsystem's commands registered. No client handler
+// exists in this process, so the window's view never creates a browser and the web engine stays
+// asleep.
+#include "command_test_support.h"
+#include "device_commands.h"
+#include "devices_handler.h"
+#include "hook_handler.h"
+#include "mouse_commands.h"
+#include "profile_commands.h"
+#include "profile_store.h"
+#include "settings_commands.h"
 #include "vexa.h"
 
 #include <QtTest>
 
 namespace {
 
-class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
+class RecordingReplies : public CefQueryCallback {
 public:
     struct Reply {
         bool success;
@@ -42,19 +50,37 @@ private slots:
     void commandText();
 
 private:
+    QTemporaryDir m_appDir;
+    std::unique_ptr<FakeContext> m_context;
+    std::unique_ptr<devices_handler> m_devices;
+    std::unique_ptr<ProfileStore> m_profiles;
+    std::unique_ptr<MacroRecorder> m_recorder;
+    CommandRegistry m_commands;
     vexa *m_window = nullptr;
 };
 
 void TestDispatcher::initTestCase()
 {
-    // With a client handler the window would start a real browser.
-    QVERIFY(!ClientHandler::current());
-    m_window = new vexa;
+    // No settings file: like a settings file that cannot be read.
+    m_context.reset(new FakeContext(m_appDir.path()));
+    m_devices.reset(new devices_handler(QStringList(), nullptr, nullptr));
+    m_profiles.reset(new ProfileStore(m_appDir.path()));
+    m_recorder.reset(new MacroRecorder(nullptr));
+    // Each subsystem registers its own, as the application wires them.
+    registerDeviceCommands(m_commands, *m_devices, *m_context);
+    registerProfileCommands(m_commands, *m_profiles);
+    registerMouseCommands(m_commands);
+    registerRecorderCommands(m_commands, *m_recorder);
+    m_window = new vexa(*m_context, m_commands);
+    registerSettingsCommands(m_commands, m_context->settings(), *m_window);
 }
 
 void TestDispatcher::cleanupTestCase()
 {
     delete m_window;
+    // The window took its own commands with it.
+    QVERIFY(!m_commands.contains(QStringLiteral("goback")));
+    QVERIFY(m_commands.contains(QStringLiteral("readByAddr")));
 }
 
 void TestDispatcher::commandTableHoldsEveryPageCommandInOrder()
@@ -73,10 +99,14 @@ void TestDispatcher::commandTableHoldsEveryPageCommandInOrder()
         "openFileDialogExe",    "confChanged",         "openView",             "closeView",
         "sendMsgToMainBrowser",
     };
-    QStringList actual;
-    for (const vexa::CommandEntry &entry : vexa::commandTable())
-        actual << QString::fromLatin1(entry.funcname);
-    QCOMPARE(actual, expected);
+    QCOMPARE(CommandRegistry::commandNames(), expected);
+    // Every one has its command once the subsystems and the window are wired.
+    QCOMPARE(m_commands.registeredNames(), expected);
+    // A name outside the table, or a second registration, is refused.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("formatDisk"));
+    QVERIFY(!m_commands.add(QStringLiteral("formatDisk"), [](const CommandArgs &, const QueryCallbackPtr &) {}));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("goback"));
+    QVERIFY(!m_commands.add(QStringLiteral("goback"), [](const CommandArgs &, const QueryCallbackPtr &) {}));
 }
 
 void TestDispatcher::windowTexts_data()
@@ -152,7 +182,7 @@ void TestDispatcher::commandText()
     QFETCH(Outcome, outcome);
     QFETCH(QString, replyText);
 
-    CefRefPtr<RecordingCallback> callback = new RecordingCallback;
+    CefRefPtr<RecordingReplies> callback = new RecordingReplies;
     m_window->onJsMessage(text, callback);
 
     if (outcome == Outcome::NoReply) {

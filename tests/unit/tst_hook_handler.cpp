@@ -37,6 +37,7 @@ private:
 
     PrivateDisplay m_display;
     Display *m_x = nullptr;
+    MacroRecorder m_recorder{nullptr};
     QList<QStringList> m_items;
     QSet<unsigned> m_down;
 };
@@ -50,16 +51,15 @@ void TestHookHandler::initTestCase()
     int eventBase, errorBase, major, minor;
     if (!XTestQueryExtension(m_x, &eventBase, &errorBase, &major, &minor) || !XRecordQueryVersion(m_x, &major, &minor))
         QSKIP("the X server lacks XTEST or RECORD");
-    HookHandler::setItemSink([this](const QString &a, const QString &b, const QString &c, const QString &d) {
+    m_recorder.setItemSink([this](const QString &a, const QString &b, const QString &c, const QString &d) {
         m_items.append({a, b, c, d});
     });
 }
 
 void TestHookHandler::cleanupTestCase()
 {
-    HookHandler::stopRecording();
-    HookHandler::setItemSink({});
-    if (m_x)
+    m_recorder.stopRecording();
+        if (m_x)
         XCloseDisplay(m_x);
 }
 
@@ -72,13 +72,13 @@ void TestHookHandler::cleanup()
 {
     // Let every key go while still recording so that no test leaves a held key behind.
     if (!m_down.isEmpty()) {
-        if (!HookHandler::isRecording())
-            HookHandler::startRecording();
+        if (!m_recorder.isRecording())
+            m_recorder.startRecording();
         for (unsigned keyCode : QSet<unsigned>(m_down))
             key(keyCode, false);
         QTest::qWait(150);
     }
-    HookHandler::stopRecording();
+    m_recorder.stopRecording();
 }
 
 void TestHookHandler::key(unsigned keyCode, bool down)
@@ -96,11 +96,11 @@ void TestHookHandler::run(const QString &script)
 {
     for (const QString &step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (step == QLatin1String("start")) {
-            HookHandler::startRecording();
-            QVERIFY(HookHandler::isRecording());
+            m_recorder.startRecording();
+            QVERIFY(m_recorder.isRecording());
         } else if (step == QLatin1String("stop")) {
             QTest::qWait(150); // deliver what is on its way before the capture ends
-            HookHandler::stopRecording();
+            m_recorder.stopRecording();
         } else if (step.startsWith(QLatin1Char('d')) || step.startsWith(QLatin1Char('u'))) {
             key(step.mid(1).toUInt(), step.startsWith(QLatin1Char('d')));
         } else if (step.startsWith(QLatin1Char('w'))) {
@@ -209,9 +209,9 @@ void TestHookHandler::captureThatCannotStartRecordsNothing()
     run(QStringLiteral("start"));
     const QByteArray display = qgetenv("DISPLAY");
     qputenv("DISPLAY", ":1999"); // no such server
-    HookHandler::startRecording();
+    m_recorder.startRecording();
     qputenv("DISPLAY", display);
-    QVERIFY(!HookHandler::isRecording());
+    QVERIFY(!m_recorder.isRecording());
     run(QStringLiteral("d38 u38 w200"));
     QCOMPARE(m_items.size(), 0);
 }

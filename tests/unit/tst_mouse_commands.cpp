@@ -1,25 +1,13 @@
-// The mouse settings commands through the window's dispatcher. Runs offscreen without an X
+// The mouse settings commands through the command registry. Runs offscreen without an X
 // display, so what can be checked is Qt's own double-click interval and the range rules.
-#include "client_handler.h"
+#include "command_test_support.h"
 #include "mouse_commands.h"
-#include "vexa.h"
+#include "profile_commands.h"
+#include "profile_store.h"
 
 #include <QStyleHints>
 #include <QtTest>
 
-namespace {
-
-class RecordingCallback : public CefMessageRouterBrowserSide::Callback {
-public:
-    void Success(const CefString &response) override { replies.append("ok:" + QString(response)); }
-    void Failure(int code, const CefString &message) override
-    {
-        replies.append(QStringLiteral("fail%1:").arg(code) + QString(message));
-    }
-    QStringList replies;
-};
-
-} // namespace
 
 class TestMouseCommands : public QObject {
     Q_OBJECT
@@ -34,27 +22,32 @@ private slots:
 
 private:
     QStringList send(const QString &text);
-    vexa *m_window = nullptr;
+    QTemporaryDir m_appDir;
+    std::unique_ptr<ProfileStore> m_profiles;
+    CommandRegistry m_commands;
 };
 
 void TestMouseCommands::initTestCase()
 {
     // Never touch the desktop settings of whoever runs the tests.
     qputenv("GSETTINGS_BACKEND", "memory");
-    QVERIFY(!ClientHandler::current());
-    m_window = new vexa;
+    registerMouseCommands(m_commands);
+    // As the application wires them: a profile edit puts the slowest double-click time back.
+    m_profiles.reset(new ProfileStore(m_appDir.path()));
+    registerProfileCommands(m_commands, *m_profiles, [] { setDoubleClickTime(0); });
 }
 
 void TestMouseCommands::cleanupTestCase()
 {
-    delete m_window;
+    m_profiles.reset();
 }
 
 QStringList TestMouseCommands::send(const QString &text)
 {
-    CefRefPtr<RecordingCallback> callback = new RecordingCallback;
-    m_window->onJsMessage(text, callback);
-    return callback->replies;
+    QStringList replies = runCommand(m_commands, text);
+    for (QString &reply : replies)
+        reply.replace(QLatin1String("success:"), QLatin1String("ok:")).replace(QLatin1String("failure:"), QLatin1String("fail"));
+    return replies;
 }
 
 void TestMouseCommands::table()

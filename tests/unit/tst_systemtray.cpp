@@ -1,7 +1,6 @@
 // The tray icon: its menu texts per language, the main window's reactions to clicks and to the
 // menu, and the icon showing up in a real notification area (fluxbox's) when there is a display.
-#include "app_settings.h"
-#include "cefapplication.h"
+#include "command_test_support.h"
 #include "systemtray.h"
 #include "vexa.h"
 
@@ -35,7 +34,8 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<FakeContext> m_context;
+    CommandRegistry m_commands;
     vexa *m_window = nullptr;
 };
 
@@ -47,10 +47,9 @@ void TestSystemTray::initTestCase()
     QVERIFY(conf.open(QIODevice::WriteOnly));
     conf.write(kConf);
     conf.close();
-    m_settings.reset(new AppSettings(m_dir.path()));
-    m_settings->load();
-    AppSettings::setCurrent(m_settings.get());
-    m_window = new vexa;
+    m_context.reset(new FakeContext(m_dir.path()));
+    m_context->settings().load();
+    m_window = new vexa(*m_context, m_commands);
     m_window->createSystemTray();
     QVERIFY(m_window->systemTray());
 }
@@ -58,7 +57,7 @@ void TestSystemTray::initTestCase()
 void TestSystemTray::cleanupTestCase()
 {
     delete m_window;
-    AppSettings::setCurrent(nullptr);
+    m_context.reset();
 }
 
 void TestSystemTray::menuTexts_data()
@@ -123,7 +122,7 @@ void TestSystemTray::contextClickAppliesTheLanguageSetting()
     QCOMPARE(tray->openAction()->text(), QStringLiteral("打開"));
     QCOMPARE(tray->closeAction()->text(), QStringLiteral("關閉"));
     // Changed by the page later: the next right click follows.
-    QVERIFY(m_settings->setValue(QStringLiteral("language"), QStringLiteral("en")));
+    QVERIFY(m_context->settings().setValue(QStringLiteral("language"), QStringLiteral("en")));
     emit tray->activated(QSystemTrayIcon::Context);
     QCOMPARE(tray->openAction()->text(), QStringLiteral("設定画面を開く"));
 }
@@ -154,9 +153,9 @@ void TestSystemTray::clicksShowTheWindow()
 
 void TestSystemTray::exitRunsTheCloseRoutine()
 {
-    QVERIFY(!quitRequested());
+    QCOMPARE(m_context->quits, 0);
     m_window->systemTray()->closeAction()->trigger();
-    QVERIFY(quitRequested());
+    QCOMPARE(m_context->quits, 1);
 }
 
 void TestSystemTray::iconShowsInTheNotificationArea()
