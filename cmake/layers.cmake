@@ -4,14 +4,15 @@
 #
 #   platform   operating-system services
 #   base       what the browser host offers without the web engine (counted objects, the reply
-#              callback of a query, page events, the runtime log), and the settings file
+#              callback of a query, page events, the runtime log), the XML string writer and
+#              the settings file
 #   browser    the runtime over QtWebEngine; the command interfaces (registry, arguments, context)
 #   subsystems pads, profiles, automation, desktop, update
 #   bridge     the main window with its dispatcher, the router handler, the pop-up views
 #   app        the application object that owns and wires everything
 set(VEXA_LAYERS
   "platform:vexa_platform"
-  "base:vexa_browser_base,vexa_settings"
+  "base:vexa_browser_base,vexa_xml,vexa_settings"
   "browser:vexa_browser,vexa_commands"
   "subsystems:vexa_profile,vexa_automation,vexa_device,vexa_desktop,vexa_update"
   "bridge:vexa_bridge"

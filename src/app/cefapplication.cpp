@@ -29,7 +29,6 @@ QString g_updateApplicationDir;
 
 namespace {
 std::atomic<bool> g_quitRequested{false};
-cefApplication *g_instance = nullptr;
 
 // Events of a program that has no page to tell.
 class NoPageEvents : public PageEvents {
@@ -96,38 +95,11 @@ cefApplication::~cefApplication()
     m_recorder.reset();
     delete m_devicesHandler;
     m_devicesHandler = nullptr;
-    if (g_instance == this)
-        g_instance = nullptr;
-}
-
-cefApplication *cefApplication::instance()
-{
-    return g_instance;
-}
-
-QString cefApplication::confFilePath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/Resources/profiles/conf.xml");
 }
 
 void cefApplication::loadSettings()
 {
     m_settings.load();
-}
-
-QString cefApplication::settingValue(const QString &key) const
-{
-    return m_settings.value(key);
-}
-
-bool cefApplication::setSettingValue(const QString &key, const QString &value)
-{
-    return m_settings.setValue(key, value);
-}
-
-void cefApplication::setAutostart(bool enable)
-{
-    platform::setAutostart(enable);
 }
 
 void cefApplication::refreshDeviceMap()
@@ -159,7 +131,6 @@ void cefApplication::startup()
     if (style.open(QIODevice::ReadOnly))
         setStyleSheet(QString::fromUtf8(style.readAll()));
 
-    g_instance = this;
     platform::onTerminationRequest([this] { on_closeApp(); });
 
     connect(m_probeSocket, &QLocalSocket::connected, this, &cefApplication::socketConnected);

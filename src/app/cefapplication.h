@@ -46,23 +46,12 @@ public:
     cefApplication(int &argc, char **argv, PageEvents *events = nullptr);
     ~cefApplication() override;
 
-    // The process-wide instance, registered by startup(); null before.
-    static cefApplication *instance();
-
     void startup();
     bool isAutostart() const { return m_autostart; }
     vexa *mainWindow() const { return m_mainWindow; }
 
-    // Settings of Resources/profiles/conf.xml below the application folder.
+    // Reads Resources/profiles/conf.xml below the application folder afresh.
     void loadSettings();
-    QString settingValue(const QString &key) const;
-    bool setSettingValue(const QString &key, const QString &value);
-    SettingsMap settingsMap() const { return m_settings.map(); }
-    QString confText() const { return m_settings.confText(); }
-    void setConfText(const QString &text) { m_settings.setConfText(text); }
-    void writeConfFile() { m_settings.writeConfFile(); }
-    static QString confFilePath();
-    static void setAutostart(bool enable);
 
     const CommandRegistry &commands() const { return m_commands; }
 

@@ -1,5 +1,7 @@
 #include "app_settings.h"
 
+#include "xml_string_writer.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
@@ -25,11 +27,6 @@ QString firstIpv4Address()
             return address.toString();
     return QString();
 }
-
-struct StringWriter : pugi::xml_writer {
-    QByteArray bytes;
-    void write(const void *data, size_t size) override { bytes.append(static_cast<const char *>(data), int(size)); }
-};
 
 } // namespace
 
@@ -101,9 +98,9 @@ AppSettings::StoreResult AppSettings::storeAttribute(const QString &key, const Q
         return StoreResult::NoSuchAttribute;
     attribute.set_value(value.toUtf8().constData());
 
-    StringWriter writer;
+    xml_string_writer writer;
     doc.save(writer);
-    m_confText = QString::fromUtf8(writer.bytes);
+    m_confText = QString::fromStdString(writer.result);
     writeConfFile();
     return StoreResult::Written;
 }
