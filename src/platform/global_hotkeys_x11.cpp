@@ -9,13 +9,7 @@
 
 #include <xcb/xcb.h>
 
-#include <X11/Xlib.h>
-#include <X11/XF86keysym.h>
-#include <X11/keysym.h>
-#undef Bool
-#undef KeyPress
-#undef None
-#undef Status
+#include "x11_private.h"
 
 namespace {
 

@@ -14,19 +14,14 @@
 #include <mutex>
 #include <thread>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/record.h>
-#undef Bool
-#undef KeyPress
-#undef KeyRelease
-#undef None
-#undef Status
+#include "x11_private.h"
 
 Q_LOGGING_CATEGORY(lcKeyCapture, "vexa.keycapture")
 
 namespace {
 
-// Core protocol event codes (the Xlib names are macros that would meet Qt's own).
+// Core protocol event codes (x11_private.h takes Xlib's names for them away: they would meet
+// Qt's own).
 constexpr unsigned char kKeyPressEvent = 2;
 constexpr unsigned char kKeyReleaseEvent = 3;
 

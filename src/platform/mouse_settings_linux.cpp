@@ -10,11 +10,7 @@
 
 #include <dlfcn.h>
 
-#include <X11/Xlib.h>
-#undef Bool
-#undef KeyPress
-#undef None
-#undef Status
+#include "x11_private.h"
 
 Q_LOGGING_CATEGORY(lcMouse, "vexa.mouse")
 

@@ -11,6 +11,7 @@ target_sources(vexa_platform PRIVATE
   program_locations_linux.cpp
   termination_signals_posix.cpp
   mouse_settings_linux.cpp
+  private/x11_private.h
   global_hotkeys_x11.cpp
   key_capture_x11.cpp
   x11_scan_codes.h

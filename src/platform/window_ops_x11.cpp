@@ -6,12 +6,7 @@
 #include <QScreen>
 #include <QX11Info>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#undef Bool
-#undef KeyPress
-#undef None
-#undef Status
+#include "x11_private.h"
 
 namespace WindowOps {
 

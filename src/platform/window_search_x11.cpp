@@ -3,15 +3,9 @@
 // of its own, so this works before (and without) Qt's.
 #include "window_search.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#undef Bool
-#undef KeyPress
-#undef None
-#undef Status
-
 #include <memory>
+
+#include "x11_private.h"
 
 namespace {
 
