@@ -1,8 +1,7 @@
 // Key capture through the X RECORD extension. The server copies every key event of every client
 // to a connection of ours; a thread of its own blocks on that connection and hands each event to
 // the thread that started the capture.
-#include "key_capture.h"
-
+#include "x11_backend.h"
 #include "x11_scan_codes.h"
 
 #include <QLoggingCategory>
@@ -163,7 +162,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<KeyCapture> KeyCapture::create()
+std::unique_ptr<KeyCapture> platform::X11Backend::createKeyCapture()
 {
     return std::make_unique<X11KeyCapture>();
 }

@@ -1,5 +1,6 @@
 # Linux backends. Autostart (XDG), the process list (/proc) and termination signals work in any
-# session; the rest speaks X11.
+# session; the desktop features go through a backend picked at run time: X11 on an X session,
+# none elsewhere (desktop_backend_linux.cpp).
 find_package(X11 REQUIRED)
 find_package(Qt5 5.15 REQUIRED COMPONENTS X11Extras)
 # Hot keys are grabbed on Qt's own xcb connection.
@@ -11,11 +12,17 @@ target_sources(vexa_platform PRIVATE
   program_locations_linux.cpp
   termination_signals_posix.cpp
   mouse_settings_linux.cpp
+  window_ops_linux.cpp
+  private/desktop_backend.h
+  desktop_backend_linux.cpp
+  # The X11 backend, one part per feature.
+  private/x11_backend.h
   private/x11_private.h
   global_hotkeys_x11.cpp
   key_capture_x11.cpp
   x11_scan_codes.h
   x11_scan_codes.cpp
+  mouse_settings_x11.cpp
   window_ops_x11.cpp
   window_search_x11.cpp)
 # Xtst carries the RECORD extension of the key capture; libdl loads GIO for the double-click time.
