@@ -1,5 +1,7 @@
 #include "instance_channel.h"
 
+#include "program_locations.h"
+
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -7,17 +9,7 @@ namespace instance_channel {
 
 QString serverName()
 {
-    const QString name = QStringLiteral("Global\\{08EFFF06-0EBE-4F0A-BA97-E9C3E7126F36}");
-#ifdef Q_OS_WIN
-    return name;
-#else
-    // A bare name would land in the shared temporary folder, where another user's socket file
-    // would block (or answer) ours.
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    // Without a usable private folder (one owned by someone else), Qt's own place for the bare
-    // name is still better than the file system's root.
-    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
-#endif
+    return platform::instanceChannelName(QStringLiteral("Global\\{08EFFF06-0EBE-4F0A-BA97-E9C3E7126F36}"));
 }
 
 QByteArray showCommand()

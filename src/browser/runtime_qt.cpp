@@ -1,6 +1,7 @@
 #include "runtime_qt.h"
 
 #include "message_router.h"
+#include "program_locations.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -132,7 +133,7 @@ bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefP
     // The runtime starts its sub-processes from this very executable unless told otherwise.
     QString subprocess = settings.browser_subprocess_path;
     if (subprocess.isEmpty())
-        subprocess = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+        subprocess = platform::executablePath();
     if (!subprocess.isEmpty())
         qputenv("QTWEBENGINEPROCESS_PATH", QFile::encodeName(subprocess));
     if (settings.no_sandbox)

@@ -1,21 +1,15 @@
 // X11: a hot key is a passive grab of the key on the root window, made on Qt's own connection so
 // that the presses arrive among Qt's native events. The grab is made checked: a combination that
 // another client holds is refused with BadAccess, and we learn of it before answering.
-#include "global_hotkeys.h"
+#include "x11_backend.h"
 
-#include <QHash>
-#include <QPair>
 #include <QX11Info>
 
 #include <xcb/xcb.h>
 
-#include <X11/Xlib.h>
-#include <X11/XF86keysym.h>
-#include <X11/keysym.h>
-#undef Bool
-#undef KeyPress
-#undef None
-#undef Status
+#include "x11_private.h"
+
+namespace platform {
 
 namespace {
 
@@ -23,13 +17,7 @@ namespace {
 // state those two are in.
 constexpr quint16 kComboMask = ShiftMask | ControlMask | Mod1Mask | Mod4Mask;
 
-using GrabKey = QPair<quint8, quint16>; // key code, modifier mask
-
-QHash<GrabKey, platform::HotKey> &grabs()
-{
-    static QHash<GrabKey, platform::HotKey> table;
-    return table;
-}
+using GrabKey = X11Backend::GrabKey;
 
 KeySym keySymFor(quint32 virtualKey)
 {
@@ -114,7 +102,7 @@ QVector<quint16> variants(quint16 mask, quint16 numLock)
     return all;
 }
 
-bool resolve(const platform::HotKey &hotKey, GrabKey *key)
+bool resolve(const HotKey &hotKey, GrabKey *key)
 {
     if (!QX11Info::isPlatformX11())
         return false;
@@ -138,15 +126,13 @@ void ungrab(const GrabKey &key)
 
 } // namespace
 
-namespace platform {
-
-bool registerHotKey(const HotKey &hotKey)
+bool X11Backend::registerHotKey(const HotKey &hotKey)
 {
     GrabKey key;
     if (!resolve(hotKey, &key))
         return false;
     // X lets a client grab the same key twice; a second registration here must fail all the same.
-    if (grabs().contains(key))
+    if (m_grabs.contains(key))
         return false;
 
     xcb_connection_t *connection = QX11Info::connection();
@@ -166,21 +152,21 @@ bool registerHotKey(const HotKey &hotKey)
         ungrab(key);
         return false;
     }
-    grabs().insert(key, hotKey);
+    m_grabs.insert(key, hotKey);
     return true;
 }
 
-bool unregisterHotKey(const HotKey &hotKey)
+bool X11Backend::unregisterHotKey(const HotKey &hotKey)
 {
     GrabKey key;
-    if (!resolve(hotKey, &key) || !grabs().contains(key))
+    if (!resolve(hotKey, &key) || !m_grabs.contains(key))
         return false;
     ungrab(key);
-    grabs().remove(key);
+    m_grabs.remove(key);
     return true;
 }
 
-bool hotKeyPress(const QByteArray &eventType, void *message, quint32 *virtualKey, quint32 *flags)
+bool X11Backend::hotKeyPress(const QByteArray &eventType, void *message, quint32 *virtualKey, quint32 *flags)
 {
     if (eventType != "xcb_generic_event_t" || !message)
         return false;
@@ -190,8 +176,8 @@ bool hotKeyPress(const QByteArray &eventType, void *message, quint32 *virtualKey
     const auto *press = static_cast<const xcb_key_press_event_t *>(message);
     if (press->event != QX11Info::appRootWindow())
         return false;
-    const auto found = grabs().constFind(GrabKey(press->detail, press->state & kComboMask));
-    if (found == grabs().constEnd())
+    const auto found = m_grabs.constFind(GrabKey(press->detail, press->state & kComboMask));
+    if (found == m_grabs.constEnd())
         return false;
     *virtualKey = found->virtualKey;
     *flags = found->flags;

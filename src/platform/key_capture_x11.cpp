@@ -1,8 +1,7 @@
 // Key capture through the X RECORD extension. The server copies every key event of every client
 // to a connection of ours; a thread of its own blocks on that connection and hands each event to
 // the thread that started the capture.
-#include "key_capture.h"
-
+#include "x11_backend.h"
 #include "x11_scan_codes.h"
 
 #include <QLoggingCategory>
@@ -14,19 +13,14 @@
 #include <mutex>
 #include <thread>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/record.h>
-#undef Bool
-#undef KeyPress
-#undef KeyRelease
-#undef None
-#undef Status
+#include "x11_private.h"
 
 Q_LOGGING_CATEGORY(lcKeyCapture, "vexa.keycapture")
 
 namespace {
 
-// Core protocol event codes (the Xlib names are macros that would meet Qt's own).
+// Core protocol event codes (x11_private.h takes Xlib's names for them away: they would meet
+// Qt's own).
 constexpr unsigned char kKeyPressEvent = 2;
 constexpr unsigned char kKeyReleaseEvent = 3;
 
@@ -168,7 +162,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<KeyCapture> KeyCapture::create()
+std::unique_ptr<KeyCapture> platform::X11Backend::createKeyCapture()
 {
     return std::make_unique<X11KeyCapture>();
 }

@@ -1,32 +1,17 @@
-// Linux: the X server's pointer acceleration for speed; GNOME's settings store (through GIO,
-// loaded at run time so neither a build nor a run needs it) for the double-click time; Qt's own
-// hints for this program, which its page follows, in any case.
+// Linux: the window system's pointer acceleration for speed (the desktop backend's part);
+// GNOME's settings store (through GIO, loaded at run time so neither a build nor a run needs it)
+// for the double-click time; Qt's own hints for this program, which its page follows, in any case.
 #include "mouse_settings.h"
+
+#include "desktop_backend.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
-#include <QLoggingCategory>
 #include <QStyleHints>
 
 #include <dlfcn.h>
 
-#include <X11/Xlib.h>
-#undef Bool
-#undef KeyPress
-#undef None
-#undef Status
-
-Q_LOGGING_CATEGORY(lcMouse, "vexa.mouse")
-
 namespace {
-
-int g_xError = 0;
-
-int recordXError(Display *, XErrorEvent *event)
-{
-    g_xError = event->error_code;
-    return 0;
-}
 
 // GNOME's settings store through a run-time loaded GIO. Writes only when a real backend is there:
 // the memory backend that GIO falls back to would take the value and forget it.
@@ -119,21 +104,7 @@ bool setPointerSpeed(int speed)
 {
     if (speed < 1 || speed > 20)
         return false;
-    Display *display = XOpenDisplay(nullptr);
-    if (!display) {
-        qCDebug(lcMouse) << "pointer speed: no X display";
-        return false;
-    }
-    // Acceleration speed/10 past a threshold of one pixel: 10 leaves the pointer as it moves.
-    g_xError = 0;
-    XErrorHandler previous = XSetErrorHandler(recordXError);
-    XChangePointerControl(display, 1, 1, speed, 10, 1);
-    XSync(display, 0);
-    XSetErrorHandler(previous);
-    XCloseDisplay(display);
-    if (g_xError)
-        qCDebug(lcMouse) << "pointer speed refused by the X server, error" << g_xError;
-    return g_xError == 0;
+    return platform::desktopBackend().setPointerSpeed(speed);
 }
 
 bool setWheelScrollLines(int lines)

@@ -1,17 +1,13 @@
 // X11: the window manager's client list (_NET_CLIENT_LIST), each window's process (_NET_WM_PID)
 // and title (_NET_WM_NAME, else WM_NAME), and activation through _NET_ACTIVE_WINDOW. A connection
 // of its own, so this works before (and without) Qt's.
-#include "window_search.h"
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#undef Bool
-#undef KeyPress
-#undef None
-#undef Status
+#include "x11_backend.h"
 
 #include <memory>
+
+#include "x11_private.h"
+
+namespace platform {
 
 namespace {
 
@@ -62,9 +58,12 @@ QString windowTitle(Display *display, Window window)
 
 } // namespace
 
-namespace platform {
+bool X11Backend::displayOpens()
+{
+    return DisplayPtr(XOpenDisplay(nullptr)) != nullptr;
+}
 
-QVector<TopLevelWindow> topLevelWindows()
+QVector<TopLevelWindow> X11Backend::topLevelWindows()
 {
     DisplayPtr display(XOpenDisplay(nullptr));
     if (!display)
@@ -90,7 +89,7 @@ QVector<TopLevelWindow> topLevelWindows()
     return windows;
 }
 
-bool foregroundWindow(quintptr handle)
+bool X11Backend::foregroundWindow(quintptr handle)
 {
     DisplayPtr display(XOpenDisplay(nullptr));
     if (!display || !handle)

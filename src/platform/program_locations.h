@@ -1,0 +1,19 @@
+// Where the running program lives and where its per-user instance channel lives, in the forms
+// the operating system uses.
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// The absolute path of the running executable with links resolved; empty when the system does
+// not tell. Works before any application object exists, which QCoreApplication's own
+// applicationFilePath() does not.
+QString executablePath();
+
+// The name a QLocalServer of this user listens on for bareName. Where local server names are
+// files in a shared folder, the name moves into the user's private runtime folder, so another
+// user's socket file can neither block nor answer ours.
+QString instanceChannelName(const QString &bareName);
+
+} // namespace platform

@@ -1,0 +1,95 @@
+// Linux: Qt's own window handling does what the page's title bar needs; only the work area
+// across several screens comes from the window manager, through the desktop backend.
+#include "window_ops.h"
+
+#include "desktop_backend.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace WindowOps {
+
+QWidget *rootWindow(WId handle)
+{
+    if (!handle)
+        return nullptr;
+    QWidget *widget = QWidget::find(handle);
+    return widget ? widget->window() : nullptr;
+}
+
+QRect windowRect(const QWidget *window)
+{
+    return window->frameGeometry();
+}
+
+ShowState showState(const QWidget *window)
+{
+    const Qt::WindowStates state = window->windowState();
+    if (state & Qt::WindowMinimized)
+        return ShowState::Minimized;
+    if (state & Qt::WindowMaximized)
+        return ShowState::Maximized;
+    return ShowState::Normal;
+}
+
+void setWindowRect(QWidget *window, const QRect &rect)
+{
+    // move() places the outer frame, resize() sizes the client area; a frameless window has
+    // no difference between the two. Neither touches the stacking order.
+    window->move(rect.topLeft());
+    window->resize(rect.size());
+}
+
+void restoreTo(QWidget *window, const QRect &normalRect)
+{
+    window->setWindowState(window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    setWindowRect(window, normalRect);
+    restore(window);
+}
+
+void minimizeWithoutActivating(QWidget *window)
+{
+    window->showMinimized();
+}
+
+void restore(QWidget *window)
+{
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
+}
+
+QRect workArea()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return QRect();
+    // Qt follows _NET_WORKAREA itself only while there is one screen; with several it reports
+    // the whole screen, so ask the window manager directly then.
+    if (QGuiApplication::screens().size() > 1 && qFuzzyCompare(screen->devicePixelRatio(), 1.0)) {
+        const QRect area = platform::desktopBackend().windowManagerWorkArea().intersected(screen->geometry());
+        if (!area.isEmpty())
+            return area;
+    }
+    return screen->availableGeometry();
+}
+
+QString chooseProgramFile(QWidget *parent, const QString &caption, const QString &startDir, const QString &nameFilter)
+{
+    // Programs here rarely carry an extension: besides the given filter (Windows programs run
+    // through a compatibility layer) offer every file, and make that the default. (A permission
+    // filter would be neater, but the dialog's file model then lists nothing at all.)
+    QFileDialog dialog(parent, caption, startDir);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const QString programs = QStringLiteral("Programs (*)");
+    dialog.setNameFilters({programs, nameFilter});
+    dialog.selectNameFilter(programs);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+} // namespace WindowOps
