@@ -3,6 +3,7 @@
 #include "app_settings.h"
 #include "command_context.h"
 #include "vexa.h"
+#include "program_locations.h"
 #include "window_ops.h"
 
 #include <QCoreApplication>
@@ -12,15 +13,6 @@
 #include <QUrl>
 
 namespace ViewCommands {
-
-namespace {
-
-QString documentsFolder()
-{
-    return QDir::homePath() + QStringLiteral("/Documents");
-}
-
-} // namespace
 
 QString applicationFileUrl(const QString &relative)
 {
@@ -50,7 +42,7 @@ void openUrl(vexa &, const CommandArgs &args, const QueryCallbackPtr &callback)
 
 void saveFileDialog(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    const QString path = QFileDialog::getSaveFileName(&window, QStringLiteral("Save"), documentsFolder(),
+    const QString path = QFileDialog::getSaveFileName(&window, QStringLiteral("Save"), platform::documentsFolder(),
                                                       QStringLiteral("pfd(*.pfd)"));
     if (!path.isEmpty())
         replySuccess(callback, path);
@@ -58,7 +50,7 @@ void saveFileDialog(vexa &window, const CommandArgs &, const QueryCallbackPtr &c
 
 void openFileDialog(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    const QString path = QFileDialog::getOpenFileName(&window, QStringLiteral("Open"), documentsFolder(),
+    const QString path = QFileDialog::getOpenFileName(&window, QStringLiteral("Open"), platform::documentsFolder(),
                                                       QStringLiteral("pfd(*.pfd)"));
     if (!path.isEmpty())
         replySuccess(callback, path);
@@ -68,7 +60,7 @@ void openFileDialogExe(vexa &window, const CommandArgs &, const QueryCallbackPtr
 {
     // Mode bindings compare this path with the running programs' paths, so it must be
     // written the way the platform writes them.
-    const QString path = WindowOps::chooseProgramFile(&window, QStringLiteral("Open"), documentsFolder(),
+    const QString path = WindowOps::chooseProgramFile(&window, QStringLiteral("Open"), platform::documentsFolder(),
                                                       QStringLiteral("(*.exe)"));
     if (!path.isEmpty())
         replySuccess(callback, path);

@@ -1,5 +1,5 @@
-// Where the running program lives and where its per-user instance channel lives, in the forms
-// the operating system uses.
+// Where the running program lives, where its per-user instance channel lives and where the
+// user keeps documents, in the forms the operating system uses.
 #pragma once
 
 #include <QString>
@@ -15,5 +15,9 @@ QString executablePath();
 // files in a shared folder, the name moves into the user's private runtime folder, so another
 // user's socket file can neither block nor answer ours.
 QString instanceChannelName(const QString &bareName);
+
+// The user's documents folder (XDG_DOCUMENTS_DIR, "My Documents"), created when missing; empty
+// when there is none to be had. Downloads and the file dialogs start there.
+QString documentsFolder();
 
 } // namespace platform
