@@ -371,27 +371,20 @@ void PageTransport::hello(const QString &context)
 
 void PageTransport::query(const QString &context, double id, const QString &request, bool persistent)
 {
-    if (!m_window->isCurrentContext(context))
+    CefRefPtr<CefV8Context> document = m_window->context();
+    if (!document || document->token() != context)
         return; // a document that is already gone
-    CefRefPtr<CefProcessMessage> message =
-        CefProcessMessage::Create(message_router::queryMessageName(CefMessageRouterConfig()));
-    CefRefPtr<CefListValue> args = message->GetArgumentList();
-    args->SetString(0, context);
-    args->SetDouble(1, id);
-    args->SetString(2, request);
-    args->SetBool(3, persistent);
-    m_window->client()->OnProcessMessageReceived(m_window->browser(), PID_RENDERER, message);
+    if (CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter())
+        router->ReceiveQuery(m_window->browser(), document, int64(id), request, persistent);
 }
 
 void PageTransport::cancel(const QString &context, double id)
 {
-    if (!m_window->isCurrentContext(context))
+    CefRefPtr<CefV8Context> document = m_window->context();
+    if (!document || document->token() != context)
         return;
-    CefRefPtr<CefProcessMessage> message =
-        CefProcessMessage::Create(message_router::cancelMessageName(CefMessageRouterConfig()));
-    message->GetArgumentList()->SetString(0, context);
-    message->GetArgumentList()->SetDouble(1, id);
-    m_window->client()->OnProcessMessageReceived(m_window->browser(), PID_RENDERER, message);
+    if (CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter())
+        router->ReceiveCancel(m_window->browser(), document, int64(id));
 }
 
 void PageTransport::call(const QString &context, const QString &function, const QVariantList &args)
