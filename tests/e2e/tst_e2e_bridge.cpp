@@ -93,6 +93,18 @@ QJsonArray strings(std::initializer_list<QString> items)
     return array;
 }
 
+// A script in every new document of the page while it exists.
+class NewDocumentScript {
+public:
+    NewDocumentScript(VexaDriver &app, const QString &source, QString *error)
+        : m_app(app), m_id(app.addNewDocumentScript(source, error)) {}
+    ~NewDocumentScript() { m_app.removeNewDocumentScript(m_id); }
+
+private:
+    VexaDriver &m_app;
+    QString m_id;
+};
+
 // An HTTP server whose answers wait until released: an image from it keeps a page's load open.
 class HoldServer : public QTcpServer {
 public:
@@ -477,18 +489,8 @@ void tst_E2eBridge::reload_dropsRegistrationsAndPendingQueries()
         })())JS")
                               .arg(VexaDriver::jsString(blankUrl))
                               .arg(newQueries);
-    m_app->command(QStringLiteral("Page.enable"), {}, &error);
+    const NewDocumentScript earlyScript(*m_app, early, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    const QString scriptId = m_app->command(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-                                            {{QStringLiteral("source"), early}}, &error)
-                                 .value(QStringLiteral("identifier"))
-                                 .toString();
-    QVERIFY2(error.isEmpty() && !scriptId.isEmpty(), qPrintable(error));
-    struct RemoveScript {
-        VexaDriver *app;
-        QString id;
-        ~RemoveScript() { app->command(QStringLiteral("Page.removeScriptToEvaluateOnNewDocument"), {{QStringLiteral("identifier"), id}}); }
-    } removeScript{m_app.get(), scriptId};
 
     // Queries that do get answers, sent in the same turn as the reload.
     const QString marker = m_app->markDocument();
