@@ -1,6 +1,6 @@
 // How much the page bridge costs over QtWebEngine's own web channel, in one run:
-//   (a) 2000 sequential cefQuery round trips through our runtime layer (router, process messages,
-//       render delegate), answered at once by a bench handler;
+//   (a) 2000 sequential cefQuery round trips through our runtime layer (page transport, router,
+//       reply to the asking document), answered at once by a bench handler;
 //   (a+) the same with the hop the program takes to the GUI thread (MessageEvent → jsMessage);
 //   (b) 2000 round trips on a bare QWebChannel echo object;
 //   (c) 1000 Hz of "onDeviceData" events for 3 s from a worker thread through ClientHandler to a
@@ -412,21 +412,15 @@ int main(int argc, char *argv[])
             append(ourViaView, layer.run(trips(kRoundTrips, false)));
             BenchHandler::viaView = false;
 
-            // The native share of (a): the router, the handler and the reply's way back to the render
-            // side, without the web channel. The made-up document token matches no page, so the
-            // replies end before the transport.
-            const CefMessageRouterConfig routerConfig;
+            // The native share of (a): the router, the handler and the reply's way back to the
+            // document that asked, without the web channel. The bench's own document has no
+            // transport, so the replies end just before it.
+            CefRefPtr<CefMessageRouterBrowserSide> router = ClientHandler::current()->GetMessageRouter();
+            CefRefPtr<CefV8Context> nativeDocument = new CefV8Context(browser, QStringLiteral("bench-native"), nullptr);
             const int nativeQueries = 20000;
             const auto nativeStart = std::chrono::steady_clock::now();
-            for (int i = 0; i < nativeQueries; ++i) {
-                CefRefPtr<CefProcessMessage> query = CefProcessMessage::Create(message_router::queryMessageName(routerConfig));
-                CefRefPtr<CefListValue> args = query->GetArgumentList();
-                args->SetString(0, QStringLiteral("bench-native"));
-                args->SetDouble(1, double(i + 1));
-                args->SetString(2, QStringLiteral("ping"));
-                args->SetBool(3, false);
-                ClientHandler::current()->OnProcessMessageReceived(browser, PID_RENDERER, query);
-            }
+            for (int i = 0; i < nativeQueries; ++i)
+                router->ReceiveQuery(browser, nativeDocument, i + 1, QStringLiteral("ping"), false);
             const double nativeUs = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - nativeStart).count() /
                                     nativeQueries;
 

@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+class CefMessageRouterBrowserSide;
+
 class CefMenuModel : public CefBaseRefCounted {
 public:
     explicit CefMenuModel(QStringList items) : m_items(std::move(items)) {}
@@ -139,5 +141,9 @@ public:
     virtual CefLifeSpanHandler *GetLifeSpanHandler() { return nullptr; }
     virtual CefLoadHandler *GetLoadHandler() { return nullptr; }
     virtual CefRequestHandler *GetRequestHandler() { return nullptr; }
+    // Where the page's cefQuery and cefQueryCancel of this client's browsers go. Page and client
+    // share one process here, so queries are handed to the router itself rather than sent to
+    // OnProcessMessageReceived as messages.
+    virtual CefMessageRouterBrowserSide *GetMessageRouter() { return nullptr; }
     virtual bool OnProcessMessageReceived(CefRefPtr<CefBrowser>, CefProcessId, CefRefPtr<CefProcessMessage>) { return false; }
 };

@@ -83,6 +83,7 @@ public:
     CefLifeSpanHandler *GetLifeSpanHandler() override { return this; }
     CefLoadHandler *GetLoadHandler() override { return this; }
     CefRequestHandler *GetRequestHandler() override { return this; }
+    CefMessageRouterBrowserSide *GetMessageRouter() override { return m_messageRouter.get(); }
     bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId source_process,
                                   CefRefPtr<CefProcessMessage> message) override;
 

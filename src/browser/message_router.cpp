@@ -1,40 +1,21 @@
 #include "message_router.h"
 
 #include <QMutexLocker>
+#include <QVector>
 
-namespace message_router {
-QString queryMessageName(const CefMessageRouterConfig &config)
-{
-    return config.js_query_function + QStringLiteral("Msg");
-}
-QString cancelMessageName(const CefMessageRouterConfig &config)
-{
-    return config.js_cancel_function + QStringLiteral("Msg");
-}
-QString replyMessageName(const CefMessageRouterConfig &config)
-{
-    return config.js_query_function + QStringLiteral("Reply");
-}
-} // namespace message_router
-
-namespace {
-QString pendingKey(int browserId, const QString &context, int64 queryId)
-{
-    return QStringLiteral("%1/%2/%3").arg(browserId).arg(context).arg(queryId);
-}
-} // namespace
+#include <algorithm>
 
 class CefMessageRouterBrowserSide::QueryCallback : public CefMessageRouterBrowserSide::Callback {
 public:
-    QueryCallback(CefRefPtr<CefMessageRouterBrowserSide> router, int browserId, QString context, int64 queryId)
-        : m_router(router), m_browserId(browserId), m_context(std::move(context)), m_queryId(queryId) {}
+    QueryCallback(CefRefPtr<CefMessageRouterBrowserSide> router, CefRefPtr<CefV8Context> context, int64 queryId)
+        : m_router(router), m_context(context), m_queryId(queryId) {}
 
     // Nobody can answer once the last reference is gone: forget the query, or a page that sends
     // commands which never answer would grow the pending list until it navigates.
     ~QueryCallback() override
     {
         Pending query;
-        m_router->takePending(m_browserId, m_context, m_queryId, &query);
+        m_router->takePending(Key{m_context.get(), m_queryId}, &query);
     }
 
     void Success(const CefString &response) override { finish(true, 0, response); }
@@ -44,19 +25,29 @@ private:
     void finish(bool success, int code, const CefString &text)
     {
         Pending query;
-        if (m_router->takePending(m_browserId, m_context, m_queryId, &query))
-            m_router->sendReply(query, success, code, text);
+        if (!m_router->takePending(Key{m_context.get(), m_queryId}, &query))
+            return;
+        // The page lives on the UI thread; a command answering from elsewhere hands over once.
+        // A released context refuses the reply, so it never reaches a later document.
+        if (CefCurrentlyOn(TID_UI)) {
+            m_context->DeliverQueryReply(m_queryId, success, code, text);
+            return;
+        }
+        CefRefPtr<CefV8Context> context = m_context;
+        const int64 queryId = m_queryId;
+        CefPostTask(TID_UI, [context, queryId, success, code, text] {
+            context->DeliverQueryReply(queryId, success, code, text);
+        });
     }
 
     CefRefPtr<CefMessageRouterBrowserSide> m_router;
-    const int m_browserId;
-    const QString m_context;
+    const CefRefPtr<CefV8Context> m_context;
     const int64 m_queryId;
 };
 
-CefRefPtr<CefMessageRouterBrowserSide> CefMessageRouterBrowserSide::Create(const CefMessageRouterConfig &config)
+CefRefPtr<CefMessageRouterBrowserSide> CefMessageRouterBrowserSide::Create(const CefMessageRouterConfig &)
 {
-    return new CefMessageRouterBrowserSide(config);
+    return new CefMessageRouterBrowserSide;
 }
 
 CefMessageRouterBrowserSide::~CefMessageRouterBrowserSide() = default;
@@ -77,7 +68,7 @@ bool CefMessageRouterBrowserSide::RemoveHandler(Handler *handler)
     auto it = std::find(m_handlers.begin(), m_handlers.end(), handler);
     if (it == m_handlers.end())
         return false;
-    cancelWhere([handler](const Pending &p) { return p.handler == handler; }, true);
+    cancelWhere([handler](const Pending &p) { return p.handler == handler; });
     m_handlers.erase(it);
     return true;
 }
@@ -85,8 +76,9 @@ bool CefMessageRouterBrowserSide::RemoveHandler(Handler *handler)
 void CefMessageRouterBrowserSide::CancelPending(CefRefPtr<CefBrowser> browser, Handler *handler)
 {
     const int id = browser ? browser->GetIdentifier() : 0;
-    cancelWhere([id, handler](const Pending &p) { return (!id || p.browserId == id) && (!handler || p.handler == handler); },
-                true);
+    cancelWhere([id, handler](const Pending &p) {
+        return (!id || p.browser->GetIdentifier() == id) && (!handler || p.handler == handler);
+    });
 }
 
 int CefMessageRouterBrowserSide::GetPendingCount(CefRefPtr<CefBrowser> browser, Handler *handler) const
@@ -94,7 +86,7 @@ int CefMessageRouterBrowserSide::GetPendingCount(CefRefPtr<CefBrowser> browser, 
     QMutexLocker lock(&m_lock);
     int count = 0;
     for (const Pending &p : m_pending)
-        if ((!browser || p.browserId == browser->GetIdentifier()) && (!handler || p.handler == handler))
+        if ((!browser || p.browser->IsSame(browser)) && (!handler || p.handler == handler))
             ++count;
     return count;
 }
@@ -115,58 +107,46 @@ void CefMessageRouterBrowserSide::OnBeforeBrowse(CefRefPtr<CefBrowser> browser, 
     CancelPending(browser, nullptr);
 }
 
-bool CefMessageRouterBrowserSide::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId,
-                                                           CefRefPtr<CefProcessMessage> message)
+void CefMessageRouterBrowserSide::ReceiveQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefV8Context> context,
+                                               int64 query_id, const CefString &request, bool persistent)
 {
-    if (!browser || !message)
-        return false;
-    const QString name = message->GetName();
-    CefRefPtr<CefListValue> args = message->GetArgumentList();
-    const int browserId = browser->GetIdentifier();
-
-    if (name == message_router::queryMessageName(m_config)) {
-        const QString context = args->GetString(0);
-        const int64 queryId = int64(args->GetDouble(1));
-        const QString request = args->GetString(2);
-        const bool persistent = args->GetBool(3);
-        const QString key = pendingKey(browserId, context, queryId);
+    if (!browser || !context)
+        return;
+    const Key key{context.get(), query_id};
+    {
+        QMutexLocker lock(&m_lock);
+        if (m_pending.contains(key))
+            return; // a page reusing a live id: keep the first query
+        m_pending.insert(key, Pending{browser, context, query_id, nullptr});
+    }
+    CefRefPtr<Callback> callback = new QueryCallback(this, context, query_id);
+    // Handlers may be removed while one runs; walk a copy.
+    const std::vector<Handler *> handlers = m_handlers;
+    for (Handler *handler : handlers) {
         {
             QMutexLocker lock(&m_lock);
-            if (m_pending.contains(key))
-                return true; // a page reusing a live id: keep the first query
-            m_pending.insert(key, Pending{browserId, context, queryId, nullptr, browser});
+            auto it = m_pending.find(key);
+            if (it != m_pending.end())
+                it->handler = handler;
         }
-        CefRefPtr<Callback> callback = new QueryCallback(this, browserId, context, queryId);
-        // Handlers may be removed while one runs; walk a copy.
-        const std::vector<Handler *> handlers = m_handlers;
-        for (Handler *handler : handlers) {
-            {
-                QMutexLocker lock(&m_lock);
-                auto it = m_pending.find(key);
-                if (it != m_pending.end())
-                    it->handler = handler;
-            }
-            if (handler->OnQuery(browser, browser->GetMainFrame(), queryId, request, persistent, callback))
-                return true;
-        }
-        QMutexLocker lock(&m_lock);
-        m_pending.remove(key); // nobody took it; the page's query stays unanswered
-        return true;
+        if (handler->OnQuery(browser, browser->GetMainFrame(), query_id, request, persistent, callback))
+            return;
     }
-
-    if (name == message_router::cancelMessageName(m_config)) {
-        Pending query;
-        if (takePending(browserId, args->GetString(0), int64(args->GetDouble(1)), &query) && query.handler)
-            query.handler->OnQueryCanceled(query.browser, query.browser->GetMainFrame(), query.queryId);
-        return true;
-    }
-    return false;
+    QMutexLocker lock(&m_lock);
+    m_pending.remove(key); // nobody took it; the page's query stays unanswered
 }
 
-bool CefMessageRouterBrowserSide::takePending(int browserId, const QString &context, int64 queryId, Pending *out)
+void CefMessageRouterBrowserSide::ReceiveCancel(CefRefPtr<CefBrowser>, CefRefPtr<CefV8Context> context, int64 query_id)
+{
+    Pending query;
+    if (context && takePending(Key{context.get(), query_id}, &query) && query.handler)
+        query.handler->OnQueryCanceled(query.browser, query.browser->GetMainFrame(), query.queryId);
+}
+
+bool CefMessageRouterBrowserSide::takePending(const Key &key, Pending *out)
 {
     QMutexLocker lock(&m_lock);
-    auto it = m_pending.find(pendingKey(browserId, context, queryId));
+    auto it = m_pending.find(key);
     if (it == m_pending.end())
         return false;
     *out = *it;
@@ -174,7 +154,7 @@ bool CefMessageRouterBrowserSide::takePending(int browserId, const QString &cont
     return true;
 }
 
-void CefMessageRouterBrowserSide::cancelWhere(const std::function<bool(const Pending &)> &match, bool notifyHandlers)
+void CefMessageRouterBrowserSide::cancelWhere(const std::function<bool(const Pending &)> &match)
 {
     QVector<Pending> cancelled;
     {
@@ -188,54 +168,7 @@ void CefMessageRouterBrowserSide::cancelWhere(const std::function<bool(const Pen
             }
         }
     }
-    if (!notifyHandlers)
-        return;
     for (const Pending &p : cancelled)
         if (p.handler)
             p.handler->OnQueryCanceled(p.browser, p.browser->GetMainFrame(), p.queryId);
-}
-
-void CefMessageRouterBrowserSide::sendReply(const Pending &query, bool success, int code, const CefString &text)
-{
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(message_router::replyMessageName(m_config));
-    CefRefPtr<CefListValue> args = message->GetArgumentList();
-    args->SetString(0, query.context);
-    args->SetDouble(1, double(query.queryId));
-    args->SetBool(2, success);
-    args->SetInt(3, code);
-    args->SetString(4, text);
-    query.browser->SendProcessMessage(PID_RENDERER, message);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-CefRefPtr<CefMessageRouterRendererSide> CefMessageRouterRendererSide::Create(const CefMessageRouterConfig &config)
-{
-    return new CefMessageRouterRendererSide(config);
-}
-
-void CefMessageRouterRendererSide::OnContextCreated(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
-                                                    CefRefPtr<CefV8Context> context)
-{
-    if (context)
-        m_contexts.insert(context->token(), context);
-}
-
-void CefMessageRouterRendererSide::OnContextReleased(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
-                                                     CefRefPtr<CefV8Context> context)
-{
-    if (context)
-        m_contexts.remove(context->token());
-}
-
-bool CefMessageRouterRendererSide::OnProcessMessageReceived(CefRefPtr<CefBrowser>, CefProcessId,
-                                                            CefRefPtr<CefProcessMessage> message)
-{
-    if (!message || message->GetName() != message_router::replyMessageName(m_config))
-        return false;
-    CefRefPtr<CefListValue> args = message->GetArgumentList();
-    CefRefPtr<CefV8Context> context = m_contexts.value(args->GetString(0));
-    if (context)
-        context->DeliverQueryReply(int64(args->GetDouble(1)), args->GetBool(2), args->GetInt(3), args->GetString(4));
-    return true;
 }

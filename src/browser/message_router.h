@@ -1,6 +1,7 @@
 // The message router: the page's cefQuery/cefQueryCancel on one side, query handlers with a
-// counted reply callback on the other. Queries travel as process messages from the page to the
-// browser's client, which passes them here; replies travel back the same way.
+// counted reply callback on the other. The page and the browser share one process and one thread
+// here, so a query is handed over as it is and its reply goes straight to the document that asked;
+// nothing is packed into process messages on the way.
 #pragma once
 
 #include "cef_app.h"
@@ -8,23 +9,13 @@
 
 #include <QHash>
 #include <QMutex>
-#include <QSet>
+#include <functional>
 #include <vector>
 
 struct CefMessageRouterConfig {
     CefString js_query_function = QStringLiteral("cefQuery");
     CefString js_cancel_function = QStringLiteral("cefQueryCancel");
 };
-
-namespace message_router {
-// Message names and argument order of the router's traffic.
-// page → browser  "<query>Msg":       0 context token, 1 query id, 2 request, 3 persistent
-// page → browser  "<cancel>Msg":      0 context token, 1 query id
-// browser → page  "<query>Reply":     0 context token, 1 query id, 2 success, 3 error code, 4 text
-QString queryMessageName(const CefMessageRouterConfig &config);
-QString cancelMessageName(const CefMessageRouterConfig &config);
-QString replyMessageName(const CefMessageRouterConfig &config);
-}
 
 class CefMessageRouterBrowserSide : public CefBaseRefCounted {
 public:
@@ -39,6 +30,8 @@ public:
         virtual void OnQueryCanceled(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>, int64 /*query_id*/) {}
     };
 
+    // The page script defines the query functions under their default names; a config naming
+    // others changes nothing here.
     static CefRefPtr<CefMessageRouterBrowserSide> Create(const CefMessageRouterConfig &config);
 
     bool AddHandler(Handler *handler, bool first);
@@ -46,48 +39,44 @@ public:
     void CancelPending(CefRefPtr<CefBrowser> browser, Handler *handler);
     int GetPendingCount(CefRefPtr<CefBrowser> browser, Handler *handler) const;
 
+    // The page's cefQuery, from the document (context) that called it. A reply reaches that
+    // document only: once it is released, replies to its queries go nowhere.
+    void ReceiveQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefV8Context> context, int64 query_id,
+                      const CefString &request, bool persistent);
+    // The page's cefQueryCancel: withdraws one of the document's queries.
+    void ReceiveCancel(CefRefPtr<CefBrowser> browser, CefRefPtr<CefV8Context> context, int64 query_id);
+
     // The client's notifications: each cancels the pending queries of the browser concerned.
     void OnBeforeClose(CefRefPtr<CefBrowser> browser);
     void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser);
     void OnBeforeBrowse(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame);
-    bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId source_process,
-                                  CefRefPtr<CefProcessMessage> message);
+    // Queries arrive through ReceiveQuery and ReceiveCancel; no process message is the router's.
+    bool OnProcessMessageReceived(CefRefPtr<CefBrowser>, CefProcessId, CefRefPtr<CefProcessMessage>) { return false; }
 
     ~CefMessageRouterBrowserSide() override;
 
 private:
     class QueryCallback;
-    struct Pending {
-        int browserId;
-        QString context;
+    // A query is known by the document that asked and the id that document gave it: ids restart
+    // with every document.
+    struct Key {
+        const CefV8Context *context;
         int64 queryId;
-        Handler *handler;
-        CefRefPtr<CefBrowser> browser;
+        bool operator==(const Key &o) const { return context == o.context && queryId == o.queryId; }
     };
-    explicit CefMessageRouterBrowserSide(const CefMessageRouterConfig &config) : m_config(config) {}
+    friend uint qHash(const Key &key, uint seed) { return qHash(key.context, seed) ^ qHash(qint64(key.queryId), seed); }
+    struct Pending {
+        CefRefPtr<CefBrowser> browser;
+        CefRefPtr<CefV8Context> context; // keeps the key's pointer unique while the query lives
+        int64 queryId = 0;
+        Handler *handler = nullptr;
+    };
+    CefMessageRouterBrowserSide() = default;
     // Ends a query: true when it was still pending (the reply may go out).
-    bool takePending(int browserId, const QString &context, int64 queryId, Pending *out);
-    void cancelWhere(const std::function<bool(const Pending &)> &match, bool notifyHandlers);
-    void sendReply(const Pending &query, bool success, int code, const CefString &text);
+    bool takePending(const Key &key, Pending *out);
+    void cancelWhere(const std::function<bool(const Pending &)> &match);
 
-    const CefMessageRouterConfig m_config;
     std::vector<Handler *> m_handlers;
     mutable QMutex m_lock; // pending queries are ended from any thread
-    QHash<QString, Pending> m_pending;
-};
-
-// Page side of the router: knows the live contexts and hands replies to the page of the context
-// that asked, never to a later document of the same browser.
-class CefMessageRouterRendererSide : public CefBaseRefCounted {
-public:
-    static CefRefPtr<CefMessageRouterRendererSide> Create(const CefMessageRouterConfig &config);
-    void OnContextCreated(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, CefRefPtr<CefV8Context> context);
-    void OnContextReleased(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, CefRefPtr<CefV8Context> context);
-    bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId source_process,
-                                  CefRefPtr<CefProcessMessage> message);
-
-private:
-    explicit CefMessageRouterRendererSide(const CefMessageRouterConfig &config) : m_config(config) {}
-    const CefMessageRouterConfig m_config;
-    QHash<QString, CefRefPtr<CefV8Context>> m_contexts; // by token
+    QHash<Key, Pending> m_pending;
 };

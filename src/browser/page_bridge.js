@@ -8,6 +8,8 @@
   }
 
   const context = Array.from(crypto.getRandomValues(new Uint32Array(4)), (n) => n.toString(16)).join('');
+  // Native code reads it without the channel to learn which document a load left in place.
+  Object.defineProperty(window, '__vexaContext', { value: context });
   const outbox = [];
   let bridge = null;
 
@@ -76,8 +78,9 @@
       const fn = functions.get(functionId);
       if (fn) fn(args);
     });
+    // The calls made before the channel was up travel with the hello, so the document's early
+    // registrations are in place before the events that waited for it are handed on.
+    native.hello(context, outbox.splice(0));
     bridge = native;
-    bridge.hello(context);
-    outbox.splice(0).forEach(function (call) { send(call[0], call[1]); });
   });
 })();

@@ -50,24 +50,17 @@ RenderDelegate::CallbackMap &RenderDelegate::callbacks()
     return map;
 }
 
-void RenderDelegate::OnWebKitInitialized(CefRefPtr<ClientApp>)
-{
-    m_router = CefMessageRouterRendererSide::Create(CefMessageRouterConfig());
-}
-
-void RenderDelegate::OnContextCreated(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame,
+void RenderDelegate::OnContextCreated(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
                                       CefRefPtr<CefV8Context> context)
 {
-    if (m_router)
-        m_router->OnContextCreated(browser, frame, context);
+    // cefQuery and cefQueryCancel come with the page script of every document; their queries go
+    // to the browser side of the router without passing through here.
     context->SetNativeFunction(QStringLiteral("setMessageCallback"), new V8Handler);
 }
 
-void RenderDelegate::OnContextReleased(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame,
+void RenderDelegate::OnContextReleased(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
                                        CefRefPtr<CefV8Context> context)
 {
-    if (m_router)
-        m_router->OnContextReleased(browser, frame, context);
     CallbackMap &map = callbacks();
     for (auto it = map.begin(); it != map.end();) {
         if (it->second.first->IsSame(context))
@@ -77,12 +70,9 @@ void RenderDelegate::OnContextReleased(CefRefPtr<ClientApp>, CefRefPtr<CefBrowse
     }
 }
 
-bool RenderDelegate::OnProcessMessageReceived(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser> browser,
-                                              CefProcessId source_process, CefRefPtr<CefProcessMessage> message)
+bool RenderDelegate::OnProcessMessageReceived(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser> browser, CefProcessId,
+                                              CefRefPtr<CefProcessMessage> message)
 {
-    if (m_router)
-        m_router->OnProcessMessageReceived(browser, source_process, message);
-
     CallbackMap &map = callbacks();
     const QString name = message->GetName();
     if (map.empty() || !isPageEventName(name))

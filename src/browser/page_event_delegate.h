@@ -3,7 +3,6 @@
 #pragma once
 
 #include "client_app.h"
-#include "message_router.h"
 
 #include <map>
 #include <string>
@@ -31,16 +30,12 @@ public:
     using CallbackMap = std::map<std::pair<std::string, int>, std::pair<CefRefPtr<CefV8Context>, CefRefPtr<CefV8Value>>>;
     static CallbackMap &callbacks();
 
-    void OnWebKitInitialized(CefRefPtr<ClientApp> app) override;
     void OnContextCreated(CefRefPtr<ClientApp> app, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame,
                           CefRefPtr<CefV8Context> context) override;
     void OnContextReleased(CefRefPtr<ClientApp> app, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame,
                            CefRefPtr<CefV8Context> context) override;
     bool OnProcessMessageReceived(CefRefPtr<ClientApp> app, CefRefPtr<CefBrowser> browser, CefProcessId source_process,
                                   CefRefPtr<CefProcessMessage> message) override;
-
-private:
-    CefRefPtr<CefMessageRouterRendererSide> m_router;
 };
 
 void CreateRenderDelegates(ClientApp::RenderDelegateSet &delegates);

@@ -323,34 +323,39 @@ void PageTransport::deliverReply(const QString &contextToken, int64 queryId, boo
     emit reply(contextToken, double(queryId), success, code, text);
 }
 
-void PageTransport::hello(const QString &context)
+void PageTransport::hello(const QString &context, const QVariantList &early)
 {
     m_window->contextCreated(context);
+    for (const QVariant &entry : early) {
+        const QVariantList call = entry.toList();
+        const QString method = call.value(0).toString();
+        const QVariantList args = call.value(1).toList();
+        if (method == QLatin1String("query"))
+            query(context, args.value(0).toDouble(), args.value(1).toString(), args.value(2).toBool());
+        else if (method == QLatin1String("cancel"))
+            cancel(context, args.value(0).toDouble());
+        else if (method == QLatin1String("call"))
+            this->call(context, args.value(0).toString(), args.value(1).toList());
+    }
+    m_window->endDocumentStartup();
 }
 
 void PageTransport::query(const QString &context, double id, const QString &request, bool persistent)
 {
-    if (!m_window->isCurrentContext(context))
+    CefRefPtr<CefV8Context> document = m_window->context();
+    if (!document || document->token() != context)
         return; // a document that is already gone
-    CefRefPtr<CefProcessMessage> message =
-        CefProcessMessage::Create(message_router::queryMessageName(CefMessageRouterConfig()));
-    CefRefPtr<CefListValue> args = message->GetArgumentList();
-    args->SetString(0, context);
-    args->SetDouble(1, id);
-    args->SetString(2, request);
-    args->SetBool(3, persistent);
-    m_window->client()->OnProcessMessageReceived(m_window->browser(), PID_RENDERER, message);
+    if (CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter())
+        router->ReceiveQuery(m_window->browser(), document, int64(id), request, persistent);
 }
 
 void PageTransport::cancel(const QString &context, double id)
 {
-    if (!m_window->isCurrentContext(context))
+    CefRefPtr<CefV8Context> document = m_window->context();
+    if (!document || document->token() != context)
         return;
-    CefRefPtr<CefProcessMessage> message =
-        CefProcessMessage::Create(message_router::cancelMessageName(CefMessageRouterConfig()));
-    message->GetArgumentList()->SetString(0, context);
-    message->GetArgumentList()->SetDouble(1, id);
-    m_window->client()->OnProcessMessageReceived(m_window->browser(), PID_RENDERER, message);
+    if (CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter())
+        router->ReceiveCancel(m_window->browser(), document, int64(id));
 }
 
 void PageTransport::call(const QString &context, const QString &function, const QVariantList &args)
@@ -529,6 +534,8 @@ void BrowserWindow::closeBrowser(bool force)
     if (!force && handler && handler->DoClose(m_browser))
         return;
     m_closed = true;
+    m_heldEvents.clear();
+    m_documentStarting = false;
     releaseContext();
     if (CefRenderProcessHandler *render = renderHandler())
         render->OnBrowserDestroyed(m_browser);
@@ -557,6 +564,72 @@ void BrowserWindow::releaseContext()
     if (CefRenderProcessHandler *render = renderHandler())
         render->OnContextReleased(m_browser, m_browser->GetMainFrame(), old);
     old->invalidate();
+}
+
+// A page registers its event callbacks in its first scripts, but they reach native code only
+// with the document's hello, once its web channel is up: a round trip through this thread that a
+// busy program delays. An event raised meanwhile would meet the previous document's registrations
+// or none, and be lost, the load's own "navStateChanged" first of all. So from the start of a load
+// until the new document's hello the browser's events wait here, and then go on in order under
+// the usual rules. Waiting ends without a hello when the load leaves the old document in place
+// (it failed, was refused, stopped or turned into a download) or shows one without the page
+// script, and when too many events wait: a document whose channel never comes up must not make
+// them pile up.
+namespace {
+constexpr int kMaxHeldEvents = 5000; // five seconds of a pad's 1000 Hz data
+}
+
+void BrowserWindow::beginDocumentStartup()
+{
+    // Whatever still waits belonged to a document that never came up.
+    m_heldEvents.clear();
+    m_documentStarting = true;
+}
+
+void BrowserWindow::endDocumentStartup()
+{
+    m_documentStarting = false;
+    const QVector<CefRefPtr<CefProcessMessage>> held = std::move(m_heldEvents);
+    m_heldEvents.clear();
+    for (const CefRefPtr<CefProcessMessage> &message : held)
+        deliverToPage(message);
+}
+
+void BrowserWindow::deliverToPage(CefRefPtr<CefProcessMessage> message)
+{
+    if (m_documentStarting) {
+        if (m_heldEvents.size() < kMaxHeldEvents) {
+            m_heldEvents.append(message);
+            return;
+        }
+        CEF_LOG_WARNING(QStringLiteral("the page's channel did not come up while %1 events waited for it; they go on "
+                                       "to the registrations there are")
+                            .arg(kMaxHeldEvents));
+        endDocumentStartup();
+    }
+    if (CefRenderProcessHandler *render = renderHandler())
+        render->OnProcessMessageReceived(m_browser, PID_BROWSER, message);
+}
+
+void BrowserWindow::findOutWhichDocumentIsShown()
+{
+    // The page script has run in any document the load committed by the time the load ends, and
+    // the document's token is readable without its channel.
+    const quint64 serial = m_loadSerial;
+    QPointer<BrowserWindow> self(this);
+    m_page->runJavaScript(QStringLiteral("window.__vexaContext"), [self, serial](const QVariant &answer) {
+        if (!self || self->m_closed || !self->m_documentStarting || self->m_loadSerial != serial)
+            return;
+        const QString shown = answer.toString();
+        if (shown.isEmpty()) {
+            // A document without the page script replaced the last one; nothing will say hello.
+            self->releaseContext();
+            self->endDocumentStartup();
+        } else if (self->isCurrentContext(shown)) {
+            self->endDocumentStartup(); // the load left the document in place
+        }
+        // Otherwise a new document is there and its hello is on the way.
+    });
 }
 
 bool BrowserWindow::navigationRequested(const QUrl &url)
@@ -594,6 +667,7 @@ void BrowserWindow::onLoadStarted()
     m_stopRequested = false;
     m_downloadSinceLoadStart = false;
     m_loading = true;
+    beginDocumentStartup();
     reportLoadingState();
 }
 
@@ -601,6 +675,8 @@ void BrowserWindow::onLoadFinished(bool ok)
 {
     m_loading = false;
     reportLoadingState();
+    if (m_documentStarting)
+        findOutWhichDocumentIsShown();
     if (ok)
         return;
     // QtWebEngine gives no error code. A load that was stopped, turned into a download or
@@ -630,6 +706,9 @@ void BrowserWindow::onRenderProcessTerminated(QWebEnginePage::RenderProcessTermi
     if (status == QWebEnginePage::NormalTerminationStatus)
         return;
     releaseContext();
+    // The document that events waited for is gone with its renderer.
+    m_heldEvents.clear();
+    m_documentStarting = false;
     const cef_termination_status_t cefStatus = status == QWebEnginePage::KilledTerminationStatus ? TS_PROCESS_WAS_KILLED
                                                : status == QWebEnginePage::CrashedTerminationStatus
                                                    ? TS_PROCESS_CRASHED
@@ -844,10 +923,9 @@ bool CefBrowser::SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMes
         return false;
     CefRefPtr<CefBrowser> self(this);
     runOnUi([self, message] {
-        if (!self->window())
-            return; // the browser closed before the message could go
-        if (CefRenderProcessHandler *render = vexa_runtime::renderHandler())
-            render->OnProcessMessageReceived(self, PID_BROWSER, message);
+        // Without a window the browser closed before the message could go.
+        if (BrowserWindow *window = self->window())
+            window->deliverToPage(message);
     });
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include <QWebEnginePage>
 #include <QPointer>
+#include <QVector>
 #include <QWebEngineView>
 
 class QWebChannel;
@@ -28,8 +29,10 @@ public:
     void deliverReply(const QString &contextToken, int64 queryId, bool success, int code, const QString &text) override;
 
 public slots:
-    // A document of this browser came to life under a new token.
-    void hello(const QString &context);
+    // A document of this browser came to life under a new token. early holds, in calling order,
+    // what the document asked for before its channel was up: [method, [arguments]] with the
+    // method query, cancel or call and the arguments of that slot after the token.
+    void hello(const QString &context, const QVariantList &early);
     void query(const QString &context, double id, const QString &request, bool persistent);
     void cancel(const QString &context, double id);
     // window.<function>(...args) in the page; args are {type, value|id} descriptors.
@@ -88,6 +91,10 @@ public:
     // Runtime bookkeeping used by the page, the transport and the profile.
     void contextCreated(const QString &token);
     void releaseContext();
+    // Hands an event message to the page side, or keeps it while a document is starting.
+    void deliverToPage(CefRefPtr<CefProcessMessage> message);
+    // The starting document has said hello and made its early calls; what waited goes on now.
+    void endDocumentStartup();
     bool isCurrentContext(const QString &token) const { return m_context && m_context->token() == token; }
     // True when the client cancels the navigation.
     bool navigationRequested(const QUrl &url);
@@ -106,6 +113,8 @@ private:
     void onFeaturePermissionRequested(const QUrl &origin, QWebEnginePage::Feature feature);
     void onQuotaRequested(QWebEngineQuotaRequest request);
     void reportLoadingState();
+    void beginDocumentStartup();
+    void findOutWhichDocumentIsShown();
 
     CefRefPtr<CefClient> m_client;
     CefRefPtr<CefBrowser> m_browser;
@@ -120,6 +129,9 @@ private:
     bool m_stopRequested = false;
     bool m_downloadSinceLoadStart = false;
     quint64 m_loadSerial = 0;
+    // A browser's first document is on its way from the start.
+    bool m_documentStarting = true;
+    QVector<CefRefPtr<CefProcessMessage>> m_heldEvents;
 };
 
 // The one profile every browser shares, set up from the runtime settings on first use.

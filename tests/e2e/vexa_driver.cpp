@@ -399,3 +399,25 @@ bool VexaDriver::reload(int timeoutMs)
     command(QStringLiteral("Page.reload"), QJsonObject(), &why);
     return why.isEmpty() && waitForNewDocument(marker, timeoutMs);
 }
+
+QString VexaDriver::addNewDocumentScript(const QString &source, QString *error)
+{
+    QString why;
+    command(QStringLiteral("Page.enable"), QJsonObject(), &why);
+    const QString id = why.isEmpty() ? command(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                                               {{QStringLiteral("source"), source}}, &why)
+                                           .value(QStringLiteral("identifier"))
+                                           .toString()
+                                     : QString();
+    if (id.isEmpty() && why.isEmpty())
+        why = QStringLiteral("the page gave the script no id");
+    if (error)
+        *error = why;
+    return id;
+}
+
+void VexaDriver::removeNewDocumentScript(const QString &id)
+{
+    if (!id.isEmpty())
+        command(QStringLiteral("Page.removeScriptToEvaluateOnNewDocument"), {{QStringLiteral("identifier"), id}});
+}

@@ -90,6 +90,11 @@ public:
     // document could not be tagged.
     QString markDocument();
 
+    // Runs source in every new document of the page before anything else runs there (the
+    // program's page script included), until removed; the script's id, or empty with *error.
+    QString addNewDocumentScript(const QString &source, QString *error = nullptr);
+    void removeNewDocumentScript(const QString &id);
+
     // A JavaScript string literal holding text.
     static QString jsString(const QString &text);
 

@@ -26,14 +26,6 @@ struct FunctionCall {
     QString currentToken; // the context entered while the page function was called
 };
 
-struct QueryReply {
-    QString token;
-    int64 queryId;
-    bool success;
-    int code;
-    QString text;
-};
-
 class RecordingTransport : public CefV8Transport {
 public:
     void callFunction(const QString &contextToken, int functionId, const QVariantList &args) override
@@ -43,13 +35,9 @@ public:
         if (onCall)
             onCall();
     }
-    void deliverReply(const QString &contextToken, int64 queryId, bool success, int code, const QString &text) override
-    {
-        replies.append({contextToken, queryId, success, code, text});
-    }
+    void deliverReply(const QString &, int64, bool, int, const QString &) override {}
 
     QVector<FunctionCall> calls;
-    QVector<QueryReply> replies;
     std::function<void()> onCall;
 };
 
@@ -121,8 +109,6 @@ private slots:
     void otherNamesAreNeverDelivered();
     void wrongArgumentsRegisterNothing_data();
     void wrongArgumentsRegisterNothing();
-    void routerRepliesReachTheAskingContext_data();
-    void routerRepliesReachTheAskingContext();
     void callbackMayReleaseItsOwnContext();
 
 private:
@@ -144,7 +130,6 @@ void TestEventChannel::init()
     performance_test::RenderDelegate::callbacks().clear();
     m_transport = RecordingTransport();
     m_delegate = new performance_test::RenderDelegate;
-    m_delegate->OnWebKitInitialized(nullptr);
     m_browser1 = CefBrowser::CreateForTesting(1);
     m_browser2 = CefBrowser::CreateForTesting(2);
 }
@@ -327,7 +312,6 @@ void TestEventChannel::otherNamesAreNeverDelivered_data()
     QTest::newRow("other case") << "DevicesChanged";
     QTest::newRow("prefix of an event") << "devicesChange";
     QTest::newRow("event with a suffix") << "devicesChanged2";
-    QTest::newRow("router reply") << "cefQueryReply";
     QTest::newRow("empty") << "";
 }
 
@@ -372,60 +356,6 @@ void TestEventChannel::wrongArgumentsRegisterNothing()
     send(m_browser1, message(QStringLiteral("devicesChanged"), {1}));
     QCOMPARE(m_transport.calls.size(), 1);
     QCOMPARE(m_transport.calls.at(0).functionId, 9);
-}
-
-void TestEventChannel::routerRepliesReachTheAskingContext_data()
-{
-    QTest::addColumn<QString>("token");
-    QTest::addColumn<bool>("success");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("releaseFirst");
-    QTest::addColumn<bool>("delivered");
-
-    QTest::newRow("success") << "current" << true << 0 << "goback" << false << true;
-    QTest::newRow("failure") << "current" << false << 0 << "cant find conf.xml" << false << true;
-    QTest::newRow("context of another browser") << "popup" << true << 0 << "ok" << false << true;
-    QTest::newRow("released context") << "current" << true << 0 << "late" << true << false;
-    QTest::newRow("earlier document of the same browser") << "old" << true << 0 << "stale" << false << false;
-    QTest::newRow("unknown context") << "nobody" << true << 0 << "lost" << false << false;
-}
-
-void TestEventChannel::routerRepliesReachTheAskingContext()
-{
-    QFETCH(QString, token);
-    QFETCH(bool, success);
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    QFETCH(bool, releaseFirst);
-    QFETCH(bool, delivered);
-
-    CefRefPtr<CefV8Context> old = newContext(m_browser1, QStringLiteral("old"));
-    release(old);
-    CefRefPtr<CefV8Context> current = newContext(m_browser1, QStringLiteral("current"));
-    CefRefPtr<CefV8Context> popup = newContext(m_browser2, QStringLiteral("popup"));
-    registerCallback(current, QStringLiteral("onBrowserMsg"), 1);
-    if (releaseFirst)
-        release(current);
-
-    // A page that registered under the router's message name still must not see the reply.
-    registerCallback(popup, QStringLiteral("cefQueryReply"), 2);
-    const CefRefPtr<CefProcessMessage> reply = message(
-        QStringLiteral("cefQueryReply"), {token, double(int64(1) << 40), success, code, text});
-    send(m_browser1, reply);
-
-    QCOMPARE(m_transport.calls.size(), 0);
-    if (!delivered) {
-        QCOMPARE(m_transport.replies.size(), 0);
-        return;
-    }
-    QCOMPARE(m_transport.replies.size(), 1);
-    const QueryReply &r = m_transport.replies.at(0);
-    QCOMPARE(r.token, token);
-    QCOMPARE(r.queryId, int64(1) << 40);
-    QCOMPARE(r.success, success);
-    QCOMPARE(r.code, code);
-    QCOMPARE(r.text, text);
 }
 
 void TestEventChannel::callbackMayReleaseItsOwnContext()

@@ -1,10 +1,12 @@
 // The browser side of the message router: queries reach a handler, each query ends once (by a
-// reply or a cancellation), and a handler hears about the queries it loses. Test browsers have
-// no page, so replies leave nowhere; what is observed is which queries are still pending and
-// what the handlers were told.
+// reply or a cancellation), a reply reaches the document that asked and no other, and a handler
+// hears about the queries it loses. Documents are contexts of windowless test browsers whose
+// transport records the replies that would reach the page.
 #include "message_router.h"
 
 #include <QtTest>
+
+#include <thread>
 
 namespace {
 
@@ -41,26 +43,26 @@ private:
     bool m_takes;
 };
 
-CefRefPtr<CefProcessMessage> queryMessage(const QString &context, int64 id, const QString &request, bool persistent = false)
-{
-    CefRefPtr<CefProcessMessage> m = CefProcessMessage::Create(QStringLiteral("cefQueryMsg"));
-    CefRefPtr<CefListValue> args = m->GetArgumentList();
-    args->SetString(0, context);
-    args->SetDouble(1, double(id));
-    args->SetString(2, request);
-    args->SetBool(3, persistent);
-    return m;
-}
+struct Reply {
+    QString token;
+    int64 queryId;
+    bool success;
+    int code;
+    QString text;
+    QThread *thread;
+};
 
-CefRefPtr<CefProcessMessage> cancelMessage(const QString &context, int64 id)
-{
-    CefRefPtr<CefProcessMessage> m = CefProcessMessage::Create(QStringLiteral("cefQueryCancelMsg"));
-    m->GetArgumentList()->SetString(0, context);
-    m->GetArgumentList()->SetDouble(1, double(id));
-    return m;
-}
+class RecordingTransport : public CefV8Transport {
+public:
+    void callFunction(const QString &, int, const QVariantList &) override {}
+    void deliverReply(const QString &contextToken, int64 queryId, bool success, int code, const QString &text) override
+    {
+        replies.append({contextToken, queryId, success, code, text, QThread::currentThread()});
+    }
+    QVector<Reply> replies;
+};
 
-enum class Ending { BeforeBrowse, BeforeClose, RenderProcessGone, CancelMessage, RemoveHandler, CancelPending };
+enum class Ending { BeforeBrowse, BeforeClose, RenderProcessGone, PageWithdraws, RemoveHandler, CancelPending };
 
 } // namespace
 
@@ -74,8 +76,10 @@ private slots:
     void cleanup();
     void queryReachesHandler_data();
     void queryReachesHandler();
-    void replyEndsQueryOnce_data();
-    void replyEndsQueryOnce();
+    void replyReachesTheAskingDocumentOnce_data();
+    void replyReachesTheAskingDocumentOnce();
+    void replyNeverReachesALaterDocument();
+    void replyFromAnotherThreadReachesThePageOnTheUiThread();
     void replyInsideOnQueryLeavesNothingPending();
     void handlersAreAskedInOrderUntilOneTakes();
     void untakenQueryIsDropped();
@@ -84,35 +88,24 @@ private slots:
     void cancellation();
 
 private:
-    bool receive(const CefRefPtr<CefBrowser> &browser, const CefRefPtr<CefProcessMessage> &m)
+    CefRefPtr<CefV8Context> document(const CefRefPtr<CefBrowser> &browser, const QString &token)
     {
-        return m_router->OnProcessMessageReceived(browser, PID_RENDERER, m);
+        return new CefV8Context(browser, token, &m_transport);
+    }
+    void ask(const CefRefPtr<CefV8Context> &context, int64 id, const QString &request, bool persistent = false)
+    {
+        m_router->ReceiveQuery(context->GetBrowser(), context, id, request, persistent);
     }
 
+    RecordingTransport m_transport;
     CefRefPtr<CefMessageRouterBrowserSide> m_router;
     CefRefPtr<CefBrowser> m_browser1;
     CefRefPtr<CefBrowser> m_browser2;
 };
 
-// A command that ends without a reply releases its callback; nothing can answer that query any
-// more, so it must not stay pending until the page navigates.
-void TestMessageRouter::queryWhoseCallbackIsReleasedIsForgotten()
-{
-    RecordingHandler handler;
-    m_router->AddHandler(&handler, false);
-    for (int id = 1; id <= 3; ++id)
-        QVERIFY(receive(m_browser1, queryMessage(QStringLiteral("ctx"), id, QStringLiteral("no reply"))));
-    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 3);
-
-    handler.queries.remove(1); // the second query's last reference goes
-    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 2);
-    handler.queries.clear();
-    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
-    QVERIFY(handler.canceled.isEmpty()); // nobody is told: nobody held the query
-}
-
 void TestMessageRouter::init()
 {
+    m_transport = RecordingTransport();
     m_router = CefMessageRouterBrowserSide::Create(CefMessageRouterConfig());
     m_browser1 = CefBrowser::CreateForTesting(1);
     m_browser2 = CefBrowser::CreateForTesting(2);
@@ -120,8 +113,6 @@ void TestMessageRouter::init()
 
 void TestMessageRouter::cleanup()
 {
-    // Replies of a windowless browser are posted to the event loop and dropped there.
-    QCoreApplication::processEvents();
     m_router = nullptr;
 }
 
@@ -135,7 +126,7 @@ void TestMessageRouter::queryReachesHandler_data()
     QTest::newRow("persistent") << "moveWindow 1 2 3 4" << qint64(7) << true;
     QTest::newRow("empty request") << "" << qint64(2) << false;
     QTest::newRow("non-ASCII request") << QStringLiteral(u"{\"msg\":\"\u00fc\u20ac\"}") << qint64(3) << false;
-    // Ids travel as doubles; one beyond 32 bits must survive the trip.
+    // Page ids are JavaScript numbers; one beyond 32 bits must survive.
     QTest::newRow("large id") << "x" << (qint64(1) << 40) + 1 << false;
 }
 
@@ -147,7 +138,8 @@ void TestMessageRouter::queryReachesHandler()
 
     RecordingHandler handler;
     m_router->AddHandler(&handler, false);
-    QVERIFY(receive(m_browser2, queryMessage(QStringLiteral("ctx"), queryId, request, persistent)));
+    CefRefPtr<CefV8Context> page = document(m_browser2, QStringLiteral("page"));
+    ask(page, queryId, request, persistent);
 
     QCOMPARE(handler.queries.size(), 1);
     const Query &q = handler.queries.at(0);
@@ -159,50 +151,129 @@ void TestMessageRouter::queryReachesHandler()
     QCOMPARE(m_router->GetPendingCount(m_browser2, &handler), 1);
     QCOMPARE(m_router->GetPendingCount(m_browser1, nullptr), 0);
 
-    // Messages that are not the router's are left to others.
-    QVERIFY(!receive(m_browser2, CefProcessMessage::Create(QStringLiteral("devicesChanged"))));
+    // A page reusing a live id: the first query stays, the second reaches nobody.
+    ask(page, queryId, QStringLiteral("second"));
     QCOMPARE(handler.queries.size(), 1);
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 1);
+
+    // Queries never come as process messages; a client passing every message on keeps the rest.
+    QVERIFY(!m_router->OnProcessMessageReceived(m_browser2, PID_RENDERER, CefProcessMessage::Create(QStringLiteral("cefQueryMsg"))));
     m_router->RemoveHandler(&handler);
 }
 
-void TestMessageRouter::replyEndsQueryOnce_data()
+void TestMessageRouter::replyReachesTheAskingDocumentOnce_data()
 {
-    QTest::addColumn<bool>("firstIsSuccess");
-    QTest::newRow("success") << true;
-    QTest::newRow("failure") << false;
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("queryId");
+
+    QTest::newRow("success") << true << 0 << "goback" << qint64(1);
+    QTest::newRow("failure") << false << 0 << "cant find conf.xml" << qint64(1);
+    QTest::newRow("failure keeps its code") << false << 7 << "" << qint64(1);
+    QTest::newRow("non-ASCII text") << true << 0 << QStringLiteral(u"Gr\u00fc\u00dfe \u2713 \u8bbe\u7f6e") << qint64(2);
+    QTest::newRow("large id") << true << 0 << "ok" << (qint64(1) << 40) + 1;
 }
 
-void TestMessageRouter::replyEndsQueryOnce()
+void TestMessageRouter::replyReachesTheAskingDocumentOnce()
 {
-    QFETCH(bool, firstIsSuccess);
+    QFETCH(bool, success);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QFETCH(qint64, queryId);
 
     RecordingHandler handler;
     m_router->AddHandler(&handler, false);
-    receive(m_browser1, queryMessage(QStringLiteral("ctx"), 1, QStringLiteral("a")));
-    receive(m_browser1, queryMessage(QStringLiteral("ctx"), 2, QStringLiteral("b")));
+    CefRefPtr<CefV8Context> asking = document(m_browser1, QStringLiteral("asking"));
+    CefRefPtr<CefV8Context> other = document(m_browser2, QStringLiteral("other"));
+    ask(asking, queryId, QStringLiteral("a"));
+    ask(other, queryId, QStringLiteral("b")); // the same id in another browser's document
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 2);
 
     const CefRefPtr<CefMessageRouterBrowserSide::Callback> first = handler.queries.at(0).callback;
-    if (firstIsSuccess)
-        first->Success(QStringLiteral("done"));
+    if (success)
+        first->Success(text);
     else
-        first->Failure(0, QStringLiteral("failed"));
+        first->Failure(code, text);
+    QCOMPARE(m_transport.replies.size(), 1);
+    const Reply &r = m_transport.replies.at(0);
+    QCOMPARE(r.token, QStringLiteral("asking"));
+    QCOMPARE(r.queryId, int64(queryId));
+    QCOMPARE(r.success, success);
+    QCOMPARE(r.code, success ? 0 : code);
+    QCOMPARE(r.text, text);
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 1);
 
-    // Further replies on the ended query must not end the other one.
+    // Further replies on the ended query go nowhere and must not end the other one.
     first->Success(QStringLiteral("again"));
     first->Failure(0, QStringLiteral("again"));
+    QCOMPARE(m_transport.replies.size(), 1);
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 1);
 
     // A page withdrawing an answered query is no cancellation.
-    receive(m_browser1, cancelMessage(QStringLiteral("ctx"), 1));
+    m_router->ReceiveCancel(m_browser1, asking, queryId);
     QVERIFY(handler.canceled.isEmpty());
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 1);
 
     handler.queries.at(1).callback->Success(QStringLiteral("done"));
+    QCOMPARE(m_transport.replies.size(), 2);
+    QCOMPARE(m_transport.replies.at(1).token, QStringLiteral("other"));
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
     m_router->RemoveHandler(&handler);
     QVERIFY(handler.canceled.isEmpty());
+}
+
+// Query ids restart with every document, so the next document of a browser asks under the ids
+// its predecessor used. A late answer to the old document must not answer the new one's query.
+void TestMessageRouter::replyNeverReachesALaterDocument()
+{
+    RecordingHandler handler;
+    m_router->AddHandler(&handler, false);
+    CefRefPtr<CefV8Context> before = document(m_browser1, QStringLiteral("before"));
+    ask(before, 1, QStringLiteral("asked before the reload"));
+    before->invalidate(); // the reload releases the document
+    CefRefPtr<CefV8Context> after = document(m_browser1, QStringLiteral("after"));
+    ask(after, 1, QStringLiteral("asked after the reload"));
+    QCOMPARE(handler.queries.size(), 2); // not taken for a reused id: another document asked
+
+    handler.queries.at(0).callback->Success(QStringLiteral("late"));
+    QVERIFY(m_transport.replies.isEmpty());
+    handler.queries.at(1).callback->Success(QStringLiteral("current"));
+    QCOMPARE(m_transport.replies.size(), 1);
+    QCOMPARE(m_transport.replies.at(0).token, QStringLiteral("after"));
+    QCOMPARE(m_transport.replies.at(0).text, QStringLiteral("current"));
+    m_router->RemoveHandler(&handler);
+}
+
+// Commands may answer from a worker thread; the page's transport lives on the UI thread.
+void TestMessageRouter::replyFromAnotherThreadReachesThePageOnTheUiThread()
+{
+    RecordingHandler handler;
+    m_router->AddHandler(&handler, false);
+    CefRefPtr<CefV8Context> page = document(m_browser1, QStringLiteral("page"));
+    ask(page, 1, QStringLiteral("slow"));
+    ask(page, 2, QStringLiteral("slower"));
+
+    std::thread worker([&handler] {
+        handler.queries.at(0).callback->Success(QStringLiteral("from a worker"));
+        handler.queries.at(1).callback->Failure(0, QStringLiteral("failed on a worker"));
+    });
+    worker.join();
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
+    QTRY_COMPARE(m_transport.replies.size(), 2);
+    for (const Reply &r : m_transport.replies)
+        QCOMPARE(r.thread, QCoreApplication::instance()->thread());
+    QCOMPARE(m_transport.replies.at(0).text, QStringLiteral("from a worker"));
+    QCOMPARE(m_transport.replies.at(1).text, QStringLiteral("failed on a worker"));
+
+    // A document released before the handed-over reply is delivered does not get it.
+    ask(page, 3, QStringLiteral("released meanwhile"));
+    std::thread late([&handler] { handler.queries.at(2).callback->Success(QStringLiteral("too late")); });
+    late.join();
+    page->invalidate();
+    QCoreApplication::processEvents();
+    QCOMPARE(m_transport.replies.size(), 2);
+    m_router->RemoveHandler(&handler);
 }
 
 void TestMessageRouter::replyInsideOnQueryLeavesNothingPending()
@@ -211,8 +282,9 @@ void TestMessageRouter::replyInsideOnQueryLeavesNothingPending()
     RecordingHandler handler;
     handler.replyAtOnce = true;
     m_router->AddHandler(&handler, false);
-    QVERIFY(receive(m_browser1, queryMessage(QStringLiteral("ctx"), 1, QStringLiteral("minimise"))));
+    ask(document(m_browser1, QStringLiteral("page")), 1, QStringLiteral("minimise"));
     QCOMPARE(handler.queries.size(), 1);
+    QCOMPARE(m_transport.replies.size(), 1);
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
     m_router->OnBeforeBrowse(m_browser1, m_browser1->GetMainFrame());
     QVERIFY(handler.canceled.isEmpty());
@@ -229,7 +301,7 @@ void TestMessageRouter::handlersAreAskedInOrderUntilOneTakes()
     m_router->AddHandler(&decliner, true); // goes before the others
     QVERIFY(!m_router->AddHandler(&taker, false));
 
-    receive(m_browser1, queryMessage(QStringLiteral("ctx"), 1, QStringLiteral("q")));
+    ask(document(m_browser1, QStringLiteral("page")), 1, QStringLiteral("q"));
     QCOMPARE(decliner.queries.size(), 1);
     QCOMPARE(taker.queries.size(), 1);
     QCOMPARE(never.queries.size(), 0);
@@ -251,18 +323,40 @@ void TestMessageRouter::untakenQueryIsDropped()
     RecordingHandler decliner(false);
     RecordingHandler other(true);
     m_router->AddHandler(&decliner, false);
-    receive(m_browser1, queryMessage(QStringLiteral("ctx"), 1, QStringLiteral("q")));
+    CefRefPtr<CefV8Context> page = document(m_browser1, QStringLiteral("page"));
+    ask(page, 1, QStringLiteral("q"));
     QCOMPARE(decliner.queries.size(), 1);
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
 
-    // A late reply through the callback the decliner saw must not touch another query.
+    // A late reply through the callback the decliner saw must neither answer the page nor touch
+    // another query.
     m_router->AddHandler(&other, false);
-    receive(m_browser1, queryMessage(QStringLiteral("ctx"), 2, QStringLiteral("q2")));
+    ask(page, 2, QStringLiteral("q2"));
     decliner.queries.at(0).callback->Success(QStringLiteral("late"));
+    QVERIFY(m_transport.replies.isEmpty());
     QCOMPARE(m_router->GetPendingCount(nullptr, &other), 1);
 
     m_router->RemoveHandler(&decliner);
     m_router->RemoveHandler(&other);
+}
+
+// A command that ends without a reply releases its callback; nothing can answer that query any
+// more, so it must not stay pending until the page navigates.
+void TestMessageRouter::queryWhoseCallbackIsReleasedIsForgotten()
+{
+    RecordingHandler handler;
+    m_router->AddHandler(&handler, false);
+    CefRefPtr<CefV8Context> page = document(m_browser1, QStringLiteral("page"));
+    for (int id = 1; id <= 3; ++id)
+        ask(page, id, QStringLiteral("no reply"));
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 3);
+
+    handler.queries.remove(1); // the second query's last reference goes
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 2);
+    handler.queries.clear();
+    QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
+    QVERIFY(handler.canceled.isEmpty()); // nobody is told: nobody held the query
+    QVERIFY(m_transport.replies.isEmpty());
 }
 
 void TestMessageRouter::cancellation_data()
@@ -273,14 +367,14 @@ void TestMessageRouter::cancellation_data()
     QTest::addColumn<qint64>("queryId");
     QTest::addColumn<int>("expectCanceled");
 
-    // Browser 1 has queries 1 and 2 of context "a", browser 2 query 1 of context "a".
+    // Browser 1's document "a" has queries 1 and 2, browser 2's document "a" query 1.
     QTest::newRow("navigation") << Ending::BeforeBrowse << 1 << "" << qint64(0) << 2;
     QTest::newRow("navigation of the other browser") << Ending::BeforeBrowse << 2 << "" << qint64(0) << 1;
     QTest::newRow("browser closes") << Ending::BeforeClose << 1 << "" << qint64(0) << 2;
     QTest::newRow("render process gone") << Ending::RenderProcessGone << 1 << "" << qint64(0) << 2;
-    QTest::newRow("page withdraws one") << Ending::CancelMessage << 1 << "a" << qint64(2) << 1;
-    QTest::newRow("withdraw an unknown id") << Ending::CancelMessage << 1 << "a" << qint64(9) << 0;
-    QTest::newRow("withdraw from another context") << Ending::CancelMessage << 1 << "b" << qint64(1) << 0;
+    QTest::newRow("page withdraws one") << Ending::PageWithdraws << 1 << "a" << qint64(2) << 1;
+    QTest::newRow("withdraw an unknown id") << Ending::PageWithdraws << 1 << "a" << qint64(9) << 0;
+    QTest::newRow("withdraw from another document") << Ending::PageWithdraws << 1 << "b" << qint64(1) << 0;
     QTest::newRow("handler removed") << Ending::RemoveHandler << 0 << "" << qint64(0) << 3;
     QTest::newRow("all of one browser") << Ending::CancelPending << 2 << "" << qint64(0) << 1;
     QTest::newRow("all browsers") << Ending::CancelPending << 0 << "" << qint64(0) << 3;
@@ -296,9 +390,11 @@ void TestMessageRouter::cancellation()
 
     RecordingHandler handler;
     m_router->AddHandler(&handler, false);
-    receive(m_browser1, queryMessage(QStringLiteral("a"), 1, QStringLiteral("q1")));
-    receive(m_browser1, queryMessage(QStringLiteral("a"), 2, QStringLiteral("q2")));
-    receive(m_browser2, queryMessage(QStringLiteral("a"), 1, QStringLiteral("q3")));
+    CefRefPtr<CefV8Context> a1 = document(m_browser1, QStringLiteral("a"));
+    CefRefPtr<CefV8Context> a2 = document(m_browser2, QStringLiteral("a"));
+    ask(a1, 1, QStringLiteral("q1"));
+    ask(a1, 2, QStringLiteral("q2"));
+    ask(a2, 1, QStringLiteral("q3"));
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 3);
 
     const CefRefPtr<CefBrowser> browser = browserId == 1 ? m_browser1 : browserId == 2 ? m_browser2 : nullptr;
@@ -306,7 +402,9 @@ void TestMessageRouter::cancellation()
     case Ending::BeforeBrowse: m_router->OnBeforeBrowse(browser, browser->GetMainFrame()); break;
     case Ending::BeforeClose: m_router->OnBeforeClose(browser); break;
     case Ending::RenderProcessGone: m_router->OnRenderProcessTerminated(browser); break;
-    case Ending::CancelMessage: QVERIFY(receive(browser, cancelMessage(context, queryId))); break;
+    case Ending::PageWithdraws:
+        m_router->ReceiveCancel(browser, context == QLatin1String("a") ? a1 : document(browser, context), queryId);
+        break;
     case Ending::RemoveHandler: QVERIFY(m_router->RemoveHandler(&handler)); break;
     case Ending::CancelPending: m_router->CancelPending(browser, nullptr); break;
     }
@@ -315,15 +413,17 @@ void TestMessageRouter::cancellation()
     for (const auto &c : handler.canceled) {
         if (browser)
             QCOMPARE(c.first, browserId);
-        if (ending == Ending::CancelMessage)
+        if (ending == Ending::PageWithdraws)
             QCOMPARE(c.second, int64(queryId));
     }
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 3 - expectCanceled);
 
-    // A reply to a cancelled query does nothing: no second cancellation, no other query ended.
+    // A reply to a cancelled query does nothing: no answer, no second cancellation, no other
+    // query ended.
     for (const Query &q : handler.queries)
         if (handler.canceled.contains(qMakePair(q.browserId, q.queryId)))
             q.callback->Success(QStringLiteral("late"));
+    QVERIFY(m_transport.replies.isEmpty());
     QCOMPARE(handler.canceled.size(), expectCanceled);
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 3 - expectCanceled);
     m_router->RemoveHandler(&handler);
