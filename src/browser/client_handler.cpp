@@ -1,8 +1,8 @@
 #include "client_handler.h"
 
-#include <QDir>
+#include "program_locations.h"
+
 #include <QMutexLocker>
-#include <QStandardPaths>
 
 std::atomic<int> ClientHandler::s_browserCount{0};
 
@@ -206,11 +206,8 @@ void ClientHandler::OnBeforeContextMenu(CefRefPtr<CefBrowser>, CefRefPtr<CefFram
 void ClientHandler::OnBeforeDownload(CefRefPtr<CefBrowser>, CefRefPtr<CefDownloadItem>, const CefString &suggested_name,
                                      CefRefPtr<CefBeforeDownloadCallback> callback)
 {
-    QString path;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty() && QDir().mkpath(documents))
-        path = documents + QLatin1Char('/') + suggested_name;
-    callback->Continue(path, true);
+    const QString documents = platform::documentsFolder();
+    callback->Continue(documents.isEmpty() ? QString() : documents + QLatin1Char('/') + suggested_name, true);
 }
 
 void ClientHandler::OnDownloadUpdated(CefRefPtr<CefBrowser>, CefRefPtr<CefDownloadItem> item)
