@@ -200,7 +200,11 @@ void vexa::onJsMessage(const QString &name, const QueryCallbackPtr &callbackPtr)
 
 void vexa::dispatchCommand(const QString &funcname, const CommandArgs &args, const Callback &callback)
 {
-    m_commands.dispatch(funcname, args, callback);
+    if (const CommandHandler *command = m_commands.find(funcname)) {
+        // A copy: closing the window (a command may) takes its commands out of the registry.
+        const CommandHandler run = *command;
+        run(args, callback);
+    }
 }
 
 void vexa::replySuccess(const Callback &callback, const QString &text)

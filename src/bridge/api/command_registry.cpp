@@ -69,17 +69,25 @@ void CommandRegistry::removeOwner(const void *owner)
     }
 }
 
-bool CommandRegistry::dispatch(const QString &funcname, const CommandArgs &args, const QueryCallbackPtr &callback) const
+const CommandHandler *CommandRegistry::find(const QString &funcname) const
 {
     // Names are unique, so a lookup finds what a walk through the table in order would.
     const auto it = m_commands.constFind(funcname);
     if (it == m_commands.constEnd()) {
         qCDebug(lcCommands) << "unknown command" << funcname << "; no reply";
-        return false;
+        return nullptr;
     }
+    return &it->handler;
+}
+
+bool CommandRegistry::dispatch(const QString &funcname, const CommandArgs &args, const QueryCallbackPtr &callback) const
+{
+    const CommandHandler *handler = find(funcname);
+    if (!handler)
+        return false;
     // A copy: the command may unregister commands (its own owner's included) while it runs.
-    const CommandHandler handler = it->handler;
-    handler(args, callback);
+    const CommandHandler run = *handler;
+    run(args, callback);
     return true;
 }
 

@@ -31,6 +31,9 @@ public:
     // Unbinds every command registered by owner.
     void removeOwner(const void *owner);
 
+    // The command bound to funcname, or null (no such command: no reply). Valid until the
+    // registry changes; take a copy to run a command that may unregister commands.
+    const CommandHandler *find(const QString &funcname) const;
     // Runs the command named funcname; false when none is bound to that name (no reply).
     bool dispatch(const QString &funcname, const CommandArgs &args, const QueryCallbackPtr &callback) const;
 
