@@ -1,0 +1,35 @@
+#include "update_folders.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace UpdateFolders {
+
+QString root(const QString &applicationDir)
+{
+    return applicationDir + QStringLiteral("/tupdates");
+}
+
+QString kindFolder(const QString &applicationDir, const QString &kind)
+{
+    return root(applicationDir) + QLatin1Char('/') + kind;
+}
+
+QString temp(const QString &applicationDir, const QString &kind)
+{
+    return kindFolder(applicationDir, kind) + QStringLiteral("/temp");
+}
+
+QString ready(const QString &applicationDir, const QString &kind)
+{
+    return kindFolder(applicationDir, kind) + QStringLiteral("/ready");
+}
+
+bool removeTree(const QString &path)
+{
+    // removeRecursively does not follow links out of the tree: a link is removed, not its target.
+    QDir(path).removeRecursively();
+    return !QFileInfo::exists(path);
+}
+
+} // namespace UpdateFolders
