@@ -72,8 +72,10 @@ cefApplication::cefApplication(int &argc, char **argv, PageEvents *events)
     m_profiles.reset(new ProfileStore(applicationDir));
     m_processMonitor.reset(new ProcessMonitorThread(ModeBindings::configurationPath(applicationDir), m_events));
     m_recorder.reset(new MacroRecorder(m_events));
-    registerDeviceCommands(m_commands, *m_devicesHandler, *this);
-    registerProfileCommands(m_commands, *m_profiles, [] { setDoubleClickTime(0); });
+    m_pads.reset(new Pads{*m_devicesHandler, *this});
+    registerDeviceCommands(m_commands, *m_pads);
+    m_profileCommands.reset(new Profiles{*m_profiles, [] { setDoubleClickTime(0); }});
+    registerProfileCommands(m_commands, *m_profileCommands);
     registerMouseCommands(m_commands);
     registerRecorderCommands(m_commands, *m_recorder);
     for (int i = 0; i < argc; ++i)

@@ -23,6 +23,8 @@ class QLocalServer;
 class devices_handler;
 class MacroRecorder;
 class PageEvents;
+struct Pads;
+struct Profiles;
 class ProcessMonitorThread;
 class ProfileStore;
 
@@ -97,6 +99,8 @@ private:
     PageEvents *m_events;
     CommandRegistry m_commands;
     std::unique_ptr<ProfileStore> m_profiles;
+    std::unique_ptr<Profiles> m_profileCommands;
+    std::unique_ptr<Pads> m_pads;
     std::unique_ptr<ProcessMonitorThread> m_processMonitor;
     std::unique_ptr<MacroRecorder> m_recorder;
     vexa *m_mainWindow = nullptr;

@@ -115,21 +115,15 @@ void checkUpdate(vexa &, const CommandArgs &, const QueryCallbackPtr &callback)
 
 void registerCommands(CommandRegistry &registry, vexa &window)
 {
-    using Command = void (*)(vexa &, const CommandArgs &, const QueryCallbackPtr &);
-    const std::pair<const char *, Command> commands[] = {
-        {"checkUpdate", checkUpdate},       {"closeApp", closeApp},
-        {"saveFileDialog", saveFileDialog}, {"openFileDialog", openFileDialog},
-        {"openUrl", openUrl},               {"openFileDialogExe", openFileDialogExe},
-        {"confChanged", confChanged},       {"openView", openView},
-        {"closeView", closeView},
-    };
-    for (const auto &command : commands) {
-        const Command run = command.second;
-        registry.add(
-            QLatin1String(command.first),
-            [&window, run](const CommandArgs &args, const QueryCallbackPtr &callback) { run(window, args, callback); },
-            &window);
-    }
+    registry.addAll(window,
+                    {
+                        {"checkUpdate", checkUpdate},       {"closeApp", closeApp},
+                        {"saveFileDialog", saveFileDialog}, {"openFileDialog", openFileDialog},
+                        {"openUrl", openUrl},               {"openFileDialogExe", openFileDialogExe},
+                        {"confChanged", confChanged},       {"openView", openView},
+                        {"closeView", closeView},
+                    },
+                    &window);
 }
 
 } // namespace ViewCommands

@@ -46,16 +46,16 @@ int address(const CommandArgs &args)
 
 
 
-void cmdGetDevicesList(devices_handler &library, CommandContext &context, const CommandArgs &, const QueryCallbackPtr &callback)
+void cmdGetDevicesList(Pads &pads, const CommandArgs &, const QueryCallbackPtr &callback)
 {
-    const QByteArray table = library.enumerateDevices();
+    const QByteArray table = pads.library.enumerateDevices();
     const int count = device_table::recordCount(table);
 
     QJsonArray list;
     DeviceCatalogue catalogue;
     for (int i = 0; i < count; ++i) {
         // Only a pad to describe needs the catalogue; a broken settings text fails the listing.
-        if (i == 0 && !catalogue.load(context.settings().confText())) {
+        if (i == 0 && !catalogue.load(pads.context.settings().confText())) {
             replyFailure(callback, 0, QStringLiteral("queryProfile load xml file failed!"));
             return;
         }
@@ -81,7 +81,7 @@ void cmdGetDevicesList(devices_handler &library, CommandContext &context, const 
     replySuccess(callback, QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
 }
 
-void cmdReadDevicesProp(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdReadDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}))
         return;
@@ -89,11 +89,11 @@ void cmdReadDevicesProp(devices_handler &library, CommandContext &, const Comman
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    library.readProp(hardwareId, buffer, size, propertyId);
+    pads.library.readProp(hardwareId, buffer, size, propertyId);
     replySuccess(callback, replyBytes(buffer, size));
 }
 
-void cmdWriteDevicesProp(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdWriteDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}))
         return;
@@ -102,16 +102,16 @@ void cmdWriteDevicesProp(devices_handler &library, CommandContext &, const Comma
     fillFromByteList(args, size, &buffer);
     const int propertyId = args.toInt(key("PARAMID"));
     const QString hardwareId = args.toText(key("HardwareID"));
-    if (library.writeProp(hardwareId, buffer, size, propertyId)) {
+    if (pads.library.writeProp(hardwareId, buffer, size, propertyId)) {
         replySuccess(callback, QStringLiteral("writeDevicesProp success!"));
-        library.browserMessage(QStringLiteral("writeDevicesProp,success!"));
+        pads.library.browserMessage(QStringLiteral("writeDevicesProp,success!"));
     } else {
         replyFailure(callback, 0, QStringLiteral("writeDevicesProp failed!"));
-        library.browserMessage(QStringLiteral("writeDevicesProp,failed!!"));
+        pads.library.browserMessage(QStringLiteral("writeDevicesProp,failed!!"));
     }
 }
 
-void cmdIsPropEmpty(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdIsPropEmpty(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
@@ -119,11 +119,11 @@ void cmdIsPropEmpty(devices_handler &library, CommandContext &, const CommandArg
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    library.read(hardwareId, buffer, size, at);
+    pads.library.read(hardwareId, buffer, size, at);
     replySuccess(callback, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
-void cmdReadByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdReadByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
@@ -131,11 +131,11 @@ void cmdReadByAddr(devices_handler &library, CommandContext &, const CommandArgs
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    library.read(hardwareId, buffer, size, at);
+    pads.library.read(hardwareId, buffer, size, at);
     replySuccess(callback, replyBytes(buffer, size));
 }
 
-void cmdWriteByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdWriteByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
         return;
@@ -144,26 +144,26 @@ void cmdWriteByAddr(devices_handler &library, CommandContext &, const CommandArg
     fillFromByteList(args, size, &buffer);
     const int at = address(args);
     const QString hardwareId = args.toText(key("HardwareID"));
-    if (library.write(hardwareId, buffer, size, at))
+    if (pads.library.write(hardwareId, buffer, size, at))
         replySuccess(callback, QStringLiteral("writeByAddr success!"));
     else
         replyFailure(callback, 0, QStringLiteral("writeByAddr failed!"));
 }
 
-void cmdNotifyDevice(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdNotifyDevice(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "NotifyType", "NotifyData"}))
         return;
     const int data = args.toInt(key("NotifyData"));
     const int type = args.toInt(key("NotifyType"));
     const QString hardwareId = args.toText(key("HardwareID"));
-    if (library.notify(hardwareId, (type & 0xFF) | ((data & 0xFF) << 8)))
+    if (pads.library.notify(hardwareId, (type & 0xFF) | ((data & 0xFF) << 8)))
         replySuccess(callback, QStringLiteral("notifyDevice success!"));
     else
         replyFailure(callback, 0, QStringLiteral("notifyDevice failed!"));
 }
 
-void cmdCleanMacroByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdCleanMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
@@ -171,13 +171,13 @@ void cmdCleanMacroByAddr(devices_handler &library, CommandContext &, const Comma
     const int at = address(args);
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
-    if (library.write(hardwareId, zeros, size, at))
+    if (pads.library.write(hardwareId, zeros, size, at))
         replySuccess(callback, QStringLiteral("cleanMacroByAddr success!"));
     else
         replyFailure(callback, 0, QStringLiteral("cleanMacroByAddr failed!"));
 }
 
-void cmdWriteMacroByAddr(devices_handler &library, CommandContext &, const CommandArgs &args, const QueryCallbackPtr &callback)
+void cmdWriteMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
         return;
@@ -186,16 +186,16 @@ void cmdWriteMacroByAddr(devices_handler &library, CommandContext &, const Comma
     const QString hardwareId = args.toText(key("HardwareID"));
 
     Buffer buffer{};
-    library.read(hardwareId, buffer, size, at);
+    pads.library.read(hardwareId, buffer, size, at);
     if (!allZero(buffer)) {
         // Occupied: the page learns where, and must clean the stretch first.
         replySuccess(callback, args.toText(key("PARAMADDRESS")));
         return;
     }
     buffer.fill(0);
-    library.read(hardwareId, buffer, size, at);
+    pads.library.read(hardwareId, buffer, size, at);
     fillFromByteList(args, size, &buffer);
-    if (library.write(hardwareId, buffer, size, at))
+    if (pads.library.write(hardwareId, buffer, size, at))
         replySuccess(callback, QStringLiteral("true"));
     else
         replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
@@ -203,21 +203,13 @@ void cmdWriteMacroByAddr(devices_handler &library, CommandContext &, const Comma
 
 } // namespace
 
-void registerDeviceCommands(CommandRegistry &registry, devices_handler &library, CommandContext &context)
+void registerDeviceCommands(CommandRegistry &registry, Pads &pads)
 {
-    using Command = void (*)(devices_handler &, CommandContext &, const CommandArgs &, const QueryCallbackPtr &);
-    const std::pair<const char *, Command> commands[] = {
-        {"getDevicesList", cmdGetDevicesList},     {"readDevicesProp", cmdReadDevicesProp},
-        {"writeDevicesProp", cmdWriteDevicesProp}, {"readByAddr", cmdReadByAddr},
-        {"writeByAddr", cmdWriteByAddr},           {"notifyDevice", cmdNotifyDevice},
-        {"isPropEmpty", cmdIsPropEmpty},           {"cleanMacroByAddr", cmdCleanMacroByAddr},
-        {"writeMacroByAddr", cmdWriteMacroByAddr},
-    };
-    for (const auto &command : commands) {
-        const Command run = command.second;
-        registry.add(QLatin1String(command.first), [&library, &context, run](const CommandArgs &args,
-                                                                           const QueryCallbackPtr &callback) {
-            run(library, context, args, callback);
-        });
-    }
+    registry.addAll(pads, {
+                              {"getDevicesList", cmdGetDevicesList},     {"readDevicesProp", cmdReadDevicesProp},
+                              {"writeDevicesProp", cmdWriteDevicesProp}, {"readByAddr", cmdReadByAddr},
+                              {"writeByAddr", cmdWriteByAddr},           {"notifyDevice", cmdNotifyDevice},
+                              {"isPropEmpty", cmdIsPropEmpty},           {"cleanMacroByAddr", cmdCleanMacroByAddr},
+                              {"writeMacroByAddr", cmdWriteMacroByAddr},
+                          });
 }

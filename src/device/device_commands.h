@@ -6,5 +6,12 @@
 class CommandContext;
 class devices_handler;
 
-// library and context must outlive the registry's use of these commands.
-void registerDeviceCommands(CommandRegistry &registry, devices_handler &library, CommandContext &context);
+// What the pad commands work with: the device library, and the context for the settings text
+// (the product catalogue) and the page events.
+struct Pads {
+    devices_handler &library;
+    CommandContext &context;
+};
+
+// pads (and what it names) must outlive the registry's use of these commands.
+void registerDeviceCommands(CommandRegistry &registry, Pads &pads);

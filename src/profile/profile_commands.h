@@ -7,7 +7,12 @@
 
 class ProfileStore;
 
-// profiles must outlive the registry's use of these commands. beforeModifyProfile runs at the
-// start of every "modifyProfile" (the application resets the double-click time there).
-void registerProfileCommands(CommandRegistry &registry, ProfileStore &profiles,
-                             std::function<void()> beforeModifyProfile = {});
+// What the profile commands work with. beforeModifyProfile runs at the start of every
+// "modifyProfile" (the application resets the double-click time there).
+struct Profiles {
+    ProfileStore &store;
+    std::function<void()> beforeModifyProfile;
+};
+
+// profiles (and the store) must outlive the registry's use of these commands.
+void registerProfileCommands(CommandRegistry &registry, Profiles &profiles);

@@ -92,7 +92,8 @@ QStringList TestDeviceCommands::runWithMessages(const QString &json, QStringList
     };
     m_handler->setSinks(sinks);
     CommandRegistry registry;
-    registerDeviceCommands(registry, *m_handler, *m_context);
+    Pads pads{*m_handler, *m_context};
+    registerDeviceCommands(registry, pads);
     return runCommand(registry, json);
 }
 

@@ -54,6 +54,8 @@ private:
     std::unique_ptr<FakeContext> m_context;
     std::unique_ptr<devices_handler> m_devices;
     std::unique_ptr<ProfileStore> m_profiles;
+    std::unique_ptr<Profiles> m_profileCommands;
+    std::unique_ptr<Pads> m_pads;
     std::unique_ptr<MacroRecorder> m_recorder;
     CommandRegistry m_commands;
     vexa *m_window = nullptr;
@@ -67,8 +69,10 @@ void TestDispatcher::initTestCase()
     m_profiles.reset(new ProfileStore(m_appDir.path()));
     m_recorder.reset(new MacroRecorder(nullptr));
     // Each subsystem registers its own, as the application wires them.
-    registerDeviceCommands(m_commands, *m_devices, *m_context);
-    registerProfileCommands(m_commands, *m_profiles);
+    m_pads.reset(new Pads{*m_devices, *m_context});
+    registerDeviceCommands(m_commands, *m_pads);
+    m_profileCommands.reset(new Profiles{*m_profiles, {}});
+    registerProfileCommands(m_commands, *m_profileCommands);
     registerMouseCommands(m_commands);
     registerRecorderCommands(m_commands, *m_recorder);
     m_window = new vexa(*m_context, m_commands);

@@ -24,6 +24,7 @@ private:
     QStringList send(const QString &text);
     QTemporaryDir m_appDir;
     std::unique_ptr<ProfileStore> m_profiles;
+    std::unique_ptr<Profiles> m_profileCommands;
     CommandRegistry m_commands;
 };
 
@@ -34,7 +35,8 @@ void TestMouseCommands::initTestCase()
     registerMouseCommands(m_commands);
     // As the application wires them: a profile edit puts the slowest double-click time back.
     m_profiles.reset(new ProfileStore(m_appDir.path()));
-    registerProfileCommands(m_commands, *m_profiles, [] { setDoubleClickTime(0); });
+    m_profileCommands.reset(new Profiles{*m_profiles, [] { setDoubleClickTime(0); }});
+    registerProfileCommands(m_commands, *m_profileCommands);
 }
 
 void TestMouseCommands::cleanupTestCase()

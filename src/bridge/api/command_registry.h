@@ -10,6 +10,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 
 // A command reads its arguments, does its work and ends in at most one reply.
 using CommandHandler = std::function<void(const CommandArgs &args, const QueryCallbackPtr &callback)>;
@@ -40,6 +42,21 @@ public:
     bool contains(const QString &funcname) const { return m_commands.contains(funcname); }
     // The bound names, in table order.
     QStringList registeredNames() const;
+
+    // Binds each (name, command) pair; every command is run with target as its first argument.
+    template <class Target>
+    using TargetCommand = void (*)(Target &, const CommandArgs &, const QueryCallbackPtr &);
+    template <class Target>
+    void addAll(Target &target, std::initializer_list<std::pair<const char *, TargetCommand<Target>>> commands,
+                const void *owner = nullptr)
+    {
+        for (const auto &command : commands) {
+            const TargetCommand<Target> run = command.second;
+            add(QLatin1String(command.first),
+                [&target, run](const CommandArgs &args, const QueryCallbackPtr &callback) { run(target, args, callback); },
+                owner);
+        }
+    }
 
 private:
     struct Entry {
