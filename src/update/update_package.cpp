@@ -1,0 +1,416 @@
+#include "update_package.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QtEndian>
+
+#include <lzma.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace UpdatePackage {
+
+namespace {
+
+constexpr int kDigestOffset = 128;
+constexpr int kDigestSize = 20;
+constexpr int kPropertiesOffset = 148;
+constexpr int kPropertiesSize = 5;
+constexpr int kSizeOffset = 153;
+constexpr int kMinPackageSize = kHeaderSize + 1;
+// Packages in the field were written by Qt 5.1; newer Qt defaults would read them differently.
+constexpr int kStreamVersion = QDataStream::Qt_5_1;
+constexpr quint32 kNullArray = 0xffffffffu;
+
+// Line numbers of the downloader's log tags. The texts and lines of the original reader are kept
+// (the vendor's support matches on them); failures it did not have sit next to their relatives.
+enum Line {
+    LineTooShort = 290,
+    LineDigest = 317,
+    LineSignature = 319,
+    LineContentSize = 333,
+    LineLzma = 335,
+    LineLzmaShort = 337,
+    LineTempDir = 345,
+    LineVersion = 351,
+    LineCount = 362,
+    LineEmpty = 366,
+    LineReadFile = 376,
+    LineFileSize = 380,
+    LineUnsafeName = 405,
+    LineOutside = 406,
+    LineOpen = 407,
+    LineWrite = 412,
+};
+
+bool fail(Failure *failure, int line, const QString &message)
+{
+    if (failure)
+        *failure = {line, message};
+    return false;
+}
+
+const uint8_t *bytes(const char *data)
+{
+    return reinterpret_cast<const uint8_t *>(data);
+}
+
+bool sodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+bool signatureHolds(const QByteArray &package, const QByteArray &publicKey)
+{
+    // A key of the wrong length is a build mistake; it must not open the door.
+    if (publicKey.size() != kPublicKeySize || !sodiumReady())
+        return false;
+    const char *data = package.constData();
+    // The signature does not cover the reserved bytes, so nothing may hide in them either.
+    if (std::any_of(data + kSignatureSize, data + kDigestOffset, [](char c) { return c != 0; }))
+        return false;
+    return crypto_sign_verify_detached(bytes(data), bytes(data + kDigestOffset), size_t(package.size() - kDigestOffset),
+                                       bytes(publicKey.constData()))
+        == 0;
+}
+
+// Decodes exactly outSize bytes; LZMA_OK, or the code the log reports.
+lzma_ret decode(const char *properties, const char *in, size_t inSize, char *out, size_t outSize)
+{
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    lzma_ret ret = lzma_properties_decode(&filters[0], nullptr, bytes(properties), kPropertiesSize);
+    if (ret != LZMA_OK)
+        return ret;
+    const std::unique_ptr<lzma_options_lzma, void (*)(void *)> options(
+        static_cast<lzma_options_lzma *>(filters[0].options), std::free);
+    // Matches never reach further back than the output goes, so a larger dictionary would only
+    // be memory that the header asks for.
+    options->dict_size = std::min<uint32_t>(options->dict_size, std::max<uint32_t>(uint32_t(outSize), LZMA_DICT_SIZE_MIN));
+
+    lzma_stream stream = LZMA_STREAM_INIT;
+    ret = lzma_raw_decoder(&stream, filters);
+    if (ret != LZMA_OK)
+        return ret;
+    stream.next_in = bytes(in);
+    stream.avail_in = inSize;
+    stream.next_out = reinterpret_cast<uint8_t *>(out);
+    stream.avail_out = outSize;
+    // The first call normally fills the whole output. A stream cut short keeps answering
+    // LZMA_OK for a few calls without progress before LZMA_BUF_ERROR, so only a full output
+    // counts as success; the end marker, if any, after it is never read.
+    while (ret == LZMA_OK && stream.avail_out > 0)
+        ret = lzma_code(&stream, LZMA_FINISH);
+    const size_t missing = stream.avail_out;
+    lzma_end(&stream);
+    if (missing == 0)
+        return LZMA_OK;
+    if (ret == LZMA_STREAM_END)
+        return LZMA_DATA_ERROR; // an end marker before the declared size
+    return ret == LZMA_OK ? LZMA_BUF_ERROR : ret;
+}
+
+// One file of the list; its content stays where it is in the decoded buffer.
+struct ListedFile {
+    QString name;
+    quint32 declaredSize = 0;
+    qint64 offset = 0;
+    quint32 length = 0;
+};
+
+QDataStream::Status readFile(QDataStream &in, qint64 contentSize, ListedFile *file)
+{
+    quint32 length = 0;
+    in >> file->name >> file->declaredSize >> length;
+    if (in.status() != QDataStream::Ok)
+        return in.status();
+    if (length == kNullArray)
+        length = 0;
+    file->offset = in.device()->pos();
+    if (length > contentSize - file->offset)
+        return QDataStream::ReadPastEnd;
+    file->length = length;
+    in.skipRawData(int(length));
+    return QDataStream::Ok;
+}
+
+// Creates tempDir and writes the listed files into it; the list has been read and checked whole.
+bool writeFiles(const QByteArray &content, qint64 listStart, quint32 count, const QString &tempDir, Failure *failure)
+{
+    const QFileInfo temp(tempDir);
+    if (!QDir().mkpath(temp.absolutePath()) || !QDir().mkdir(tempDir))
+        return fail(failure, LineTempDir, QStringLiteral("Update Error: cant create temp dir '%1'").arg(tempDir));
+    const QString root = QFileInfo(tempDir).canonicalFilePath() + QLatin1Char('/');
+    const QDir dir(tempDir);
+
+    QDataStream in(content);
+    in.setVersion(kStreamVersion);
+    in.device()->seek(listStart);
+    QString checkedFolder;
+    for (quint32 i = 0; i < count; ++i) {
+        ListedFile file;
+        readFile(in, content.size(), &file);
+        const QString relative = targetOf(file.name);
+        const QString shown = tempDir + QLatin1Char('/') + file.name;
+        const int slash = relative.lastIndexOf(QLatin1Char('/'));
+        if (slash > 0) {
+            const QString folder = relative.left(slash);
+            if (!dir.mkpath(folder))
+                return fail(failure, LineOpen, QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
+            // The names cannot climb out, but a link inside temp could still lead elsewhere.
+            if (folder != checkedFolder) {
+                if (!QFileInfo(dir.filePath(folder)).canonicalFilePath().append(QLatin1Char('/')).startsWith(root))
+                    return fail(failure, LineOutside,
+                                QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
+                checkedFolder = folder;
+            }
+        }
+        QFile out(dir.filePath(relative));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return fail(failure, LineOpen, QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
+        if (out.write(content.constData() + file.offset, file.length) != qint64(file.length))
+            return fail(failure, LineWrite, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
+        out.close();
+        if (out.error() != QFileDevice::NoError)
+            return fail(failure, LineWrite, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
+    }
+    return true;
+}
+
+// Windows opens a device, not a file, for these names whatever the folder or extension
+// ("view/nul.txt" writes nowhere, "com1.js" to a serial port).
+bool isWindowsDevice(const QStringRef &part)
+{
+    static const QRegularExpression device(QStringLiteral("^(con|prn|aux|nul|com[1-9]|lpt[1-9])(\\..*)?$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return device.match(part.trimmed()).hasMatch();
+}
+
+} // namespace
+
+QString targetOf(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('/')))
+        return {};
+    if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c == QLatin1Char('\\') || c.unicode() < 0x20; }))
+        return {};
+    const int slash = name.indexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {};
+    const QString relative = name.mid(slash + 1);
+    const QVector<QStringRef> parts = relative.splitRef(QLatin1Char('/'));
+    for (const QStringRef &part : parts) {
+        if (part.isEmpty() || part.contains(QLatin1Char(':')) || part.endsWith(QLatin1Char('.'))
+            || part.endsWith(QLatin1Char(' ')) || isWindowsDevice(part))
+            return {};
+    }
+    // Already implied by the parts; kept so that loosening them can never let a name climb out.
+    const QString base = QStringLiteral("/temp/");
+    if (!QDir::cleanPath(base + relative).startsWith(base))
+        return {};
+    return relative;
+}
+
+QByteArray vendorPublicKey()
+{
+    // Set at configure time (VEXA_UPDATE_PUBKEY, hex); empty when the build has no vendor key.
+    return QByteArray::fromHex(VEXA_UPDATE_PUBKEY);
+}
+
+bool unpack(const QByteArray &package, const QString &tempDir, QString *version, Failure *failure)
+{
+    return unpack(package, tempDir, vendorPublicKey(), version, failure);
+}
+
+bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray &publicKey, QString *version,
+            Failure *failure)
+{
+    if (package.size() < kMinPackageSize)
+        return fail(failure, LineTooShort,
+                    QStringLiteral("Update Error: update file too short, size: %1").arg(package.size()));
+    const char *data = package.constData();
+
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    sha1.addData(data + kPropertiesOffset, package.size() - kPropertiesOffset);
+    if (std::memcmp(sha1.result().constData(), data + kDigestOffset, kDigestSize) != 0)
+        return fail(failure, LineDigest, QStringLiteral("Update Error: bad SHA1 hash of update file!"));
+    // Anyone can compute a digest; with a vendor key only the vendor can make a package.
+    if (!publicKey.isEmpty() && !signatureHolds(package, publicKey))
+        return fail(failure, LineSignature, QStringLiteral("Update Error: bad SHA1 hash of update file!"));
+
+    const qint32 contentSize = qFromLittleEndian<qint32>(data + kSizeOffset);
+    const QString lzmaError = QStringLiteral("Update Error: could not uncompress lzma, code: %1");
+    if (contentSize < 0)
+        return fail(failure, LineContentSize, lzmaError.arg(int(LZMA_DATA_ERROR)));
+    if (contentSize > kMaxContentSize)
+        return fail(failure, LineContentSize, lzmaError.arg(int(LZMA_MEMLIMIT_ERROR)));
+    // Checked now as well as when it is created, so that a leftover folder costs no decoding.
+    if (QFileInfo::exists(tempDir))
+        return fail(failure, LineTempDir, QStringLiteral("Update Error: cant create temp dir '%1'").arg(tempDir));
+
+    QByteArray content;
+    try {
+        content = QByteArray(contentSize, Qt::Uninitialized);
+    } catch (const std::bad_alloc &) {
+        return fail(failure, LineLzma, lzmaError.arg(int(LZMA_MEM_ERROR)));
+    }
+    const lzma_ret decoded = decode(data + kPropertiesOffset, data + kHeaderSize, size_t(package.size() - kHeaderSize),
+                                    content.data(), size_t(contentSize));
+    if (decoded != LZMA_OK)
+        return fail(failure, decoded == LZMA_BUF_ERROR ? LineLzmaShort : LineLzma, lzmaError.arg(int(decoded)));
+
+    QDataStream in(content);
+    in.setVersion(kStreamVersion);
+    QString packageVersion;
+    in >> packageVersion;
+    if (in.status() != QDataStream::Ok)
+        return fail(failure, LineVersion,
+                    QStringLiteral("Update Error: cant read version from downloaded stream, status: %1").arg(int(in.status())));
+    quint32 count = 0;
+    in >> count;
+    if (in.status() != QDataStream::Ok)
+        return fail(
+            failure, LineCount,
+            QStringLiteral("Update Error: cant read files count from downloaded stream, status: %1").arg(int(in.status())));
+    if (count == 0)
+        return fail(failure, LineEmpty, QStringLiteral("Update Error: update is empty!"));
+
+    // The whole list is read and every name checked before anything is written; nothing of it is
+    // kept but its start, so a list of millions of tiny files costs no memory.
+    const qint64 listStart = in.device()->pos();
+    for (quint32 i = 0; i < count; ++i) {
+        ListedFile file;
+        const QDataStream::Status status = readFile(in, content.size(), &file);
+        if (status != QDataStream::Ok)
+            return fail(failure, LineReadFile,
+                        QStringLiteral("Update Error: cant read file from downloaded stream, status: %1").arg(int(status)));
+        if (file.declaredSize != file.length)
+            return fail(failure, LineFileSize,
+                        QStringLiteral("Update Error: bad file size %1 not matching data size %2")
+                            .arg(file.declaredSize)
+                            .arg(file.length));
+        if (targetOf(file.name).isEmpty()) {
+            // A name without "/" names the folder itself, which the original reader failed to open.
+            const int line = file.name.contains(QLatin1Char('/')) ? LineUnsafeName : LineOpen;
+            return fail(failure, line,
+                        QStringLiteral("Update Error: cant open file '%1' for writing")
+                            .arg(tempDir + QLatin1Char('/') + file.name));
+        }
+    }
+
+    if (!writeFiles(content, listStart, count, tempDir, failure))
+        return false;
+    if (version)
+        *version = packageVersion;
+    return true;
+}
+
+QByteArray seal(const QByteArray &content, const QByteArray &secretKey, QString *error)
+{
+    const auto refuse = [error](const QString &message) {
+        if (error)
+            *error = message;
+        return QByteArray();
+    };
+    if (!secretKey.isEmpty() && secretKey.size() != kSecretKeySize)
+        return refuse(QStringLiteral("the secret key has %1 bytes instead of %2").arg(secretKey.size()).arg(kSecretKeySize));
+    if (content.size() > kMaxContentSize)
+        return refuse(QStringLiteral("the content has %1 bytes, more than a reader accepts (%2)")
+                          .arg(content.size())
+                          .arg(kMaxContentSize));
+
+    lzma_options_lzma options;
+    if (lzma_lzma_preset(&options, LZMA_PRESET_DEFAULT))
+        return refuse(QStringLiteral("the LZMA preset is not supported"));
+    options.dict_size = std::min<uint32_t>(options.dict_size, std::max<uint32_t>(uint32_t(content.size()), LZMA_DICT_SIZE_MIN));
+    const lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+
+    // Raw LZMA1 has no bound on its output; start a little above the input and grow.
+    QByteArray package(kHeaderSize + content.size() + content.size() / 16 + 4096, '\0');
+    lzma_stream stream = LZMA_STREAM_INIT;
+    lzma_ret ret = lzma_raw_encoder(&stream, filters);
+    if (ret != LZMA_OK)
+        return refuse(QStringLiteral("cannot start the LZMA encoder, code: %1").arg(int(ret)));
+    stream.next_in = bytes(content.constData());
+    stream.avail_in = size_t(content.size());
+    size_t written = 0;
+    while (ret == LZMA_OK) {
+        if (written == size_t(package.size() - kHeaderSize))
+            package.resize(package.size() + package.size() / 4);
+        stream.next_out = reinterpret_cast<uint8_t *>(package.data()) + kHeaderSize + written;
+        stream.avail_out = size_t(package.size() - kHeaderSize) - written;
+        ret = lzma_code(&stream, LZMA_FINISH);
+        written = size_t(stream.total_out);
+    }
+    lzma_end(&stream);
+    if (ret != LZMA_STREAM_END)
+        return refuse(QStringLiteral("cannot compress the content, code: %1").arg(int(ret)));
+    package.resize(kHeaderSize + int(written));
+
+    // The header is put together apart and copied in whole: the reserved bytes stay zero unless
+    // signed, and the digest covers the properties and size as well as the stream.
+    char header[kHeaderSize] = {};
+    if (lzma_properties_encode(&filters[0], reinterpret_cast<uint8_t *>(header + kPropertiesOffset)) != LZMA_OK)
+        return refuse(QStringLiteral("cannot encode the LZMA properties"));
+    qToLittleEndian<qint32>(content.size(), header + kSizeOffset);
+    package.replace(0, kHeaderSize, header, kHeaderSize);
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray::fromRawData(package.constData() + kPropertiesOffset, package.size() - kPropertiesOffset),
+        QCryptographicHash::Sha1);
+    package.replace(kDigestOffset, kDigestSize, digest);
+
+    if (!secretKey.isEmpty()) {
+        uint8_t signature[kSignatureSize];
+        if (!sodiumReady()
+            || crypto_sign_detached(signature, nullptr, bytes(package.constData() + kDigestOffset),
+                                    size_t(package.size() - kDigestOffset), bytes(secretKey.constData()))
+                != 0)
+            return refuse(QStringLiteral("cannot sign the package"));
+        package.replace(0, kSignatureSize, reinterpret_cast<const char *>(signature), kSignatureSize);
+    }
+    return package;
+}
+
+QByteArray build(const QString &version, const QVector<Entry> &entries, const QByteArray &secretKey, QString *error)
+{
+    const auto refuse = [error](const QString &message) {
+        if (error)
+            *error = message;
+        return QByteArray();
+    };
+    if (entries.isEmpty())
+        return refuse(QStringLiteral("no files to pack"));
+    // QString: 4-byte length + UTF-16; quint32: 4; QByteArray: 4-byte length + bytes.
+    qint64 size = 4 + 2 * qint64(version.size()) + 4;
+    for (const Entry &entry : entries) {
+        if (targetOf(entry.name).isEmpty())
+            return refuse(QStringLiteral("the name '%1' would not be unpacked: it needs a prefix and a relative "
+                                         "path without empty, '.', '..', ':' or device parts and without '\\'")
+                              .arg(entry.name));
+        size += 4 + 2 * qint64(entry.name.size()) + 4 + 4 + entry.content.size();
+    }
+    if (size > kMaxContentSize)
+        return refuse(QStringLiteral("the files take %1 bytes, more than a reader accepts (%2)").arg(size).arg(kMaxContentSize));
+
+    QByteArray content;
+    content.reserve(int(size));
+    QDataStream out(&content, QIODevice::WriteOnly);
+    out.setVersion(kStreamVersion);
+    out << version << quint32(entries.size());
+    for (const Entry &entry : entries)
+        out << entry.name << quint32(entry.content.size()) << entry.content;
+    if (out.status() != QDataStream::Ok)
+        return refuse(QStringLiteral("cannot serialise the file list"));
+    return seal(content, secretKey, error);
+}
+
+} // namespace UpdatePackage

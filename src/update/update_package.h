@@ -1,0 +1,72 @@
+// The update package: what the vendor's mkupdate writes and what the downloader unpacks.
+//
+//   offset 0    128 bytes  reserved; a signed package carries its Ed25519 signature of bytes
+//                          128..end in the first 64 bytes, the rest is zero
+//   offset 128   20 bytes  SHA-1 of bytes 148..end
+//   offset 148    5 bytes  LZMA1 properties (lc/lp/pb byte, dictionary size)
+//   offset 153    4 bytes  decompressed size, signed 32-bit little-endian
+//   offset 157             raw LZMA1 stream (at least one byte)
+//
+// The decompressed content is a QDataStream (version 14, big-endian): the package version
+// (QString), the file count (quint32), then per file its name (QString, "/"-separated, whose
+// first component is a prefix dropped on unpacking), its declared size (quint32) and its content
+// (QByteArray).
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+namespace UpdatePackage {
+
+// A failure as the downloader logs it: the message text and the line number of its log tag
+// ("pspecific_wnd").
+struct Failure {
+    int line = 0;
+    QString message;
+};
+
+// name carries its prefix component: "package/view/index.html" unpacks to view/index.html.
+struct Entry {
+    QString name;
+    QByteArray content;
+};
+
+constexpr int kHeaderSize = 157;
+constexpr int kSignatureSize = 64;
+constexpr int kPublicKeySize = 32;
+constexpr int kSecretKeySize = 64;
+// Nothing the program ships comes near this; a header claiming more is not believed.
+constexpr qint32 kMaxContentSize = 1 << 30;
+
+// Checks the digest (and the signature when the program is built with a vendor key), decodes
+// the content into exactly its declared size, checks every name, and only then creates tempDir
+// (which must not exist yet) and writes the files into it. False with *failure set otherwise;
+// whatever is in tempDir then is not to be trusted (the caller deletes it).
+bool unpack(const QByteArray &package, const QString &tempDir, QString *version, Failure *failure);
+
+// The same with the public key given (kPublicKeySize raw bytes): empty reads unsigned packages
+// without any signature check, as a program built without a vendor key does.
+bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray &publicKey, QString *version,
+            Failure *failure);
+
+// The key the program was built with (empty: none).
+QByteArray vendorPublicKey();
+
+// The vendor's side: a package of these files, signed when secretKey (kSecretKeySize raw bytes,
+// libsodium's form) is given. Refuses names that unpack would refuse, and an empty list. Empty
+// with *error set on failure.
+QByteArray build(const QString &version, const QVector<Entry> &entries, const QByteArray &secretKey, QString *error);
+
+// Compresses an already serialised content and frames it (digest, signature): build() without
+// the checks of the content, for packages that are wrong on purpose.
+QByteArray seal(const QByteArray &content, const QByteArray &secretKey, QString *error);
+
+// The path below the unpacking folder that a name is written to, or an empty text when the name
+// must not be written: absolute, with a backslash or a control character, without a component
+// after its prefix, or with a component after it that is empty, holds ":" (a drive or a stream on
+// Windows), ends in "." or " " (this takes "." and ".." too; Windows drops trailing dots and
+// spaces, so such a component would not name what it says), or is a Windows device ("nul.txt").
+QString targetOf(const QString &name);
+
+} // namespace UpdatePackage
