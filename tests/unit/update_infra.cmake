@@ -1,0 +1,8 @@
+# The update subsystem's groundwork: the HTTP worker against a real server, the service address,
+# the dialog's pictures and style, the installer program.
+if(NOT TARGET vexa_test_service)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_BINARY_DIR}/tests/support)
+endif()
+
+vexa_unit_test(tst_http_request_worker LIBS vexa_update vexa_test_service)
+vexa_unit_test(tst_vendor_service LIBS vexa_test_service)
