@@ -6,3 +6,4 @@ endif()
 
 vexa_unit_test(tst_http_request_worker LIBS vexa_update vexa_test_service)
 vexa_unit_test(tst_vendor_service LIBS vexa_test_service)
+vexa_unit_test(tst_update_service LIBS vexa_update)
