@@ -7,3 +7,8 @@ endif()
 vexa_unit_test(tst_http_request_worker LIBS vexa_update vexa_test_service)
 vexa_unit_test(tst_vendor_service LIBS vexa_test_service)
 vexa_unit_test(tst_update_service LIBS vexa_update)
+
+# Runs the built installer on application folders of its own.
+vexa_unit_test(tst_updater LIBS vexa_update)
+target_compile_definitions(tst_updater PRIVATE UPDATER="$<TARGET_FILE:Updater>")
+add_dependencies(tst_updater Updater)
