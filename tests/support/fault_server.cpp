@@ -150,8 +150,7 @@ void FaultServer::releaseStalled()
     QMetaObject::invokeMethod(
         p->context,
         [p] {
-            // A clean close (FIN), as a cut does: Qt reports a reset (RST) in the middle of a body
-            // as NoError now and then, with the body cut short.
+            // A clean close, as a cut ends.
             for (const QPointer<QTcpSocket> &socket : qAsConst(p->stalled)) {
                 if (socket)
                     socket->disconnectFromHost();
