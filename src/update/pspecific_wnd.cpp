@@ -194,6 +194,7 @@ void PsUpdateDownloader::sendRequest()
         previous->abort();
     m_reply = m_manager->get(request);
     m_replyStartChecked = false;
+    m_replyReceived = 0;
     connect(m_reply, &QNetworkReply::downloadProgress, this, &PsUpdateDownloader::partFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &PsUpdateDownloader::partFailed);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &PsUpdateDownloader::partMetaGot);
@@ -289,6 +290,7 @@ bool PsUpdateDownloader::appendAvailable()
         fatalFailure();
         return false;
     }
+    m_replyReceived += bytes.size();
     QMutexLocker lock(&m_mutex);
     m_already += bytes.size();
     return true;
@@ -309,8 +311,18 @@ void PsUpdateDownloader::replyFinished(QNetworkReply *finished)
             return;
         m_replyStartChecked = true;
     }
-    if (appendAvailable())
-        complete();
+    if (!appendAvailable())
+        return;
+    // Qt ends a reply whose server closed the connection early without an error when the
+    // server announced the close; the announced length tells.
+    const QVariant length = finished->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && m_replyReceived < length.toLongLong()) {
+        takeReply();
+        m_outputFile.close();
+        emit downLoadFailed();
+        return;
+    }
+    complete();
 }
 
 void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError)
@@ -319,10 +331,17 @@ void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError)
         return;
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int code = status.toInt();
-    // Bytes that arrived with the failure still continue the file; the next attempt resumes
-    // after them.
-    if (m_replyStartChecked && (code == 200 || code == 206) && !appendAvailable())
-        return;
+    // Qt reports a cut connection before the progress of the bytes that came with it: they
+    // still continue the file, and the next attempt resumes after them.
+    if (code == 200 || code == 206) {
+        if (!m_replyStartChecked) {
+            if (!acceptReplyStart(code))
+                return;
+            m_replyStartChecked = true;
+        }
+        if (!appendAvailable())
+            return;
+    }
     takeReply();
     m_outputFile.close();
     if (status.isValid()) {

@@ -89,4 +89,6 @@ private:
     QTimer *m_stallTimer;
     // Whether the current reply's first bytes were found to continue the file.
     bool m_replyStartChecked = false;
+    // Bytes of the current reply's body written to the file.
+    qint64 m_replyReceived = 0;
 };
