@@ -1,0 +1,91 @@
+// Updater -update, started by vexa as it exits, with the application folder as working folder.
+//
+// 1. Waits until vexa has ended: it takes vexa's running lock (<application folder>/vexa.lock),
+//    which vexa holds for as long as it lives, so there is no guessing how long the exit takes.
+// 2. Installs tupdates/client/ready over the application folder, every file or none (installer.h),
+//    and removes the ready folder once everything is in place. After a failure the ready folder
+//    stays for the next attempt and the reason is in updater.log.
+// 3. Lets go of the lock and starts vexa again in the application folder, on the new files or,
+//    after a failure, on the old ones.
+//
+// Exit code: 0 installed (or nothing to install), 1 not installed, 2 wrong arguments.
+#include "installer.h"
+#include "running_lock.h"
+#include "update_folders.h"
+#include "updater_log.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <cstdio>
+
+namespace {
+
+void startVexa(const QString &applicationDir, UpdaterLog &log)
+{
+    const QString program = applicationDir + QStringLiteral("/" VEXA_PROGRAM_NAME);
+    QProcess vexa;
+    vexa.setProgram(program);
+    vexa.setWorkingDirectory(applicationDir);
+    // vexa outlives us; it must not write into whatever console or pipe we were given.
+    vexa.setStandardOutputFile(QProcess::nullDevice());
+    vexa.setStandardErrorFile(QProcess::nullDevice());
+    qint64 pid = 0;
+    if (vexa.startDetached(&pid))
+        log.write(QStringLiteral("started %1 (process %2)").arg(program).arg(pid));
+    else
+        log.write(QStringLiteral("could not start %1: %2").arg(program, vexa.errorString()));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (!app.arguments().contains(QStringLiteral("-update"))) {
+        std::fputs("usage: Updater -update\n"
+                   "Run in the application folder after vexa has been asked to quit; installs\n"
+                   "tupdates/client/ready and starts vexa again.\n",
+                   stderr);
+        return 2;
+    }
+
+    const QString applicationDir = QDir::currentPath();
+    UpdaterLog log(applicationDir + QStringLiteral("/updater.log"));
+    log.write(QStringLiteral("installer started in %1").arg(applicationDir));
+
+    RunningLock lock;
+    QString why;
+    if (!lock.tryHold(applicationDir, &why)) {
+        log.write(QStringLiteral("waiting for vexa to end (%1)").arg(why));
+        if (!lock.waitAndHold(applicationDir, &why)) {
+            // Without the lock there is no knowing whether vexa still runs from these files.
+            log.write(QStringLiteral("nothing installed: %1").arg(why));
+            startVexa(applicationDir, log);
+            return 1;
+        }
+    }
+
+    const QString ready = UpdateFolders::ready(applicationDir, QStringLiteral("client"));
+    int status = 0;
+    if (!QFileInfo(ready).isDir()) {
+        log.write(QStringLiteral("nothing to install: %1 does not exist").arg(ready));
+    } else {
+        Installer installer(applicationDir, ready, [&log](const QString &line) { log.write(line); });
+        if (installer.install()) {
+            log.write(QStringLiteral("installed %1 files from %2").arg(installer.installedCount()).arg(ready));
+            if (!UpdateFolders::removeTree(ready))
+                log.write(QStringLiteral("could not remove %1").arg(ready));
+        } else {
+            log.write(QStringLiteral("nothing installed: %1").arg(installer.error()));
+            status = 1;
+        }
+    }
+
+    // Free before vexa starts: the new vexa takes the lock itself, and must get it.
+    lock.release();
+    startVexa(applicationDir, log);
+    return status;
+}
