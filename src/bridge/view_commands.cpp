@@ -105,19 +105,13 @@ void confChanged(vexa &window, const CommandArgs &, const QueryCallbackPtr &call
     replySuccess(callback, QStringLiteral("confChanged"));
 }
 
-void checkUpdate(vexa &, const CommandArgs &, const QueryCallbackPtr &callback)
-{
-    // No update check exists yet; the page only learns that the request was taken.
-    replySuccess(callback, QStringLiteral("checkUpdate success"));
-}
-
 } // namespace
 
 void registerCommands(CommandRegistry &registry, vexa &window)
 {
     using Command = void (*)(vexa &, const CommandArgs &, const QueryCallbackPtr &);
     const std::pair<const char *, Command> commands[] = {
-        {"checkUpdate", checkUpdate},       {"closeApp", closeApp},
+        {"closeApp", closeApp},
         {"saveFileDialog", saveFileDialog}, {"openFileDialog", openFileDialog},
         {"openUrl", openUrl},               {"openFileDialogExe", openFileDialogExe},
         {"confChanged", confChanged},       {"openView", openView},
