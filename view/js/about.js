@@ -69,6 +69,11 @@
               className: 'btn btn-primary', text: 'Check for updates',
               attrs: { type: 'button', id: 'about-check' }, on: { click: checkForUpdates },
             }),
+            // An installed page update shows from the next load on.
+            el('button', {
+              className: 'btn btn-quiet', text: 'Reload page',
+              attrs: { type: 'button', id: 'about-reload' }, on: { click: () => location.reload() },
+            }),
             el('p', { className: 'about-status', attrs: { id: 'about-status', role: 'status', 'aria-live': 'polite' } }),
           ]),
         ]),
