@@ -312,7 +312,10 @@ void cefApplication::runUpdateCheck(bool manual)
     delete m_updateCheck;
     m_updateCheck = new UpdateCheck(*this, this);
     connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
-    const QString clientVersion = settings().valueInsertingEmpty(QStringLiteral("version"));
+    // Read as a map lookup that enters the key. Without a settings file there are no settings
+    // at all ("getConf" fails), and the check must not make one up.
+    const QString clientVersion =
+        settings().map().isEmpty() ? QString() : settings().valueInsertingEmpty(QStringLiteral("version"));
     m_updateCheck->checkNow(deviceId, fwVersion, clientVersion, manual);
 }
 
