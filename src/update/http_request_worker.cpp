@@ -110,8 +110,8 @@ void HttpRequestWorker::startRequest(HttpRequestSpec &spec)
         if (!spec.fields.isEmpty())
             body = formText(spec.fields);
         if (spec.bodyLayout == HttpRequestSpec::InQuery) {
-            // A second "?" even after an existing query: the service reads the address exactly
-            // as older clients built it.
+            // Always "?", even after a query already in url: callers hand over the bare
+            // endpoint and the parameters separately.
             if (!body.isEmpty())
                 spec.url += QLatin1Char('?') + QString::fromLatin1(body);
             body.clear();

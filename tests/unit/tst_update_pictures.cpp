@@ -137,14 +137,17 @@ void TestUpdatePictures::buttonFaces_data()
     // is told it is under the mouse still draws without :hover, so hover is left to
     // everyPictureTheSheetNamesExists.)
     for (const QString &state : {QStringLiteral("normal"), QStringLiteral("press")}) {
-        QTest::addRow("close %s", qPrintable(state)) << "btn_closeSetuper" << state << ":/image/close_" + state << QPoint(9, 9);
+        QTest::addRow("close %s", qPrintable(state))
+            << "btn_closeSetuper" << state << ":/image/close_" + state << QPoint(9, 9);
         if (state != QLatin1String("normal"))
             QTest::addRow("close corner %s", qPrintable(state))
                 << "btn_closeSetuper" << state << ":/image/close_" + state << QPoint(2, 9);
-        QTest::addRow("cancel %s", qPrintable(state)) << "cancelButton" << state << ":/image/cancel_" + state << QPoint(6, 30);
+        QTest::addRow("cancel %s", qPrintable(state))
+            << "cancelButton" << state << ":/image/cancel_" + state << QPoint(6, 30);
         QTest::addRow("update %s", qPrintable(state))
             << "uninstallButton" << state << ":/image/uninstall_" + state << QPoint(6, 30);
-        QTest::addRow("confirm %s", qPrintable(state)) << "pb_ok" << state << ":/image/uninstall_" + state << QPoint(97, 8);
+        QTest::addRow("confirm %s", qPrintable(state))
+            << "pb_ok" << state << ":/image/uninstall_" + state << QPoint(97, 8);
     }
 }
 

@@ -112,19 +112,22 @@ void TestVendorService::faults_data()
     QTest::addColumn<FaultServer::Fault>("fault");
     QTest::addColumn<QByteArray>("range");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QNetworkReply::NetworkError>("error");
+    // error and size: -1 for not checked.
+    QTest::addColumn<int>("error");
     QTest::addColumn<int>("from");
     QTest::addColumn<int>("size");
     using F = FaultServer::Fault;
-    QTest::newRow("honest, ranged") << F::None << QByteArray("bytes=1000-") << 206 << QNetworkReply::NoError << 1000 << 3000;
+    const int noError = QNetworkReply::NoError;
+    QTest::newRow("honest, ranged") << F::None << QByteArray("bytes=1000-") << 206 << noError << 1000 << 3000;
     QTest::newRow("honest, past the end")
-        << F::None << QByteArray("bytes=4000-") << 416 << QNetworkReply::UnknownContentError << 0 << 0;
-    QTest::newRow("range ignored") << F::IgnoreRange << QByteArray("bytes=1000-") << 200 << QNetworkReply::NoError << 0 << 4000;
+        << F::None << QByteArray("bytes=4000-") << 416 << int(QNetworkReply::UnknownContentError) << 0 << 0;
+    QTest::newRow("range ignored") << F::IgnoreRange << QByteArray("bytes=1000-") << 200 << noError << 0 << 4000;
     // Qt ends a reply whose connection closes before the declared length with
     // RemoteHostClosedError, or now and then with NoError: the error code is not checked here.
     QTest::newRow("cut after 100 bytes")
-        << F::CutMidBody << QByteArray("bytes=1000-") << 206 << QNetworkReply::NetworkError(-1) << 1000 << 100;
-    QTest::newRow("server error") << F::ServerError << QByteArray() << 500 << QNetworkReply::InternalServerError << 0 << -1;
+        << F::CutMidBody << QByteArray("bytes=1000-") << 206 << -1 << 1000 << 100;
+    QTest::newRow("server error")
+        << F::ServerError << QByteArray() << 500 << int(QNetworkReply::InternalServerError) << 0 << -1;
 }
 
 void TestVendorService::faults()
@@ -132,7 +135,7 @@ void TestVendorService::faults()
     QFETCH(FaultServer::Fault, fault);
     QFETCH(QByteArray, range);
     QFETCH(int, status);
-    QFETCH(QNetworkReply::NetworkError, error);
+    QFETCH(int, error);
     QFETCH(int, from);
     QFETCH(int, size);
     const QByteArray body = pattern(4000);
@@ -145,8 +148,8 @@ void TestVendorService::faults()
     const Got first = get(m_manager, server.url(), range);
     QVERIFY(first.finished);
     QCOMPARE(first.status, status);
-    if (error != QNetworkReply::NetworkError(-1))
-        QCOMPARE(first.error, error);
+    if (error != -1)
+        QCOMPARE(int(first.error), error);
     if (size >= 0)
         QCOMPARE(first.body, body.mid(from, size));
 
