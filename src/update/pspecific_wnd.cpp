@@ -24,13 +24,12 @@ namespace {
 
 const char kSource[] = "pspecific_wnd";
 
-// The support lines below are known by these numbers.
+// Support knows these log lines by their numbers; lines of our own take numbers above them.
 enum LogLine {
     kCantReadLine = 286,
     kRenameLine = 421,
     kExecutingLine = 441,
     kExecuteFailedLine = 444,
-    // Lines of our own, outside the numbered set.
     kStalledLine = 600,
     kRangeLine = 601,
     kNoElevationLine = 602,

@@ -83,7 +83,7 @@ updateDlg::updateDlg(AppSettings *settings, const QString &applicationDir)
 
 updateDlg::~updateDlg()
 {
-    for (Download *download : {&m_client, &m_html, &m_firmware}) {
+    for (Download *download : {&m_client, &m_html}) {
         if (!download->thread)
             continue;
         // The downloader is deleted on its own thread as the thread ends (finished →
@@ -245,9 +245,7 @@ void updateDlg::on_uninstallButton_clicekd()
 {
     pages->setCurrentWidget(pageThird);
     pb_install->setTextVisible(true);
-    // Read, but no firmware download is started from here.
-    const QString firmwarePackage = offer.value(QStringLiteral("firmwarePackage")).toString();
-    Q_UNUSED(firmwarePackage)
+    // An offered "firmware" package (firmwarePackage) is not downloaded from here.
     const QString clientPackage = offer.value(QStringLiteral("clientPackage")).toString();
     const QString devicePackage = offer.value(QStringLiteral("devicePackage")).toString();
     if (kinds.contains(kClient) && !clientPackage.isEmpty())

@@ -98,7 +98,6 @@ private:
     QStringList kinds;
     Download m_client;
     Download m_html;
-    Download m_firmware;
 
     AppSettings *m_settings;
     QString m_applicationDir;

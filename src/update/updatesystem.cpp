@@ -14,7 +14,7 @@
 namespace {
 
 const char kSource[] = "updatesystem";
-// The reply line is known to support by this number; the other is ours.
+// Support knows the reply line by its number; lines of our own take numbers above it.
 constexpr int kReplyLine = 112;
 constexpr int kNotConfiguredLine = 600;
 
