@@ -27,7 +27,10 @@ ensure_display
 work="$(mktemp -d "${TMPDIR:-/tmp}/vexa-demo-XXXXXX")"
 service_pid=""
 cleanup() {
-    [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+    if [ -n "$service_pid" ]; then
+        kill "$service_pid" 2>/dev/null || true
+        wait "$service_pid" 2>/dev/null || true
+    fi
     stop_display
     rm -rf "$work"
 }
