@@ -15,7 +15,11 @@
 #include "router_handler.h"
 #include "runtime_log.h"
 #include "settings_commands.h"
+#include "running_lock.h"
 #include "termination_signals.h"
+#include "update_commands.h"
+#include "update_resources.h"
+#include "updatesystem.h"
 #include "vexa.h"
 #include "window_search.h"
 
@@ -78,6 +82,7 @@ cefApplication::cefApplication(int &argc, char **argv, PageEvents *events)
     registerProfileCommands(m_commands, *m_profileCommands);
     registerMouseCommands(m_commands);
     registerRecorderCommands(m_commands, *m_recorder);
+    registerUpdateCommands(m_commands, [this] { runUpdateCheck(true); });
     for (int i = 0; i < argc; ++i)
         if (qstrcmp(argv[i], "-autostart") == 0)
             m_autostart = true;
@@ -89,6 +94,9 @@ cefApplication::cefApplication(int &argc, char **argv, PageEvents *events)
 cefApplication::~cefApplication()
 {
     m_probeSocket->close();
+    // A dialog is a window: it must go while the application object is whole.
+    delete m_updateCheck;
+    m_updateCheck = nullptr;
     // The window and its browser view go before the runtime shuts down (after this returns).
     delete m_mainWindow;
     m_mainWindow = nullptr;
@@ -129,6 +137,8 @@ void cefApplication::startup()
     g_applicationDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     g_updateApplicationDir = g_applicationDir;
 
+    // The style sheet names the update dialog's pictures.
+    UpdateResources::init();
     QFile style(QStringLiteral(":/qss/vexa"));
     if (style.open(QIODevice::ReadOnly))
         setStyleSheet(QString::fromUtf8(style.readAll()));
@@ -266,6 +276,11 @@ void cefApplication::restartProcessMonitor()
 
 void cefApplication::createMainWindow()
 {
+    // The installer started at exit waits on this lock, so it replaces no file of ours while we
+    // still run; only the one instance takes it.
+    QString lockError;
+    if (!RunningLock::holdForLifetime(QCoreApplication::applicationDirPath(), &lockError))
+        CEF_LOG_INFO(QStringLiteral("no running lock, an installer would not wait for us: ") + lockError);
     // The router's handler is made with the first browser, which the window is about to create.
     if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
         handler->SetMessageHandlerFactory([this](ClientHandler::MessageHandlerSet &handlers) {
@@ -279,7 +294,31 @@ void cefApplication::createMainWindow()
     m_mainWindow->createSystemTray();
     if (!m_autostart)
         m_mainWindow->show();
+    runUpdateCheck(false);
     CEF_LOG_INFO(QStringLiteral("mainwindow show!"));
+}
+
+void cefApplication::runUpdateCheck(bool manual)
+{
+    if (m_updateCheck && m_updateCheck->dialogRunning()) {
+        CEF_LOG_INFO(QStringLiteral("update check not started: the update dialog is open"));
+        return;
+    }
+    QString deviceId;
+    QString fwVersion;
+    const DeviceMap devices = deviceMap();
+    if (!devices.isEmpty()) {
+        deviceId = devices.constBegin()->DeviceID;
+        fwVersion = devices.constBegin()->Version;
+    }
+    delete m_updateCheck;
+    m_updateCheck = new UpdateCheck(*this, this);
+    connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
+    // Read as a map lookup that enters the key. Without a settings file there are no settings
+    // at all ("getConf" fails), and the check must not make one up.
+    const QString clientVersion =
+        settings().map().isEmpty() ? QString() : settings().valueInsertingEmpty(QStringLiteral("version"));
+    m_updateCheck->checkNow(deviceId, fwVersion, clientVersion, manual);
 }
 
 void cefApplication::onEventloop(bool)

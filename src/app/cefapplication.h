@@ -27,6 +27,7 @@ struct Pads;
 struct Profiles;
 class ProcessMonitorThread;
 class ProfileStore;
+class UpdateCheck;
 
 // The application folder with a trailing "/", kept twice for the update code.
 extern QString g_applicationDir;
@@ -54,6 +55,12 @@ public:
 
     // Reads Resources/profiles/conf.xml below the application folder afresh.
     void loadSettings();
+
+    // Asks the vendor service for newer packages for the first pad and the installed client
+    // (manual: the user asked, so "nothing newer" is shown too). Replaces the previous check,
+    // unless its update dialog is still open: then nothing new starts.
+    void runUpdateCheck(bool manual);
+    UpdateCheck *updateCheck() const { return m_updateCheck; }
 
     const CommandRegistry &commands() const { return m_commands; }
 
@@ -103,6 +110,8 @@ private:
     std::unique_ptr<Pads> m_pads;
     std::unique_ptr<ProcessMonitorThread> m_processMonitor;
     std::unique_ptr<MacroRecorder> m_recorder;
+    // The latest update check; its dialog is a window, so it goes before the application does.
+    UpdateCheck *m_updateCheck = nullptr;
     vexa *m_mainWindow = nullptr;
     devices_handler *m_devicesHandler = nullptr;
     QString m_serverName;

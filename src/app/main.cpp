@@ -2,6 +2,7 @@
 #include "cefapplication.h"
 #include "client_app.h"
 #include "client_handler.h"
+#include "pspecific_wnd.h"
 
 #include <QDir>
 
@@ -42,5 +43,8 @@ int main(int argc, char *argv[])
     CefShutdown();
     ClientHandler::setCurrent(nullptr);
     client = nullptr;
+    // Only now are the program's files free for the installer to replace.
+    if (restartToUpdate)
+        launchUpdater(g_updateApplicationDir);
     return result;
 }

@@ -105,23 +105,16 @@ void confChanged(vexa &window, const CommandArgs &, const QueryCallbackPtr &call
     replySuccess(callback, QStringLiteral("confChanged"));
 }
 
-void checkUpdate(vexa &, const CommandArgs &, const QueryCallbackPtr &callback)
-{
-    // No update check exists yet; the page only learns that the request was taken.
-    replySuccess(callback, QStringLiteral("checkUpdate success"));
-}
-
 } // namespace
 
 void registerCommands(CommandRegistry &registry, vexa &window)
 {
     registry.addAll(window,
                     {
-                        {"checkUpdate", checkUpdate},       {"closeApp", closeApp},
-                        {"saveFileDialog", saveFileDialog}, {"openFileDialog", openFileDialog},
-                        {"openUrl", openUrl},               {"openFileDialogExe", openFileDialogExe},
-                        {"confChanged", confChanged},       {"openView", openView},
-                        {"closeView", closeView},
+                        {"closeApp", closeApp},             {"saveFileDialog", saveFileDialog},
+                        {"openFileDialog", openFileDialog}, {"openUrl", openUrl},
+                        {"openFileDialogExe", openFileDialogExe}, {"confChanged", confChanged},
+                        {"openView", openView},             {"closeView", closeView},
                     },
                     &window);
 }

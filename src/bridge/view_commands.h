@@ -17,8 +17,8 @@ QString applicationFileUrl(const QString &relative);
 // counts as 0.
 QSize parseViewSize(const QString &text);
 
-// openUrl, the file dialogs, openView/closeView, closeApp, confChanged and checkUpdate, acting on
-// window (which takes them out again as it goes).
+// openUrl, the file dialogs, openView/closeView, closeApp and confChanged, acting on window
+// (which takes them out again as it goes). "checkUpdate" belongs to the update subsystem.
 void registerCommands(CommandRegistry &registry, vexa &window);
 
 } // namespace ViewCommands

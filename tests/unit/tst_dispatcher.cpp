@@ -10,6 +10,7 @@
 #include "profile_commands.h"
 #include "profile_store.h"
 #include "settings_commands.h"
+#include "update_commands.h"
 #include "vexa.h"
 
 #include <QtTest>
@@ -75,6 +76,7 @@ void TestDispatcher::initTestCase()
     registerProfileCommands(m_commands, *m_profileCommands);
     registerMouseCommands(m_commands);
     registerRecorderCommands(m_commands, *m_recorder);
+    registerUpdateCommands(m_commands, [] {});
     m_window = new vexa(*m_context, m_commands);
     registerSettingsCommands(m_commands, m_context->settings(), *m_window);
 }

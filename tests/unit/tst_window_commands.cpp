@@ -308,7 +308,6 @@ void TestWindowCommands::applicationCommands_reply_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reply");
-    QTest::newRow("checkUpdate") << R"({"funcname":"checkUpdate"})" << "checkUpdate success";
     // No settings in this process: like a settings file without "closeFunc", the window stays.
     QTest::newRow("closeApp without closeFunc") << R"({"funcname":"closeApp"})" << "modify conf sucess";
     QTest::newRow("confChanged") << R"({"funcname":"confChanged"})" << "confChanged";

@@ -19,6 +19,9 @@ public:
     void load();
 
     QString value(const QString &key) const { return m_map.value(key); }
+    // The value, with key entered empty first when absent: afterwards the key is a setting
+    // that "getConf" lists and "setConf" may change (the file gains no attribute by this).
+    QString valueInsertingEmpty(const QString &key) { return m_map[key]; }
     // Only keys already present can be set; false (and nothing changed) otherwise.
     bool setValue(const QString &key, const QString &value);
     SettingsMap map() const { return m_map; }

@@ -1,0 +1,448 @@
+#include "pspecific_wnd.h"
+
+#include "update_folders.h"
+#include "update_log.h"
+#include "update_package.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdlib>
+
+bool restartToUpdate = false;
+bool updaterWriteProtected = false;
+
+namespace {
+
+const char kSource[] = "pspecific_wnd";
+
+// Support knows these log lines by their numbers; lines of our own take numbers above them.
+enum LogLine {
+    kCantReadLine = 286,
+    kRenameLine = 421,
+    kExecutingLine = 441,
+    kExecuteFailedLine = 444,
+    kStalledLine = 600,
+    kRangeLine = 601,
+    kNoElevationLine = 602,
+};
+
+// Shorter than this cannot be a package: the fixed header and at least one compressed byte.
+constexpr qint64 kMinimumPackageSize = 158;
+
+void removePlainFilesExcept(const QString &folder, const QString &keep)
+{
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries)
+        if (entry.absoluteFilePath() != keep)
+            QFile::remove(entry.absoluteFilePath());
+}
+
+// The first byte of a "Content-Range: bytes first-last/total" value; -1 when there is none.
+qint64 contentRangeStart(const QByteArray &value)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*bytes\\s+(\\d+)-\\d+/(\\d+|\\*)\\s*$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(value));
+    if (!match.hasMatch())
+        return -1;
+    bool ok = false;
+    const qint64 start = match.captured(1).toLongLong(&ok);
+    return ok ? start : -1;
+}
+
+} // namespace
+
+QString installerFileName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Updater.exe");
+#else
+    return QStringLiteral("Updater");
+#endif
+}
+
+bool launchUpdater(const QString &applicationDir)
+{
+    const QString folder = QDir::cleanPath(applicationDir);
+    const QString installer = updaterWriteProtected
+                                  ? UpdateFolders::ready(folder, QStringLiteral("client")) + QLatin1Char('/') + installerFileName()
+                                  : folder + QLatin1Char('/') + installerFileName();
+    const QString nativeInstaller = QDir::toNativeSeparators(installer);
+    const QString nativeFolder = QDir::toNativeSeparators(folder);
+    UpdateLog::info(kSource, kExecutingLine,
+                    QStringLiteral("Application Info: executing %1 %2")
+                        .arg(folder + QLatin1Char('/') + installerFileName(), QStringLiteral("-update")));
+
+    QProcess process;
+    process.setWorkingDirectory(nativeFolder);
+    if (updaterWriteProtected) {
+        // The ready folder's installer may write where we could not; the desktop's
+        // authentication agent asks the user, as the elevation prompt does elsewhere.
+        const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
+        if (pkexec.isEmpty()) {
+            UpdateLog::info(kSource, kNoElevationLine,
+                            QStringLiteral("Application Error: %1 needs rights this user lacks, and there is no "
+                                           "pkexec to ask for them; run it as an administrator with -update")
+                                .arg(nativeInstaller));
+            return false;
+        }
+        process.setProgram(pkexec);
+        process.setArguments({nativeInstaller, QStringLiteral("-update")});
+    } else {
+        process.setProgram(nativeInstaller);
+        process.setArguments({QStringLiteral("-update")});
+    }
+    if (process.startDetached())
+        return true;
+
+    UpdateLog::info(kSource, kExecuteFailedLine,
+                    QStringLiteral("Application Error: failed to execute %1, working directory: '%2', result: %3")
+                        .arg(nativeInstaller, nativeFolder, process.errorString()));
+    UpdateFolders::removeTree(UpdateFolders::ready(folder, QStringLiteral("client")));
+    return false;
+}
+
+PsUpdateDownloader::PsUpdateDownloader(QThread *thread, const QString &updateUrl, const QString &kind,
+                                       const QString &applicationDir, int stallTimeoutMs)
+    : m_updateUrl(updateUrl),
+      m_kind(kind),
+      m_applicationDir(applicationDir.isEmpty() ? QCoreApplication::applicationDirPath() : applicationDir),
+      m_stallTimer(new QTimer(this))
+{
+    m_stallTimer->setSingleShot(true);
+    m_stallTimer->setInterval(stallTimeoutMs);
+    connect(m_stallTimer, &QTimer::timeout, this, &PsUpdateDownloader::stalled);
+    moveToThread(thread);
+    connect(thread, &QThread::started, this, &PsUpdateDownloader::start);
+    prepareOutputFile();
+}
+
+PsUpdateDownloader::~PsUpdateDownloader()
+{
+    if (QNetworkReply *reply = takeReply())
+        reply->abort();
+    m_outputFile.close();
+}
+
+qint64 PsUpdateDownloader::already() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_already;
+}
+
+void PsUpdateDownloader::prepareOutputFile()
+{
+    static const QRegularExpression lastSegment(QStringLiteral("/([^/\\?]+)(\\?|$)"));
+    QString name = lastSegment.match(m_updateUrl).captured(1);
+    // "." and ".." would name a folder, not a file of ours.
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("tupdate-%1").arg(std::rand());
+
+    const QString root = UpdateFolders::root(m_applicationDir);
+    const QString kindFolder = UpdateFolders::kindFolder(m_applicationDir, m_kind);
+    const QString path = QFileInfo(kindFolder + QLatin1Char('/') + name).absoluteFilePath();
+    removePlainFilesExcept(root, path);
+    QDir().mkpath(root);
+    removePlainFilesExcept(kindFolder, path);
+    QDir().mkpath(kindFolder);
+    m_outputFile.setFileName(path);
+
+    const QFileInfo info(path);
+    qint64 kept = 0;
+    if (info.isFile() && info.size() < 2147483647) {
+        const qint64 rounded = info.size() - info.size() % kResumeStep;
+        if (rounded == info.size())
+            kept = rounded;
+        else if (rounded != 0 && QFile::resize(path, rounded))
+            kept = rounded;
+    }
+    if (kept == 0)
+        QFile::remove(path);
+    QMutexLocker lock(&m_mutex);
+    m_already = kept;
+}
+
+void PsUpdateDownloader::start()
+{
+    sendRequest();
+}
+
+void PsUpdateDownloader::sendRequest()
+{
+    if (!m_manager)
+        m_manager = new QNetworkAccessManager(this);
+    QNetworkRequest request{QUrl(m_updateUrl)};
+    request.setRawHeader("Range", "bytes=" + QByteArray::number(already()) + '-');
+    // Byte offsets into the file must be offsets into what the server stores: no compression
+    // by Qt or a proxy on the way.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
+    // Package addresses may lead to a mirror; never from https down to http.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+
+    if (QNetworkReply *previous = takeReply())
+        previous->abort();
+    m_reply = m_manager->get(request);
+    m_replyStartChecked = false;
+    m_replyReceived = 0;
+    connect(m_reply, &QNetworkReply::downloadProgress, this, &PsUpdateDownloader::partFinished);
+    connect(m_reply, &QNetworkReply::errorOccurred, this, &PsUpdateDownloader::partFailed);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &PsUpdateDownloader::partMetaGot);
+    QNetworkReply *reply = m_reply;
+    connect(m_reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
+    m_stallTimer->start();
+}
+
+void PsUpdateDownloader::partMetaGot()
+{
+    if (m_reply)
+        m_stallTimer->start();
+}
+
+void PsUpdateDownloader::partFinished(qint64 got, qint64 total)
+{
+    if (!m_reply)
+        return;
+    m_stallTimer->start();
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        const int code = status.toInt();
+        // The body of a 416 is the server's error page, not package bytes; partFailed takes
+        // the 416 as "already complete".
+        if (code == 416)
+            return;
+        if (code != 200 && code != 206) {
+            fatalFailure();
+            return;
+        }
+        if (!m_replyStartChecked) {
+            if (!acceptReplyStart(code))
+                return;
+            m_replyStartChecked = true;
+        }
+    }
+    emit finishPart(got, total);
+    if (!appendAvailable())
+        return;
+    // An unknown length (-1) is only known to be complete when the reply finishes.
+    if (total >= 0 && got >= total)
+        complete();
+}
+
+bool PsUpdateDownloader::acceptReplyStart(int status)
+{
+    const qint64 have = already();
+    if (status == 200) {
+        // The server ignored the range and sends the whole package from its first byte.
+        if (have > 0)
+            startFileAgain();
+        return true;
+    }
+    const qint64 start = contentRangeStart(m_reply->rawHeader("Content-Range"));
+    if (start == have)
+        return true;
+    UpdateLog::info(kSource, kRangeLine,
+                    QStringLiteral("Update Error: asked for %1 from byte %2, the server sent bytes from %3")
+                        .arg(m_updateUrl)
+                        .arg(have)
+                        .arg(start));
+    if (have == 0) {
+        // Not even the whole package from its start: nothing to build a file from.
+        fatalFailure();
+        return false;
+    }
+    if (QNetworkReply *reply = takeReply())
+        reply->abort();
+    startFileAgain();
+    sendRequest();
+    return false;
+}
+
+void PsUpdateDownloader::startFileAgain()
+{
+    m_outputFile.close();
+    QFile::remove(m_outputFile.fileName());
+    QMutexLocker lock(&m_mutex);
+    m_already = 0;
+}
+
+bool PsUpdateDownloader::appendAvailable()
+{
+    if (!m_outputFile.isOpen() && !m_outputFile.open(QIODevice::Append)) {
+        fatalFailure();
+        return false;
+    }
+    const QByteArray bytes = m_reply->readAll();
+    if (bytes.isEmpty())
+        return true;
+    if (m_outputFile.write(bytes) != bytes.size()) {
+        // A full disk: whatever made it into the file is no longer known to be whole.
+        fatalFailure();
+        return false;
+    }
+    m_replyReceived += bytes.size();
+    QMutexLocker lock(&m_mutex);
+    m_already += bytes.size();
+    return true;
+}
+
+void PsUpdateDownloader::replyFinished(QNetworkReply *finished)
+{
+    // Errors went to partFailed; a reply of unknown length ends here.
+    if (finished != m_reply || finished->error() != QNetworkReply::NoError)
+        return;
+    const int code = finished->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (code != 0 && code != 200 && code != 206) {
+        fatalFailure();
+        return;
+    }
+    if (code != 0 && !m_replyStartChecked) {
+        if (!acceptReplyStart(code))
+            return;
+        m_replyStartChecked = true;
+    }
+    if (!appendAvailable())
+        return;
+    // Qt ends a reply whose server closed the connection early without an error when the
+    // server announced the close; the announced length tells.
+    const QVariant length = finished->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && m_replyReceived < length.toLongLong()) {
+        takeReply();
+        m_outputFile.close();
+        emit downLoadFailed();
+        return;
+    }
+    complete();
+}
+
+void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError)
+{
+    if (!m_reply)
+        return;
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int code = status.toInt();
+    // Qt reports a cut connection before the progress of the bytes that came with it: they
+    // still continue the file, and the next attempt resumes after them.
+    if (code == 200 || code == 206) {
+        if (!m_replyStartChecked) {
+            if (!acceptReplyStart(code))
+                return;
+            m_replyStartChecked = true;
+        }
+        if (!appendAvailable())
+            return;
+    }
+    takeReply();
+    m_outputFile.close();
+    if (status.isValid()) {
+        // The range starts at or after the end: the file is complete already.
+        if (code == 416) {
+            unpack();
+            return;
+        }
+        // The server answered, and not with the package: as fatal as during the body.
+        if (code != 200 && code != 206) {
+            fatalFailure();
+            return;
+        }
+    }
+    emit downLoadFailed();
+}
+
+void PsUpdateDownloader::stalled()
+{
+    QNetworkReply *reply = takeReply();
+    if (!reply)
+        return;
+    UpdateLog::info(kSource, kStalledLine,
+                    QStringLiteral("Update Error: nothing received from %1 for %2 ms")
+                        .arg(m_updateUrl)
+                        .arg(m_stallTimer->interval()));
+    reply->abort();
+    m_outputFile.close();
+    emit downLoadFailed();
+}
+
+QNetworkReply *PsUpdateDownloader::takeReply()
+{
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
+    m_stallTimer->stop();
+    if (reply) {
+        // Whatever the reply still says (an abort reports an error and a finish) is not ours.
+        reply->disconnect(this);
+        reply->deleteLater();
+    }
+    return reply;
+}
+
+void PsUpdateDownloader::complete()
+{
+    takeReply();
+    m_outputFile.close();
+    emit downLoadFinished();
+    unpack();
+}
+
+void PsUpdateDownloader::unpack()
+{
+    QFile package(m_outputFile.fileName());
+    if (!package.open(QIODevice::ReadOnly)) {
+        UpdateLog::info(kSource, kCantReadLine, QStringLiteral("Update Erro: cant read updates file!"));
+        fatalFailure();
+        return;
+    }
+    const QByteArray bytes = package.readAll();
+    package.close();
+    if (bytes.size() < kMinimumPackageSize) {
+        fatalFailure();
+        return;
+    }
+
+    const QString temp = UpdateFolders::temp(m_applicationDir, m_kind);
+    const QString ready = UpdateFolders::ready(m_applicationDir, m_kind);
+    if (!UpdateFolders::removeTree(temp) || !UpdateFolders::removeTree(ready)) {
+        fatalFailure();
+        return;
+    }
+
+    QString version;
+    UpdatePackage::Failure failure;
+    if (!UpdatePackage::unpack(bytes, temp, &version, &failure)) {
+        if (!failure.message.isEmpty())
+            UpdateLog::info(kSource, failure.line, failure.message);
+        fatalFailure();
+        return;
+    }
+    if (!QDir().rename(temp, ready)) {
+        UpdateLog::info(kSource, kRenameLine,
+                        QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'").arg(temp, ready));
+        fatalFailure();
+        return;
+    }
+    if (QFile::remove(m_outputFile.fileName()))
+        emit unpressFinished(version);
+}
+
+void PsUpdateDownloader::fatalFailure()
+{
+    // Only this kind's own data goes: a bad page package says nothing about a client package
+    // downloaded beside it.
+    if (QNetworkReply *reply = takeReply())
+        reply->abort();
+    m_outputFile.close();
+    QFile::remove(m_outputFile.fileName());
+    UpdateFolders::removeTree(UpdateFolders::temp(m_applicationDir, m_kind));
+    UpdateFolders::removeTree(UpdateFolders::ready(m_applicationDir, m_kind));
+    QMutexLocker lock(&m_mutex);
+    m_already = 0;
+}

@@ -1,0 +1,94 @@
+// Fetching and unpacking one update package, and starting the installer when the program ends.
+//
+// A downloader keeps the package file in tupdates/<kind>/ and resumes it across attempts: a
+// partial file is kept in whole steps of kResumeStep bytes and asked for from there on. Once the
+// package is complete it is unpacked into tupdates/<kind>/temp, which becomes
+// tupdates/<kind>/ready only when every file is written, so ready/ always holds a whole package.
+#pragma once
+
+#include <QFile>
+#include <QMutex>
+#include <QNetworkReply>
+#include <QObject>
+#include <QString>
+
+class QNetworkAccessManager;
+class QThread;
+class QTimer;
+
+// Set by the update dialog, read at the end of main: the installer is to run once the program
+// has let go of its files, and whether it must run elevated from the ready folder because the
+// application folder refused the new installer.
+extern bool restartToUpdate;
+extern bool updaterWriteProtected;
+
+// The installer's file name beside the executable.
+QString installerFileName();
+
+// Starts the installer with "-update" in applicationDir, detached, so it outlives us; elevated
+// through pkexec when updaterWriteProtected is set. A start that fails removes
+// tupdates/client/ready, so the next check downloads the client again. True when it started.
+bool launchUpdater(const QString &applicationDir);
+
+class PsUpdateDownloader : public QObject {
+    Q_OBJECT
+public:
+    // A partial package is kept only in whole steps of this size: the tail of an interrupted
+    // write may be garbage, a whole step before it was written and flushed in order.
+    static constexpr qint64 kResumeStep = 102400;
+    static constexpr int kDefaultStallTimeoutMs = 60000;
+
+    // Prepares the package file on the calling thread and runs everything else on thread, from
+    // its started() signal on. applicationDir: the folder holding tupdates/, the running
+    // program's folder when empty. stallTimeoutMs: how long a request may receive nothing
+    // before it counts as a network failure.
+    PsUpdateDownloader(QThread *thread, const QString &updateUrl, const QString &kind,
+                       const QString &applicationDir = QString(), int stallTimeoutMs = kDefaultStallTimeoutMs);
+    ~PsUpdateDownloader() override;
+
+    QString outputFilePath() const { return m_outputFile.fileName(); }
+    // Bytes of the package in the file so far.
+    qint64 already() const;
+
+signals:
+    // Progress of the current reply as the network reports it: with a resumed download both
+    // numbers cover the remainder only.
+    void finishPart(qint64 got, qint64 total);
+    void downLoadFinished();
+    // A network failure (or a stall); the partial file stays for the next attempt.
+    void downLoadFailed();
+    void unpressFinished(QString version);
+
+public slots:
+    void start();
+    void partMetaGot();
+    void partFinished(qint64 got, qint64 total);
+    void partFailed(QNetworkReply::NetworkError e);
+    void sendRequest();
+
+private:
+    void prepareOutputFile();
+    bool acceptReplyStart(int status);
+    void startFileAgain();
+    bool appendAvailable();
+    void replyFinished(QNetworkReply *finished);
+    void stalled();
+    QNetworkReply *takeReply();
+    void complete();
+    void unpack();
+    void fatalFailure();
+
+    QString m_updateUrl;
+    QNetworkAccessManager *m_manager = nullptr;
+    QNetworkReply *m_reply = nullptr;
+    qint64 m_already = 0;
+    QFile m_outputFile;
+    QString m_kind;
+    mutable QMutex m_mutex; // guards m_already
+    QString m_applicationDir;
+    QTimer *m_stallTimer;
+    // Whether the current reply's first bytes were found to continue the file.
+    bool m_replyStartChecked = false;
+    // Bytes of the current reply's body written to the file.
+    qint64 m_replyReceived = 0;
+};

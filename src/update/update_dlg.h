@@ -1,0 +1,109 @@
+// The update dialog: offers what the update check found, downloads it with one
+// PsUpdateDownloader per package kind, shows progress, installs page packages into view/ at once
+// and prepares a client package for the installer that runs when the program ends.
+#pragma once
+
+#include <QDialog>
+#include <QJsonObject>
+#include <QPixmap>
+#include <QPoint>
+#include <QStringList>
+
+class AppSettings;
+class PsUpdateDownloader;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QThread;
+
+class updateDlg : public QDialog {
+    Q_OBJECT
+public:
+    // settings: where a new client version is recorded (null: nowhere). applicationDir: the
+    // folder holding view/ and tupdates/, the running program's folder when empty.
+    explicit updateDlg(AppSettings *settings = nullptr, const QString &applicationDir = QString());
+    // Stops the downloads: each downloader goes with its thread, which is joined here.
+    ~updateDlg() override;
+
+    // The check reply's "ret" object and the package kinds of its "deployment".
+    void setOffer(const QJsonObject &offer, const QStringList &kinds);
+    // "The current version is the latest version".
+    void showInfoPage();
+
+    // Puts a new installer from tupdates/client/ready beside the program. False when there is
+    // no ready client package or it had to be thrown away; true also when the folder refused
+    // the installer (updaterWriteProtected is then set).
+    bool prepareClientUpdate();
+    // Copies tupdates/html/ready over view/; each file is written beside its target and renamed
+    // over it, so a page file is either old or new, never half of each. Asks Retry/Cancel when a
+    // file stays unwritable for 30 attempts. The ready folder is gone afterwards either way.
+    bool installPagePackage();
+    void clearPageUpdate();
+
+    // How long a download may receive nothing before it counts as failed.
+    void setDownloadStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
+
+signals:
+    void needupdate();
+
+public slots:
+    void on_btn_closeSetuper_clicked();
+    void on_uninstallButton_clicekd();
+    void on_pb_ok_clicked();
+    void on_finishPart(qint64 part, qint64 total);
+    void on_downLoadFaild();
+    void updateNow();
+    void on_clientPackageDownLoadFinished(QString version);
+    void on_htmlPackageDownLoadFinished(QString version);
+    void on_firmPackageDownLoadFinished(QString version);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    struct Download {
+        QThread *thread = nullptr;
+        PsUpdateDownloader *downloader = nullptr;
+    };
+
+    void buildWidgets();
+    void setLabelText(QLabel *label, const QString &text);
+    void startDownload(Download &download, const QString &kind, const QString &url,
+                       void (updateDlg::*finished)(QString));
+    bool isDragArea(const QPoint &position) const;
+
+    int borderWidth = 10;
+    // Never set: the window moves by its background but is not resized by it.
+    bool resizable = false;
+    QPushButton *closeButton;
+    QStackedWidget *pages;
+    QFrame *pageFirst;
+    QLabel *lb_text;
+    QPushButton *cancelButton;
+    QPushButton *uninstallButton;
+    QFrame *pageThird;
+    QLabel *lb_logo;
+    QLabel *lb_install;
+    QProgressBar *pb_install;
+    QFrame *pageInfo;
+    QLabel *lb_info;
+    QPushButton *pb_ok;
+    QJsonObject offer;
+    QStringList kinds;
+    Download m_client;
+    Download m_html;
+
+    AppSettings *m_settings;
+    QString m_applicationDir;
+    int m_stallTimeoutMs;
+    QPixmap m_background;
+    // Moving by hand where the window system cannot move the window itself.
+    bool m_dragging = false;
+    QPoint m_dragOffset;
+};

@@ -1,0 +1,108 @@
+#include "updatesystem.h"
+
+#include "command_context.h"
+#include "http_request_worker.h"
+#include "update_dlg.h"
+#include "update_log.h"
+#include "update_service.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QWidget>
+
+namespace {
+
+const char kSource[] = "updatesystem";
+// Support knows the reply line by its number; lines of our own take numbers above it.
+constexpr int kReplyLine = 112;
+constexpr int kNotConfiguredLine = 600;
+
+} // namespace
+
+UpdateCheck::UpdateCheck(CommandContext &context, QObject *parent, const QString &applicationDir)
+    : QObject(parent),
+      m_context(context),
+      m_applicationDir(applicationDir.isEmpty() ? QCoreApplication::applicationDirPath() : applicationDir)
+{
+}
+
+UpdateCheck::~UpdateCheck()
+{
+    if (worker)
+        worker->deleteLater();
+    delete dialog;
+}
+
+void UpdateCheck::checkNow(const QString &deviceId, const QString &fwVersion, const QString &clientVersion,
+                           bool manualCheck)
+{
+    manual = manualCheck;
+    if (!UpdateService::configured()) {
+        UpdateLog::info(kSource, kNotConfiguredLine, UpdateService::notConfiguredReason());
+        return;
+    }
+    // Fields go out in key order: deviceid, fwversion, noencrypt, test, version.
+    HttpRequestSpec spec(UpdateService::upgradeUrl().toString(), QStringLiteral("GET"));
+    spec.addField(QStringLiteral("deviceid"), deviceId);
+    spec.addField(QStringLiteral("test"), QStringLiteral("1"));
+    spec.addField(QStringLiteral("fwversion"), fwVersion);
+    spec.addField(QStringLiteral("version"), clientVersion);
+    spec.addField(QStringLiteral("noencrypt"), QStringLiteral("1"));
+
+    if (worker)
+        worker->deleteLater();
+    worker = new HttpRequestWorker(this);
+    connect(worker, &HttpRequestWorker::on_execution_finished, this, &UpdateCheck::handle_doCheckUpdate);
+    worker->startRequest(spec);
+}
+
+void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
+{
+    QString logText;
+    if (finished->errorType != QNetworkReply::NoError) {
+        logText = QStringLiteral("Error: ") + finished->errorText + QString::fromUtf8(finished->response);
+    } else {
+        logText = QString::fromUtf8(finished->response);
+        const QJsonDocument document = QJsonDocument::fromJson(finished->response);
+        if (document.isObject()) {
+            const QJsonObject reply = document.object();
+            // A "code" that is not a number reads as 0, as the service's old clients read it.
+            const bool hasCode = reply.contains(QStringLiteral("code"));
+            const int code = reply.value(QStringLiteral("code")).toInt();
+            if (hasCode && code == 0 && reply.contains(QStringLiteral("ret"))) {
+                const QJsonObject offer = reply.value(QStringLiteral("ret")).toObject();
+                emit FindNewVersion();
+                const QString type = offer.value(QStringLiteral("type")).toString();
+                const QString deployment = offer.value(QStringLiteral("deployment")).toString();
+                if (!deployment.isEmpty() && type == QLatin1String("0")) {
+                    dialog = new updateDlg(&m_context.settings(), m_applicationDir);
+                    connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
+                    dialog->setOffer(offer, deployment.split(QLatin1Char(',')));
+                    runDialog();
+                }
+            }
+            if (hasCode && code == 1 && manual) {
+                dialog = new updateDlg(&m_context.settings(), m_applicationDir);
+                dialog->showInfoPage();
+                runDialog();
+            }
+        }
+    }
+    UpdateLog::info(kSource, kReplyLine, logText);
+}
+
+void UpdateCheck::runDialog()
+{
+    if (QWidget *mainWindow = m_context.mainWidget())
+        dialog->move(mainWindow->pos() + QPoint(mainWindow->width() / 2, mainWindow->height() / 2) -
+                     QPoint(dialog->width() / 2, dialog->height() / 2));
+    m_dialogRunning = true;
+    dialog->exec();
+    m_dialogRunning = false;
+}
+
+void UpdateCheck::on_needupdate()
+{
+    emit closeApp();
+}

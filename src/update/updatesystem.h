@@ -1,0 +1,51 @@
+// The update check: asks the vendor service whether newer client, page or firmware packages
+// exist and, when it offers some, runs the update dialog. One check object per check; the
+// application keeps the latest.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class CommandContext;
+class HttpRequestWorker;
+class updateDlg;
+
+class UpdateCheck : public QObject {
+    Q_OBJECT
+public:
+    // context: the settings a new client version is recorded in and the main window the
+    // dialog is centred over. applicationDir: the folder holding view/ and tupdates/, the
+    // running program's folder when empty.
+    explicit UpdateCheck(CommandContext &context, QObject *parent = nullptr,
+                         const QString &applicationDir = QString());
+    ~UpdateCheck() override;
+
+    // Sends the request, or, with no vendor service configured, only says so in the log.
+    void checkNow(const QString &deviceId, const QString &fwVersion, const QString &clientVersion, bool manual);
+
+    // While the dialog runs, this object is on the call stack below the dialog's event loop:
+    // it must not be deleted then (a new check has to wait).
+    bool dialogRunning() const { return m_dialogRunning; }
+    updateDlg *dialogWindow() const { return dialog; }
+
+signals:
+    // Declared for listeners of the offer; nothing emits it.
+    void cantFindNewVersion();
+    void FindNewVersion();
+    void closeApp();
+
+public slots:
+    void handle_doCheckUpdate(HttpRequestWorker *worker);
+    void on_needupdate();
+
+private:
+    void runDialog();
+
+    HttpRequestWorker *worker = nullptr;
+    updateDlg *dialog = nullptr;
+    bool manual = false;
+
+    CommandContext &m_context;
+    QString m_applicationDir;
+    bool m_dialogRunning = false;
+};

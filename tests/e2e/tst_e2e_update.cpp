@@ -1,0 +1,164 @@
+// The update as a user meets it: the real program asks nginx (standing in for the vendor
+// service) at start, the About screen's button asks again, the update window appears on the
+// display, a click on its Update button (through the X server, as a mouse would) downloads the
+// page package, and the new page files are in the application's view/ folder.
+#include "update_package.h"
+#include "vendor_service.h"
+#include "vexa_driver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const char kEdition[] = R"JS((function (vexa) {
+  'use strict';
+  vexa.edition = Object.freeze({ version: '1.1.0-e2e', note: 'Installed by the end-to-end test.' });
+})(window.vexaModules = window.vexaModules || {});
+)JS";
+
+const char kAsk[] = R"JS(new Promise((resolve) => {
+  const timer = setTimeout(() => resolve('none'), 10000);
+  cefQuery({ request: %1,
+             onSuccess: (text) => { clearTimeout(timer); resolve('success ' + text); },
+             onFailure: (code, text) => { clearTimeout(timer); resolve('failure ' + code + ' ' + text); } });
+}))JS";
+
+// The update window's X window ids: visible windows of the program with the dialog's title.
+QStringList updateWindows(qint64 pid)
+{
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                                               QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
+                                               QStringLiteral("^vexa update$")});
+    if (!xdotool.waitForFinished(10000))
+        return {};
+    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+int upgradeRequests(const VendorService &service)
+{
+    int count = 0;
+    for (const ServiceRequest &request : service.requests())
+        count += request.target.startsWith(QLatin1String("/api/system/upgrade?"));
+    return count;
+}
+
+} // namespace
+
+class tst_E2eUpdate : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void pagePackageOfferedInstalledAndShown();
+
+private:
+    QString ask(const QString &request);
+
+    VendorService m_service;
+    QTemporaryDir m_padHome;
+    std::unique_ptr<VexaDriver> m_app;
+};
+
+void tst_E2eUpdate::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("DISPLAY is not set: the program's browser needs an X display (run under Xvfb)");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("xdotool is not installed");
+    if (!UpdatePackage::vendorPublicKey().isEmpty())
+        QSKIP("built with a vendor key: an unsigned test package would be refused");
+    if (!m_service.start())
+        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
+
+    QString error;
+    const QByteArray package = UpdatePackage::build(QStringLiteral("1.1.0"),
+                                                    {{QStringLiteral("html/js/edition.js"), kEdition}}, QByteArray(), &error);
+    QVERIFY2(!package.isEmpty(), qPrintable(error));
+    m_service.placePackage(QStringLiteral("html-1.1.0.pkg"), package);
+    // Nothing newer at start: the start-up check shows nothing.
+    m_service.setUpgradeReply(R"({"code":1})");
+
+    // The program reads both when it starts (the driver passes our environment on).
+    qputenv("VEXA_UPDATE_SERVICE", m_service.address().toUtf8());
+    qputenv("PADIO_HOME", m_padHome.path().toLocal8Bit());
+    m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR)));
+    QVERIFY2(m_app->start(), qPrintable(m_app->error()));
+}
+
+void tst_E2eUpdate::cleanupTestCase()
+{
+    m_app.reset();
+    qunsetenv("VEXA_UPDATE_SERVICE");
+}
+
+QString tst_E2eUpdate::ask(const QString &request)
+{
+    QString error;
+    const QJsonValue value = m_app->evaluate(QString(kAsk).arg(VexaDriver::jsString(request)), &error);
+    return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
+}
+
+void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
+{
+    // The silent check at start: the first pad and the installed version, in key order.
+    QVERIFY(m_service.waitForRequests(1, 30000));
+    const QString startCheck = m_service.requests().first().target;
+    QVERIFY2(startCheck.startsWith(QLatin1String("/api/system/upgrade?deviceid=5E1C7A92&fwversion=")), qPrintable(startCheck));
+    QVERIFY2(startCheck.endsWith(QLatin1String("&noencrypt=1&test=1&version=1.0.0")), qPrintable(startCheck));
+    QTRY_VERIFY_WITH_TIMEOUT(m_app->webLog().contains(R"(updatesystem(112)] {"code":1})"), 10000);
+    QVERIFY(updateWindows(m_app->processId()).isEmpty());
+
+    // Now there is a page package, and the user asks from the About screen.
+    m_service.setUpgradeReply(R"({"code":0,"ret":{"type":"0","deployment":"html",)"
+                              R"("devicePackage":"{{service}}/packages/html-1.1.0.pkg"}})");
+    m_app->evaluate(QStringLiteral("location.hash = '#about'"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!!document.querySelector('#about-check')")));
+    m_app->evaluate(QStringLiteral("document.querySelector('#about-check').click()"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#about-status').textContent.startsWith('Check started')")));
+
+    QStringList windows;
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = updateWindows(m_app->processId())).isEmpty(), 20000);
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(upgradeRequests(m_service), 2);
+
+    // Asked again while the window is open: answered, and nothing new starts under it.
+    QCOMPARE(ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
+    QTest::qWait(1000);
+    QCOMPARE(upgradeRequests(m_service), 2);
+    QVERIFY(m_app->isRunning());
+    QCOMPARE(updateWindows(m_app->processId()), windows);
+
+    // The Update button: page 0 of the stacked pages at (10, 60), the button at (300, 190) on
+    // it, 104 × 44.
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"),
+                                                           windows.first(), QStringLiteral("362"), QStringLiteral("272"),
+                                                           QStringLiteral("click"), QStringLiteral("1")}),
+             0);
+
+    const QString edition = m_app->appDir() + QStringLiteral("/view/js/edition.js");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile(edition).open(QIODevice::ReadOnly) && QFile(edition).size() == qint64(qstrlen(kEdition)),
+                             30000);
+    QFile installed(edition);
+    QVERIFY(installed.open(QIODevice::ReadOnly));
+    QCOMPARE(installed.readAll(), QByteArray(kEdition));
+    QTRY_VERIFY_WITH_TIMEOUT(updateWindows(m_app->processId()).isEmpty(), 10000);
+    QVERIFY(!QFileInfo::exists(m_app->appDir() + QStringLiteral("/tupdates/html/ready")));
+
+    // The page shown is not reloaded by the update; the next load (of the same screen) shows
+    // the new edition.
+    QVERIFY(m_app->reload());
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#about-edition')?.textContent === '1.1.0-e2e'")));
+}
+
+QTEST_GUILESS_MAIN(tst_E2eUpdate)
+#include "tst_e2e_update.moc"

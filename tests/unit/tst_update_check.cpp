@@ -1,0 +1,251 @@
+// The update check against nginx standing in for the vendor service: the request as the service
+// sees it, what each reply opens, and an offered client package followed through to the restart.
+#include "command_test_support.h"
+#include "pspecific_wnd.h"
+#include "runtime_log.h"
+#include "update_commands.h"
+#include "update_dlg.h"
+#include "update_folders.h"
+#include "update_package.h"
+#include "updatesystem.h"
+#include "vendor_service.h"
+
+#include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QString pageOf(updateDlg *dialog)
+{
+    return dialog->findChild<QStackedWidget *>()->currentWidget()->objectName();
+}
+
+} // namespace
+
+class TestUpdateCheck : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void requestCarriesFieldsInKeyOrder_data();
+    void requestCarriesFieldsInKeyOrder();
+    void replyDecidesWhatOpens_data();
+    void replyDecidesWhatOpens();
+    void withoutServiceNothingIsSent();
+    void checkUpdateAnswersAtOnce();
+    void offeredClientEndsInRestart();
+
+private:
+    // Runs one check and hands each dialog it shows to act, which must close it; returns when
+    // the check has written its reply line.
+    void runCheck(UpdateCheck &check, bool manual, const std::function<void(updateDlg *)> &act,
+                  const QString &deviceId = QStringLiteral("5E1C7A92"));
+    QByteArray log() const { return readFile(m_dir->path() + QStringLiteral("/web.log")); }
+
+    VendorService m_service;
+    QScopedPointer<QTemporaryDir> m_dir;
+    QScopedPointer<FakeContext> m_context;
+    QWidget m_mainWindow;
+};
+
+void TestUpdateCheck::initTestCase()
+{
+    if (!m_service.start())
+        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
+    m_mainWindow.setGeometry(100, 80, 800, 600);
+}
+
+void TestUpdateCheck::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    cefLogConfigure(m_dir->path() + QStringLiteral("/web.log"), LOGSEVERITY_INFO);
+    QVERIFY(writeFile(m_dir->path() + QStringLiteral("/Resources/profiles/conf.xml"),
+                      "<?xml version=\"1.0\"?>\n<root>\n\t<client version=\"1.0.0\" language=\"en\" />\n</root>\n"));
+    m_context.reset(new FakeContext(m_dir->path()));
+    m_context->settings().load();
+    m_context->widget = &m_mainWindow;
+    qputenv("VEXA_UPDATE_SERVICE", m_service.address().toUtf8());
+    restartToUpdate = false;
+}
+
+void TestUpdateCheck::cleanup()
+{
+    qunsetenv("VEXA_UPDATE_SERVICE");
+}
+
+void TestUpdateCheck::runCheck(UpdateCheck &check, bool manual, const std::function<void(updateDlg *)> &act,
+                               const QString &deviceId)
+{
+    QTimer watch;
+    watch.setInterval(20);
+    QPointer<updateDlg> handled;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        updateDlg *dialog = check.dialogWindow();
+        if (dialog && dialog != handled && dialog->isVisible()) {
+            handled = dialog;
+            act(dialog);
+        }
+    });
+    watch.start();
+    check.checkNow(deviceId, QStringLiteral("1.2"), QStringLiteral("1.0.0"), manual);
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains("updatesystem(112)]"), 15000);
+}
+
+void TestUpdateCheck::requestCarriesFieldsInKeyOrder_data()
+{
+    QTest::addColumn<QString>("deviceId");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("a pad") << "5E1C7A92"
+                           << "/api/system/upgrade?deviceid=5E1C7A92&fwversion=1.2&noencrypt=1&test=1&version=1.0.0";
+    // No pad: the question still goes out.
+    QTest::newRow("no pad") << ""
+                            << "/api/system/upgrade?deviceid=&fwversion=1.2&noencrypt=1&test=1&version=1.0.0";
+}
+
+void TestUpdateCheck::requestCarriesFieldsInKeyOrder()
+{
+    QFETCH(QString, deviceId);
+    QFETCH(QString, target);
+    m_service.setUpgradeReply(R"({"code":1})");
+    const int before = m_service.requests().size();
+    UpdateCheck check(*m_context);
+    runCheck(check, false, [](updateDlg *dialog) { dialog->reject(); }, deviceId);
+    QVERIFY(m_service.waitForRequests(before + 1));
+    QCOMPARE(m_service.requests().at(before).method, QStringLiteral("GET"));
+    QCOMPARE(m_service.requests().at(before).target, target);
+    QVERIFY(log().contains(R"(updatesystem(112)] {"code":1})"));
+}
+
+void TestUpdateCheck::replyDecidesWhatOpens_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("manual");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<int>("offers");
+
+    const QByteArray html = R"({"code":0,"ret":{"type":"0","deployment":"html","devicePackage":"x"}})";
+    QTest::newRow("offer") << html << false << "pageFirst" << 1;
+    QTest::newRow("offer of another type") << QByteArray(R"({"code":0,"ret":{"type":"1","deployment":"html"}})")
+                                           << true << "" << 1;
+    QTest::newRow("type as a number") << QByteArray(R"({"code":0,"ret":{"type":0,"deployment":"html"}})") << true
+                                      << "" << 1;
+    QTest::newRow("nothing deployed") << QByteArray(R"({"code":0,"ret":{"type":"0","deployment":""}})") << true
+                                      << "" << 1;
+    QTest::newRow("latest, asked") << QByteArray(R"({"code":1})") << true << "pageInfo" << 0;
+    QTest::newRow("latest, at start") << QByteArray(R"({"code":1})") << false << "" << 0;
+    // A code that is no number reads as 0: an offer without its "ret".
+    QTest::newRow("code as text") << QByteArray(R"({"code":"1"})") << true << "" << 0;
+    QTest::newRow("other code") << QByteArray(R"({"code":2,"ret":{"type":"0","deployment":"html"}})") << true << ""
+                                << 0;
+    QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << true << "" << 0;
+}
+
+void TestUpdateCheck::replyDecidesWhatOpens()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, manual);
+    QFETCH(QString, page);
+    QFETCH(int, offers);
+    m_service.setUpgradeReply(reply);
+    UpdateCheck check(*m_context);
+    QSignalSpy found(&check, &UpdateCheck::FindNewVersion);
+    QStringList pages;
+    QPoint position;
+    runCheck(check, manual, [&](updateDlg *dialog) {
+        pages << pageOf(dialog);
+        position = dialog->pos();
+        dialog->reject();
+    });
+    QCOMPARE(pages, page.isEmpty() ? QStringList() : QStringList{page});
+    QCOMPARE(found.count(), offers);
+    if (!page.isEmpty()) // centred over the main window
+        QCOMPARE(position, QPoint(100 + 400 - 300, 80 + 300 - 190));
+}
+
+void TestUpdateCheck::withoutServiceNothingIsSent()
+{
+    qputenv("VEXA_UPDATE_SERVICE", "");
+    const int before = m_service.requests().size();
+    UpdateCheck check(*m_context);
+    check.checkNow(QString(), QString(), QString(), true);
+    QTest::qWait(300);
+    QCOMPARE(m_service.requests().size(), before);
+    QCOMPARE(log().count("updatesystem("), 1);
+    QVERIFY(log().contains("no vendor service address is configured"));
+}
+
+void TestUpdateCheck::checkUpdateAnswersAtOnce()
+{
+    CommandRegistry registry;
+    int checks = 0;
+    registerUpdateCommands(registry, [&checks] { ++checks; });
+    QCOMPARE(runCommand(registry, R"({"funcname":"checkUpdate"})"), QStringList{"success:checkUpdate success"});
+    QCOMPARE(checks, 1);
+}
+
+void TestUpdateCheck::offeredClientEndsInRestart()
+{
+    if (!UpdatePackage::vendorPublicKey().isEmpty())
+        QSKIP("built with a vendor key: unsigned test packages would be refused");
+    QString error;
+    const QByteArray package = UpdatePackage::build(
+        QStringLiteral("2.0.0"),
+        {{QStringLiteral("client/vexa"), "new program"}, {QStringLiteral("client/") + installerFileName(), "new installer"}},
+        QByteArray(), &error);
+    QVERIFY2(!package.isEmpty(), qPrintable(error));
+    const QUrl url = m_service.placePackage(QStringLiteral("client-2.0.0.pkg"), package);
+    m_service.setUpgradeReply(R"({"code":0,"ret":{"type":"0","deployment":"client,firmware",)"
+                              R"("clientPackage":"{{service}}/packages/client-2.0.0.pkg","firmwarePackage":"x"}})");
+    const int before = m_service.requests().size();
+
+    UpdateCheck check(*m_context, nullptr, m_dir->path());
+    QSignalSpy closeApp(&check, &UpdateCheck::closeApp);
+    QStringList restartTexts;
+    runCheck(check, false, [&](updateDlg *dialog) {
+        auto *button = dialog->findChild<QPushButton *>(QStringLiteral("uninstallButton"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("Restart Now"), 15000);
+        restartTexts << pageOf(dialog);
+        QTest::mouseClick(button, Qt::LeftButton);
+        dialog->reject();
+    });
+    QCOMPARE(restartTexts, QStringList{"pageFirst"});
+    QCOMPARE(closeApp.count(), 1);
+    QVERIFY(restartToUpdate);
+    // The new installer is in place before the old one would run; the rest waits in ready/.
+    QCOMPARE(readFile(m_dir->path() + '/' + installerFileName()), QByteArray("new installer"));
+    QVERIFY(QFileInfo(m_dir->path() + '/' + installerFileName()).isExecutable());
+    const QString ready = UpdateFolders::ready(m_dir->path(), QStringLiteral("client"));
+    QCOMPARE(readFile(ready + QStringLiteral("/vexa")), QByteArray("new program"));
+    QVERIFY(!QFileInfo::exists(ready + '/' + installerFileName()));
+    QVERIFY(readFile(m_context->settings().confFilePath()).contains("version=\"2.0.0\""));
+    // The check and one download; Restart Now downloads nothing more, firmware nothing at all.
+    QTest::qWait(200);
+    QCOMPARE(m_service.requests().size(), before + 2);
+}
+
+QTEST_MAIN(TestUpdateCheck)
+#include "tst_update_check.moc"

@@ -1,0 +1,9 @@
+# The update flow on real servers: package downloads, the check and its dialog, the page
+# installation and the installer start, each in application folders of their own.
+if(NOT TARGET vexa_test_service)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_BINARY_DIR}/tests/support)
+endif()
+
+vexa_unit_test(tst_update_download LIBS vexa_update vexa_test_service)
+vexa_unit_test(tst_update_check LIBS vexa_update vexa_test_service WIDGETS)
+vexa_unit_test(tst_update_dlg LIBS vexa_update vexa_test_service WIDGETS)

@@ -1,0 +1,96 @@
+// About screen: what is installed (the program's version from the settings, the page's own
+// edition) and the manual update check. The check's outcome shows in the program's update
+// window, not here: the command only says that the check was taken.
+(function (vexa) {
+  'use strict';
+
+  const { el } = vexa.util;
+  const { query } = vexa.bridge;
+
+  let root = null;
+  let built = false;
+
+  function setStatus(text, tone) {
+    const line = root.querySelector('#about-status');
+    line.textContent = text;
+    line.dataset.tone = tone || '';
+  }
+
+  async function loadVersion() {
+    const value = root.querySelector('#about-version');
+    value.textContent = '…';
+    const result = await query({ funcname: 'getConf' }, { timeoutMs: 4000 });
+    let version = '';
+    if (result.ok) {
+      try { version = (JSON.parse(result.text)[0] || {}).version || ''; } catch (_) { version = ''; }
+    }
+    value.textContent = version || 'unknown';
+    value.dataset.known = version ? 'true' : 'false';
+  }
+
+  async function checkForUpdates() {
+    const button = root.querySelector('#about-check');
+    button.disabled = true;
+    setStatus('Asking the update service…', '');
+    const result = await query({ funcname: 'checkUpdate' }, { timeoutMs: 4000 });
+    button.disabled = false;
+    if (result.ok) setStatus('Check started. A window opens when there is something new (or nothing, to tell you so).', 'ok');
+    else if (result.pending) setStatus('No answer from the program', 'bad');
+    else setStatus(result.text || 'The check could not be started', 'bad');
+  }
+
+  function fact(label, id, text) {
+    return el('div', { className: 'about-fact' }, [
+      el('dt', { text: label }),
+      el('dd', { text, attrs: { id } }),
+    ]);
+  }
+
+  function build() {
+    const edition = vexa.edition || { version: 'unknown', note: '' };
+    root.replaceChildren(
+      el('section', { className: 'panel about-panel', attrs: { 'aria-labelledby': 'about-title' } }, [
+        el('div', { className: 'panel-head' }, [el('h2', { text: 'About', attrs: { id: 'about-title' } })]),
+        el('div', { className: 'about-body' }, [
+          el('div', { className: 'about-product' }, [
+            el('span', { className: 'brand-mark about-mark', attrs: { 'aria-hidden': 'true' } }),
+            el('div', {}, [
+              el('p', { className: 'about-name', text: 'PARVEX PX-ORB42 Config' }),
+              el('p', { className: 'about-sub', text: 'Configuration tool for the PX-ORB42 game pad' }),
+            ]),
+          ]),
+          el('dl', { className: 'about-facts' }, [
+            fact('Installed version', 'about-version', '…'),
+            fact('Page edition', 'about-edition', edition.version),
+          ]),
+          edition.note ? el('p', { className: 'about-note', text: edition.note, attrs: { id: 'about-note' } }) : null,
+          el('div', { className: 'about-actions' }, [
+            el('button', {
+              className: 'btn btn-primary', text: 'Check for updates',
+              attrs: { type: 'button', id: 'about-check' }, on: { click: checkForUpdates },
+            }),
+            // An installed page update shows from the next load on.
+            el('button', {
+              className: 'btn btn-quiet', text: 'Reload page',
+              attrs: { type: 'button', id: 'about-reload' }, on: { click: () => location.reload() },
+            }),
+            el('p', { className: 'about-status', attrs: { id: 'about-status', role: 'status', 'aria-live': 'polite' } }),
+          ]),
+        ]),
+      ]),
+    );
+  }
+
+  function init(doc) {
+    root = doc.getElementById('screen-about');
+    if (!root) return;
+    doc.addEventListener('screenshown', (event) => {
+      if (event.detail.screen !== 'about') return;
+      if (!built) { built = true; build(); }
+      loadVersion();
+    });
+  }
+
+  vexa.about = { checkForUpdates };
+  init(document);
+})(window.vexaModules = window.vexaModules || {});
