@@ -5,10 +5,9 @@ if(NOT TARGET vexa_test_service)
 endif()
 
 vexa_unit_test(tst_http_request_worker LIBS vexa_update vexa_test_service)
-vexa_unit_test(tst_vendor_service LIBS vexa_test_service)
 vexa_unit_test(tst_update_service LIBS vexa_update)
 
-# The pictures and the application's style sheet, applied to widgets named as the dialog names them.
+# The application's style sheet with the dialog's rules, and the pictures it names.
 vexa_unit_test(tst_update_pictures LIBS vexa_update WIDGETS)
 target_sources(tst_update_pictures PRIVATE ${CMAKE_SOURCE_DIR}/src/resources/vexa.qrc)
 
