@@ -228,6 +228,41 @@ bool devices_handler::notify(const QString &hardwareId, int value)
     return m_dcNotify && m_dcNotify(wide(hardwareId), kEmpty, PADIO_MODEL, value & 0xFFFF, &result, 0) == 0;
 }
 
+bool devices_handler::deviceExists(const QString &hardwareId)
+{
+    return m_dcDeviceExist && m_dcDeviceExist(wide(hardwareId)) == 0;
+}
+
+void devices_handler::reset(const QString &hardwareId, int code)
+{
+    // The library writes a status byte that nobody reads.
+    uint8_t status = 0;
+    if (m_dcReset)
+        m_dcReset(wide(hardwareId), kEmpty, PADIO_MODEL, code & 0xFFFF, &status, 0);
+}
+
+void devices_handler::eraseRom(const QString &hardwareId)
+{
+    if (m_dcEraseRom)
+        m_dcEraseRom(wide(hardwareId), kEmpty, PADIO_MODEL);
+}
+
+bool devices_handler::bornRom(const QString &hardwareId, const Buffer &buffer, int length, int offset)
+{
+    return m_dcBornRom && m_dcBornRom(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), length, offset) == 0;
+}
+
+bool devices_handler::checkRom(const QString &hardwareId, uint32_t length, uint32_t checkValue)
+{
+    return m_dcCheckRom && m_dcCheckRom(wide(hardwareId), kEmpty, PADIO_MODEL, length, checkValue) == 0;
+}
+
+void devices_handler::finishUpdateRom(const QString &hardwareId)
+{
+    if (m_dcFinishUpdateRom)
+        m_dcFinishUpdateRom(wide(hardwareId), kEmpty, PADIO_MODEL);
+}
+
 void devices_handler::browserMessage(const QString &text)
 {
     const Sinks current = sinks();

@@ -66,6 +66,18 @@ public:
     // value: low byte the notification type, high byte its data.
     bool notify(const QString &hardwareId, int value);
 
+    // The loader side of a firmware update. An absent function is never called: the
+    // result-bearing ones then report failure, the others do nothing.
+    bool deviceExists(const QString &hardwareId);
+    bool hasRebootRom() const { return m_dcRebootRom != nullptr; }
+    // Code 1 restarts the pad into its loader.
+    void reset(const QString &hardwareId, int code);
+    void eraseRom(const QString &hardwareId);
+    // length: at most PADIO_MAX_ROM_BLOCK bytes of buffer, written at offset in the image.
+    bool bornRom(const QString &hardwareId, const Buffer &buffer, int length, int offset);
+    bool checkRom(const QString &hardwareId, uint32_t length, uint32_t checkValue);
+    void finishUpdateRom(const QString &hardwareId);
+
     // Raised on the page after a property write.
     void browserMessage(const QString &text);
 
