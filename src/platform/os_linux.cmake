@@ -27,3 +27,8 @@ target_sources(vexa_platform PRIVATE
   window_search_x11.cpp)
 # Xtst carries the RECORD extension of the key capture; libdl loads GIO for the double-click time.
 target_link_libraries(vexa_platform PRIVATE X11::X11 X11::Xtst Qt5::X11Extras ${VEXA_XCB_LIBRARY} ${CMAKE_DL_LIBS})
+
+# The sleep inhibitor asks systemd-logind over the system bus.
+find_package(Qt5 5.15 REQUIRED COMPONENTS DBus)
+target_sources(vexa_platform PRIVATE sleep_inhibitor_linux.cpp)
+target_link_libraries(vexa_platform PRIVATE Qt5::DBus)
