@@ -3,6 +3,7 @@
 #include "autostart.h"
 #include "client_handler.h"
 #include "device_commands.h"
+#include "device_rom.h"
 #include "devices_handler.h"
 #include "hook_handler.h"
 #include "instance_channel.h"
@@ -300,8 +301,8 @@ void cefApplication::createMainWindow()
 
 void cefApplication::runUpdateCheck(bool manual)
 {
-    if (m_updateCheck && m_updateCheck->dialogRunning()) {
-        CEF_LOG_INFO(QStringLiteral("update check not started: the update dialog is open"));
+    if (m_updateCheck && m_updateCheck->busy()) {
+        CEF_LOG_INFO(QStringLiteral("update check not started: the update dialog is open or flashing the pad"));
         return;
     }
     QString deviceId;
@@ -314,6 +315,10 @@ void cefApplication::runUpdateCheck(bool manual)
     delete m_updateCheck;
     m_updateCheck = new UpdateCheck(*this, this);
     connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
+    m_updateCheck->setFirmwareRom(std::make_shared<DeviceRom>(*m_devicesHandler, [this] {
+        const DeviceMap devices = deviceMap();
+        return devices.isEmpty() ? QString() : devices.constBegin()->HardwareID;
+    }));
     // Read as a map lookup that enters the key. Without a settings file there are no settings
     // at all ("getConf" fails), and the check must not make one up.
     const QString clientVersion =

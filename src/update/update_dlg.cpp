@@ -1,8 +1,11 @@
 #include "update_dlg.h"
 
 #include "app_settings.h"
+#include "firmware_flash.h"
 #include "pspecific_wnd.h"
+#include "sleep_inhibitor.h"
 #include "update_folders.h"
+#include "update_log.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +27,11 @@ namespace {
 
 const QString kClient = QStringLiteral("client");
 const QString kHtml = QStringLiteral("html");
+const QString kFirmware = QStringLiteral("firmware");
+const QString kFlashingText = QStringLiteral("正在更新固件，请勿插拔鼠标");
+
+const char kLogSource[] = "update_dlg";
+constexpr int kFlashOutcomeLine = 700;
 
 constexpr int kCopyAttempts = 30;
 constexpr unsigned long kCopyPauseMs = 100;
@@ -83,7 +91,7 @@ updateDlg::updateDlg(AppSettings *settings, const QString &applicationDir)
 
 updateDlg::~updateDlg()
 {
-    for (Download *download : {&m_client, &m_html}) {
+    for (Download *download : {&m_client, &m_html, &m_firmware}) {
         if (!download->thread)
             continue;
         // The downloader is deleted on its own thread as the thread ends (finished →
@@ -245,13 +253,15 @@ void updateDlg::on_uninstallButton_clicekd()
 {
     pages->setCurrentWidget(pageThird);
     pb_install->setTextVisible(true);
-    // An offered "firmware" package (firmwarePackage) is not downloaded from here.
+    const QString firmwarePackage = offer.value(QStringLiteral("firmwarePackage")).toString();
     const QString clientPackage = offer.value(QStringLiteral("clientPackage")).toString();
     const QString devicePackage = offer.value(QStringLiteral("devicePackage")).toString();
     if (kinds.contains(kClient) && !clientPackage.isEmpty())
         startDownload(m_client, kClient, clientPackage, &updateDlg::on_clientPackageDownLoadFinished);
     if (kinds.contains(kHtml) && !devicePackage.isEmpty())
         startDownload(m_html, kHtml, devicePackage, &updateDlg::on_htmlPackageDownLoadFinished);
+    if (kinds.contains(kFirmware) && !firmwarePackage.isEmpty())
+        startDownload(m_firmware, kFirmware, firmwarePackage, &updateDlg::on_firmPackageDownLoadFinished);
 }
 
 void updateDlg::startDownload(Download &download, const QString &kind, const QString &url,
@@ -306,13 +316,59 @@ void updateDlg::on_htmlPackageDownLoadFinished(QString)
 {
     setLabelText(lb_install, QStringLiteral("Update Complete"));
     installPagePackage();
-    accept();
+    m_pageInstalled = true;
+    // With a firmware package in the same offer the dialog stays: the flash follows the page
+    // and its outcome is the last thing the user must read.
+    if (!m_firmware.thread) {
+        accept();
+        return;
+    }
+    if (m_firmwareWaiting) {
+        m_firmwareWaiting = false;
+        runFirmwareStep();
+    }
 }
 
 void updateDlg::on_firmPackageDownLoadFinished(QString)
 {
-    // Flashing the pad comes with the firmware download; nothing starts a firmware download yet.
-    setLabelText(lb_install, QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    // A new page may come with firmware it expects; the pad is flashed once the page is in.
+    if (m_html.thread && !m_pageInstalled) {
+        m_firmwareWaiting = true;
+        return;
+    }
+    runFirmwareStep();
+}
+
+void updateDlg::runFirmwareStep()
+{
+    if (m_flashing)
+        return;
+    // The dialog may have been closed while the package downloaded; the flash is shown anyway.
+    if (!isVisible())
+        show();
+    pages->setCurrentWidget(pageThird);
+    setLabelText(lb_install, kFlashingText);
+    if (!m_rom)
+        return;
+
+    m_flashing = true;
+    closeButton->setEnabled(false);
+    const platform::SleepInhibitor noSleep(QStringLiteral("Writing new firmware into the pad"));
+    FirmwareFlash flash(*m_rom, UpdateFolders::ready(m_applicationDir, kFirmware) + QStringLiteral("/update.bin"));
+    flash.setShow([this](const QString &text) { setLabelText(lb_install, text); });
+    const FirmwareFlash::Outcome outcome = flash.flashFirmware();
+    closeButton->setEnabled(true);
+    m_flashing = false;
+    UpdateLog::info(kLogSource, kFlashOutcomeLine,
+                    QStringLiteral("firmware flash ended: %1; shown: %2")
+                        .arg(QLatin1String(FirmwareFlash::outcomeName(outcome)), lb_install->text()));
+}
+
+void updateDlg::reject()
+{
+    if (m_flashing)
+        return;
+    QDialog::reject();
 }
 
 bool updateDlg::prepareClientUpdate()

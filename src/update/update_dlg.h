@@ -9,7 +9,10 @@
 #include <QPoint>
 #include <QStringList>
 
+#include <memory>
+
 class AppSettings;
+class FirmwareRom;
 class PsUpdateDownloader;
 class QFrame;
 class QLabel;
@@ -42,6 +45,12 @@ public:
     bool installPagePackage();
     void clearPageUpdate();
 
+    // The device library as the firmware step sees it; without one an offered firmware package
+    // is downloaded but not flashed.
+    void setFirmwareRom(std::shared_ptr<FirmwareRom> rom) { m_rom = std::move(rom); }
+    // A flash processes events while it waits; whoever owns the dialog must not delete it then.
+    bool flashRunning() const { return m_flashing; }
+
     // How long a download may receive nothing before it counts as failed.
     void setDownloadStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
 
@@ -58,6 +67,10 @@ public slots:
     void on_clientPackageDownLoadFinished(QString version);
     void on_htmlPackageDownLoadFinished(QString version);
     void on_firmPackageDownLoadFinished(QString version);
+
+    // Ignored while a flash runs: the outcome must stay in sight, and the pad must not be left
+    // in its loader by someone who thinks closing stops the flash.
+    void reject() override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -77,6 +90,7 @@ private:
     void startDownload(Download &download, const QString &kind, const QString &url,
                        void (updateDlg::*finished)(QString));
     bool isDragArea(const QPoint &position) const;
+    void runFirmwareStep();
 
     int borderWidth = 10;
     // Never set: the window moves by its background but is not resized by it.
@@ -98,6 +112,13 @@ private:
     QStringList kinds;
     Download m_client;
     Download m_html;
+    Download m_firmware;
+
+    std::shared_ptr<FirmwareRom> m_rom;
+    bool m_flashing = false;
+    bool m_pageInstalled = false;
+    // The firmware package arrived before the page package of the same offer had installed.
+    bool m_firmwareWaiting = false;
 
     AppSettings *m_settings;
     QString m_applicationDir;

@@ -78,6 +78,7 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
                 if (!deployment.isEmpty() && type == QLatin1String("0")) {
                     dialog = new updateDlg(&m_context.settings(), m_applicationDir);
                     connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
+                    dialog->setFirmwareRom(m_rom);
                     dialog->setOffer(offer, deployment.split(QLatin1Char(',')));
                     runDialog();
                 }
@@ -90,6 +91,11 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
         }
     }
     UpdateLog::info(kSource, kReplyLine, logText);
+}
+
+bool UpdateCheck::busy() const
+{
+    return m_dialogRunning || (dialog && dialog->flashRunning());
 }
 
 void UpdateCheck::runDialog()

@@ -6,7 +6,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class CommandContext;
+class FirmwareRom;
 class HttpRequestWorker;
 class updateDlg;
 
@@ -26,6 +29,11 @@ public:
     // While the dialog runs, this object is on the call stack below the dialog's event loop:
     // it must not be deleted then (a new check has to wait).
     bool dialogRunning() const { return m_dialogRunning; }
+    // The same holds while the dialog flashes the pad, even after it was closed: the flash
+    // processes events from inside the dialog's slot.
+    bool busy() const;
+    // Handed to every dialog this check opens.
+    void setFirmwareRom(std::shared_ptr<FirmwareRom> rom) { m_rom = std::move(rom); }
     updateDlg *dialogWindow() const { return dialog; }
 
 signals:
@@ -48,4 +56,5 @@ private:
     CommandContext &m_context;
     QString m_applicationDir;
     bool m_dialogRunning = false;
+    std::shared_ptr<FirmwareRom> m_rom;
 };
