@@ -296,6 +296,10 @@ void cefApplication::createMainWindow()
     if (!m_autostart)
         m_mainWindow->show();
     runUpdateCheck(false);
+    // A flash cut short leaves the pad in its loader, where no device list shows it.
+    DeviceRom rom(*m_devicesHandler, {});
+    if (FirmwareFlash::padWaitsInLoader(rom))
+        m_events->onBrowserMsg(FirmwareFlash::kPadInLoaderMessage);
     CEF_LOG_INFO(QStringLiteral("mainwindow show!"));
 }
 

@@ -11,6 +11,8 @@
 
 const QString FirmwareFlash::loaderHardwareId = QStringLiteral("HID\\Vid_5e1c&Pid_7a93");
 
+const QString FirmwareFlash::kPadInLoaderMessage = QStringLiteral("firmwareLoaderPresent");
+
 const QString FirmwareFlash::kLoaderMissingText = QStringLiteral("鼠标更新失败。。。");
 const QString FirmwareFlash::kWrittenText = QStringLiteral("更新成功");
 const QString FirmwareFlash::kWriteFailedText = QStringLiteral("更新失败");

@@ -50,6 +50,11 @@ public:
     // The pad's hardware id while it runs its loader.
     static const QString loaderHardwareId;
 
+    // The onBrowserMsg text that tells the page a pad sits in its loader: a flash was cut short
+    // (unplugged, the program ended), and the pad needs a new image before it works again.
+    static const QString kPadInLoaderMessage;
+    static bool padWaitsInLoader(FirmwareRom &rom) { return rom.deviceExists(loaderHardwareId); }
+
     // Texts for lb_install.
     static const QString kLoaderMissingText;
     static const QString kWrittenText;

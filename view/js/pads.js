@@ -306,6 +306,10 @@
     vexa.events.onEvent((entry) => {
       if (entry.name === 'onDeviceData') onReport(String(entry.values[0] || ''));
       else if (entry.name === 'devicesChanged') loadPads();
+      // Sent once at start when a firmware update was cut short.
+      else if (entry.name === 'onBrowserMsg' && entry.values[0] === 'firmwareLoaderPresent') {
+        $('pads-loader-notice').hidden = false;
+      }
     });
     loadPads();
   }
