@@ -138,7 +138,7 @@ FirmwareFlash::Outcome FirmwareFlash::flashFirmware()
 bool FirmwareFlash::writeFirmwareBlocks()
 {
     // One block more than whole blocks fit: a length that is a multiple of the block size ends
-    // with an empty block at its end, which the loader expects as the close of the image.
+    // with a call of length 0 at the payload's end, and that call's result is the one that counts.
     const qint64 total = length();
     qint64 blocks = total / FirmwareRom::kMaxBlock + 1;
     qint64 remaining = total;
