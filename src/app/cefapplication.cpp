@@ -2,6 +2,7 @@
 
 #include "autostart.h"
 #include "client_handler.h"
+#include "crash_handler.h"
 #include "device_commands.h"
 #include "device_rom.h"
 #include "devices_handler.h"
@@ -143,6 +144,11 @@ void cefApplication::startup()
     QFile style(QStringLiteral(":/qss/vexa"));
     if (style.open(QIODevice::ReadOnly))
         setStyleSheet(QString::fromUtf8(style.readAll()));
+
+    // Early, so that a crash anywhere later leaves a dump; the sub-processes never get here.
+    if (!platform::crashHandlerInstalled())
+        platform::installCrashHandler(QCoreApplication::applicationDirPath());
+    platform::setCrashReporter(QStringLiteral("CrashReporter"));
 
     platform::onTerminationRequest([this] { on_closeApp(); });
 

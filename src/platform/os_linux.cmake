@@ -8,6 +8,11 @@ find_library(VEXA_XCB_LIBRARY xcb REQUIRED)
 
 target_sources(vexa_platform PRIVATE
   autostart_linux.cpp
+  # Fatal signals leave a minidump written by our own writer (Debian has no Breakpad).
+  crash_handler_linux.cpp
+  private/minidump_format.h
+  private/minidump_writer_linux.h
+  minidump_writer_linux.cpp
   process_list_linux.cpp
   program_locations_linux.cpp
   termination_signals_posix.cpp
