@@ -3,28 +3,10 @@
 #include "client_app.h"
 #include "client_handler.h"
 #include "pspecific_wnd.h"
+#include "test_switches.h"
 
 #include <QDir>
 
-#ifdef VEXA_CRASH_TEST_SWITCH
-#include <cstdint>
-#include <cstring>
-
-// Only the test build crashes on request, after the crash handler is in place.
-__attribute__((noinline)) void crashOnPurposeForTests()
-{
-    volatile std::uintptr_t address = 16;
-    *reinterpret_cast<volatile int *>(address) = 1;
-}
-
-static void crashIfAsked(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--crash-for-test") == 0)
-            crashOnPurposeForTests();
-    }
-}
-#endif
 
 int main(int argc, char *argv[])
 {
@@ -55,9 +37,7 @@ int main(int argc, char *argv[])
         // The application raises page events through the client, which outlives it.
         cefApplication application(argc, argv, client.get());
         application.startup();
-#ifdef VEXA_CRASH_TEST_SWITCH
-        crashIfAsked(argc, argv);
-#endif
+        runTestSwitches(argc, argv);
         // A quit asked for during start-up (no instance server, for one) comes before the loop
         // that it should end; it must not be lost.
         result = quitRequested() ? 0 : application.exec();

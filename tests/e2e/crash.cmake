@@ -1,9 +1,8 @@
 # Crash reporting, end to end: a test build of vexa that crashes on request ("--crash-for-test";
 # the shipped program has no such switch), the real program hit by a signal, and LLDB reading
 # the dumps.
-add_executable(vexa_crashtest ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/src/resources/vexa.qrc)
+add_executable(vexa_crashtest ${CMAKE_SOURCE_DIR}/src/app/main.cpp crash_switch.cpp ${CMAKE_SOURCE_DIR}/src/resources/vexa.qrc)
 target_link_libraries(vexa_crashtest PRIVATE vexa_app)
-target_compile_definitions(vexa_crashtest PRIVATE VEXA_CRASH_TEST_SWITCH)
 set_target_properties(vexa_crashtest PROPERTIES ENABLE_EXPORTS ON
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/crashtest)
 

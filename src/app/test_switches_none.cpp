@@ -1,0 +1,3 @@
+#include "test_switches.h"
+
+void runTestSwitches(int, char *[]) {}
