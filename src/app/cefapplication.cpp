@@ -301,12 +301,36 @@ void cefApplication::createMainWindow()
     m_mainWindow->createSystemTray();
     if (!m_autostart)
         m_mainWindow->show();
-    runUpdateCheck(false);
-    // A flash cut short leaves the pad in its loader, where no device list shows it.
+    // A flash cut short leaves the pad in its loader, where no device list shows it. With its
+    // image still unpacked the update dialog offers to flash it again; that start has no update
+    // check, whose dialog would come up over the offer.
     DeviceRom rom(*m_devicesHandler, {});
-    if (FirmwareFlash::padWaitsInLoader(rom))
+    const bool padInLoader = FirmwareFlash::padWaitsInLoader(rom);
+    if (padInLoader)
         m_events->onBrowserMsg(FirmwareFlash::kPadInLoaderMessage);
+    if (!padInLoader || !offerReflash())
+        runUpdateCheck(false);
     CEF_LOG_INFO(QStringLiteral("mainwindow show!"));
+}
+
+void cefApplication::replaceUpdateCheck()
+{
+    delete m_updateCheck;
+    m_updateCheck = new UpdateCheck(*this, this);
+    connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
+    m_updateCheck->setFirmwareRom(std::make_shared<DeviceRom>(*m_devicesHandler, [this] {
+        const DeviceMap devices = deviceMap();
+        return devices.isEmpty() ? QString() : devices.constBegin()->HardwareID;
+    }));
+}
+
+bool cefApplication::offerReflash()
+{
+    replaceUpdateCheck();
+    if (!m_updateCheck->offerReflash())
+        return false;
+    CEF_LOG_INFO(QStringLiteral("a pad waits in its firmware loader: offering to flash it again"));
+    return true;
 }
 
 void cefApplication::runUpdateCheck(bool manual)
@@ -322,13 +346,7 @@ void cefApplication::runUpdateCheck(bool manual)
         deviceId = devices.constBegin()->DeviceID;
         fwVersion = devices.constBegin()->Version;
     }
-    delete m_updateCheck;
-    m_updateCheck = new UpdateCheck(*this, this);
-    connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
-    m_updateCheck->setFirmwareRom(std::make_shared<DeviceRom>(*m_devicesHandler, [this] {
-        const DeviceMap devices = deviceMap();
-        return devices.isEmpty() ? QString() : devices.constBegin()->HardwareID;
-    }));
+    replaceUpdateCheck();
     // Read as a map lookup that enters the key. Without a settings file there are no settings
     // at all ("getConf" fails), and the check must not make one up.
     const QString clientVersion =

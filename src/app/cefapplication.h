@@ -97,6 +97,12 @@ public slots:
     void removeClients();
 
 private:
+    // A new update check object in place of the previous one (which must not be busy).
+    void replaceUpdateCheck();
+    // The update dialog offers to flash a pad found in its loader again; false when the
+    // firmware image is gone.
+    bool offerReflash();
+
     void createMainWindow();
 
     mutable QMutex m_deviceMutex;

@@ -120,6 +120,25 @@ FirmwareFlash::Outcome FirmwareFlash::flashFirmware()
         }
     }
 
+    return writeAndVerify();
+}
+
+FirmwareFlash::Outcome FirmwareFlash::flashInLoader()
+{
+    if (!loadFirmwareImage()) {
+        m_show(kInvalidImageText);
+        return Outcome::ImageRefused;
+    }
+    // It may have been unplugged since it was found.
+    if (!m_rom.deviceExists(loaderHardwareId)) {
+        m_show(kLoaderMissingText);
+        return Outcome::LoaderMissing;
+    }
+    return writeAndVerify();
+}
+
+FirmwareFlash::Outcome FirmwareFlash::writeAndVerify()
+{
     m_rom.eraseRom(loaderHardwareId);
     m_wait(kAfterEraseMs);
     m_show(writeFirmwareBlocks() ? kWrittenText : kWriteFailedText);

@@ -81,6 +81,10 @@ public:
     // ours but cannot fit the loader (OutOfBounds) is refused with kInvalidImageText by the flash.
     bool loadFirmwareImage(ImageFault *fault = nullptr);
     Outcome flashFirmware();
+    // The same flash for a pad that already runs its loader (an earlier flash was cut short):
+    // no pad in the device list to restart and no wait for the loader. Every image fault is
+    // shown, since the user asked for this flash.
+    Outcome flashInLoader();
     // True when the library accepted the last block.
     bool writeFirmwareBlocks();
 
@@ -92,6 +96,8 @@ public:
     uint32_t checkValue() const;
 
 private:
+    // Erase, write, verify, restart: the part of a flash the loader does.
+    Outcome writeAndVerify();
     uint64_t field(int offset, int bytes) const;
 
     FirmwareRom &m_rom;

@@ -194,6 +194,24 @@ void updateDlg::setOffer(const QJsonObject &offerObject, const QStringList &offe
     kinds = offeredKinds;
 }
 
+QString updateDlg::firmwareImagePath(const QString &applicationDir)
+{
+    return UpdateFolders::ready(applicationDir, kFirmware) + QStringLiteral("/update.bin");
+}
+
+void updateDlg::offerReflash()
+{
+    setLabelText(lb_text, QStringLiteral("A firmware update was interrupted. Flash the firmware again?"));
+    uninstallButton->setText(QStringLiteral("Flash again"));
+    uninstallButton->adjustSize();
+    disconnect(uninstallButton, &QPushButton::clicked, this, nullptr);
+    connect(uninstallButton, &QPushButton::clicked, this, [this] {
+        pb_install->setTextVisible(false);
+        runFirmwareStep(FlashStart::AlreadyInLoader);
+    });
+    pages->setCurrentWidget(pageFirst);
+}
+
 void updateDlg::showInfoPage()
 {
     pages->setCurrentWidget(pageInfo);
@@ -339,7 +357,7 @@ void updateDlg::on_firmPackageDownLoadFinished(QString)
     runFirmwareStep();
 }
 
-void updateDlg::runFirmwareStep()
+void updateDlg::runFirmwareStep(FlashStart start)
 {
     if (m_flashing)
         return;
@@ -354,9 +372,10 @@ void updateDlg::runFirmwareStep()
     m_flashing = true;
     closeButton->setEnabled(false);
     const platform::SleepInhibitor noSleep(QStringLiteral("Writing new firmware into the pad"));
-    FirmwareFlash flash(*m_rom, UpdateFolders::ready(m_applicationDir, kFirmware) + QStringLiteral("/update.bin"));
+    FirmwareFlash flash(*m_rom, firmwareImagePath(m_applicationDir));
     flash.setShow([this](const QString &text) { setLabelText(lb_install, text); });
-    const FirmwareFlash::Outcome outcome = flash.flashFirmware();
+    const FirmwareFlash::Outcome outcome =
+        start == FlashStart::AlreadyInLoader ? flash.flashInLoader() : flash.flashFirmware();
     closeButton->setEnabled(true);
     m_flashing = false;
     UpdateLog::info(kLogSource, kFlashOutcomeLine,

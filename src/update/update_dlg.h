@@ -48,6 +48,12 @@ public:
     // The device library as the firmware step sees it; without one an offered firmware package
     // is downloaded but not flashed.
     void setFirmwareRom(std::shared_ptr<FirmwareRom> rom) { m_rom = std::move(rom); }
+    // Page 0 asks whether to flash the unpacked firmware image again into a pad that waits in
+    // its loader; "Flash again" runs the flash without the restart into the loader.
+    void offerReflash();
+    // The unpacked firmware image a flash writes.
+    static QString firmwareImagePath(const QString &applicationDir);
+
     // A flash processes events while it waits; whoever owns the dialog must not delete it then.
     bool flashRunning() const { return m_flashing; }
 
@@ -90,7 +96,8 @@ private:
     void startDownload(Download &download, const QString &kind, const QString &url,
                        void (updateDlg::*finished)(QString));
     bool isDragArea(const QPoint &position) const;
-    void runFirmwareStep();
+    enum class FlashStart { RestartIntoLoader, AlreadyInLoader };
+    void runFirmwareStep(FlashStart start = FlashStart::RestartIntoLoader);
 
     int borderWidth = 10;
     // Never set: the window moves by its background but is not resized by it.

@@ -7,8 +7,10 @@
 #include "update_service.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -93,9 +95,26 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
     UpdateLog::info(kSource, kReplyLine, logText);
 }
 
+bool UpdateCheck::offerReflash()
+{
+    if (dialog || !QFileInfo::exists(updateDlg::firmwareImagePath(m_applicationDir)))
+        return false;
+    dialog = new updateDlg(&m_context.settings(), m_applicationDir);
+    dialog->setFirmwareRom(m_rom);
+    dialog->offerReflash();
+    m_offerPending = true;
+    // The caller is still starting the program; the dialog's own event loop starts once its
+    // main loop runs.
+    QTimer::singleShot(0, this, [this] {
+        m_offerPending = false;
+        runDialog();
+    });
+    return true;
+}
+
 bool UpdateCheck::busy() const
 {
-    return m_dialogRunning || (dialog && dialog->flashRunning());
+    return m_offerPending || m_dialogRunning || (dialog && dialog->flashRunning());
 }
 
 void UpdateCheck::runDialog()

@@ -26,6 +26,12 @@ public:
     // Sends the request, or, with no vendor service configured, only says so in the log.
     void checkNow(const QString &deviceId, const QString &fwVersion, const QString &clientVersion, bool manual);
 
+    // A pad waits in its loader: when the image of the interrupted flash is still unpacked,
+    // opens the dialog (from the event loop, soon) to offer flashing it again and returns true;
+    // false, with nothing started, when there is no image. The check is busy from here on
+    // until the dialog is closed.
+    bool offerReflash();
+
     // While the dialog runs, this object is on the call stack below the dialog's event loop:
     // it must not be deleted then (a new check has to wait).
     bool dialogRunning() const { return m_dialogRunning; }
@@ -56,5 +62,7 @@ private:
     CommandContext &m_context;
     QString m_applicationDir;
     bool m_dialogRunning = false;
+    // The re-flash offer is on its way to the screen.
+    bool m_offerPending = false;
     std::shared_ptr<FirmwareRom> m_rom;
 };

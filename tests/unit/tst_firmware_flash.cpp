@@ -29,11 +29,14 @@ public:
     QList<BlockCall> blocks;
     QList<int> waits;
 
-    QString firstPadHardwareId() override { return kPad; }
+    // A pad left in its loader is not in the device list.
+    bool padListed = true;
+
+    QString firstPadHardwareId() override { return padListed ? kPad : QString(); }
     bool deviceExists(const QString &id) override
     {
         if (id == kPad)
-            return true;
+            return padListed;
         return id == FirmwareFlash::loaderHardwareId && loaderAfterWaits >= 0 && waits.size() >= loaderAfterWaits;
     }
     bool canRebootIntoLoader() override { return true; }
@@ -89,15 +92,17 @@ private slots:
     void imageThatCannotFitIsRefusedBeforeTheReset();
     void loaderThatNeverAppearsEndsAfterThirteenSeconds();
     void writeFailureIsShownAndVerificationStillDecides();
+    void padInItsLoaderIsFlashedWithoutARestart();
+    void loaderOnlyFlashSaysWhyItDidNotStart();
 
 private:
-    FirmwareFlash::Outcome flash(RecordingRom &rom, const QByteArray &image);
+    FirmwareFlash::Outcome flash(RecordingRom &rom, const QByteArray &image, bool inLoader = false);
 
     QTemporaryDir m_dir;
     QStringList m_shown;
 };
 
-FirmwareFlash::Outcome tst_FirmwareFlash::flash(RecordingRom &rom, const QByteArray &image)
+FirmwareFlash::Outcome tst_FirmwareFlash::flash(RecordingRom &rom, const QByteArray &image, bool inLoader)
 {
     const QString path = m_dir.filePath(QStringLiteral("update.bin"));
     QFile file(path);
@@ -108,7 +113,7 @@ FirmwareFlash::Outcome tst_FirmwareFlash::flash(RecordingRom &rom, const QByteAr
     FirmwareFlash flasher(rom, path);
     flasher.setWait([&rom](int ms) { rom.waits << ms; });
     flasher.setShow([this](const QString &text) { m_shown << text; });
-    return flasher.flashFirmware();
+    return inLoader ? flasher.flashInLoader() : flasher.flashFirmware();
 }
 
 void tst_FirmwareFlash::blocksCoverThePayload_data()
@@ -208,6 +213,46 @@ void tst_FirmwareFlash::writeFailureIsShownAndVerificationStillDecides()
     QVERIFY(rom.calls.last().startsWith(QLatin1String("check ")));
     QCOMPARE(rom.calls.first(), QStringLiteral("reset ") + kPad);
     QCOMPARE(rom.calls.at(1), QStringLiteral("erase ") + FirmwareFlash::loaderHardwareId);
+}
+
+void tst_FirmwareFlash::padInItsLoaderIsFlashedWithoutARestart()
+{
+    RecordingRom rom;
+    rom.padListed = false;
+    rom.loaderAfterWaits = 0;
+    QCOMPARE(flash(rom, imageBytes(4001), true), FirmwareFlash::Outcome::Verified);
+    const QString loader = FirmwareFlash::loaderHardwareId;
+    QCOMPARE(rom.calls, (QStringList{QStringLiteral("erase ") + loader, QStringLiteral("born ") + loader,
+                                     QStringLiteral("born ") + loader, QStringLiteral("born ") + loader,
+                                     QStringLiteral("check %1 4001 c0ffee42").arg(loader),
+                                     QStringLiteral("finish ") + loader}));
+    QCOMPARE(rom.blocks.size(), 3);
+    QCOMPARE(rom.blocks.last().length, 1);
+    QCOMPARE(rom.blocks.last().bytes.at(0), payloadByte(4000));
+    // No wait for a loader that is there already: the pause after the erase, one per block, the
+    // pause before the restart.
+    QCOMPARE(rom.waits, (QList<int>{1000, 20, 20, 20, 100}));
+    QCOMPARE(m_shown, (QStringList{FirmwareFlash::kWrittenText, FirmwareFlash::kVerifiedText}));
+}
+
+void tst_FirmwareFlash::loaderOnlyFlashSaysWhyItDidNotStart()
+{
+    // The user asked for this flash: a foreign image is not passed over in silence.
+    QByteArray foreign = imageBytes(4001);
+    put(foreign, FirmwareFlash::kMagicOffset, 0x1017, 4);
+    RecordingRom rom;
+    rom.padListed = false;
+    rom.loaderAfterWaits = 0;
+    QCOMPARE(flash(rom, foreign, true), FirmwareFlash::Outcome::ImageRefused);
+    QVERIFY(rom.calls.isEmpty());
+    QCOMPARE(m_shown, QStringList{FirmwareFlash::kInvalidImageText});
+
+    // Unplugged since it was found.
+    rom.loaderAfterWaits = -1;
+    QCOMPARE(flash(rom, imageBytes(4001), true), FirmwareFlash::Outcome::LoaderMissing);
+    QVERIFY(rom.calls.isEmpty());
+    QVERIFY(rom.waits.isEmpty());
+    QCOMPARE(m_shown, QStringList{FirmwareFlash::kLoaderMissingText});
 }
 
 QTEST_GUILESS_MAIN(tst_FirmwareFlash)
