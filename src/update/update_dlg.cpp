@@ -201,7 +201,8 @@ QString updateDlg::firmwareImagePath(const QString &applicationDir)
 
 void updateDlg::offerReflash()
 {
-    setLabelText(lb_text, QStringLiteral("A firmware update was interrupted. Flash the firmware again?"));
+    // On one line the question would run past the page.
+    setLabelText(lb_text, QStringLiteral("A firmware update was interrupted.\nFlash the firmware again?"));
     uninstallButton->setText(QStringLiteral("Flash again"));
     uninstallButton->adjustSize();
     disconnect(uninstallButton, &QPushButton::clicked, this, nullptr);
