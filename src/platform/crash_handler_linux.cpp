@@ -182,7 +182,10 @@ int startDetached(char *const argv[], char *const envp[])
             syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, sizeof(unsigned long));
             execve(argv[0], argv, envp);
         }
-        // Only a failed fork or exec gets here; a successful exec closes the pipe unseen.
+        // A failed fork or exec reports its error; a successful exec closes the pipe unseen, and
+        // so does this middle process once its child is on its way (errno here is stale then).
+        if (grandchild > 0)
+            syscall(SYS_exit_group, 0);
         const int error = errno;
         writeAll(status[1], reinterpret_cast<const char *>(&error), sizeof error);
         syscall(SYS_exit_group, 127);
