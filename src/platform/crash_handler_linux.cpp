@@ -17,11 +17,17 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
+#include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +42,14 @@ constexpr size_t kWriterStackSize = 64 * 1024;
 constexpr size_t kAlternateStackSize = 64 * 1024;
 // A writer that hangs must not keep a dead program on screen for ever.
 constexpr int kWriterTimeoutMs = 60 * 1000;
+// Threads beyond this many go into the dump without their registers and stacks.
+constexpr int kMaxOtherThreads = 1024;
+// How long the thread reader may take to stop every thread; a thread that does not stop in time
+// (one in uninterruptible sleep) is left out rather than holding up the dump.
+constexpr int kStopThreadsMs = 2000;
+// The longest the reader keeps threads stopped, should the writer never say it is done; less
+// than the crashing thread waits, so that the threads run again before the process ends.
+constexpr int kHoldThreadsMs = kWriterTimeoutMs - 10 * 1000;
 
 // Everything the crash path touches, fixed in size and filled before any crash can happen.
 struct CrashState {
@@ -168,7 +182,10 @@ int startDetached(char *const argv[], char *const envp[])
             syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, sizeof(unsigned long));
             execve(argv[0], argv, envp);
         }
-        // Only a failed fork or exec gets here; a successful exec closes the pipe unseen.
+        // A failed fork or exec reports its error; a successful exec closes the pipe unseen, and
+        // so does this middle process once its child is on its way (errno here is stale then).
+        if (grandchild > 0)
+            syscall(SYS_exit_group, 0);
         const int error = errno;
         writeAll(status[1], reinterpret_cast<const char *>(&error), sizeof error);
         syscall(SYS_exit_group, 127);
@@ -190,6 +207,249 @@ int startDetached(char *const argv[], char *const envp[])
     return error;
 }
 
+// The other threads' registers. No thread can read another thread's registers in its own
+// process; a helper process can, as their tracer. It shares this page with the writer, which
+// it was copied from, and holds the threads stopped while the writer copies their stacks.
+struct ThreadCapture {
+    int count;
+    pid_t tids[kMaxOtherThreads];
+    // 0: not traced, 1: traced, 2: stopped with its registers read.
+    uint8_t state[kMaxOtherThreads];
+    // A signal that arrived while the thread was stopped, handed back when it is let go.
+    uint8_t pendingSignal[kMaxOtherThreads];
+    minidump::ThreadRegisters regs[kMaxOtherThreads];
+    alignas(8) char directory[8192];
+};
+
+int64_t nowMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Waits for one byte on fd; false on timeout, end of file or error.
+bool awaitByte(int fd, int timeoutMs, char *byte)
+{
+    const int64_t deadline = nowMs() + timeoutMs;
+    for (;;) {
+        const int64_t left = deadline - nowMs();
+        if (left <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        const ssize_t n = read(fd, byte, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n == 1;
+    }
+}
+
+// Every thread of the process but the two whose state is known without stopping them.
+void listOtherThreads(ThreadCapture *capture, pid_t writer, pid_t crashing)
+{
+    capture->count = 0;
+    const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    for (;;) {
+        const long n = syscall(SYS_getdents64, fd, capture->directory, sizeof capture->directory);
+        if (n <= 0)
+            break;
+        for (long at = 0; at < n;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(capture->directory + at);
+            at += entry->d_reclen;
+            pid_t tid = 0;
+            const char *c = entry->d_name;
+            for (; *c >= '0' && *c <= '9'; ++c)
+                tid = tid * 10 + (*c - '0');
+            if (*c != '\0' || tid <= 0 || tid == writer || tid == crashing)
+                continue;
+            if (capture->count < kMaxOtherThreads)
+                capture->tids[capture->count++] = tid;
+        }
+    }
+    close(fd);
+}
+
+void copyRegisters(pid_t tid, const user_regs_struct &r, const user_fpregs_struct *fp, minidump::ThreadRegisters *out)
+{
+    out->tid = tid;
+    out->rax = r.rax;
+    out->rbx = r.rbx;
+    out->rcx = r.rcx;
+    out->rdx = r.rdx;
+    out->rsi = r.rsi;
+    out->rdi = r.rdi;
+    out->rbp = r.rbp;
+    out->rsp = r.rsp;
+    out->r8 = r.r8;
+    out->r9 = r.r9;
+    out->r10 = r.r10;
+    out->r11 = r.r11;
+    out->r12 = r.r12;
+    out->r13 = r.r13;
+    out->r14 = r.r14;
+    out->r15 = r.r15;
+    out->rip = r.rip;
+    out->eflags = r.eflags;
+    out->cs = static_cast<uint16_t>(r.cs);
+    out->ss = static_cast<uint16_t>(r.ss);
+    out->ds = static_cast<uint16_t>(r.ds);
+    out->es = static_cast<uint16_t>(r.es);
+    out->fs = static_cast<uint16_t>(r.fs);
+    out->gs = static_cast<uint16_t>(r.gs);
+    out->hasFloatingPoint = fp != nullptr;
+    if (fp) {
+        static_assert(sizeof(user_fpregs_struct) == sizeof out->fxsave, "FXSAVE image");
+        std::memcpy(out->fxsave, fp, sizeof out->fxsave);
+    }
+}
+
+// The helper process: stops the listed threads, reads their registers, says so on readyFd, and
+// lets the threads go when the writer closes goFd (or after kHoldThreadsMs). Its exit detaches
+// any thread still traced, whatever way it ends.
+[[noreturn]] void readThreadsAsHelper(ThreadCapture *capture, int goFd, int readyFd)
+{
+    char byte = 0;
+    // The writer first allows this process to trace it (Yama), then says go.
+    if (!awaitByte(goFd, kStopThreadsMs, &byte))
+        syscall(SYS_exit_group, 1);
+    int waiting = 0;
+    for (int i = 0; i < capture->count; ++i) {
+        if (ptrace(PTRACE_SEIZE, capture->tids[i], nullptr, nullptr) != 0)
+            continue;
+        capture->state[i] = 1;
+        if (ptrace(PTRACE_INTERRUPT, capture->tids[i], nullptr, nullptr) == 0)
+            ++waiting;
+    }
+    const int64_t deadline = nowMs() + kStopThreadsMs;
+    while (waiting > 0 && nowMs() < deadline) {
+        int status = 0;
+        const pid_t tid = waitpid(-1, &status, __WALL | WNOHANG);
+        if (tid <= 0) {
+            if (tid < 0 && errno != EINTR)
+                break;
+            const timespec pause{0, 1000 * 1000};
+            nanosleep(&pause, nullptr);
+            continue;
+        }
+        int i = 0;
+        while (i < capture->count && capture->tids[i] != tid)
+            ++i;
+        if (i == capture->count || capture->state[i] != 1)
+            continue;
+        if (!WIFSTOPPED(status)) {
+            // The thread ended meanwhile.
+            capture->state[i] = 0;
+            --waiting;
+            continue;
+        }
+        // A stop without an event is a signal on its way to the thread; it gets it on release.
+        if ((status >> 16) == 0)
+            capture->pendingSignal[i] = static_cast<uint8_t>(WSTOPSIG(status));
+        user_regs_struct regs;
+        user_fpregs_struct fp;
+        if (ptrace(PTRACE_GETREGS, tid, nullptr, &regs) == 0) {
+            const bool haveFp = ptrace(PTRACE_GETFPREGS, tid, nullptr, &fp) == 0;
+            copyRegisters(tid, regs, haveFp ? &fp : nullptr, &capture->regs[i]);
+            capture->state[i] = 2;
+        }
+        --waiting;
+    }
+    writeAll(readyFd, "r", 1);
+    awaitByte(goFd, kHoldThreadsMs, &byte);
+    for (int i = 0; i < capture->count; ++i) {
+        if (capture->state[i] == 2)
+            ptrace(PTRACE_DETACH, capture->tids[i], nullptr,
+                   reinterpret_cast<void *>(static_cast<uintptr_t>(capture->pendingSignal[i])));
+    }
+    syscall(SYS_exit_group, 0);
+    __builtin_unreachable();
+}
+
+// Ends the helper within a bounded time: it normally exits as soon as its go pipe closes.
+void reapHelper(pid_t helper)
+{
+    const int64_t deadline = nowMs() + 2000;
+    for (;;) {
+        const pid_t done = waitpid(helper, nullptr, __WALL | WNOHANG);
+        if (done == helper || (done < 0 && errno != EINTR))
+            return;
+        if (nowMs() >= deadline)
+            break;
+        const timespec pause{0, 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    kill(helper, SIGKILL);
+    for (int i = 0; i < 1000; ++i) {
+        const pid_t done = waitpid(helper, nullptr, __WALL | WNOHANG);
+        if (done == helper || (done < 0 && errno != EINTR))
+            return;
+        const timespec pause{0, 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// Writes the dump with every thread whose registers a helper could read; with the crashing
+// thread alone when no helper could be started or it could not trace us.
+bool writeMinidumpWithThreads(int fd)
+{
+    void *page = mmap(nullptr, sizeof(ThreadCapture), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED)
+        return minidump::writeMinidump(fd, g_state.crash, nullptr, 0, g_state.facts);
+    auto *capture = static_cast<ThreadCapture *>(page);
+    listOtherThreads(capture, g_state.writerTid.load(), g_state.crash.crashingThread.tid);
+
+    int readyCount = 0;
+    int goPipe[2] = {-1, -1};
+    int readyPipe[2] = {-1, -1};
+    pid_t helper = -1;
+    if (capture->count > 0 && pipe2(goPipe, O_CLOEXEC) == 0 && pipe2(readyPipe, O_CLOEXEC) == 0) {
+        // No exit signal: a SIGCHLD would run the program's own handlers on the crashing thread.
+        helper = static_cast<pid_t>(syscall(SYS_clone, 0, nullptr, nullptr, nullptr, nullptr));
+        if (helper == 0) {
+            close(goPipe[1]);
+            close(readyPipe[0]);
+            readThreadsAsHelper(capture, goPipe[0], readyPipe[1]);
+        }
+    }
+    if (helper > 0) {
+        close(goPipe[0]);
+        close(readyPipe[1]);
+        goPipe[0] = readyPipe[1] = -1;
+        // Yama's restricted mode lets only ancestors trace; the helper is our child. Without Yama
+        // the call fails harmlessly.
+        prctl(PR_SET_PTRACER, static_cast<unsigned long>(helper), 0, 0, 0);
+        writeAll(goPipe[1], "g", 1);
+        char byte = 0;
+        if (awaitByte(readyPipe[0], kStopThreadsMs + 1000, &byte)) {
+            for (int i = 0; i < capture->count; ++i) {
+                if (capture->state[i] == 2) {
+                    if (readyCount != i)
+                        capture->regs[readyCount] = capture->regs[i];
+                    ++readyCount;
+                }
+            }
+        }
+    }
+    const bool written = minidump::writeMinidump(fd, g_state.crash, capture->regs, readyCount, g_state.facts);
+    for (int end : {goPipe[0], goPipe[1], readyPipe[0], readyPipe[1]}) {
+        if (end >= 0)
+            close(end);
+    }
+    if (helper > 0) {
+        reapHelper(helper);
+        prctl(PR_SET_PTRACER, 0, 0, 0, 0);
+    }
+    munmap(page, sizeof(ThreadCapture));
+    return written;
+}
+
 void writeDump()
 {
     char id[37];
@@ -202,7 +462,7 @@ void writeDump()
     bool written = false;
     const int fd = open(partial, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
-        written = minidump::writeMinidump(fd, g_state.crash, nullptr, 0, g_state.facts);
+        written = writeMinidumpWithThreads(fd);
         written = fsync(fd) == 0 && written;
         close(fd);
         // Only a complete dump carries the name a reporter or a user looks for.

@@ -64,6 +64,7 @@ private slots:
     void crash_leavesOneDump_andStartsTheReporterWithItsPath();
     void twoCrashes_leaveTwoDumps();
     void lldb_namesTheCrashingFunction();
+    void lldb_showsTheOtherThreadsWhereTheyWait();
     void sigsegvSentToRunningVexa_leavesADump();
 
 private:
@@ -162,6 +163,33 @@ void tst_E2eCrash::lldb_namesTheCrashingFunction()
     QVERIFY2(out.indexOf(QStringLiteral("vexa`crashOnPurposeForTests"), crashFrame) >= 0, qPrintable(out));
     QVERIFY2(out.contains(QStringLiteral("vexa`main")), qPrintable(out));
     QVERIFY2(out.contains(QStringLiteral("stop reason = signal SIGSEGV")), qPrintable(out));
+}
+
+void tst_E2eCrash::lldb_showsTheOtherThreadsWhereTheyWait()
+{
+    const QString lldb = QStandardPaths::findExecutable(QStringLiteral("lldb"));
+    if (lldb.isEmpty())
+        QSKIP("lldb is not installed (scripts/packages.txt lists it)");
+    QCOMPARE(crashIn(m_appDir), 128 + SIGSEGV);
+    const QStringList dumps = dumpsIn(m_appDir);
+    QCOMPARE(dumps.size(), 1);
+
+    QProcess debugger;
+    debugger.setProcessChannelMode(QProcess::MergedChannels);
+    debugger.start(lldb, {QStringLiteral("--batch"), QStringLiteral("--no-lldbinit"), QStringLiteral("-o"),
+                          QStringLiteral("thread list"), QStringLiteral("-o"), QStringLiteral("bt all"),
+                          QStringLiteral("-c"), m_appDir + QLatin1Char('/') + dumps.first(),
+                          m_appDir + QStringLiteral("/vexa")});
+    QVERIFY(debugger.waitForFinished(180000));
+    const QString out = QString::fromUtf8(debugger.readAll());
+    // The test build keeps one thread waiting in a function of its own while another crashes:
+    // that thread is in the dump, and its stack unwinds from the kernel call back to the function.
+    QVERIFY2(out.contains(QStringLiteral("thread #2")), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("vexa`waitForeverForTests")), qPrintable(out));
+    // The crashing thread still comes first.
+    const int firstThread = out.indexOf(QStringLiteral("* thread #1"));
+    QVERIFY2(firstThread >= 0, qPrintable(out));
+    QVERIFY2(out.indexOf(QStringLiteral("vexa`crashOnPurposeForTests"), firstThread) >= 0, qPrintable(out));
 }
 
 void tst_E2eCrash::sigsegvSentToRunningVexa_leavesADump()
