@@ -128,10 +128,19 @@ QString ClientHandler::lastDownloadFile() const
 
 void ClientHandler::sendToMainBrowser(CefRefPtr<CefProcessMessage> message)
 {
-    CefRefPtr<CefBrowser> browser = GetBrowser();
-    // Without a main browser there is no page to tell; the event is dropped.
-    if (browser)
-        browser->SendProcessMessage(PID_RENDERER, message);
+    CefRefPtr<CefBrowser> browser;
+    {
+        QMutexLocker lock(&m_lock);
+        browser = m_browser;
+        if (!browser) {
+            // Before the first main browser the event waits for it; once a main browser has come
+            // and gone there is no page left to tell, and the event is dropped.
+            if (m_browserId == 0 && !m_closing && m_eventsBeforeBrowser.size() < kMaxEventsBeforeBrowser)
+                m_eventsBeforeBrowser.push_back(message);
+            return;
+        }
+    }
+    browser->SendProcessMessage(PID_RENDERER, message);
 }
 
 void ClientHandler::devicesChanged(int value)
@@ -248,13 +257,18 @@ void ClientHandler::OnAfterCreated(CefRefPtr<CefBrowser> browser)
     if (m_mouseCursorChangeDisabled)
         browser->GetHost()->SetMouseCursorChangeDisabled(true);
 
+    std::vector<CefRefPtr<CefProcessMessage>> waiting;
     {
         QMutexLocker lock(&m_lock);
         if (!m_browser) {
+            if (m_browserId == 0)
+                waiting.swap(m_eventsBeforeBrowser);
             m_browser = browser;
             m_browserId = browser->GetIdentifier();
         }
     }
+    for (const CefRefPtr<CefProcessMessage> &message : waiting)
+        browser->SendProcessMessage(PID_RENDERER, message);
 
     if (browser->IsPopup()) {
         m_popupBrowsers.push_back(browser);

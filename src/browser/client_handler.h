@@ -125,6 +125,11 @@ private:
     mutable QMutex m_lock; // main browser, its id, the closing flag, the listener
     CefRefPtr<CefBrowser> m_browser;
     int m_browserId = 0;
+    // Events raised before the first main browser exists (the application tells the page about
+    // its start while the browser is still being created); sent once it exists, where the
+    // page's start-up window holds them until the page has registered.
+    std::vector<CefRefPtr<CefProcessMessage>> m_eventsBeforeBrowser;
+    static constexpr size_t kMaxEventsBeforeBrowser = 256;
     bool m_closing = false;
     Listener *m_listener = nullptr;
 

@@ -581,8 +581,11 @@ constexpr int kMaxHeldEvents = 5000; // five seconds of a pad's 1000 Hz data
 
 void BrowserWindow::beginDocumentStartup()
 {
-    // Whatever still waits belonged to a document that never came up.
-    m_heldEvents.clear();
+    // Whatever still waits belonged to a document that never came up; but what was raised before
+    // the browser's first load (the application greets its page while the browser is created)
+    // is for the first document.
+    if (m_loadSerial > 1)
+        m_heldEvents.clear();
     m_documentStarting = true;
 }
 

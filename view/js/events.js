@@ -89,4 +89,7 @@
   };
 
   vexa.events = { EVENT_NAMES, EVENT_CAP, startEvents, onEvent, clearEvents, eventStore };
+  // Registered while the page is still being parsed: events held for the starting page are
+  // handed over as soon as its channel is up, which comes before deferred scripts run.
+  startEvents();
 })(window.vexaModules = window.vexaModules || {});

@@ -298,6 +298,11 @@
 
   // ---- start -----------------------------------------------------------------------------
 
+  // Sent once as the page starts when a firmware update was cut short.
+  function isLoaderNotice(entry) {
+    return entry.name === 'onBrowserMsg' && entry.values[0] === 'firmwareLoaderPresent';
+  }
+
   function initPads(doc) {
     root = doc.getElementById('screen-pads');
     if (!root || !$('pads-list')) return;
@@ -306,11 +311,10 @@
     vexa.events.onEvent((entry) => {
       if (entry.name === 'onDeviceData') onReport(String(entry.values[0] || ''));
       else if (entry.name === 'devicesChanged') loadPads();
-      // Sent once at start when a firmware update was cut short.
-      else if (entry.name === 'onBrowserMsg' && entry.values[0] === 'firmwareLoaderPresent') {
-        $('pads-loader-notice').hidden = false;
-      }
+      else if (isLoaderNotice(entry)) $('pads-loader-notice').hidden = false;
     });
+    // The notice may have come before this screen subscribed (it is sent as the page starts).
+    if (vexa.events.eventStore.events.some(isLoaderNotice)) $('pads-loader-notice').hidden = false;
     loadPads();
   }
 
