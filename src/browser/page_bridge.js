@@ -79,8 +79,17 @@
       if (fn) fn(args);
     });
     // The calls made before the channel was up travel with the hello, so the document's early
-    // registrations are in place before the events that waited for it are handed on.
-    native.hello(context, outbox.splice(0));
-    bridge = native;
+    // registrations are in place before the events that waited for it are handed on. A channel
+    // that comes up while the page's own start-up scripts (deferred ones included) still load
+    // waits for them: their registrations belong to that start too.
+    function greet() {
+      native.hello(context, outbox.splice(0));
+      bridge = native;
+    }
+    if (document.readyState === 'loading') {
+      document.addEventListener('DOMContentLoaded', greet, { once: true });
+    } else {
+      greet();
+    }
   });
 })();

@@ -132,6 +132,9 @@ void tst_E2eReflash::padLeftInItsLoaderIsOfferedTheImageAgain()
     QStringList windows;
     QTRY_VERIFY_WITH_TIMEOUT(!(windows = updateWindows(m_app->processId())).isEmpty(), 20000);
     QCOMPARE(windows.size(), 1);
+    // The page heard of the pad in its loader, though it was told before its browser existed.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_app->evaluate(QStringLiteral("!document.getElementById('pads-loader-notice').hidden")).toBool(), 10000);
 
     // No check at this start, and none from the page while the offer is open.
     QCOMPARE(ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
