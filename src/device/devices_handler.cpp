@@ -11,7 +11,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <unordered_map>
 
 Q_LOGGING_CATEGORY(lcDevice, "vexa.device")
 
@@ -28,7 +27,6 @@ padio_device_data_fn g_dataCell = &devices_handler::deviceDataCallback;
 std::mutex g_callbackMutex;
 std::condition_variable g_callbacksDone;
 devices_handler *g_target = nullptr;
-std::unordered_map<const devices_handler *, int> g_inFlight;
 QMutex g_sinksMutex;
 
 const padio_char kEmpty[] = {0};
@@ -45,32 +43,6 @@ padio_filter deviceFilter()
     filter.words[1] = 0xFFAA0001u;
     return filter;
 }
-
-// Holds a callback's claim on the handler for its whole run.
-class CallbackScope {
-public:
-    CallbackScope()
-    {
-        std::lock_guard<std::mutex> lock(g_callbackMutex);
-        m_handler = g_target;
-        if (m_handler)
-            ++g_inFlight[m_handler];
-    }
-    ~CallbackScope()
-    {
-        if (!m_handler)
-            return;
-        std::lock_guard<std::mutex> lock(g_callbackMutex);
-        if (--g_inFlight[m_handler] == 0) {
-            g_inFlight.erase(m_handler);
-            g_callbacksDone.notify_all();
-        }
-    }
-    devices_handler *handler() const { return m_handler; }
-
-private:
-    devices_handler *m_handler = nullptr;
-};
 
 devices_handler::Sinks defaultSinks(PageEvents *events)
 {
@@ -92,6 +64,29 @@ void resolve(QLibrary &library, Fn &slot, const char *name)
 }
 
 } // namespace
+
+class devices_handler::CallbackScope {
+public:
+    CallbackScope()
+    {
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        m_handler = g_target;
+        if (m_handler)
+            ++m_handler->m_callbacksInFlight;
+    }
+    ~CallbackScope()
+    {
+        if (!m_handler)
+            return;
+        std::lock_guard<std::mutex> lock(g_callbackMutex);
+        if (--m_handler->m_callbacksInFlight == 0)
+            g_callbacksDone.notify_all();
+    }
+    devices_handler *handler() const { return m_handler; }
+
+private:
+    devices_handler *m_handler = nullptr;
+};
 
 devices_handler::devices_handler(PageEvents *events, QObject *parent)
     : devices_handler({QCoreApplication::applicationDirPath() + QStringLiteral("/padio"), QStringLiteral("padio")},
@@ -117,7 +112,7 @@ devices_handler::~devices_handler()
     if (g_target == this)
         g_target = nullptr;
     // A callback that deleted its own handler would wait for itself here; none of ours does.
-    g_callbacksDone.wait(lock, [this] { return g_inFlight.count(this) == 0; });
+    g_callbacksDone.wait(lock, [this] { return m_callbacksInFlight == 0; });
     // The library stays loaded: it may still hold our callback cells and run its own threads.
 }
 

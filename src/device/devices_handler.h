@@ -90,12 +90,17 @@ public:
     static int clampSize(int size);
 
 private:
+    // A callback's claim on the handler for its whole run (devices_handler.cpp).
+    class CallbackScope;
+
     void load(const QStringList &candidates);
     void onDeviceEvent(uint32_t event);
 
     QLibrary m_library;
     bool m_loaded = false;
     Sinks m_sinks;
+    // Callbacks running with this handler; guarded by the callback mutex of devices_handler.cpp.
+    int m_callbacksInFlight = 0;
     // Which device events are acted on: the first of every five (a pad's interfaces each report).
     std::atomic<unsigned> m_eventCounter{0};
 
