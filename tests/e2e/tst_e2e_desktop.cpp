@@ -25,18 +25,6 @@ const char kConfXml[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 
 const char kServerName[] = "Global\\{08EFFF06-0EBE-4F0A-BA97-E9C3E7126F36}";
 
-// xdotool's answer for the visible windows of a process with the main window's title.
-QStringList visibleMainWindows(qint64 pid)
-{
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                                               QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
-                                               QStringLiteral("PARVEX PX-ORB42")});
-    if (!xdotool.waitForFinished(10000))
-        return {};
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 // Everything a client gets within waitMs.
 QByteArray readFor(QLocalSocket &socket, int waitMs)
 {
@@ -114,7 +102,7 @@ QString tst_E2eDesktop::ask(const QString &request)
 void tst_E2eDesktop::startsHiddenWithAutostart()
 {
     QVERIFY(QFileInfo::exists(serverPath()));
-    QVERIFY(visibleMainWindows(m_app->processId()).isEmpty());
+    QVERIFY(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty());
     QCOMPARE(m_app->evaluate(QStringLiteral("document.visibilityState")).toString(), QStringLiteral("hidden"));
 }
 
@@ -133,7 +121,7 @@ void tst_E2eDesktop::secondStartShowsTheFirstAndLeaves()
     QCOMPARE(second.exitCode(), 0);
 
     // The first instance's window is up now; the second never made one of its own.
-    QTRY_VERIFY_WITH_TIMEOUT(!visibleMainWindows(m_app->processId()).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty(), 10000);
     QVERIFY(m_app->waitUntil(QStringLiteral("document.visibilityState === 'visible'"), 10000));
     QCOMPARE(m_app->webLog().count("mainwindow show!"), 1);
     QVERIFY(m_app->isRunning());
@@ -168,16 +156,16 @@ void tst_E2eDesktop::channelAnswersWholeCommandsOnly()
 void tst_E2eDesktop::showCommandUndoesMinimising()
 {
     QStringList windows;
-    QTRY_VERIFY_WITH_TIMEOUT(!(windows = visibleMainWindows(m_app->processId())).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"))).isEmpty(), 10000);
     QVERIFY(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), windows.first()}) == 0);
-    QTRY_VERIFY_WITH_TIMEOUT(visibleMainWindows(m_app->processId()).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty(), 10000);
 
     QLocalSocket client;
     client.connectToServer(serverPath());
     QVERIFY(client.waitForConnected(5000));
     client.write("CMD:show;");
     QVERIFY(!readFor(client, 500).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(!visibleMainWindows(m_app->processId()).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty(), 10000);
 }
 
 void tst_E2eDesktop::shortcutsChangedFromThePage()
@@ -286,7 +274,7 @@ void tst_E2eDesktop::startsOverACrashedInstancesSocket()
         }
     }
     QCOMPARE(answer, expected);
-    QTRY_VERIFY_WITH_TIMEOUT(!visibleMainWindows(next.processId()).isEmpty(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!VexaDriver::visibleWindows(next.processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty(), 60000);
 
     next.terminate();
     QVERIFY(next.waitForFinished(30000));

@@ -22,34 +22,6 @@ namespace {
 const char kPadId[] = "5E1C7A92";
 const char kNewVersion[] = "2.4.1";
 
-const char kAsk[] = R"JS(new Promise((resolve) => {
-  const timer = setTimeout(() => resolve('none'), 10000);
-  cefQuery({ request: %1,
-             onSuccess: (text) => { clearTimeout(timer); resolve('success ' + text); },
-             onFailure: (code, text) => { clearTimeout(timer); resolve('failure ' + code + ' ' + text); } });
-}))JS";
-
-QStringList updateWindows(qint64 pid)
-{
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                                               QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
-                                               QStringLiteral("^vexa update$")});
-    if (!xdotool.waitForFinished(10000))
-        return {};
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
-{
-    QProcess tool;
-    tool.start(program, arguments);
-    tool.waitForFinished(30000);
-    if (exitCode)
-        *exitCode = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-    return QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError());
-}
-
 } // namespace
 
 class tst_E2eFirmware : public QObject {
@@ -64,9 +36,8 @@ private slots:
 private:
     QString padctl(const QStringList &arguments, int *exitCode = nullptr)
     {
-        return run(QStringLiteral(VEXA_APP_DIR "/padctl"), arguments, exitCode);
+        return VexaDriver::runTool(QStringLiteral(VEXA_APP_DIR "/padctl"), arguments, exitCode);
     }
-    QString ask(const QString &request);
 
     VendorService m_service;
     QTemporaryDir m_work;
@@ -97,7 +68,7 @@ void tst_E2eFirmware::initTestCase()
                                 &code);
     QVERIFY2(code == 0, qPrintable(made));
     const QString package = m_work.filePath(QStringLiteral("firmware-2.4.1.pkg"));
-    const QString packed = run(QStringLiteral(VEXA_MKUPDATE), {QStringLiteral("--prefix"), QStringLiteral("firmware"),
+    const QString packed = VexaDriver::runTool(QStringLiteral(VEXA_MKUPDATE), {QStringLiteral("--prefix"), QStringLiteral("firmware"),
                                                                QStringLiteral("--version"), QLatin1String(kNewVersion),
                                                                folder, package},
                                &code);
@@ -119,13 +90,6 @@ void tst_E2eFirmware::cleanupTestCase()
     qunsetenv("PADIO_RESTART_MS");
 }
 
-QString tst_E2eFirmware::ask(const QString &request)
-{
-    QString error;
-    const QJsonValue value = m_app->evaluate(QString(kAsk).arg(VexaDriver::jsString(request)), &error);
-    return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
-}
-
 void tst_E2eFirmware::offeredFirmwareIsFlashedAndThePadComesBack()
 {
     const QString facts = QStringLiteral("document.getElementById('pad-facts').textContent");
@@ -142,9 +106,9 @@ void tst_E2eFirmware::offeredFirmwareIsFlashedAndThePadComesBack()
 
     m_service.setUpgradeReply(R"({"code":0,"ret":{"type":"0","deployment":"firmware",)"
                               R"("firmwarePackage":"{{service}}/packages/firmware-2.4.1.pkg"}})");
-    QCOMPARE(ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
+    QCOMPARE(m_app->ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
     QStringList windows;
-    QTRY_VERIFY_WITH_TIMEOUT(!(windows = updateWindows(m_app->processId())).isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$"))).isEmpty(), 20000);
     const int changesBefore = m_app->evaluate(QStringLiteral("window.vexaPage.counts.devicesChanged")).toInt();
 
     // The Update button: page 0 at (10, 60), the button at (300, 190) on it, 104 × 44.
@@ -159,14 +123,14 @@ void tst_E2eFirmware::offeredFirmwareIsFlashedAndThePadComesBack()
 
     // A new check during the flash is answered and starts nothing under it.
     const int checks = m_service.requests().size();
-    QCOMPARE(ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
+    QCOMPARE(m_app->ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
     QTest::qWait(300);
     QCOMPARE(m_service.requests().size(), checks);
 
     // The library's check passes only for the image's CRC over blocks at their offsets.
     QTRY_VERIFY_WITH_TIMEOUT(m_app->webLog().contains("firmware flash ended: verified"), 30000);
     QVERIFY(m_app->isRunning());
-    QCOMPARE(updateWindows(m_app->processId()), windows);
+    QCOMPARE(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")), windows);
 
     // Back under its usual id with the new version, and the page's list after the next change.
     QTRY_VERIFY_WITH_TIMEOUT(padctl({QStringLiteral("list")}).contains(QLatin1String(kNewVersion)), 10000);

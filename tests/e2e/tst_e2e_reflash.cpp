@@ -17,37 +17,9 @@ namespace {
 
 const char kNewVersion[] = "2.4.2";
 
-const char kAsk[] = R"JS(new Promise((resolve) => {
-  const timer = setTimeout(() => resolve('none'), 10000);
-  cefQuery({ request: %1,
-             onSuccess: (text) => { clearTimeout(timer); resolve('success ' + text); },
-             onFailure: (code, text) => { clearTimeout(timer); resolve('failure ' + code + ' ' + text); } });
-}))JS";
-
-QStringList updateWindows(qint64 pid)
-{
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                                               QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
-                                               QStringLiteral("^vexa update$")});
-    if (!xdotool.waitForFinished(10000))
-        return {};
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
-{
-    QProcess tool;
-    tool.start(program, arguments);
-    tool.waitForFinished(30000);
-    if (exitCode)
-        *exitCode = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-    return QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError());
-}
-
 QString padctl(const QStringList &arguments, int *exitCode = nullptr)
 {
-    return run(QStringLiteral(VEXA_APP_DIR "/padctl"), arguments, exitCode);
+    return VexaDriver::runTool(QStringLiteral(VEXA_APP_DIR "/padctl"), arguments, exitCode);
 }
 
 } // namespace
@@ -62,7 +34,6 @@ private slots:
     void padLeftInItsLoaderIsOfferedTheImageAgain();
 
 private:
-    QString ask(const QString &request);
 
     VendorService m_service;
     QTemporaryDir m_work;
@@ -120,27 +91,20 @@ void tst_E2eReflash::cleanupTestCase()
     qunsetenv("PADIO_RESTART_MS");
 }
 
-QString tst_E2eReflash::ask(const QString &request)
-{
-    QString error;
-    const QJsonValue value = m_app->evaluate(QString(kAsk).arg(VexaDriver::jsString(request)), &error);
-    return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
-}
-
 void tst_E2eReflash::padLeftInItsLoaderIsOfferedTheImageAgain()
 {
     QStringList windows;
-    QTRY_VERIFY_WITH_TIMEOUT(!(windows = updateWindows(m_app->processId())).isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$"))).isEmpty(), 20000);
     QCOMPARE(windows.size(), 1);
     // The page heard of the pad in its loader, though it was told before its browser existed.
     QTRY_VERIFY_WITH_TIMEOUT(
         m_app->evaluate(QStringLiteral("!document.getElementById('pads-loader-notice').hidden")).toBool(), 10000);
 
     // No check at this start, and none from the page while the offer is open.
-    QCOMPARE(ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
+    QCOMPARE(m_app->ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
     QTest::qWait(500);
     QCOMPARE(m_service.requests().size(), 0);
-    QCOMPARE(updateWindows(m_app->processId()), windows);
+    QCOMPARE(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")), windows);
 
     // "Flash again" sits where the dialog's Update button is: page 0 at (10, 60), the button at
     // (300, 190) on it, 104 × 44.

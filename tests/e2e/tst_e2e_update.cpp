@@ -23,25 +23,6 @@ const char kEdition[] = R"JS((function (vexa) {
 })(window.vexaModules = window.vexaModules || {});
 )JS";
 
-const char kAsk[] = R"JS(new Promise((resolve) => {
-  const timer = setTimeout(() => resolve('none'), 10000);
-  cefQuery({ request: %1,
-             onSuccess: (text) => { clearTimeout(timer); resolve('success ' + text); },
-             onFailure: (code, text) => { clearTimeout(timer); resolve('failure ' + code + ' ' + text); } });
-}))JS";
-
-// The update window's X window ids: visible windows of the program with the dialog's title.
-QStringList updateWindows(qint64 pid)
-{
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                                               QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
-                                               QStringLiteral("^vexa update$")});
-    if (!xdotool.waitForFinished(10000))
-        return {};
-    return QString::fromLatin1(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 int upgradeRequests(const VendorService &service)
 {
     int count = 0;
@@ -62,7 +43,6 @@ private slots:
     void pagePackageOfferedInstalledAndShown();
 
 private:
-    QString ask(const QString &request);
 
     VendorService m_service;
     QTemporaryDir m_padHome;
@@ -101,13 +81,6 @@ void tst_E2eUpdate::cleanupTestCase()
     qunsetenv("VEXA_UPDATE_SERVICE");
 }
 
-QString tst_E2eUpdate::ask(const QString &request)
-{
-    QString error;
-    const QJsonValue value = m_app->evaluate(QString(kAsk).arg(VexaDriver::jsString(request)), &error);
-    return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
-}
-
 void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
 {
     // The silent check at start: the first pad and the installed version, in key order.
@@ -116,7 +89,7 @@ void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
     QVERIFY2(startCheck.startsWith(QLatin1String("/api/system/upgrade?deviceid=5E1C7A92&fwversion=")), qPrintable(startCheck));
     QVERIFY2(startCheck.endsWith(QLatin1String("&noencrypt=1&test=1&version=1.0.0")), qPrintable(startCheck));
     QTRY_VERIFY_WITH_TIMEOUT(m_app->webLog().contains(R"(updatesystem(112)] {"code":1})"), 10000);
-    QVERIFY(updateWindows(m_app->processId()).isEmpty());
+    QVERIFY(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")).isEmpty());
 
     // Now there is a page package, and the user asks from the About screen.
     m_service.setUpgradeReply(R"({"code":0,"ret":{"type":"0","deployment":"html",)"
@@ -127,16 +100,16 @@ void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
     QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#about-status').textContent.startsWith('Check started')")));
 
     QStringList windows;
-    QTRY_VERIFY_WITH_TIMEOUT(!(windows = updateWindows(m_app->processId())).isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$"))).isEmpty(), 20000);
     QCOMPARE(windows.size(), 1);
     QCOMPARE(upgradeRequests(m_service), 2);
 
     // Asked again while the window is open: answered, and nothing new starts under it.
-    QCOMPARE(ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
+    QCOMPARE(m_app->ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
     QTest::qWait(1000);
     QCOMPARE(upgradeRequests(m_service), 2);
     QVERIFY(m_app->isRunning());
-    QCOMPARE(updateWindows(m_app->processId()), windows);
+    QCOMPARE(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")), windows);
 
     // The Update button: page 0 of the stacked pages at (10, 60), the button at (300, 190) on
     // it, 104 × 44.
@@ -151,7 +124,7 @@ void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
     QFile installed(edition);
     QVERIFY(installed.open(QIODevice::ReadOnly));
     QCOMPARE(installed.readAll(), QByteArray(kEdition));
-    QTRY_VERIFY_WITH_TIMEOUT(updateWindows(m_app->processId()).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")).isEmpty(), 10000);
     QVERIFY(!QFileInfo::exists(m_app->appDir() + QStringLiteral("/tupdates/html/ready")));
 
     // The page shown is not reloaded by the update; the next load (of the same screen) shows

@@ -421,3 +421,36 @@ void VexaDriver::removeNewDocumentScript(const QString &id)
     if (!id.isEmpty())
         command(QStringLiteral("Page.removeScriptToEvaluateOnNewDocument"), {{QStringLiteral("identifier"), id}});
 }
+
+QString VexaDriver::ask(const QString &request, int timeoutMs)
+{
+    const QString script = QStringLiteral(R"JS(new Promise((resolve) => {
+  const timer = setTimeout(() => resolve('none'), %2);
+  cefQuery({ request: %1,
+             onSuccess: (text) => { clearTimeout(timer); resolve('success ' + text); },
+             onFailure: (code, text) => { clearTimeout(timer); resolve('failure ' + code + ' ' + text); } });
+}))JS")
+                               .arg(jsString(request))
+                               .arg(timeoutMs);
+    QString error;
+    const QJsonValue value = evaluate(script, &error, timeoutMs + 20000);
+    return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
+}
+
+QStringList VexaDriver::visibleWindows(qint64 pid, const QString &titlePattern)
+{
+    return runTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"),
+                                               QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                               QString::number(pid), QStringLiteral("--name"), titlePattern})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString VexaDriver::runTool(const QString &program, const QStringList &arguments, int *exitCode)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    tool.waitForFinished(30000);
+    if (exitCode)
+        *exitCode = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    return QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError());
+}

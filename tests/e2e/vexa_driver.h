@@ -98,6 +98,15 @@ public:
     // A JavaScript string literal holding text.
     static QString jsString(const QString &text);
 
+    // Sends one command text from the page with cefQuery: "success <text>", "failure <code>
+    // <text>", "none" when nothing answers within timeoutMs, or "error: ..." when the page could
+    // not be asked.
+    QString ask(const QString &request, int timeoutMs = 10000);
+    // X window ids of the process's visible windows whose title matches titlePattern (xdotool).
+    static QStringList visibleWindows(qint64 pid, const QString &titlePattern);
+    // Runs a tool to its end; its standard output and error. *exitCode is -1 after a crash.
+    static QString runTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
+
 private:
     bool copyAppFolder();
     bool launch();
