@@ -41,6 +41,14 @@ bool CefV8Context::DeliverQueryReply(int64 queryId, bool success, int code, cons
     return true;
 }
 
+bool CefV8Context::ForgetQuery(int64 queryId)
+{
+    if (!m_valid || !m_transport)
+        return false;
+    m_transport->forgetQuery(m_token, queryId);
+    return true;
+}
+
 void CefV8Context::SetNativeFunction(const QString &name, CefRefPtr<CefV8Handler> handler)
 {
     m_functions.insert(name, handler);

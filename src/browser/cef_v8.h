@@ -47,6 +47,9 @@ public:
     virtual ~CefV8Transport() = default;
     virtual void callFunction(const QString &contextToken, int functionId, const QVariantList &args) = 0;
     virtual void deliverReply(const QString &contextToken, int64 queryId, bool success, int code, const QString &text) = 0;
+    // The native side will never answer this query: the page may let go of it without calling
+    // anything.
+    virtual void forgetQuery(const QString &contextToken, int64 queryId) = 0;
 };
 
 // A native function exposed to the page.
@@ -79,6 +82,8 @@ public:
     bool CallFunction(int functionId, const QVariantList &args);
     // Hands a router reply to the page's query; false when the context has ended.
     bool DeliverQueryReply(int64 queryId, bool success, int code, const QString &text);
+    // Tells the page that its query will never be answered; false when the context has ended.
+    bool ForgetQuery(int64 queryId);
 
     // Native functions the page can call by name (the page side forwards window.<name>(...)).
     void SetNativeFunction(const QString &name, CefRefPtr<CefV8Handler> handler);

@@ -11,15 +11,27 @@ public:
         : m_router(router), m_context(context), m_queryId(queryId) {}
 
     // Nobody can answer once the last reference is gone: forget the query, or a page that sends
-    // commands which never answer would grow the pending list until it navigates.
+    // commands which never answer would grow the pending list until it navigates. The page is
+    // told as well, or it would keep every such query (and its request text) just as long.
     ~QueryCallback() override
     {
         Pending query;
-        m_router->takePending(Key{m_context.get(), m_queryId}, &query);
+        if (m_router->takePending(Key{m_context.get(), m_queryId}, &query))
+            forgetInPage(m_context, m_queryId);
     }
 
     void Success(const CefString &response) override { finish(true, 0, response); }
     void Failure(int error_code, const CefString &error_message) override { finish(false, error_code, error_message); }
+
+    // No callback of the page's query runs: a query nobody answers gets no reply.
+    static void forgetInPage(const CefRefPtr<CefV8Context> &context, int64 queryId)
+    {
+        if (CefCurrentlyOn(TID_UI)) {
+            context->ForgetQuery(queryId);
+            return;
+        }
+        CefPostTask(TID_UI, [context, queryId] { context->ForgetQuery(queryId); });
+    }
 
 private:
     void finish(bool success, int code, const CefString &text)
@@ -129,11 +141,17 @@ void CefMessageRouterBrowserSide::ReceiveQuery(CefRefPtr<CefBrowser> browser, Ce
             if (it != m_pending.end())
                 it->handler = handler;
         }
-        if (handler->OnQuery(browser, browser->GetMainFrame(), query_id, request, persistent, callback))
+        // The asking document is the current context while a handler looks at its query.
+        context->Enter();
+        const bool taken = handler->OnQuery(browser, browser->GetMainFrame(), query_id, request, persistent, callback);
+        context->Exit();
+        if (taken)
             return;
     }
-    QMutexLocker lock(&m_lock);
-    m_pending.remove(key); // nobody took it; the page's query stays unanswered
+    // Nobody took it; the page's query stays unanswered, and the page need not keep it.
+    Pending query;
+    if (takePending(key, &query))
+        QueryCallback::forgetInPage(context, query_id);
 }
 
 void CefMessageRouterBrowserSide::ReceiveCancel(CefRefPtr<CefBrowser>, CefRefPtr<CefV8Context> context, int64 query_id)

@@ -73,6 +73,10 @@
         q.onFailure(code, text);
       }
     });
+    // A query the native side will never answer: nothing is called, it is only let go.
+    native.forget.connect(function (ctx, id) {
+      if (ctx === context) queries.delete(id);
+    });
     native.invoke.connect(function (ctx, functionId, args) {
       if (ctx !== context) return;
       const fn = functions.get(functionId);

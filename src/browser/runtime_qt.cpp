@@ -323,6 +323,11 @@ void PageTransport::deliverReply(const QString &contextToken, int64 queryId, boo
     emit reply(contextToken, double(queryId), success, code, text);
 }
 
+void PageTransport::forgetQuery(const QString &contextToken, int64 queryId)
+{
+    emit forget(contextToken, double(queryId));
+}
+
 void PageTransport::hello(const QString &context, const QVariantList &early)
 {
     m_window->contextCreated(context);

@@ -27,6 +27,7 @@ public:
 
     void callFunction(const QString &contextToken, int functionId, const QVariantList &args) override;
     void deliverReply(const QString &contextToken, int64 queryId, bool success, int code, const QString &text) override;
+    void forgetQuery(const QString &contextToken, int64 queryId) override;
 
 public slots:
     // A document of this browser came to life under a new token. early holds, in calling order,
@@ -41,6 +42,7 @@ public slots:
 signals:
     void reply(const QString &context, double id, bool success, int code, const QString &text);
     void invoke(const QString &context, int functionId, const QVariantList &args);
+    void forget(const QString &context, double id);
 
 private:
     BrowserWindow *m_window;

@@ -36,6 +36,7 @@ public:
             onCall();
     }
     void deliverReply(const QString &, int64, bool, int, const QString &) override {}
+    void forgetQuery(const QString &, int64) override {}
 
     QVector<FunctionCall> calls;
     std::function<void()> onCall;

@@ -59,7 +59,12 @@ public:
     {
         replies.append({contextToken, queryId, success, code, text, QThread::currentThread()});
     }
+    void forgetQuery(const QString &contextToken, int64 queryId) override
+    {
+        forgotten.append(contextToken + QLatin1Char('/') + QString::number(queryId));
+    }
     QVector<Reply> replies;
+    QStringList forgotten;
 };
 
 enum class Ending { BeforeBrowse, BeforeClose, RenderProcessGone, PageWithdraws, RemoveHandler, CancelPending };
@@ -327,6 +332,7 @@ void TestMessageRouter::untakenQueryIsDropped()
     ask(page, 1, QStringLiteral("q"));
     QCOMPARE(decliner.queries.size(), 1);
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
+    QCOMPARE(m_transport.forgotten, QStringList{QStringLiteral("page/1")}); // the page lets go of it too
 
     // A late reply through the callback the decliner saw must neither answer the page nor touch
     // another query.
@@ -356,7 +362,10 @@ void TestMessageRouter::queryWhoseCallbackIsReleasedIsForgotten()
     handler.queries.clear();
     QCOMPARE(m_router->GetPendingCount(nullptr, nullptr), 0);
     QVERIFY(handler.canceled.isEmpty()); // nobody is told: nobody held the query
+    // The page is told to let go of each, without a reply: otherwise it would keep every such
+    // query, and its request text, for as long as it lives.
     QVERIFY(m_transport.replies.isEmpty());
+    QCOMPARE(m_transport.forgotten, (QStringList{QStringLiteral("page/2"), QStringLiteral("page/1"), QStringLiteral("page/3")}));
 }
 
 void TestMessageRouter::cancellation_data()
