@@ -1,6 +1,8 @@
 #include "router_handler.h"
 
 #include "message_event.h"
+#include "cef_v8.h"
+#include "page_access.h"
 #include "window_commands.h"
 
 #include <QCoreApplication>
@@ -14,12 +16,7 @@ namespace window_test {
 
 bool isApplicationPage(const QString &url, const QString &applicationDir)
 {
-    const QUrl parsed(url);
-    if (!parsed.isLocalFile() || !parsed.host().isEmpty())
-        return false;
-    const QString root = QDir::cleanPath(applicationDir);
-    const QString path = QDir::cleanPath(parsed.toLocalFile());
-    return !root.isEmpty() && path.startsWith(root + QLatin1Char('/'));
+    return vexa_runtime::isApplicationPage(url, applicationDir);
 }
 
 bool isForeignFilePage(const QString &url, const QString &applicationDir)
@@ -27,10 +24,15 @@ bool isForeignFilePage(const QString &url, const QString &applicationDir)
     return QUrl(url).isLocalFile() && !isApplicationPage(url, applicationDir);
 }
 
-QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &senderUrl, const QString &applicationDir)
+QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &documentUrl, const QString &currentUrl,
+                      const QString &applicationDir)
 {
-    if (!isApplicationPage(senderUrl, applicationDir))
-        return QStringLiteral("query from %1 refused: the page is outside the application folder").arg(senderUrl);
+    // The right belongs to the document as it was created: a page that takes an application
+    // address with the history API is still the page it was.
+    const QString refusal = vexa_runtime::bridgeRefusal(documentUrl, currentUrl, applicationDir);
+    if (!refusal.isEmpty())
+        return QStringLiteral("query from ") + refusal;
+    const QString senderUrl = documentUrl;
     if (!browser)
         return QString();
     for (const CefRefPtr<CefBrowser> &related : browser->GetRelatedBrowsers()) {
@@ -45,8 +47,10 @@ QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &sende
 bool Handler::OnQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame, int64, const CefString &request, bool,
                       CefRefPtr<CefMessageRouterBrowserSide::Callback> callback)
 {
-    const QString reason =
-        refusalReason(browser, frame ? frame->GetURL() : QString(), QCoreApplication::applicationDirPath());
+    // The router has entered the asking document's context.
+    const CefRefPtr<CefV8Context> document = CefV8Context::GetCurrentContext();
+    const QString reason = refusalReason(browser, document ? document->documentUrl() : QString(),
+                                         frame ? frame->GetURL() : QString(), QCoreApplication::applicationDirPath());
     if (!reason.isEmpty()) {
         qCWarning(lcBridge).noquote() << reason;
         CEF_LOG_WARNING(reason);

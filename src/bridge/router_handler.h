@@ -8,11 +8,13 @@ namespace window_test {
 
 // Only pages of the application's own folder may drive native commands.
 bool isApplicationPage(const QString &url, const QString &applicationDir);
-// File pages may script one another, so a local page outside the folder in the same group of
-// browsers (opener and pop-ups) could write a query that an application page then sends.
+// A local page outside the folder in the same group of browsers (opener and pop-ups). File
+// pages cannot script one another, but a group that holds one is refused all the same.
 bool isForeignFilePage(const QString &url, const QString &applicationDir);
-// The reason a query from this browser may not run, or empty when it may.
-QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &senderUrl, const QString &applicationDir);
+// The reason a query from the document created at documentUrl, now showing currentUrl in this
+// browser, may not run, or empty when it may.
+QString refusalReason(const CefRefPtr<CefBrowser> &browser, const QString &documentUrl, const QString &currentUrl,
+                      const QString &applicationDir);
 
 class Handler : public CefMessageRouterBrowserSide::Handler {
 public:

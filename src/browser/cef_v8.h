@@ -62,12 +62,17 @@ public:
 
 class CefV8Context : public CefBaseRefCounted {
 public:
-    CefV8Context(CefRefPtr<CefBrowser> browser, QString token, CefV8Transport *transport)
-        : m_browser(browser), m_token(std::move(token)), m_transport(transport) {}
+    // documentUrl: the address the document was created with (empty when it is not known); a
+    // later change of the address through the history API does not change it.
+    CefV8Context(CefRefPtr<CefBrowser> browser, QString token, CefV8Transport *transport, QString documentUrl = {})
+        : m_browser(browser), m_token(std::move(token)), m_transport(transport), m_documentUrl(std::move(documentUrl))
+    {
+    }
 
     CefRefPtr<CefBrowser> GetBrowser() const { return m_browser; }
     CefRefPtr<CefFrame> GetFrame() const { return m_browser ? m_browser->GetMainFrame() : nullptr; }
     QString token() const { return m_token; }
+    QString documentUrl() const { return m_documentUrl; }
     bool IsSame(const CefRefPtr<CefV8Context> &that) const { return that && that->m_token == m_token; }
     bool IsValid() const { return m_valid; }
     void invalidate() { m_valid = false; }
@@ -94,6 +99,7 @@ private:
     CefRefPtr<CefBrowser> m_browser;
     QString m_token;
     CefV8Transport *m_transport;
+    QString m_documentUrl;
     bool m_valid = true;
     QHash<QString, CefRefPtr<CefV8Handler>> m_functions;
 };

@@ -1,6 +1,7 @@
 #include "runtime_qt.h"
 
 #include "message_router.h"
+#include "page_access.h"
 #include "program_locations.h"
 
 #include <QApplication>
@@ -458,8 +459,11 @@ BrowserWindow::BrowserWindow(CefRefPtr<CefClient> client, const CefWindowInfo &i
         if (state != STATE_DEFAULT)
             web->setAttribute(attribute, state == STATE_ENABLED);
     };
-    apply(QWebEngineSettings::LocalContentCanAccessRemoteUrls, settings.universal_access_from_file_urls);
-    apply(QWebEngineSettings::LocalContentCanAccessFileUrls, settings.file_access_from_file_urls);
+    // Access from file pages is off unless asked for, as in Chromium (QtWebEngine's own default
+    // lets file pages script one another, pop-ups included).
+    web->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls,
+                      settings.universal_access_from_file_urls == STATE_ENABLED);
+    web->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, settings.file_access_from_file_urls == STATE_ENABLED);
     apply(QWebEngineSettings::LinksIncludedInFocusChain, settings.tab_to_links);
     // Failed loads are reported to the client; no error page replaces the page.
     web->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
@@ -555,7 +559,15 @@ void BrowserWindow::contextCreated(const QString &token)
     if (m_closed || token.isEmpty() || isCurrentContext(token))
         return;
     releaseContext();
-    m_context = new CefV8Context(m_browser, token, m_transport);
+    // The document's right to the bridge is fixed now, by the address it was created with: what
+    // it shows, if that is where the last navigation led (a document can only change the query
+    // and fragment of a file address, and stay within its origin otherwise). Its script may
+    // already have replaced the address through the history API, and a page that is still
+    // leaving may say hello late, after a navigation set out: then no address is known.
+    const QString shown = m_page->url().toString(QUrl::FullyEncoded);
+    const QString documentUrl =
+        isSameDocumentAddress(shown, m_navigationUrl.toString(QUrl::FullyEncoded)) ? shown : QString();
+    m_context = new CefV8Context(m_browser, token, m_transport, documentUrl);
     if (CefRenderProcessHandler *render = renderHandler())
         render->OnContextCreated(m_browser, m_browser->GetMainFrame(), m_context);
 }
@@ -603,6 +615,11 @@ void BrowserWindow::endDocumentStartup()
         deliverToPage(message);
 }
 
+bool BrowserWindow::documentMayUseBridge() const
+{
+    return m_context && bridgeRefusal(m_context->documentUrl(), frameUrl(), QCoreApplication::applicationDirPath()).isEmpty();
+}
+
 void BrowserWindow::deliverToPage(CefRefPtr<CefProcessMessage> message)
 {
     if (m_documentStarting) {
@@ -615,6 +632,10 @@ void BrowserWindow::deliverToPage(CefRefPtr<CefProcessMessage> message)
                             .arg(kMaxHeldEvents));
         endDocumentStartup();
     }
+    // Events are for the application's own pages only: another page that registers for them
+    // would hear the pads, the foreground program and the keys being recorded.
+    if (!documentMayUseBridge())
+        return;
     if (CefRenderProcessHandler *render = renderHandler())
         render->OnProcessMessageReceived(m_browser, PID_BROWSER, message);
 }
@@ -643,7 +664,11 @@ void BrowserWindow::findOutWhichDocumentIsShown()
 bool BrowserWindow::navigationRequested(const QUrl &url)
 {
     CefRequestHandler *handler = m_client->GetRequestHandler();
-    return handler && handler->OnBeforeBrowse(m_browser, m_browser->GetMainFrame(), url.toString(QUrl::FullyEncoded), false);
+    const bool cancelled =
+        handler && handler->OnBeforeBrowse(m_browser, m_browser->GetMainFrame(), url.toString(QUrl::FullyEncoded), false);
+    if (!cancelled)
+        m_navigationUrl = url;
+    return cancelled;
 }
 
 void BrowserWindow::unknownSchemeRequested(const QUrl &url)

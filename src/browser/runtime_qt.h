@@ -98,7 +98,8 @@ public:
     // The starting document has said hello and made its early calls; what waited goes on now.
     void endDocumentStartup();
     bool isCurrentContext(const QString &token) const { return m_context && m_context->token() == token; }
-    // True when the client cancels the navigation.
+    // True when the client cancels the navigation. A navigation that goes ahead names the
+    // address the next document is created with.
     bool navigationRequested(const QUrl &url);
     void unknownSchemeRequested(const QUrl &url);
     void downloadStarted() { m_downloadSinceLoadStart = true; }
@@ -117,6 +118,9 @@ private:
     void reportLoadingState();
     void beginDocumentStartup();
     void findOutWhichDocumentIsShown();
+    // The current document may hear events: it was created from a page of the application
+    // folder and still shows one.
+    bool documentMayUseBridge() const;
 
     CefRefPtr<CefClient> m_client;
     CefRefPtr<CefBrowser> m_browser;
@@ -126,6 +130,9 @@ private:
     PageTransport *m_transport = nullptr;
     CefRefPtr<CefV8Context> m_context;
     QString m_urlOverride;
+    // Where the last main-frame navigation that went ahead leads: the address of the next
+    // document, known before its own script can change what the page shows.
+    QUrl m_navigationUrl;
     bool m_loading = false;
     bool m_closed = false;
     bool m_stopRequested = false;

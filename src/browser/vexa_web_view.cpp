@@ -47,8 +47,12 @@ bool VexaWebView::createBrowser(const QSize &size)
     CefWindowInfo info;
     info.SetAsChild(this, QRect(QPoint(0, 0), size));
     CefBrowserSettings settings;
-    settings.universal_access_from_file_urls = STATE_ENABLED;
-    settings.file_access_from_file_urls = STATE_ENABLED;
+    // File pages may not read or script one another: each is an origin of its own. The page
+    // reads files through the bridge only, and with access between file pages any local page
+    // (a frame, a pop-up, the window that opened it) could script an application page into
+    // sending commands.
+    settings.universal_access_from_file_urls = STATE_DISABLED;
+    settings.file_access_from_file_urls = STATE_DISABLED;
     settings.caret_browsing = STATE_DISABLED;
     settings.text_area_resize = STATE_DISABLED;
     settings.tab_to_links = STATE_DISABLED;

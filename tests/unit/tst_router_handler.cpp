@@ -9,6 +9,8 @@ class TestRouterHandler : public QObject {
 private slots:
     void applicationPage_data();
     void applicationPage();
+    void documentKeepsTheRightItWasCreatedWith_data();
+    void documentKeepsTheRightItWasCreatedWith();
 };
 
 void TestRouterHandler::applicationPage_data()
@@ -48,6 +50,33 @@ void TestRouterHandler::applicationPage()
     QFETCH(QString, applicationDir);
     QFETCH(bool, accepted);
     QCOMPARE(window_test::isApplicationPage(url, applicationDir), accepted);
+}
+
+void TestRouterHandler::documentKeepsTheRightItWasCreatedWith_data()
+{
+    QTest::addColumn<QString>("createdAt");
+    QTest::addColumn<QString>("showingNow");
+    QTest::addColumn<bool>("accepted");
+
+    const QString page = QStringLiteral("file:///opt/app/view/index.html");
+    const QString outside = QStringLiteral("file:///tmp/evil/evil.html");
+    QTest::newRow("application page") << page << page << true;
+    QTest::newRow("application page with a new fragment") << page << page + QStringLiteral("#macro") << true;
+    // history.replaceState / pushState to an application address.
+    QTest::newRow("outside page taking an application address") << outside << page << false;
+    QTest::newRow("application page taking an outside address") << page << outside << false;
+    QTest::newRow("address not known at creation") << QString() << page << false;
+}
+
+void TestRouterHandler::documentKeepsTheRightItWasCreatedWith()
+{
+    QFETCH(QString, createdAt);
+    QFETCH(QString, showingNow);
+    QFETCH(bool, accepted);
+    const QString reason = window_test::refusalReason(nullptr, createdAt, showingNow, QStringLiteral("/opt/app"));
+    QVERIFY2(reason.isEmpty() == accepted, qPrintable(reason));
+    if (!accepted)
+        QVERIFY2(reason.startsWith(QLatin1String("query from ")) && reason.contains(QLatin1String("refused")), qPrintable(reason));
 }
 
 QTEST_GUILESS_MAIN(TestRouterHandler)
