@@ -99,8 +99,11 @@ void vexa::registerCommands()
     add("loadurl", [](const CommandArgs &args, const Callback &) {
         if (!args.hasAll({"url"}))
             return;
+        const QString url = ViewCommands::applicationFileUrl(args.toText(QStringLiteral("url")));
+        if (url.isEmpty())
+            return; // outside the folder: refused and logged
         if (CefRefPtr<CefBrowser> browser = mainBrowser())
-            browser->GetMainFrame()->LoadURL(ViewCommands::applicationFileUrl(args.toText(QStringLiteral("url"))));
+            browser->GetMainFrame()->LoadURL(url);
     });
     add("goback", [](const CommandArgs &, const Callback &callback) {
         if (CefRefPtr<CefBrowser> browser = mainBrowser())

@@ -2,22 +2,49 @@
 
 #include "app_settings.h"
 #include "command_context.h"
+#include "page_access.h"
 #include "vexa.h"
 #include "program_locations.h"
+#include "runtime_log.h"
 #include "window_ops.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QLoggingCategory>
 #include <QUrl>
+
+Q_LOGGING_CATEGORY(lcViewCommands, "vexa.view")
 
 namespace ViewCommands {
 
 QString applicationFileUrl(const QString &relative)
 {
-    const QString path = QCoreApplication::applicationDirPath() + relative;
-    return QStringLiteral("file://") + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    const QString path = applicationDir + relative;
+    const QString url = QStringLiteral("file://") + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
+    // "/../elsewhere/page.html" would show a page the folder does not hold, and the browser
+    // would clean the path before anyone looked at it again.
+    if (!vexa_runtime::isApplicationPage(url, applicationDir)) {
+        const QString refusal = QStringLiteral("%1 refused: outside the application folder").arg(url);
+        qCWarning(lcViewCommands).noquote() << refusal;
+        CEF_LOG_WARNING(refusal);
+        return QString();
+    }
+    return url;
+}
+
+bool isExternalAddress(const QUrl &url)
+{
+    if (!url.isValid() || url.isRelative())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return !url.host().isEmpty();
+    if (scheme == QLatin1String("mailto") || scheme == QLatin1String("spotify"))
+        return !url.path().isEmpty();
+    return false;
 }
 
 QSize parseViewSize(const QString &text)
@@ -35,7 +62,15 @@ void openUrl(vexa &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"url"}))
         return;
-    QDesktopServices::openUrl(QUrl(args.toText(QStringLiteral("url")), QUrl::TolerantMode));
+    const QUrl url(args.toText(QStringLiteral("url")), QUrl::TolerantMode);
+    if (isExternalAddress(url)) {
+        QDesktopServices::openUrl(url);
+    } else {
+        const QString refusal = QStringLiteral("openUrl: %1 not handed to the desktop: not a web or mail address")
+                                    .arg(args.toText(QStringLiteral("url")));
+        qCWarning(lcViewCommands).noquote() << refusal;
+        CEF_LOG_WARNING(refusal);
+    }
     // Answered the same whether or not anything took the address.
     replySuccess(callback, QStringLiteral("open successed"));
 }
@@ -70,8 +105,9 @@ void openView(vexa &window, const CommandArgs &args, const QueryCallbackPtr &)
 {
     if (!args.hasAll({"relativeUrl", "size"}))
         return;
-    window.openView(applicationFileUrl(args.toText(QStringLiteral("relativeUrl"))),
-                    parseViewSize(args.toText(QStringLiteral("size"))));
+    const QString url = applicationFileUrl(args.toText(QStringLiteral("relativeUrl")));
+    if (!url.isEmpty())
+        window.openView(url, parseViewSize(args.toText(QStringLiteral("size"))));
 }
 
 void closeView(vexa &window, const CommandArgs &, const QueryCallbackPtr &)

@@ -4,14 +4,21 @@
 #include "command_registry.h"
 
 #include <QSize>
+#include <QUrl>
 
 class vexa;
 
 namespace ViewCommands {
 
 // "file://" + the application folder + relative, which starts with "/" (Windows folders get
-// the third slash of "file:///C:/...").
+// the third slash of "file:///C:/..."); empty when the path, cleaned of "." and "..", leaves the
+// folder.
 QString applicationFileUrl(const QString &relative);
+
+// What "openUrl" hands to the desktop: absolute web and mail addresses (and the music player's
+// links pages may open). Anything else could be a file or program to run, or an option to the
+// desktop's opener.
+bool isExternalAddress(const QUrl &url);
 
 // The "size" argument of "openView": "width,height"; a part that is missing or no number
 // counts as 0.
