@@ -61,6 +61,20 @@ void MacroRecorder::stopRecording()
         m_capture->stop();
 }
 
+void MacroRecorder::stopWithThePage()
+{
+    if (!m_events || m_watchingPage)
+        return;
+    m_watchingPage = true;
+    const std::weak_ptr<char> alive = m_alive;
+    m_events->whenPageEnds([this, alive] {
+        if (alive.expired())
+            return;
+        m_watchingPage = false;
+        stopRecording();
+    });
+}
+
 bool MacroRecorder::isRecording() const
 {
     return m_capture && m_capture->isRunning();
@@ -94,6 +108,7 @@ void registerRecorderCommands(CommandRegistry &registry, MacroRecorder &recorder
 {
     registry.add(QStringLiteral("startRecord"), [&recorder](const CommandArgs &, const QueryCallbackPtr &callback) {
         recorder.startRecording();
+        recorder.stopWithThePage();
         // The page learns nothing of a capture that could not start: it simply gets no items.
         replySuccess(callback, QStringLiteral("startRecord success!"));
     });

@@ -33,6 +33,9 @@ public:
     // for a new press.
     void stopRecording();
     bool isRecording() const;
+    // Stops the capture when the page that asked for it ends (navigation, reload, close): the
+    // next document, whoever wrote it, must not hear the keys typed on the desktop.
+    void stopWithThePage();
 
     // One key event of the capture, on the UI thread.
     void recordKey(const CapturedKey &key);
@@ -47,6 +50,9 @@ private:
     void emitKey(bool down, unsigned scanCode, unsigned extended);
 
     PageEvents *m_events;
+    // The page's end may come after the recorder is gone.
+    std::shared_ptr<char> m_alive = std::make_shared<char>();
+    bool m_watchingPage = false;
     ItemSink m_sink;
     std::unique_ptr<KeyCapture> m_capture;
     bool m_hookInstalled = false;

@@ -289,10 +289,31 @@ bool ClientHandler::DoClose(CefRefPtr<CefBrowser> browser)
     return false;
 }
 
+void ClientHandler::whenPageEnds(std::function<void()> onEnd)
+{
+    if (CefCurrentlyOn(TID_UI)) {
+        m_onPageEnd.push_back(std::move(onEnd));
+        return;
+    }
+    CefRefPtr<ClientHandler> self(this);
+    CefPostTask(TID_UI, [self, onEnd] { self->m_onPageEnd.push_back(onEnd); });
+}
+
+void ClientHandler::mainPageEnded(const CefRefPtr<CefBrowser> &browser)
+{
+    if (!browser || browser->GetIdentifier() != GetBrowserId())
+        return;
+    const std::vector<std::function<void()>> waiting = std::move(m_onPageEnd);
+    m_onPageEnd.clear();
+    for (const std::function<void()> &onEnd : waiting)
+        onEnd();
+}
+
 void ClientHandler::OnBeforeClose(CefRefPtr<CefBrowser> browser)
 {
     if (m_messageRouter)
         m_messageRouter->OnBeforeClose(browser);
+    mainPageEnded(browser);
 
     bool wasMain = false;
     {
@@ -340,6 +361,7 @@ bool ClientHandler::OnBeforeBrowse(CefRefPtr<CefBrowser> browser, CefRefPtr<CefF
 {
     if (m_messageRouter)
         m_messageRouter->OnBeforeBrowse(browser, frame);
+    mainPageEnded(browser);
     return false;
 }
 
@@ -360,6 +382,7 @@ void ClientHandler::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser, cef
 {
     if (m_messageRouter)
         m_messageRouter->OnRenderProcessTerminated(browser);
+    mainPageEnded(browser);
 
     CefRefPtr<CefFrame> frame = browser->GetMainFrame();
     const QString url = frame->GetURL().toLower();

@@ -74,6 +74,7 @@ public:
     void onProcessChanged(const QString &mode, bool running) override;
     void navStateChanged(bool canGoBack, bool canGoForward) override;
     void onBrowserMsg(const QString &message) override;
+    void whenPageEnds(std::function<void()> onEnd) override;
 
     // CefClient
     CefContextMenuHandler *GetContextMenuHandler() override { return this; }
@@ -121,6 +122,8 @@ public:
 
 private:
     void sendToMainBrowser(CefRefPtr<CefProcessMessage> message);
+    // The main browser's document ends (UI thread): runs what waited for that.
+    void mainPageEnded(const CefRefPtr<CefBrowser> &browser);
 
     mutable QMutex m_lock; // main browser, its id, the closing flag, the listener
     CefRefPtr<CefBrowser> m_browser;
@@ -134,6 +137,7 @@ private:
     Listener *m_listener = nullptr;
 
     std::vector<CefRefPtr<CefBrowser>> m_popupBrowsers;
+    std::vector<std::function<void()>> m_onPageEnd; // UI thread only
     QString m_startUrl;
     bool m_mouseCursorChangeDisabled = false;
     WId m_mainWindowHandle = 0;

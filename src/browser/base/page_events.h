@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class PageEvents {
 public:
     virtual ~PageEvents() = default;
@@ -15,4 +17,9 @@ public:
     virtual void onProcessChanged(const QString &mode, bool running) = 0;
     virtual void navStateChanged(bool canGoBack, bool canGoForward) = 0;
     virtual void onBrowserMsg(const QString &message) = 0;
+
+    // Runs onEnd once, on the UI thread, when the main browser's current document ends: it
+    // navigates, reloads or closes, or its renderer ends. Whatever a page started that reports
+    // to the page (the key capture) must not go on for the next one.
+    virtual void whenPageEnds(std::function<void()> onEnd) { (void)onEnd; }
 };
