@@ -19,7 +19,9 @@ int main(int argc, char *argv[])
         return subprocessCode;
 
     CefSettings settings;
-    settings.no_sandbox = 1;
+    // The runtime sandboxes the renderer wherever Chromium can (not as root, not without user
+    // namespaces) and logs its choice: pop-ups may show remote pages.
+    settings.no_sandbox = 0;
     settings.multi_threaded_message_loop = 1;
     settings.cache_path = QDir::tempPath() + QStringLiteral("/Cache");
     settings.persist_session_cookies = 1;

@@ -28,9 +28,14 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sched.h>
+#include <sys/wait.h>
+#endif
 
 // Resources of a static library are registered by hand.
 static void initBrowserResources()
@@ -112,6 +117,43 @@ QString CefCommandLine::GetSwitchValue(const QString &name) const
 }
 
 namespace {
+
+#ifdef Q_OS_LINUX
+// Chromium's renderer sandbox on Linux needs a user namespace of its own (no setuid helper comes
+// with QtWebEngine). Asking the kernel is the only sure answer: the switches for it differ between
+// kernels and distributions. A child tries, so this process stays as it is.
+bool userNamespacesAvailable()
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0)
+        _exit(unshare(CLONE_NEWUSER) == 0 ? 0 : 1);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
+// Why the renderer runs without Chromium's sandbox, or empty when it can have it.
+QString sandboxOffReason(const CefSettings &settings)
+{
+    if (settings.no_sandbox)
+        return QStringLiteral("switched off by the program");
+    if (!qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        return QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX is set");
+#ifdef Q_OS_LINUX
+    if (geteuid() == 0)
+        return QStringLiteral("running as root, where Chromium cannot sandbox");
+    if (!userNamespacesAvailable())
+        return QStringLiteral("user namespaces are not available");
+#endif
+    return QString();
+}
+
 // No custom scheme is registered through this runtime; the registrar only records the wish.
 class SchemeRegistrar : public CefSchemeRegistrar {
 public:
@@ -137,8 +179,13 @@ bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefP
         subprocess = platform::executablePath();
     if (!subprocess.isEmpty())
         qputenv("QTWEBENGINEPROCESS_PATH", QFile::encodeName(subprocess));
-    if (settings.no_sandbox)
+    const QString sandboxOff = sandboxOffReason(settings);
+    if (sandboxOff.isEmpty()) {
+        CEF_LOG_INFO(QStringLiteral("renderer sandbox on"));
+    } else {
+        CEF_LOG_INFO(QStringLiteral("renderer sandbox off: %1").arg(sandboxOff));
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
     if (settings.remote_debugging_port > 0)
         qputenv("QTWEBENGINE_REMOTE_DEBUGGING", QByteArray::number(settings.remote_debugging_port));
     // QtWebEngine shares GL contexts with the widgets; this must be set before QApplication.
