@@ -1,0 +1,368 @@
+// Hostile pages against the real program: a page from outside the application folder must get no
+// answer and no event by any route (the history API, a frame, a pop-up, code planted into an
+// application page, "loadurl"), the macro recorder must not outlive the page that started it,
+// "openUrl" must hand nothing but web and mail addresses to the desktop, unanswered queries must
+// not pile up in the page, and the sandbox choice is logged. Runs on a private X server, as it
+// types on the keyboard.
+#include "private_display.h"
+#include "vexa_driver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#undef Bool
+#undef KeyPress
+#undef KeyRelease
+#undef None
+#undef Status
+
+namespace {
+
+const char kBlankPage[] = "view/e2e_blank.html";
+const char kGetConf[] = R"({"funcname":"getConf"})";
+
+// Defined once per document; every evaluated expression may use it.
+const char kHelpers[] = R"JS(
+if (!window.e2e) window.e2e = {
+  ask(request, waitMs) {
+    return new Promise((resolve) => {
+      let done = false;
+      const finish = (answer) => { if (!done) { done = true; resolve(answer); } };
+      cefQuery({ request: request, onSuccess: () => finish('success'), onFailure: () => finish('failure') });
+      setTimeout(() => finish('none'), waitMs);
+    });
+  },
+  sleep(ms) { return new Promise((resolve) => setTimeout(resolve, ms)); },
+  async until(predicate, waitMs) {
+    const end = performance.now() + waitMs;
+    for (;;) {
+      try { if (predicate()) return true; } catch (e) { return true; }
+      if (performance.now() > end) return false;
+      await e2e.sleep(20);
+    }
+  },
+};
+)JS";
+
+// Registers for the events it could overhear as soon as it exists.
+const char kOutsidePage[] = R"HTML(<!doctype html><meta charset="utf-8"><title>outside</title>
+<script>
+window.__outside = true;
+window.__events = [];
+for (const name of ['navStateChanged', 'macroItem', 'onBrowserMsg'])
+  setMessageCallback(name, (values) => window.__events.push(name));
+</script><body></body>
+)HTML";
+
+// Shown in a frame of an application page: asks through the parent.
+const char kFramePage[] = R"HTML(<!doctype html><meta charset="utf-8"><title>frame</title>
+<script>
+try {
+  parent.cefQuery({ request: '{"funcname":"getConf"}',
+                    onSuccess: () => parent.postMessage('success', '*'),
+                    onFailure: () => parent.postMessage('failure', '*') });
+  setTimeout(() => parent.postMessage('none', '*'), 1500);
+} catch (e) {
+  parent.postMessage('no access, ' + (typeof qt === 'undefined' ? 'no' : 'a') + ' channel transport', '*');
+}
+</script>
+)HTML";
+
+// Opened by an application page: leaves a timer behind in its opener and closes.
+const char kPlantingPopup[] = R"HTML(<!doctype html><meta charset="utf-8"><title>plant</title>
+<script>
+try {
+  opener.setTimeout("cefQuery({ request: '{\"funcname\":\"getConf\"}', " +
+                    "onSuccess: () => { window.__planted = 'success'; }, onFailure: () => { window.__planted = 'failure'; } })", 800);
+  opener.__planted = 'planted';
+} catch (e) {}
+window.close();
+</script>
+)HTML";
+
+const char kFakeOpener[] = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/opened.txt\"\n";
+
+} // namespace
+
+class tst_E2eHostile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void foreignPages_getNoAnswer_data();
+    void foreignPages_getNoAnswer();
+    void foreignPages_hearNoEvents_andRecordingEndsWithItsPage();
+    void unansweredQueries_areNotKeptByThePage();
+    void openUrl_handsOnlyWebAndMailAddressesToTheDesktop();
+    void sandboxChoice_isLoggedOnce();
+
+private:
+    QJsonValue run(const QString &expression, QString *error = nullptr, int timeoutMs = 60000)
+    {
+        return m_app->evaluate(QString::fromLatin1(kHelpers) + expression, error, timeoutMs);
+    }
+    QString outsideUrl(const QString &name) const
+    {
+        return QUrl::fromLocalFile(m_outside.path() + QLatin1Char('/') + name).toString(QUrl::FullyEncoded);
+    }
+    QString blankUrl() const { return m_app->appUrl(QString::fromLatin1(kBlankPage)).toString(QUrl::FullyEncoded); }
+    void typeKey(unsigned keyCode)
+    {
+        XTestFakeKeyEvent(m_x, keyCode, 1, 0);
+        XTestFakeKeyEvent(m_x, keyCode, 0, 0);
+        XSync(m_x, 0);
+    }
+
+    PrivateDisplay m_display;
+    Display *m_x = nullptr;
+    QTemporaryDir m_outside;
+    QTemporaryDir m_bin;
+    std::unique_ptr<VexaDriver> m_app;
+};
+
+void tst_E2eHostile::initTestCase()
+{
+    if (!m_display.start())
+        QSKIP("needs Xvfb for a private X server");
+    m_x = XOpenDisplay(nullptr);
+    QVERIFY(m_x);
+    QVERIFY(m_outside.isValid() && m_bin.isValid());
+    const QMap<QString, QByteArray> pages = {
+        {QStringLiteral("outside.html"), kOutsidePage},
+        {QStringLiteral("frame.html"), kFramePage},
+        {QStringLiteral("plant.html"), kPlantingPopup},
+    };
+    for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
+        QFile file(m_outside.filePath(page.key()));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(page.value());
+    }
+    // The desktop's opener is looked up on PATH: this one only notes what it was given.
+    QFile opener(m_bin.filePath(QStringLiteral("xdg-open")));
+    QVERIFY(opener.open(QIODevice::WriteOnly));
+    opener.write(kFakeOpener);
+    opener.close();
+    QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + qgetenv("PATH"));
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    qunsetenv("DESKTOP_SESSION");
+
+    VexaDriver::Options options;
+    options.files.insert(QString::fromLatin1(kBlankPage),
+                         "<!doctype html><meta charset=\"utf-8\"><title>e2e</title><body></body>\n");
+    m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
+    QVERIFY2(m_app->start(), qPrintable(m_app->error()));
+}
+
+void tst_E2eHostile::init()
+{
+    QVERIFY2(m_app && m_app->isRunning(), m_app ? m_app->programOutput().constData() : "no program");
+    QVERIFY2(m_app->navigate(QUrl(blankUrl())), "the application page did not load");
+}
+
+void tst_E2eHostile::cleanupTestCase()
+{
+    if (m_app)
+        QVERIFY2(m_app->isRunning(), "the program ended while it was being driven");
+    m_app.reset();
+    if (m_x)
+        XCloseDisplay(m_x);
+}
+
+void tst_E2eHostile::foreignPages_getNoAnswer_data()
+{
+    QTest::addColumn<bool>("startOutside");
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<int>("settleMs");
+
+    // An outside page takes an application page's address without loading it.
+    for (const char *method : {"replaceState", "pushState"}) {
+        QTest::newRow(method) << true
+                              << QStringLiteral(R"JS((async () => {
+                                     try { history.%1(null, '', BLANK); } catch (e) {}
+                                     return await e2e.ask(GETCONF, 1500);
+                                   })())JS")
+                                     .arg(QLatin1String(method))
+                              << 0;
+    }
+    // An outside frame of an application page asks through its parent.
+    QTest::newRow("frame") << false << QStringLiteral(R"JS((async () => {
+          const answer = new Promise((resolve) => {
+            window.addEventListener('message', (e) => resolve(String(e.data)));
+            setTimeout(() => resolve('the frame did not report'), 10000);
+          });
+          const frame = document.createElement('iframe');
+          frame.src = OUTSIDE + 'frame.html';
+          document.body.appendChild(frame);
+          return await answer;
+        })())JS") << 0;
+    // An outside pop-up leaves a timer in the application page that opened it, and closes.
+    QTest::newRow("timer planted by a pop-up") << false << QStringLiteral(R"JS((async () => {
+          window.__planted = 'none';
+          const popup = window.open(OUTSIDE + 'plant.html');
+          if (!(await e2e.until(() => popup.closed, 10000))) return 'the pop-up did not close';
+          await e2e.sleep(2500);
+          return window.__planted;
+        })())JS") << 0;
+    // An outside page opens an application page, plants code there and goes away; the planted
+    // code speaks to the main page through an event, which the main page below listens for.
+    QTest::newRow("code planted into an opened page") << true << QStringLiteral(R"JS((async () => {
+          const popup = window.open(BLANK);
+          await e2e.until(() => popup.document.readyState === 'complete' && typeof popup.cefQuery === 'function', 20000);
+          try {
+            popup.setInterval("cefQuery({ request: JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg: 'planted' }) })", 300);
+            popup.setTimeout('window.close()', 8000);
+          } catch (e) {
+            popup.close();
+            return 'no access';
+          }
+          return 'planted';
+        })())JS") << 0;
+    // "loadurl" with a path that climbs out of the folder; the outside page would mark itself.
+    QTest::newRow("loadurl") << false << QStringLiteral(R"JS((() => {
+          cefQuery({ request: JSON.stringify({ funcname: 'loadurl', url: '/' + OUTSIDE_FROM_APP + 'outside.html' }) });
+          return 'sent';
+        })())JS") << 3000;
+}
+
+void tst_E2eHostile::foreignPages_getNoAnswer()
+{
+    QFETCH(bool, startOutside);
+    QFETCH(QString, attack);
+    QFETCH(int, settleMs);
+    if (startOutside)
+        QVERIFY2(m_app->navigate(QUrl(outsideUrl(QStringLiteral("outside.html")))), "the outside page did not load");
+
+    const QString outsideFromApp = QDir(m_app->appDir()).relativeFilePath(m_outside.path()) + QLatin1Char('/');
+    const QString script = QStringLiteral("(() => { const BLANK = %1, GETCONF = %2, OUTSIDE = %3, OUTSIDE_FROM_APP = %4; return %5; })()")
+                               .arg(VexaDriver::jsString(blankUrl()), VexaDriver::jsString(QString::fromLatin1(kGetConf)),
+                                    VexaDriver::jsString(outsideUrl(QString())), VexaDriver::jsString(outsideFromApp),
+                                    attack);
+    QString error;
+    const QString answer = run(script, &error).toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(!answer.startsWith(QLatin1String("the ")), qPrintable(answer)); // the attack was set up
+    QVERIFY2(answer != QLatin1String("success"), qPrintable(answer));
+    if (settleMs > 0) {
+        QTest::qWait(settleMs);
+        QCOMPARE(run(QStringLiteral("window.__outside === true ? location.href : 'stayed'")).toString(), QStringLiteral("stayed"));
+    }
+
+    // Back on an application page, which listens for what planted code might say.
+    QVERIFY(m_app->navigate(QUrl(blankUrl())));
+    const QString heard = run(QStringLiteral(R"JS((async () => {
+          const heard = [];
+          setMessageCallback('onBrowserMsg', (values) => heard.push(values[0]));
+          await e2e.sleep(2500);
+          return heard.join(',') + '|' + await e2e.ask(GETCONF, 20000);
+        })())JS")
+                                  .replace(QStringLiteral("GETCONF"), VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                              &error)
+                              .toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    // Nothing planted speaks, and the application page itself is answered.
+    QCOMPARE(heard, QStringLiteral("|success"));
+}
+
+void tst_E2eHostile::foreignPages_hearNoEvents_andRecordingEndsWithItsPage()
+{
+    // The application page starts recording, then an outside page replaces it.
+    QCOMPARE(run(QStringLiteral("e2e.ask('{\"funcname\":\"startRecord\"}', 10000)")).toString(), QStringLiteral("success"));
+    QVERIFY(m_app->navigate(QUrl(outsideUrl(QStringLiteral("outside.html")))));
+    typeKey(38); // A
+    QTest::qWait(1500);
+    // Not the events of its own load, not the keys typed on the desktop.
+    QCOMPARE(run(QStringLiteral("window.__events.join(',')")).toString(), QString());
+
+    // A reloaded application page does not inherit the recording of the page before it.
+    QVERIFY(m_app->navigate(QUrl(blankUrl())));
+    QCOMPARE(run(QStringLiteral("e2e.ask('{\"funcname\":\"startRecord\"}', 10000)")).toString(), QStringLiteral("success"));
+    QVERIFY(m_app->reload());
+    run(QStringLiteral("window.__items = 0; setMessageCallback('macroItem', () => ++window.__items); true"));
+    typeKey(38);
+    QTest::qWait(1500);
+    QCOMPARE(run(QStringLiteral("window.__items")).toInt(), 0);
+
+    // The application page itself still records, also across a change of screen (of the hash).
+    QCOMPARE(run(QStringLiteral("e2e.ask('{\"funcname\":\"startRecord\"}', 10000)")).toString(), QStringLiteral("success"));
+    run(QStringLiteral("location.hash = '#elsewhere'; true"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("location.hash === '#elsewhere'")));
+    typeKey(38);
+    QVERIFY(m_app->waitUntil(QStringLiteral("window.__items > 0"), 10000));
+    QCOMPARE(run(QStringLiteral("e2e.ask('{\"funcname\":\"stopRecord\"}', 10000)")).toString(), QStringLiteral("success"));
+}
+
+void tst_E2eHostile::unansweredQueries_areNotKeptByThePage()
+{
+    m_app->command(QStringLiteral("HeapProfiler.enable"));
+    auto heapUsed = [this] {
+        m_app->command(QStringLiteral("HeapProfiler.collectGarbage"));
+        return m_app->command(QStringLiteral("Runtime.getHeapUsage")).value(QStringLiteral("usedSize")).toDouble();
+    };
+    const double before = heapUsed();
+    QVERIFY(before > 0);
+    // Forty commands of a megabyte each that never answer (a required key is missing), then
+    // one that does: replies keep their order, so the forty have been handled by then.
+    QString error;
+    const QString control = run(QStringLiteral(R"JS((async () => {
+          for (let i = 0; i < 40; ++i)
+            cefQuery({ request: JSON.stringify({ funcname: 'readByAddr', filler: String(i).padEnd(1 << 20, 'x') }) });
+          return await e2e.ask('{"funcname":"getConf"}', 60000);
+        })())JS"),
+                                &error, 120000)
+                                .toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(control, QStringLiteral("success"));
+    QTest::qWait(500);
+    const double grown = heapUsed() - before;
+    QVERIFY2(grown < 8 * 1024 * 1024, qPrintable(QStringLiteral("the page still holds %1 MB").arg(grown / 1048576.0)));
+}
+
+void tst_E2eHostile::openUrl_handsOnlyWebAndMailAddressesToTheDesktop()
+{
+    const QString opened = m_bin.filePath(QStringLiteral("opened.txt"));
+    const QStringList refused = {QStringLiteral("--help"), QStringLiteral("-x"), QStringLiteral("file:///etc/passwd"),
+                                 QStringLiteral("/etc/passwd"), QStringLiteral("javascript:alert(1)"),
+                                 QStringLiteral("http:relative")};
+    const QStringList taken = {QStringLiteral("https://example.invalid/page"), QStringLiteral("mailto:someone@example.invalid")};
+    for (const QString &url : refused + taken) {
+        const QString request = QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("funcname"), QStringLiteral("openUrl")}, {QStringLiteral("url"), url}})
+                .toJson(QJsonDocument::Compact));
+        // The command's usual reply, whatever becomes of the address.
+        QCOMPARE(m_app->ask(request), QStringLiteral("success open successed"));
+    }
+    auto lines = [&] {
+        QFile file(opened);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                              : QStringList();
+    };
+    QVERIFY2(QTest::qWaitFor([&] { return lines().size() >= taken.size(); }, 10000), qPrintable(lines().join(QLatin1Char('|'))));
+    QTest::qWait(1000);
+    QStringList seen = lines();
+    seen.sort();
+    QCOMPARE(seen, taken);
+}
+
+void tst_E2eHostile::sandboxChoice_isLoggedOnce()
+{
+    // The test runs with the sandbox switched off (as root it cannot run); the choice says so.
+    int lines = 0;
+    for (const QByteArray &line : m_app->webLog().split('\n'))
+        lines += line.contains("renderer sandbox") ? 1 : 0;
+    QCOMPARE(lines, 1);
+    QVERIFY(m_app->webLog().contains("renderer sandbox off"));
+}
+
+QTEST_GUILESS_MAIN(tst_E2eHostile)
+#include "tst_e2e_hostile.moc"
