@@ -607,10 +607,10 @@ void BrowserWindow::contextCreated(const QString &token)
         return;
     releaseContext();
     // The document's right to the bridge is fixed now, by the address it was created with: what
-    // it shows, if that is where the last navigation led (a document can only change the query
-    // and fragment of a file address, and stay within its origin otherwise). Its script may
-    // already have replaced the address through the history API, and a page that is still
-    // leaving may say hello late, after a navigation set out: then no address is known.
+    // it shows, if that is where the last navigation led, up to query and fragment. Its script
+    // may already have changed the address through the history API (which keeps a file page to
+    // its own path, and any other page to its origin), and a page that is still leaving may say
+    // hello late, after a navigation set out: then no address is known and there is no right.
     const QString shown = m_page->url().toString(QUrl::FullyEncoded);
     const QString documentUrl =
         isSameDocumentAddress(shown, m_navigationUrl.toString(QUrl::FullyEncoded)) ? shown : QString();
