@@ -145,11 +145,13 @@ void evaluate(const std::shared_ptr<Evaluation> &job)
 // there squares the work (//a[count(//a) > 1] visits every node once per node), and so does a
 // sibling, following or preceding axis anywhere. Inside a predicate only the node's own
 // attributes, children, parent and itself may be asked for. Each descendant or ancestor step
-// after the first costs up to the document's nodes times its depth, so there may be two.
+// after the first costs up to the document's nodes times its depth, so there may be two; each
+// union sorts everything selected so far, so there may be four.
 bool hasBoundedCost(const QByteArray &xpath)
 {
     if (xpath.size() > ProfileStore::kMaxXPathBytes)
         return false;
+    int unions = 0;
     int verticalSteps = 0;
     int predicates = 0;
     char quote = 0;
@@ -164,6 +166,9 @@ bool hasBoundedCost(const QByteArray &xpath)
             ++predicates;
         } else if (c == ']') {
             --predicates;
+        } else if (c == '|') {
+            if (++unions > 4)
+                return false;
         } else if (c == '/' && predicates > 0) {
             return false;
         } else if (c == '/' && i + 1 < xpath.size() && xpath.at(i + 1) == '/') {
@@ -172,7 +177,8 @@ bool hasBoundedCost(const QByteArray &xpath)
             ++i;
         } else if (c == ':' && i + 1 < xpath.size() && xpath.at(i + 1) == ':') {
             int from = i;
-            while (from > 0 && (std::isalpha(static_cast<unsigned char>(xpath.at(from - 1))) || xpath.at(from - 1) == '-'))
+            const auto isAxisChar = [](char a) { return std::isalpha(static_cast<unsigned char>(a)) || a == '-'; };
+            while (from > 0 && isAxisChar(xpath.at(from - 1)))
                 --from;
             const QByteArray axis = xpath.mid(from, i - from);
             const bool local = axis == "child" || axis == "attribute" || axis == "self" || axis == "parent";
