@@ -77,13 +77,18 @@ private:
     QString read(const QString &relative) const;
     QString makeFifo(const QString &relative);
 
+    QScopedPointer<QTemporaryDir> m_root;
     QScopedPointer<QTemporaryDir> m_dir;
     QScopedPointer<ProfileStore> m_store;
 };
 
 void TestProfileStore::init()
 {
-    m_dir.reset(new QTemporaryDir);
+    // The application folder sits inside the test's own folder, so that what a ".." path would
+    // reach is the test's too.
+    m_root.reset(new QTemporaryDir);
+    QVERIFY(m_root->isValid());
+    m_dir.reset(new QTemporaryDir(m_root->filePath("app-XXXXXX")));
     QVERIFY(m_dir->isValid());
     m_store.reset(new ProfileStore(m_dir->path()));
     write("p.xml", kProfile);
@@ -94,6 +99,7 @@ void TestProfileStore::cleanup()
 {
     m_store.reset();
     m_dir.reset();
+    m_root.reset();
 }
 
 QString TestProfileStore::write(const QString &relative, const QByteArray &content)
