@@ -1,5 +1,6 @@
-// Profile commands against the bare pugixml parse + serialise of the same document, and one
-// process scan as the monitor runs it with about 500 processes.
+// Profile commands against the bare pugixml parse + serialise of the same document, the worst
+// requests the profile commands still take (how long the window waits, how long the work goes on
+// behind it), and one process scan as the monitor runs it with about 500 processes.
 //
 // Usage: vexa_bench_profile [processes]   (default 500; the benchmark tops the system up with
 // sleeping children to reach it)
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -100,6 +102,77 @@ void profileBench()
     }
 }
 
+// A request that must be answered quickly even when it cannot be done: the window's thread is
+// blocked for "reply ms"; "busy ms" is how long until the next command is served again (an
+// expression given up keeps running on its own thread and holds back the next one).
+void worstCase(ProfileStore &store, const char *label, const QString &file,
+               const std::function<ProfileReply()> &request)
+{
+    const auto start = Clock::now();
+    const ProfileReply reply = request();
+    const double replyMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    while (store.nodeCounterProfile(file, "/*").kind != ProfileReply::Success
+           && Clock::now() - start < std::chrono::minutes(5))
+        QThread::msleep(5);
+    const double busyMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("%-44s %-8s %10.1f %10.1f\n", label,
+                reply.kind == ProfileReply::Success       ? "success"
+                    : reply.kind == ProfileReply::Failure ? "failure"
+                                                          : "none",
+                replyMs, busyMs);
+}
+
+void hostileBench()
+{
+    QTemporaryDir dir;
+    const int depth = ProfileStore::kMaxDepth;
+    // The largest file taken: trees as deep as allowed, side by side.
+    QByteArray deep = "<r>";
+    QByteArray tree;
+    for (int i = 0; i < depth - 1; ++i)
+        tree += "<a>";
+    for (int i = 0; i < depth - 1; ++i)
+        tree += "</a>";
+    while (deep.size() + tree.size() + 4 < ProfileStore::kMaxTextBytes)
+        deep += tree;
+    write(dir.filePath("deep.xml"), deep + "</r>");
+    // As many nodes as fit, flat.
+    QByteArray wide = "<r>";
+    while (wide.size() + 8 < ProfileStore::kMaxTextBytes)
+        wide += "<a/>";
+    write(dir.filePath("wide.xml"), wide + "</r>");
+
+    std::printf("\n%-44s %-8s %10s %10s\n", "worst requests taken (largest files taken)", "reply", "reply ms",
+                "busy ms");
+    ProfileStore store(dir.path());
+    store.queryProfile("deep.xml", "/*"); // read once, as the page's first look would
+    store.queryProfile("wide.xml", "/*");
+    worstCase(store, "deep: //a//a", "deep.xml", [&] { return store.nodeCounterProfile("deep.xml", "//a//a"); });
+    worstCase(store, "deep: //a/ancestor::a", "deep.xml",
+              [&] { return store.nodeCounterProfile("deep.xml", "//a/ancestor::a"); });
+    worstCase(store, "deep: five /r/a[string(.)='x'] in a union", "deep.xml", [&] {
+        const char *five = "/r/a[string(.)='x'] | /r/a[string(.)='x'] | /r/a[string(.)='x'] | "
+                           "/r/a[string(.)='x'] | /r/a[string(.)='x']";
+        return store.nodeCounterProfile("deep.xml", five);
+    });
+    worstCase(store, "refused before: //a//a//a", "deep.xml",
+              [&] { return store.nodeCounterProfile("deep.xml", "//a//a//a"); });
+    worstCase(store, "deep: //a[string(.)] (string values)", "deep.xml",
+              [&] { return store.nodeCounterProfile("deep.xml", "//a[string(.)='x']"); });
+    worstCase(store, "deep: modifyProfile (indented text too long)", "deep.xml",
+              [&] { return store.modifyProfile("deep.xml", "/r", "x", "1"); });
+    worstCase(store, "wide: //a[count(a) > 0]", "wide.xml",
+              [&] { return store.nodeCounterProfile("wide.xml", "//a[count(a) > 0]"); });
+    worstCase(store, "wide: //* | //* | /r/* | /r/* | /r/*", "wide.xml",
+              [&] { return store.nodeCounterProfile("wide.xml", "//* | //* | /r/* | /r/* | /r/*"); });
+    worstCase(store, "refused before: six /r/* in a union", "wide.xml",
+              [&] { return store.nodeCounterProfile("wide.xml", "/r/* | /r/* | /r/* | /r/* | /r/* | /r/*"); });
+    worstCase(store, "wide: modifyRemoveProfile //a", "wide.xml",
+              [&] { return store.modifyRemoveProfile("wide.xml", "//a"); });
+    worstCase(store, "refused before: //a[count(//a) > 1]", "wide.xml",
+              [&] { return store.nodeCounterProfile("wide.xml", "//a[count(//a) > 1]"); });
+}
+
 int countProcesses()
 {
     int count = 0;
@@ -147,6 +220,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int processes = argc > 1 ? std::atoi(argv[1]) : 500;
     profileBench();
+    hostileBench();
     scanBench(processes);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace padio;
@@ -353,6 +354,11 @@ int firmware(const std::string &file, const std::string &version, const std::str
     const uint32_t check = crc32(reinterpret_cast<const uint8_t *>(&image[kPayloadOffset]), size_t(length));
     put(kLengthOffset, length, 8);
     put(kCheckOffset, check, 4);
+    // The image goes in by rename, which would replace a FIFO, a device node or a link by a
+    // plain file; only a regular file (or nothing) is replaced.
+    struct stat status;
+    if (::lstat(file.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        return failed("firmware: " + file + " is not a regular file");
     if (!writeFileAtomically(file, image, &why))
         return failed(why);
     std::printf("wrote %s: version %s, payload %llu bytes, check value 0x%08x\n", file.c_str(), version.c_str(),

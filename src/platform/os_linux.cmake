@@ -16,6 +16,7 @@ target_sources(vexa_platform PRIVATE
   process_list_linux.cpp
   program_locations_linux.cpp
   termination_signals_posix.cpp
+  regular_file_posix.cpp
   mouse_settings_linux.cpp
   window_ops_linux.cpp
   private/desktop_backend.h

@@ -1,7 +1,8 @@
 #include "profile_package.h"
 
+#include "regular_file.h"
+
 #include <QDataStream>
-#include <QFile>
 #include <QSaveFile>
 
 namespace ProfilePackage {
@@ -33,6 +34,9 @@ bool decode(const QByteArray &bytes, QByteArray *xmlUtf8)
 
 bool write(const QString &path, const QByteArray &xmlUtf8)
 {
+    // The rename at the end would replace a FIFO or a device node by a plain file.
+    if (RegularFile::kindAt(path) == RegularFile::Kind::Other)
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -46,10 +50,8 @@ bool write(const QString &path, const QByteArray &xmlUtf8)
 
 bool read(const QString &path, QByteArray *xmlUtf8)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return decode(file.readAll(), xmlUtf8);
+    QByteArray bytes;
+    return RegularFile::read(path, kMaxFileBytes, false, &bytes) && decode(bytes, xmlUtf8);
 }
 
 } // namespace ProfilePackage

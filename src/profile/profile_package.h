@@ -14,14 +14,19 @@
 namespace ProfilePackage {
 
 constexpr quint32 kMagic = 0x0A0B0C0D;
+// A package of the largest profile the profile commands take (4 MiB of XML) in Base64, with
+// its header; anything larger is refused unread.
+constexpr qint64 kMaxFileBytes = 8 + (4 * 1024 * 1024 + 2) / 3 * 4;
 
 // The file's bytes for a document.
 QByteArray encode(const QByteArray &xmlUtf8);
 // False when the bytes are no package: wrong magic, truncated, or a bad length.
 bool decode(const QByteArray &bytes, QByteArray *xmlUtf8);
 
-// Writes through a temporary file, so a failed write leaves any earlier package untouched.
+// Writes through a temporary file, so a failed write leaves any earlier package untouched; a
+// path that names anything but a regular file (or nothing) is refused.
 bool write(const QString &path, const QByteArray &xmlUtf8);
+// False for anything but a regular file of at most kMaxFileBytes, without waiting on it.
 bool read(const QString &path, QByteArray *xmlUtf8);
 
 } // namespace ProfilePackage

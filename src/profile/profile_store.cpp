@@ -1,17 +1,26 @@
 #include "profile_store.h"
 
 #include "profile_package.h"
-#include "xml_string_writer.h"
+#include "regular_file.h"
 
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSaveFile>
 
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cctype>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -25,56 +34,218 @@ const QString kReplaceFailed = QStringLiteral("modifyReplaceProfile load xml fil
 const QString kSaveAsFailed = QStringLiteral("saveXmlAs load xml file failed!");
 const QString kSaveAsDestinationFailed = QStringLiteral("saveXmlAs desFilePath is failed!");
 
+using Document = ProfileStore::Document;
+
+// Collects serialised XML up to a limit; past it, the output is abandoned by throwing out of
+// pugixml's writer (its output routines hold nothing that unwinding would leak).
+class BoundedWriter : public pugi::xml_writer {
+public:
+    struct Overflow {};
+    std::string result;
+
+    void write(const void *data, size_t size) override
+    {
+        if (size > size_t(ProfileStore::kMaxTextBytes) - result.size())
+            throw Overflow();
+        result.append(static_cast<const char *>(data), size);
+    }
+};
+
+// Nesting of element and text levels below root, counted without recursion; stops as soon as
+// the limit is passed.
+bool withinDepth(const pugi::xml_node &root, int limit)
+{
+    int depth = 0;
+    pugi::xml_node node = root;
+    for (;;) {
+        if (pugi::xml_node child = node.first_child()) {
+            if (++depth > limit)
+                return false;
+            node = child;
+            continue;
+        }
+        while (node != root && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node == root)
+            return true;
+        node = node.next_sibling();
+    }
+}
+
+// A parse that also refuses documents nested deeper than the profiles may be.
 bool parseUtf8(pugi::xml_document *document, const QByteArray &utf8)
 {
     // Like parsing from a C string: the text ends at its first NUL.
     return document->load_buffer(utf8.constData(), qstrlen(utf8.constData()), pugi::parse_default,
-                                 pugi::encoding_utf8);
+                                 pugi::encoding_utf8)
+        && withinDepth(*document, ProfileStore::kMaxDepth);
 }
 
-QByteArray serialise(const pugi::xml_document &document)
+bool serialise(const pugi::xml_document &document, QByteArray *text)
 {
-    xml_string_writer writer;
-    document.save(writer);
-    return QByteArray(writer.result.data(), int(writer.result.size()));
+    BoundedWriter writer;
+    try {
+        document.save(writer);
+    } catch (const BoundedWriter::Overflow &) {
+        return false;
+    }
+    *text = QByteArray(writer.result.data(), int(writer.result.size()));
+    return true;
+}
+
+// XPath evaluation cannot be interrupted. Expressions whose work grows faster than the document
+// are refused (hasBoundedCost), but the rest still take seconds on the largest documents taken.
+// So each runs on a thread of its own while the window's thread waits a bounded time; on
+// time-out the document is left to that thread, which frees it, and the command fails. A
+// document is never used by two threads at once: the window's thread touches it again only
+// after the evaluation ended.
+struct Evaluation {
+    Document document;
+    QByteArray xpath;
+    std::vector<pugi::xml_node> nodes;
+    bool ok = false;
+    bool done = false;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool abandoned = false; // the window's thread stopped waiting
+};
+
+// Evaluations given up that are still running. While one runs, new expressions are refused, so
+// a page cannot pile up threads that each keep a core busy.
+std::atomic<int> g_runaways{0};
+
+void evaluate(const std::shared_ptr<Evaluation> &job)
+{
+    std::vector<pugi::xml_node> nodes;
+    bool ok = false;
+    try {
+        const pugi::xpath_node_set set = job->document->select_nodes(job->xpath.constData());
+        nodes.reserve(set.size());
+        for (const pugi::xpath_node &match : set) {
+            if (match.node())
+                nodes.push_back(match.node());
+        }
+        ok = true;
+    } catch (const std::exception &) {
+        // A compile error, or no memory: no selection either way.
+    }
+    std::lock_guard<std::mutex> lock(job->mutex);
+    job->nodes.swap(nodes);
+    job->ok = ok;
+    job->done = true;
+    if (job->abandoned)
+        --g_runaways;
+    job->finished.notify_one();
+}
+
+// Expressions whose work grows faster than the document are refused before they run. A path
+// inside a predicate is evaluated once for every candidate, so an absolute or descendant path
+// there squares the work (//a[count(//a) > 1] visits every node once per node), and so does a
+// sibling, following or preceding axis anywhere. Inside a predicate only the node's own
+// attributes, children, parent and itself may be asked for. Each descendant or ancestor step
+// after the first costs up to the document's nodes times its depth, so there may be two; each
+// union sorts everything selected so far, so there may be four.
+bool hasBoundedCost(const QByteArray &xpath)
+{
+    if (xpath.size() > ProfileStore::kMaxXPathBytes)
+        return false;
+    int unions = 0;
+    int verticalSteps = 0;
+    int predicates = 0;
+    char quote = 0;
+    for (int i = 0; i < xpath.size(); ++i) {
+        const char c = xpath.at(i);
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '[') {
+            ++predicates;
+        } else if (c == ']') {
+            --predicates;
+        } else if (c == '|') {
+            if (++unions > 4)
+                return false;
+        } else if (c == '/' && predicates > 0) {
+            return false;
+        } else if (c == '/' && i + 1 < xpath.size() && xpath.at(i + 1) == '/') {
+            if (++verticalSteps > 2)
+                return false;
+            ++i;
+        } else if (c == ':' && i + 1 < xpath.size() && xpath.at(i + 1) == ':') {
+            int from = i;
+            const auto isAxisChar = [](char a) { return std::isalpha(static_cast<unsigned char>(a)) || a == '-'; };
+            while (from > 0 && isAxisChar(xpath.at(from - 1)))
+                --from;
+            const QByteArray axis = xpath.mid(from, i - from);
+            const bool local = axis == "child" || axis == "attribute" || axis == "self" || axis == "parent";
+            const bool vertical = axis == "descendant" || axis == "descendant-or-self" || axis == "ancestor"
+                || axis == "ancestor-or-self";
+            if (!local && (predicates > 0 || !vertical || ++verticalSteps > 2))
+                return false;
+            ++i;
+        }
+    }
+    return true;
 }
 
 // The nodes an expression selects, in document order; attributes are no nodes here. False when
-// the expression does not compile or selects something other than nodes.
-bool selectNodes(const pugi::xml_node &root, const QString &xpath, std::vector<pugi::xml_node> *nodes)
+// the expression does not compile, selects something other than nodes or takes too long; after
+// a false return the document must not be touched again.
+bool selectNodes(const Document &document, const QString &xpath, std::vector<pugi::xml_node> *nodes)
 {
     nodes->clear();
+    auto job = std::make_shared<Evaluation>();
+    job->xpath = xpath.toUtf8();
+    if (!hasBoundedCost(job->xpath) || g_runaways.load() > 0)
+        return false;
+    job->document = document;
     try {
-        const pugi::xpath_node_set set = root.select_nodes(xpath.toUtf8().constData());
-        nodes->reserve(set.size());
-        for (const pugi::xpath_node &match : set) {
-            if (match.node())
-                nodes->push_back(match.node());
-        }
-        return true;
-    } catch (const std::exception &) {
+        std::thread(evaluate, job).detach();
+    } catch (const std::system_error &) {
         return false;
     }
+    std::unique_lock<std::mutex> lock(job->mutex);
+    if (!job->finished.wait_for(lock, std::chrono::milliseconds(ProfileStore::kXPathBudgetMs),
+                                [&job] { return job->done; })) {
+        job->abandoned = true;
+        ++g_runaways;
+        qWarning("profile: gave up an XPath expression after %d ms: %.200s", ProfileStore::kXPathBudgetMs,
+                 job->xpath.constData());
+        return false;
+    }
+    if (!job->ok)
+        return false;
+    nodes->swap(job->nodes);
+    return true;
 }
 
-bool selectFirst(const pugi::xml_node &root, const QString &xpath, pugi::xml_node *node)
+bool selectFirst(const Document &document, const QString &xpath, pugi::xml_node *node)
 {
     std::vector<pugi::xml_node> nodes;
-    if (!selectNodes(root, xpath, &nodes))
+    if (!selectNodes(document, xpath, &nodes))
         return false;
     *node = nodes.empty() ? pugi::xml_node() : nodes.front();
     return true;
 }
 
 // What loadAndSelect fills: every match, or the first (an empty node when none matches).
-bool select(const pugi::xml_node &root, const QString &xpath, std::vector<pugi::xml_node> *nodes)
+bool select(const Document &document, const QString &xpath, std::vector<pugi::xml_node> *nodes)
 {
-    return selectNodes(root, xpath, nodes);
+    return selectNodes(document, xpath, nodes);
 }
 
-bool select(const pugi::xml_node &root, const QString &xpath, pugi::xml_node *node)
+bool select(const Document &document, const QString &xpath, pugi::xml_node *node)
 {
-    return selectFirst(root, xpath, node);
+    return selectFirst(document, xpath, node);
+}
+
+Document newDocument()
+{
+    return std::make_shared<pugi::xml_document>();
 }
 
 // Matches that lie inside another match are left out: removing or emptying the outer one
@@ -102,64 +273,136 @@ QStringList split(const QString &text, Qt::SplitBehavior behavior)
     return text.split(QLatin1Char(';'), behavior);
 }
 
+// XML 1.0 (fifth edition) names: what a new element or attribute may be called so that the
+// saved file parses again.
+bool isNameStart(uint c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ':' || c == '_' || (c >= 0xC0 && c <= 0xD6)
+        || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) || (c >= 0x370 && c <= 0x37D)
+        || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F)
+        || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF)
+        || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool isNameChar(uint c)
+{
+    return isNameStart(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7
+        || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+bool isXmlName(const QString &name)
+{
+    const QVector<uint> code = name.toUcs4();
+    if (code.isEmpty() || !isNameStart(code.front()))
+        return false;
+    return std::all_of(code.begin() + 1, code.end(), isNameChar);
+}
+
+// Allocation failure (a request that would need more memory than there is) ends the command
+// with its failure reply instead of ending the program.
+template <class Body>
+ProfileReply guarded(const ProfileReply &onFailure, Body body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return onFailure;
+    }
+}
+
 } // namespace
 
 ProfileStore::ProfileStore(const QString &applicationDir)
     : m_applicationDir(applicationDir), m_cleanApplicationDir(QDir::cleanPath(applicationDir))
 {
+    m_canonicalApplicationDir = QFileInfo(m_cleanApplicationDir).canonicalFilePath();
+    if (m_canonicalApplicationDir.isEmpty())
+        m_canonicalApplicationDir = m_cleanApplicationDir;
+    m_settingsFile = m_canonicalApplicationDir + QStringLiteral("/Resources/profiles/conf.xml");
 }
 
 ProfileStore::~ProfileStore() = default;
 
-QString ProfileStore::resolveProfilePath(const QString &relative) const
+namespace {
+
+bool inside(const QString &path, const QString &folder)
 {
-    const QString full = m_applicationDir + QLatin1Char('/') + relative;
-    const QString clean = QDir::cleanPath(full);
-    const QString prefix = m_cleanApplicationDir.endsWith(QLatin1Char('/')) ? m_cleanApplicationDir
-                                                                            : m_cleanApplicationDir + QLatin1Char('/');
-    if (!clean.startsWith(prefix) || relative.contains(QLatin1Char('\0')))
-        return QString();
-    return full;
+    return path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
 }
 
-ProfileStore::Load ProfileStore::cacheFile(const QString &relative, QString *fullPath)
+} // namespace
+
+QString ProfileStore::resolveProfilePath(const QString &relative) const
+{
+    if (relative.contains(QLatin1Char('\0')))
+        return QString();
+    const QString clean = QDir::cleanPath(m_applicationDir + QLatin1Char('/') + relative);
+    if (!inside(clean, m_cleanApplicationDir))
+        return QString();
+    const QString canonical = QFileInfo(clean).canonicalFilePath();
+    if (canonical.isEmpty())
+        return clean;
+    return inside(canonical, m_canonicalApplicationDir) ? canonical : QString();
+}
+
+bool ProfileStore::mayChange(const QString &fullPath) const
+{
+    // The program's executables, libraries and the page's scripts and markup live in the same
+    // folder; only XML files are profiles. The settings file is XML too, but the application
+    // holds its text and rewrites it whole, so an edit made here would be lost or lose its own.
+    return fullPath.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive) && fullPath != m_settingsFile;
+}
+
+ProfileStore::Load ProfileStore::cacheFile(const QString &relative, Access access, QString *fullPath)
 {
     *fullPath = resolveProfilePath(relative);
-    if (fullPath->isEmpty())
+    if (fullPath->isEmpty() || (access == Access::Change && !mayChange(*fullPath)))
         return Load::Refused;
     if (xmlCache.contains(*fullPath))
         return Load::Ok;
-    QFile file(*fullPath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // A file that is not there or cannot be opened ends the command without a reply; a FIFO, a
+    // device or a file too large for a profile is refused with the command's failure.
+    const QFileInfo info(*fullPath);
+    if (!info.exists())
+        return Load::Unreadable;
+    if (!info.isFile() || info.size() > kMaxTextBytes)
+        return Load::Refused;
+    QByteArray bytes;
+    if (!RegularFile::read(*fullPath, kMaxTextBytes, true, &bytes))
         return Load::Unreadable;
     // Through a string once, so that malformed UTF-8 is settled the same way on every path.
-    xmlCache.insert(*fullPath, QString::fromUtf8(file.readAll()).toUtf8());
+    xmlCache.insert(*fullPath, QString::fromUtf8(bytes).toUtf8());
     return Load::Ok;
 }
 
-ProfileStore::Load ProfileStore::loadCachedProfile(const QString &relative, QString *fullPath,
-                                                   pugi::xml_document *document)
+ProfileStore::Load ProfileStore::loadCachedProfile(const QString &relative, Access access, QString *fullPath,
+                                                   Document *document)
 {
-    const Load load = cacheFile(relative, fullPath);
+    const Load load = cacheFile(relative, access, fullPath);
     if (load != Load::Ok)
         return load;
-    return parseUtf8(document, xmlCache.value(*fullPath)) ? Load::Ok : Load::Unparsable;
+    *document = newDocument();
+    return parseUtf8(document->get(), xmlCache.value(*fullPath)) ? Load::Ok : Load::Unparsable;
 }
 
 template <class Selection>
-ProfileStore::Load ProfileStore::loadAndSelect(const QString &relative, const QString &xpath, QString *fullPath,
-                                               pugi::xml_document *document, Selection *selection)
+ProfileStore::Load ProfileStore::loadAndSelect(const QString &relative, Access access, const QString &xpath,
+                                               QString *fullPath, Document *document, Selection *selection)
 {
-    const Load load = loadCachedProfile(relative, fullPath, document);
+    const Load load = loadCachedProfile(relative, access, fullPath, document);
     if (load != Load::Ok)
         return load;
     return select(*document, xpath, selection) ? Load::Ok : Load::BadXPath;
 }
 
-void ProfileStore::storeDocument(const QString &fullPath, const pugi::xml_document &document)
+ProfileStore::Load ProfileStore::storeDocument(const QString &fullPath, const pugi::xml_document &document)
 {
-    xmlCache.insert(fullPath, serialise(document));
+    QByteArray text;
+    if (!withinDepth(document, kMaxDepth) || !serialise(document, &text))
+        return Load::TooLarge;
+    xmlCache.insert(fullPath, text);
     markModified(fullPath);
+    return Load::Ok;
 }
 
 void ProfileStore::markModified(const QString &fullPath)
@@ -170,250 +413,303 @@ void ProfileStore::markModified(const QString &fullPath)
 
 ProfileReply ProfileStore::failureFor(Load load, const QString &failureText)
 {
-    // An unreadable file ends without a reply; a refused path, unparsable text or a bad
-    // expression get the command's own failure text.
+    // An unreadable file ends without a reply; a refused path, unparsable text, a bad
+    // expression or a result too large get the command's own failure text.
     return load == Load::Unreadable ? ProfileReply::none() : ProfileReply::failure(failureText);
 }
 
 ProfileReply ProfileStore::queryProfile(const QString &filePath, const QString &xpath)
 {
     QMutexLocker lock(&m_mutex);
-    QString full;
-    pugi::xml_document document;
-    std::vector<pugi::xml_node> nodes;
-    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
-    if (load != Load::Ok)
-        return failureFor(load, kQueryFailed);
-    xml_string_writer writer;
-    for (const pugi::xml_node &node : nodes)
-        node.print(writer);
-    return ProfileReply::success(QString::fromUtf8(writer.result.data(), int(writer.result.size())));
+    return guarded(ProfileReply::failure(kQueryFailed), [&] {
+        QString full;
+        Document document;
+        std::vector<pugi::xml_node> nodes;
+        const Load load = loadAndSelect(filePath, Access::Read, xpath, &full, &document, &nodes);
+        if (load != Load::Ok)
+            return failureFor(load, kQueryFailed);
+        BoundedWriter writer;
+        try {
+            for (const pugi::xml_node &node : nodes)
+                node.print(writer);
+        } catch (const BoundedWriter::Overflow &) {
+            return ProfileReply::failure(kQueryFailed);
+        }
+        return ProfileReply::success(QString::fromUtf8(writer.result.data(), int(writer.result.size())));
+    });
 }
 
 ProfileReply ProfileStore::nodeCounterProfile(const QString &filePath, const QString &xpath)
 {
     QMutexLocker lock(&m_mutex);
-    QString full;
-    pugi::xml_document document;
-    pugi::xml_node node;
-    const Load load = loadAndSelect(filePath, xpath, &full, &document, &node);
-    if (load != Load::Ok)
-        return failureFor(load, kCountFailed);
-    int count = 0;
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
-        ++count;
-    return ProfileReply::success(QString::number(count));
+    return guarded(ProfileReply::failure(kCountFailed), [&] {
+        QString full;
+        Document document;
+        pugi::xml_node node;
+        const Load load = loadAndSelect(filePath, Access::Read, xpath, &full, &document, &node);
+        if (load != Load::Ok)
+            return failureFor(load, kCountFailed);
+        int count = 0;
+        for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
+            ++count;
+        return ProfileReply::success(QString::number(count));
+    });
 }
 
 ProfileReply ProfileStore::modifyProfile(const QString &filePath, const QString &xpath, const QString &attribute,
                                          const QString &attributeValue)
 {
     QMutexLocker lock(&m_mutex);
-    QString full;
-    pugi::xml_document document;
-    std::vector<pugi::xml_node> nodes;
-    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
-    if (load != Load::Ok)
-        return failureFor(load, kModifyFailed);
+    return guarded(ProfileReply::failure(kModifyFailed), [&] {
+        QString full;
+        Document document;
+        std::vector<pugi::xml_node> nodes;
+        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyFailed);
 
-    // Values keep their empty parts so that a value can be cleared.
-    const QStringList names = split(attribute, Qt::SkipEmptyParts);
-    const QStringList values = split(attributeValue, Qt::KeepEmptyParts);
-    const int pairs = std::min(names.size(), values.size());
-    std::vector<QByteArray> utf8Names, utf8Values;
-    for (int i = 0; i < pairs; ++i) {
-        utf8Names.push_back(names.at(i).toUtf8());
-        utf8Values.push_back(values.at(i).toUtf8());
-    }
-    for (pugi::xml_node &node : nodes) {
+        // Values keep their empty parts so that a value can be cleared.
+        const QStringList names = split(attribute, Qt::SkipEmptyParts);
+        const QStringList values = split(attributeValue, Qt::KeepEmptyParts);
+        const int pairs = std::min(names.size(), values.size());
+        std::vector<QByteArray> utf8Names, utf8Values;
         for (int i = 0; i < pairs; ++i) {
-            // Only attributes the node already has; none is created.
-            if (pugi::xml_attribute existing = node.attribute(utf8Names[i].constData()))
-                existing.set_value(utf8Values[i].constData());
+            utf8Names.push_back(names.at(i).toUtf8());
+            utf8Values.push_back(values.at(i).toUtf8());
         }
-    }
-    storeDocument(full, document);
-    return ProfileReply::success(QStringLiteral("modifyProfile success!"));
+        for (pugi::xml_node &node : nodes) {
+            for (int i = 0; i < pairs; ++i) {
+                // Only attributes the node already has; none is created.
+                if (pugi::xml_attribute existing = node.attribute(utf8Names[i].constData()))
+                    existing.set_value(utf8Values[i].constData());
+            }
+        }
+        load = storeDocument(full, *document);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyFailed);
+        return ProfileReply::success(QStringLiteral("modifyProfile success!"));
+    });
 }
 
 ProfileReply ProfileStore::modifyProfileEx(const QString &filePath, const QString &xpath,
                                            const QString &subTreeString)
 {
     QMutexLocker lock(&m_mutex);
-    pugi::xml_document subTree;
-    // An unparsable subtree counts as empty (the parser would leave what it read before the error).
-    if (!parseUtf8(&subTree, subTreeString.toUtf8()))
-        subTree.reset();
+    return guarded(ProfileReply::failure(kModifyExFailed), [&] {
+        pugi::xml_document subTree;
+        const QByteArray subTreeUtf8 = subTreeString.toUtf8();
+        // An unparsable subtree counts as empty (the parser would leave what it read before the
+        // error); one that parses but is nested too deep is refused.
+        if (!subTree.load_buffer(subTreeUtf8.constData(), qstrlen(subTreeUtf8.constData()), pugi::parse_default,
+                                 pugi::encoding_utf8))
+            subTree.reset();
+        else if (!withinDepth(subTree, kMaxDepth))
+            return ProfileReply::failure(kModifyExFailed);
 
-    QString full;
-    pugi::xml_document document;
-    std::vector<pugi::xml_node> nodes;
-    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
-    if (load != Load::Ok)
-        return failureFor(load, kModifyExFailed);
+        QString full;
+        Document document;
+        std::vector<pugi::xml_node> nodes;
+        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyExFailed);
 
-    // The subtree moves into the first match; later matches only lose their children.
-    for (pugi::xml_node &node : outermost(nodes)) {
-        node.remove_children();
-        while (pugi::xml_node top = subTree.first_child()) {
-            node.append_copy(top);
-            subTree.remove_child(top);
+        // The subtree moves into the first match; later matches only lose their children.
+        for (pugi::xml_node &node : outermost(nodes)) {
+            node.remove_children();
+            while (pugi::xml_node top = subTree.first_child()) {
+                node.append_copy(top);
+                subTree.remove_child(top);
+            }
         }
-    }
-    storeDocument(full, document);
-    return ProfileReply::success(QStringLiteral("modifyProfileEx success"));
+        load = storeDocument(full, *document);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyExFailed);
+        return ProfileReply::success(QStringLiteral("modifyProfileEx success"));
+    });
 }
 
 ProfileReply ProfileStore::modifyRemoveProfile(const QString &filePath, const QString &xpath)
 {
     QMutexLocker lock(&m_mutex);
-    QString full;
-    pugi::xml_document document;
-    std::vector<pugi::xml_node> nodes;
-    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
-    if (load != Load::Ok)
-        return failureFor(load, kModifyFailed);
+    return guarded(ProfileReply::failure(kModifyFailed), [&] {
+        QString full;
+        Document document;
+        std::vector<pugi::xml_node> nodes;
+        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyFailed);
 
-    for (pugi::xml_node &node : outermost(nodes)) {
-        if (pugi::xml_node parent = node.parent())
-            parent.remove_child(node);
-    }
-    storeDocument(full, document);
-    return ProfileReply::success(QStringLiteral("modifyRemoveProfile success"));
+        for (pugi::xml_node &node : outermost(nodes)) {
+            if (pugi::xml_node parent = node.parent())
+                parent.remove_child(node);
+        }
+        load = storeDocument(full, *document);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyFailed);
+        return ProfileReply::success(QStringLiteral("modifyRemoveProfile success"));
+    });
 }
 
 ProfileReply ProfileStore::modifyAddProfile(const QString &filePath, const QString &xpath, const QString &attribute,
                                             const QString &attributeValue, const QString &addNodeName)
 {
     QMutexLocker lock(&m_mutex);
-    QString full;
-    pugi::xml_document document;
-    std::vector<pugi::xml_node> nodes;
-    const Load load = loadAndSelect(filePath, xpath, &full, &document, &nodes);
-    if (load != Load::Ok)
-        return failureFor(load, kModifyFailed);
+    return guarded(ProfileReply::failure(kModifyFailed), [&] {
+        // Both lists drop empty parts here: the values pair up with the names by position.
+        QStringList names = split(attribute, Qt::SkipEmptyParts);
+        const QStringList values = split(attributeValue, Qt::SkipEmptyParts);
+        // pugixml takes any text as a name and writes it as it is; a name that is no XML name (or
+        // one attribute twice) would make a file that never loads again.
+        if (!isXmlName(addNodeName) || names.removeDuplicates() != 0
+            || !std::all_of(names.begin(), names.end(), isXmlName))
+            return ProfileReply::failure(kModifyFailed);
 
-    // Both lists drop empty parts here: the values pair up with the names by position.
-    const QStringList names = split(attribute, Qt::SkipEmptyParts);
-    const QStringList values = split(attributeValue, Qt::SkipEmptyParts);
-    const QByteArray name = addNodeName.toUtf8();
-    for (pugi::xml_node &node : nodes) {
-        pugi::xml_node added = node.append_child(name.constData());
-        for (int i = 0; i < names.size(); ++i) {
-            pugi::xml_attribute created = added.append_attribute(names.at(i).toUtf8().constData());
-            if (i < values.size())
-                created.set_value(values.at(i).toUtf8().constData());
+        QString full;
+        Document document;
+        std::vector<pugi::xml_node> nodes;
+        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyFailed);
+
+        const QByteArray name = addNodeName.toUtf8();
+        for (pugi::xml_node &node : nodes) {
+            pugi::xml_node added = node.append_child(name.constData());
+            for (int i = 0; i < names.size(); ++i) {
+                pugi::xml_attribute created = added.append_attribute(names.at(i).toUtf8().constData());
+                if (i < values.size())
+                    created.set_value(values.at(i).toUtf8().constData());
+            }
         }
-    }
-    storeDocument(full, document);
-    return ProfileReply::success(QStringLiteral("modifyAddProfile success"));
+        load = storeDocument(full, *document);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyFailed);
+        return ProfileReply::success(QStringLiteral("modifyAddProfile success"));
+    });
 }
 
 ProfileReply ProfileStore::modifyReplaceProfile(const QString &srcFilePath, const QString &desFilePath,
                                                 const QString &srcXpath, const QString &desXpath)
 {
     QMutexLocker lock(&m_mutex);
-    QString srcFull, desFull;
-    Load load = cacheFile(srcFilePath, &srcFull);
-    if (load == Load::Ok)
-        load = cacheFile(desFilePath, &desFull);
-    pugi::xml_document destination, source;
-    if (load == Load::Ok && (!parseUtf8(&destination, xmlCache.value(desFull))
-                             || !parseUtf8(&source, xmlCache.value(srcFull))))
-        load = Load::Unparsable;
-    pugi::xml_node from, target;
-    if (load == Load::Ok && (!selectFirst(source, srcXpath, &from) || !selectFirst(destination, desXpath, &target)))
-        load = Load::BadXPath;
-    if (load != Load::Ok)
-        return failureFor(load, kReplaceFailed);
+    return guarded(ProfileReply::failure(kReplaceFailed), [&] {
+        QString srcFull, desFull;
+        Load load = cacheFile(srcFilePath, Access::Read, &srcFull);
+        if (load == Load::Ok)
+            load = cacheFile(desFilePath, Access::Change, &desFull);
+        const Document destination = newDocument(), source = newDocument();
+        if (load == Load::Ok && (!parseUtf8(destination.get(), xmlCache.value(desFull))
+                                 || !parseUtf8(source.get(), xmlCache.value(srcFull))))
+            load = Load::Unparsable;
+        pugi::xml_node from, target;
+        if (load == Load::Ok && (!selectFirst(source, srcXpath, &from) || !selectFirst(destination, desXpath, &target)))
+            load = Load::BadXPath;
+        if (load != Load::Ok)
+            return failureFor(load, kReplaceFailed);
 
-    // The target's place is taken by a copy of the source node (or by nothing, when the source
-    // expression matches nothing).
-    if (pugi::xml_node parent = target.parent()) {
-        if (parent.first_child() == target) {
-            parent.remove_child(target);
-            if (from)
-                parent.prepend_copy(from);
-        } else {
-            const pugi::xml_node before = target.previous_sibling();
-            parent.remove_child(target);
-            if (from)
-                parent.insert_copy_after(from, before);
+        // The target's place is taken by a copy of the source node (or by nothing, when the
+        // source expression matches nothing).
+        if (pugi::xml_node parent = target.parent()) {
+            if (parent.first_child() == target) {
+                parent.remove_child(target);
+                if (from)
+                    parent.prepend_copy(from);
+            } else {
+                const pugi::xml_node before = target.previous_sibling();
+                parent.remove_child(target);
+                if (from)
+                    parent.insert_copy_after(from, before);
+            }
         }
-    }
-    storeDocument(desFull, destination);
-    return ProfileReply::success(QStringLiteral("modifyReplaceProfile success"));
+        load = storeDocument(desFull, *destination);
+        if (load != Load::Ok)
+            return failureFor(load, kReplaceFailed);
+        return ProfileReply::success(QStringLiteral("modifyReplaceProfile success"));
+    });
 }
 
 ProfileReply ProfileStore::modifyReplaceProfileEx(const QString &srcFilePath, const QString &desFilePath,
                                                   const QString &desXpath)
 {
     QMutexLocker lock(&m_mutex);
-    QString desFull;
-    pugi::xml_document destination;
-    Load load = loadCachedProfile(desFilePath, &desFull, &destination);
-    if (load != Load::Ok)
-        return failureFor(load, kReplaceFailed);
+    return guarded(ProfileReply::failure(kReplaceFailed), [&] {
+        QString desFull;
+        Document destination;
+        Load load = loadCachedProfile(desFilePath, Access::Change, &desFull, &destination);
+        if (load != Load::Ok)
+            return failureFor(load, kReplaceFailed);
 
-    QByteArray packaged;
-    pugi::xml_document imported;
-    if (!ProfilePackage::read(srcFilePath, &packaged) || !parseUtf8(&imported, packaged))
-        return ProfileReply::failure(kReplaceFailed);
-    pugi::xml_node target;
-    if (!selectFirst(destination, desXpath, &target))
-        return ProfileReply::failure(kReplaceFailed);
+        QByteArray packaged;
+        pugi::xml_document imported;
+        if (!ProfilePackage::read(srcFilePath, &packaged) || packaged.size() > kMaxTextBytes
+            || !parseUtf8(&imported, packaged))
+            return ProfileReply::failure(kReplaceFailed);
+        pugi::xml_node target;
+        if (!selectFirst(destination, desXpath, &target))
+            return ProfileReply::failure(kReplaceFailed);
 
-    // The package's top element stands for the target: its children replace the target's.
-    const pugi::xml_node from = imported.first_child();
-    if (target) {
-        target.remove_children();
-        for (pugi::xml_node child = from.first_child(); child; child = child.next_sibling())
-            target.append_copy(child);
-    }
-    storeDocument(desFull, destination);
-    return ProfileReply::success(QStringLiteral("modifyReplaceProfile success"));
+        // The package's top element stands for the target: its children replace the target's.
+        const pugi::xml_node from = imported.first_child();
+        if (target) {
+            target.remove_children();
+            for (pugi::xml_node child = from.first_child(); child; child = child.next_sibling())
+                target.append_copy(child);
+        }
+        load = storeDocument(desFull, *destination);
+        if (load != Load::Ok)
+            return failureFor(load, kReplaceFailed);
+        return ProfileReply::success(QStringLiteral("modifyReplaceProfile success"));
+    });
 }
 
 ProfileReply ProfileStore::resetProfile(const QString &srcFilePath, const QString &desFilePath)
 {
     QMutexLocker lock(&m_mutex);
-    QString srcFull, desFull;
-    // No failure text exists for this command: a refused path ends like an unreadable one.
-    if (cacheFile(srcFilePath, &srcFull) != Load::Ok || cacheFile(desFilePath, &desFull) != Load::Ok)
-        return ProfileReply::none();
-    xmlCache.insert(desFull, xmlCache.value(srcFull));
-    markModified(desFull);
-    return ProfileReply::success(QStringLiteral("resetProfile success"));
+    return guarded(ProfileReply::none(), [&] {
+        QString srcFull, desFull;
+        // No failure text exists for this command: a refused path ends like an unreadable one.
+        if (cacheFile(srcFilePath, Access::Read, &srcFull) != Load::Ok
+            || cacheFile(desFilePath, Access::Change, &desFull) != Load::Ok)
+            return ProfileReply::none();
+        xmlCache.insert(desFull, xmlCache.value(srcFull));
+        markModified(desFull);
+        return ProfileReply::success(QStringLiteral("resetProfile success"));
+    });
 }
 
 ProfileReply ProfileStore::queryHexByte(const QString &filePath, const QString &xpath, const QString &args)
 {
     QMutexLocker lock(&m_mutex);
-    QString full;
-    pugi::xml_document document;
-    pugi::xml_node node;
-    const Load load = loadAndSelect(filePath, xpath, &full, &document, &node);
-    if (load != Load::Ok)
-        return failureFor(load, kModifyFailed);
+    return guarded(ProfileReply::failure(kModifyFailed), [&] {
+        QString full;
+        Document document;
+        pugi::xml_node node;
+        const Load load = loadAndSelect(filePath, Access::Read, xpath, &full, &document, &node);
+        if (load != Load::Ok)
+            return failureFor(load, kModifyFailed);
 
-    QString text = QString::fromUtf8(node.attribute("code").value());
-    if (text.contains(QLatin1Char('%'))) {
-        const QStringList arguments = args.split(QLatin1Char(','), Qt::SkipEmptyParts);
-        QStringList fields = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
-        int next = 0;
-        // Only the first four fields take arguments; a "%" without an argument left stays.
-        for (int i = 0; i < 4 && i < fields.size() && next < arguments.size(); ++i) {
-            if (fields.at(i) == QLatin1String("%"))
-                fields[i] = arguments.at(next++);
+        QString text = QString::fromUtf8(node.attribute("code").value());
+        if (text.contains(QLatin1Char('%'))) {
+            const QStringList arguments = args.split(QLatin1Char(','), Qt::SkipEmptyParts);
+            QStringList fields = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
+            int next = 0;
+            // Only the first four fields take arguments; a "%" without an argument left stays.
+            for (int i = 0; i < 4 && i < fields.size() && next < arguments.size(); ++i) {
+                if (fields.at(i) == QLatin1String("%"))
+                    fields[i] = arguments.at(next++);
+            }
+            text = fields.join(QLatin1Char(','));
         }
-        text = fields.join(QLatin1Char(','));
-    }
-    return ProfileReply::success(text);
+        return ProfileReply::success(text);
+    });
 }
 
 bool ProfileStore::saveModifiedLocked()
 {
     for (const QString &path : qAsConst(modifiedXmlFiles)) {
+        // Whatever took the file's place since it was read (a FIFO, a device, a link) is not
+        // replaced: the rename would make a plain file of it or write where the link points.
+        if (RegularFile::kindAt(path) == RegularFile::Kind::Other)
+            return false;
         // A crash or a full disk half-way must not cost the user the previous file.
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -433,33 +729,55 @@ bool ProfileStore::saveModifiedLocked()
 bool ProfileStore::saveModified()
 {
     QMutexLocker lock(&m_mutex);
-    return saveModifiedLocked();
+    try {
+        return saveModifiedLocked();
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
 }
 
 ProfileReply ProfileStore::savexml()
 {
     QMutexLocker lock(&m_mutex);
-    if (xmlCache.isEmpty() || !saveModifiedLocked())
-        return ProfileReply::none();
-    return ProfileReply::success(QStringLiteral("save xml success"));
+    return guarded(ProfileReply::none(), [&] {
+        if (xmlCache.isEmpty() || !saveModifiedLocked())
+            return ProfileReply::none();
+        return ProfileReply::success(QStringLiteral("save xml success"));
+    });
+}
+
+bool ProfileStore::mayExportTo(const QString &desFilePath) const
+{
+    // A package goes where the user chose, but never over one of the program's own files.
+    const QFileInfo info(desFilePath);
+    QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty())
+        folder = QDir::cleanPath(info.absolutePath());
+    return !inside(folder + QLatin1Char('/'), m_canonicalApplicationDir)
+        || info.fileName().endsWith(QLatin1String(".pfd"), Qt::CaseInsensitive);
 }
 
 ProfileReply ProfileStore::saveXmlAs(const QString &srcFilePath, const QString &xpath, const QString &desFilePath)
 {
     QMutexLocker lock(&m_mutex);
-    QString full;
-    pugi::xml_document document;
-    pugi::xml_node node;
-    const Load load = loadAndSelect(srcFilePath, xpath, &full, &document, &node);
-    if (load != Load::Ok)
-        return failureFor(load, kSaveAsFailed);
+    return guarded(ProfileReply::failure(kSaveAsFailed), [&] {
+        QString full;
+        Document document;
+        pugi::xml_node node;
+        const Load load = loadAndSelect(srcFilePath, Access::Read, xpath, &full, &document, &node);
+        if (load != Load::Ok)
+            return failureFor(load, kSaveAsFailed);
 
-    pugi::xml_document exported;
-    if (node)
-        exported.append_copy(node);
-    if (!ProfilePackage::write(desFilePath, serialise(exported)))
-        return ProfileReply::failure(kSaveAsDestinationFailed);
-    return ProfileReply::success(QStringLiteral("saveXmlAs success"));
+        pugi::xml_document exported;
+        if (node)
+            exported.append_copy(node);
+        QByteArray text;
+        if (!serialise(exported, &text))
+            return ProfileReply::failure(kSaveAsFailed);
+        if (!mayExportTo(desFilePath) || !ProfilePackage::write(desFilePath, text))
+            return ProfileReply::failure(kSaveAsDestinationFailed);
+        return ProfileReply::success(QStringLiteral("saveXmlAs success"));
+    });
 }
 
 bool ProfileStore::isCached(const QString &fullPath) const

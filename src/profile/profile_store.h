@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace pugi {
 class xml_document;
 }
@@ -33,9 +35,20 @@ public:
     ~ProfileStore();
 
     QString applicationDir() const { return m_applicationDir; }
-    // The application folder + "/" + the page's relative path, as given. Empty when the path
-    // would lead out of the application folder (".." or an absolute path in disguise).
+    // The file the page's relative path names, as a canonical path (symbolic links resolved), so
+    // that every spelling of one file shares one cache entry; the cleaned path when nothing is
+    // there. Empty when the path leads out of the application folder, by ".." or by a link.
     QString resolveProfilePath(const QString &relative) const;
+
+    // What one profile may grow to: deeper documents are refused, since their indented text
+    // grows with the square of the depth, and so are larger files, and changes whose text would
+    // be larger (the same limit, so that every file saved loads again).
+    static constexpr int kMaxDepth = 64;
+    static constexpr int kMaxTextBytes = 4 * 1024 * 1024;
+    // How long the window's thread waits for an XPath expression before answering it as failed,
+    // and the longest expression taken (the page's are a few dozen characters).
+    static constexpr int kXPathBudgetMs = 1000;
+    static constexpr int kMaxXPathBytes = 1024;
 
     ProfileReply queryProfile(const QString &filePath, const QString &xpath);
     ProfileReply nodeCounterProfile(const QString &filePath, const QString &xpath);
@@ -67,23 +80,33 @@ public:
     QString cachedText(const QString &fullPath) const;
     QStringList modifiedFiles() const;
 
+    // Shared with the thread that evaluates an expression on it (see selectNodes in the source).
+    using Document = std::shared_ptr<pugi::xml_document>;
+
 private:
-    enum class Load { Ok, Unreadable, Refused, Unparsable, BadXPath };
+    enum class Load { Ok, Unreadable, Refused, Unparsable, BadXPath, TooLarge };
+    // Change: the command writes the file on the next save, which only profiles may be.
+    enum class Access { Read, Change };
 
     static ProfileReply failureFor(Load load, const QString &failureText);
-    Load cacheFile(const QString &relative, QString *fullPath);
-    Load loadCachedProfile(const QString &relative, QString *fullPath, pugi::xml_document *document);
+    bool mayChange(const QString &fullPath) const;
+    Load cacheFile(const QString &relative, Access access, QString *fullPath);
+    Load loadCachedProfile(const QString &relative, Access access, QString *fullPath, Document *document);
     // The cached document and what xpath selects in it (all nodes, or the first); BadXPath when the
-    // expression does not compile or selects no nodes.
+    // expression does not compile, selects no nodes or runs out of time.
     template <class Selection>
-    Load loadAndSelect(const QString &relative, const QString &xpath, QString *fullPath, pugi::xml_document *document,
-                       Selection *selection);
-    void storeDocument(const QString &fullPath, const pugi::xml_document &document);
+    Load loadAndSelect(const QString &relative, Access access, const QString &xpath, QString *fullPath,
+                       Document *document, Selection *selection);
+    // TooLarge, leaving the cache as it was, when the document grew too deep or too long.
+    Load storeDocument(const QString &fullPath, const pugi::xml_document &document);
     void markModified(const QString &fullPath);
     bool saveModifiedLocked();
+    bool mayExportTo(const QString &desFilePath) const;
 
     QString m_applicationDir;
     QString m_cleanApplicationDir;
+    QString m_canonicalApplicationDir;
+    QString m_settingsFile; // the application's own XML file, written only by the settings
     mutable QMutex m_mutex; // the window's thread runs the operations; a minimise save may not
     // Full path → the file's text as UTF-8. Entries are never dropped or re-read.
     QMap<QString, QByteArray> xmlCache;

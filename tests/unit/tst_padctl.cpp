@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class TestPadctl : public QObject {
     Q_OBJECT
 
@@ -16,6 +18,7 @@ private slots:
     void editsStateFolderWithoutProgram();
     void streamSendsNumberedReportsThroughLibrary();
     void firmwareImageHasTheReadFields();
+    void firmwareReplacesOnlyRegularFiles();
 
 private:
     bool loadLibrary();
@@ -184,6 +187,20 @@ void TestPadctl::firmwareImageHasTheReadFields()
     const quint32 check = qFromLittleEndian<quint32>(bytes.constData() + 66121);
     QCOMPARE(check, bitwiseCrc32(bytes.mid(264, 4001)));
     QVERIFY(result.out.contains(QStringLiteral("0x%1").arg(check, 8, 16, QLatin1Char('0'))));
+}
+
+void TestPadctl::firmwareReplacesOnlyRegularFiles()
+{
+    // A FIFO made here stands for any node that is not a plain file (a device, a socket).
+    const QString fifo = m_home->filePath("update.fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const PadctlResult result = padctl({"firmware", fifo, "3.0.1"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains("not a regular file"), qPrintable(result.err));
+    struct stat status;
+    QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &status), 0);
+    QVERIFY(S_ISFIFO(status.st_mode));
+    QCOMPARE(QDir(m_home->path()).entryList(QDir::Files | QDir::System), QStringList{"update.fifo"});
 }
 
 QTEST_GUILESS_MAIN(TestPadctl)

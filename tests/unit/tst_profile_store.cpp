@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The "sane" profile; each case edits or queries one part of it.
@@ -62,17 +64,31 @@ private slots:
     void packageRefused();
     void packageExportOfNothing();
 
+    // Hostile requests: answered, bounded, and never corrupting a file.
+    void deepNestingIsRefused();
+    void slowXPathIsRefused();
+    void nonRegularFilesAreRefusedWithoutBlocking();
+    void badNamesAreRefused();
+    void aliasesAndSymlinks();
+    void programFilesAreNotWritten();
+
 private:
     QString write(const QString &relative, const QByteArray &content);
     QString read(const QString &relative) const;
+    QString makeFifo(const QString &relative);
 
+    QScopedPointer<QTemporaryDir> m_root;
     QScopedPointer<QTemporaryDir> m_dir;
     QScopedPointer<ProfileStore> m_store;
 };
 
 void TestProfileStore::init()
 {
-    m_dir.reset(new QTemporaryDir);
+    // The application folder sits inside the test's own folder, so that what a ".." path would
+    // reach is the test's too.
+    m_root.reset(new QTemporaryDir);
+    QVERIFY(m_root->isValid());
+    m_dir.reset(new QTemporaryDir(m_root->filePath("app-XXXXXX")));
     QVERIFY(m_dir->isValid());
     m_store.reset(new ProfileStore(m_dir->path()));
     write("p.xml", kProfile);
@@ -83,6 +99,7 @@ void TestProfileStore::cleanup()
 {
     m_store.reset();
     m_dir.reset();
+    m_root.reset();
 }
 
 QString TestProfileStore::write(const QString &relative, const QByteArray &content)
@@ -483,6 +500,216 @@ void TestProfileStore::packageExportOfNothing()
     QByteArray document;
     QVERIFY(ProfilePackage::decode(file.readAll(), &document));
     QCOMPARE(document, QByteArray("<?xml version=\"1.0\"?>\n"));
+}
+
+QString TestProfileStore::makeFifo(const QString &relative)
+{
+    const QString path = m_dir->filePath(relative);
+    if (::mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+        qFatal("cannot make a FIFO at %s", qPrintable(path));
+    return path;
+}
+
+namespace {
+
+QByteArray nested(const char *name, int depth)
+{
+    QByteArray open, close;
+    for (int i = 0; i < depth; ++i) {
+        open += '<' + QByteArray(name) + '>';
+        close.prepend("</" + QByteArray(name) + '>');
+    }
+    return open + close;
+}
+
+bool isFifo(const QString &path)
+{
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+} // namespace
+
+void TestProfileStore::deepNestingIsRefused()
+{
+    // Indented output grows with the square of the depth: these would need hundreds of megabytes.
+    const QString before = m_store->queryProfile("p.xml", "/").text;
+    ProfileReply reply = m_store->modifyProfileEx("p.xml", "/profile/macros", nested("a", 12000));
+    QCOMPARE(reply.kind, Kind::Failure);
+    QCOMPARE(reply.text, QStringLiteral("modifyProfileEx load xml file failed!"));
+
+    const QString pfd = write("deep.pfd", ProfilePackage::encode("<top>" + nested("b", 12000) + "</top>"));
+    reply = m_store->modifyReplaceProfileEx(pfd, "p.xml", "/profile/macros");
+    QCOMPARE(reply.kind, Kind::Failure);
+    QCOMPARE(reply.text, QStringLiteral("modifyReplaceProfile load xml file failed!"));
+
+    // A file that deep on disk is no profile either.
+    write("deep.xml", nested("a", 12000));
+    QCOMPARE(m_store->queryProfile("deep.xml", "/a").text, QStringLiteral("queryProfile load xml file failed!"));
+
+    // Growing a document by copying it into itself stops at the same depth.
+    write("grow.xml", "<a>" + nested("b", 20) + "</a>");
+    reply = ProfileReply::success(QString());
+    for (int i = 0; i < 8 && reply.kind == Kind::Success; ++i)
+        reply = m_store->modifyReplaceProfile("grow.xml", "grow.xml", "/a", "(//b)[last()]");
+    QCOMPARE(reply.kind, Kind::Failure);
+
+    QCOMPARE(m_store->queryProfile("p.xml", "/").text, before);
+    QCOMPARE(m_store->modifiedFiles().size(), 1); // grow.xml, from the copies that still fitted
+    // Profiles of ordinary depth still work.
+    QCOMPARE(m_store->modifyProfileEx("p.xml", "/profile/macros", nested("m", 20)).kind, Kind::Success);
+}
+
+void TestProfileStore::slowXPathIsRefused()
+{
+    // 20,000 nodes that each count all 20,000, or look at all their siblings: seconds to minutes of
+    // work for the window's thread.
+    QByteArray wide = "<r>";
+    for (int i = 0; i < 20000; ++i)
+        wide += "<a/>";
+    write("wide.xml", wide + "</r>");
+    for (const char *xpath : {"//a[count(//a) > 1]", "//a[count(/r/a) > 1]", "/r/a[following-sibling::a]",
+                                 "/r/a[.//b]", "//a[descendant::a]", "/r/a/following::a",
+                                 "/r/a | /r/a | /r/a | /r/a | /r/a | /r/a"}) {
+        const ProfileReply reply = m_store->nodeCounterProfile("wide.xml", xpath);
+        QCOMPARE(reply.kind, Kind::Failure);
+        QCOMPARE(reply.text, QStringLiteral("nodeCounterProfile load xml file failed!"));
+    }
+    // 20,000 levels, three descendant steps: a minute before.
+    write("deep.xml", nested("a", 20000));
+    QCOMPARE(m_store->nodeCounterProfile("deep.xml", "//a//a//a").text,
+             QStringLiteral("nodeCounterProfile load xml file failed!"));
+
+    // Predicates on a node's own attributes, children and position still work, and so do paths
+    // that merely contain such characters in their literals.
+    QCOMPARE(m_store->nodeCounterProfile("wide.xml", "/r").text, QStringLiteral("20000"));
+    QCOMPARE(m_store->queryProfile("wide.xml", "/r/a[last()]").text, QStringLiteral("<a />\n"));
+    QCOMPARE(m_store->queryProfile("p.xml", "//key[@label='/'] | /profile/keys/key[@id=2 and not(b)]/@code").kind,
+             Kind::Success);
+    QCOMPARE(m_store->queryProfile("p.xml", "/descendant::key[@id=\"3\"]").text,
+             QStringLiteral("<key id=\"3\" label=\"C\" />\n"));
+}
+
+void TestProfileStore::nonRegularFilesAreRefusedWithoutBlocking()
+{
+    // Opening a FIFO for reading waits for a writer that never comes.
+    const QString source = makeFifo("in.pfd");
+    ProfileReply reply = m_store->modifyReplaceProfileEx(source, "p.xml", "/profile/keys");
+    QCOMPARE(reply.text, QStringLiteral("modifyReplaceProfile load xml file failed!"));
+    makeFifo("fifo.xml");
+    QCOMPARE(m_store->queryProfile("fifo.xml", "/").text, QStringLiteral("queryProfile load xml file failed!"));
+
+    // Replacing by rename would turn the FIFO into a plain file.
+    const QString target = makeFifo("out.pfd");
+    reply = m_store->saveXmlAs("p.xml", "/profile/keys", target);
+    QCOMPARE(reply.kind, Kind::Failure);
+    QCOMPARE(reply.text, QStringLiteral("saveXmlAs desFilePath is failed!"));
+    QVERIFY(isFifo(target));
+
+    // A profile that became a FIFO after it was read is not replaced by the save.
+    QCOMPARE(m_store->modifyProfile("p.xml", "/profile/light", "color", "x").kind, Kind::Success);
+    QVERIFY(QFile::remove(m_dir->filePath("p.xml")));
+    makeFifo("p.xml");
+    QCOMPARE(m_store->savexml().kind, Kind::None);
+    QVERIFY(isFifo(m_dir->filePath("p.xml")));
+    QCOMPARE(m_store->modifiedFiles().size(), 1);
+}
+
+void TestProfileStore::badNamesAreRefused()
+{
+    const QString before = m_store->queryProfile("p.xml", "/").text;
+    const QList<QStringList> cases = {
+        {"bad name", "a", "1"}, {"x\"y", "a", "1"}, {"", "a", "1"},     {"1st", "a", "1"},
+        {"ok", "x\"y", "1"},    {"ok", "a b", "1"}, {"ok", "a;a", "1;2"}, {"ok", "a;<b", "1;2"},
+    };
+    for (const QStringList &c : cases) {
+        const ProfileReply reply = m_store->modifyAddProfile("p.xml", "/profile/macros", c[1], c[2], c[0]);
+        QVERIFY2(reply.kind == Kind::Failure, qPrintable(c.join(" | ")));
+        QCOMPARE(reply.text, QStringLiteral("modifyProfile load xml file failed!"));
+    }
+    QCOMPARE(m_store->queryProfile("p.xml", "/").text, before);
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+
+    // Names beyond ASCII are names too, and what is saved loads again.
+    QCOMPARE(m_store->modifyAddProfile("p.xml", "/profile/macros", "été;ns:x", "1;2", "ключ_1.a-b").kind,
+             Kind::Success);
+    QCOMPARE(m_store->savexml().kind, Kind::Success);
+    ProfileStore fresh(m_dir->path());
+    QCOMPARE(fresh.queryProfile("p.xml", "//ключ_1.a-b").text,
+             QStringLiteral("<ключ_1.a-b été=\"1\" ns:x=\"2\" />\n"));
+}
+
+void TestProfileStore::aliasesAndSymlinks()
+{
+    // One file, one cache entry, however the path is spelt.
+    QCOMPARE(m_store->modifyProfile("./p.xml", "/profile/light", "color", "green").kind, Kind::Success);
+    QCOMPARE(m_store->modifyProfile("p.xml", "/profile/light", "level", "7").kind, Kind::Success);
+    QCOMPARE(m_store->modifyProfile("sub/../p.xml", "/profile", "name", "both").kind, Kind::Success);
+    QVERIFY(QFile::link(m_dir->filePath("p.xml"), m_dir->filePath("sub/link.xml")));
+    QCOMPARE(m_store->queryProfile("sub/link.xml", "/profile/light").text,
+             QStringLiteral("<light color=\"green\" level=\"7\">glow</light>\n"));
+    QCOMPARE(m_store->modifiedFiles().size(), 1);
+    QCOMPARE(m_store->savexml().kind, Kind::Success);
+    QVERIFY(read("p.xml").contains("<profile name=\"both\">"));
+    QVERIFY(read("p.xml").contains("color=\"green\" level=\"7\""));
+
+    // A link that leads out of the folder is refused for reading and for writing.
+    QTemporaryDir outside;
+    QVERIFY(outside.isValid());
+    QFile file(outside.filePath("o.xml"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(kOther);
+    file.close();
+    QVERIFY(QFile::link(outside.filePath("o.xml"), m_dir->filePath("out.xml")));
+    QVERIFY(QFile::link(outside.path(), m_dir->filePath("outdir")));
+    QCOMPARE(m_store->queryProfile("out.xml", "/").text, QStringLiteral("queryProfile load xml file failed!"));
+    QCOMPARE(m_store->modifyProfile("outdir/o.xml", "/other/light", "color", "x").text,
+             QStringLiteral("modifyProfile load xml file failed!"));
+    QCOMPARE(m_store->resetProfile("p.xml", "out.xml").kind, Kind::None);
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+    QCOMPARE(m_store->savexml().kind, Kind::Success);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray(kOther));
+}
+
+void TestProfileStore::programFilesAreNotWritten()
+{
+    // The program's own files, in its own folder; some of them even parse as XML.
+    const QByteArray page = "<html><body>page</body></html>";
+    write("view/index.html", page);
+    write("view/js/main.js", "<x/>");
+    write("libpadio.so", "<x/>");
+    write("vexa", "<x/>");
+    write("Resources/profiles/conf.xml", "<root><client lang=\"en\"/></root>");
+    write("view/xml/configuration.xml", "<conf><modeSetting/></conf>");
+    const QStringList own = {"view/index.html", "view/js/main.js", "libpadio.so", "vexa",
+                             "Resources/profiles/conf.xml", "./Resources/profiles/../profiles/conf.xml"};
+    for (const QString &path : own) {
+        QCOMPARE(m_store->resetProfile("p.xml", path).kind, Kind::None);
+        QCOMPARE(m_store->modifyProfile(path, "/*", "lang", "x").text,
+                 QStringLiteral("modifyProfile load xml file failed!"));
+        QCOMPARE(m_store->modifyProfileEx(path, "/*", "<y/>").text,
+                 QStringLiteral("modifyProfileEx load xml file failed!"));
+        QCOMPARE(m_store->modifyReplaceProfile("p.xml", path, "/profile", "/*").text,
+                 QStringLiteral("modifyReplaceProfile load xml file failed!"));
+    }
+    // Nor as a package exported into the folder.
+    QCOMPARE(m_store->saveXmlAs("p.xml", "/profile", m_dir->filePath("view/index.html")).text,
+             QStringLiteral("saveXmlAs desFilePath is failed!"));
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+    QCOMPARE(m_store->savexml().kind, Kind::Success);
+    QCOMPARE(read("view/index.html"), QString::fromUtf8(page));
+    QCOMPARE(read("libpadio.so"), QStringLiteral("<x/>"));
+    QCOMPARE(read("Resources/profiles/conf.xml"), QStringLiteral("<root><client lang=\"en\"/></root>"));
+
+    // They can still be read, and the files the page owns are still written.
+    QCOMPARE(m_store->queryProfile("Resources/profiles/conf.xml", "/root/client/@lang|/root/client").kind,
+             Kind::Success);
+    QCOMPARE(m_store->modifyAddProfile("view/xml/configuration.xml", "/conf/modeSetting", "id", "1", "mode").kind,
+             Kind::Success);
+    QCOMPARE(m_store->resetProfile("sub/other.xml", "p.xml").kind, Kind::Success);
+    QCOMPARE(m_store->savexml().kind, Kind::Success);
+    QVERIFY(read("view/xml/configuration.xml").contains("<mode id=\"1\" />"));
 }
 
 QTEST_GUILESS_MAIN(TestProfileStore)
