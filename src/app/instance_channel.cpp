@@ -2,6 +2,9 @@
 
 #include "program_locations.h"
 
+#include <QCoreApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -53,6 +56,58 @@ bool isMainWindowTitle(const QString &title)
 {
     static const QRegularExpression pattern(QStringLiteral("^vexa(\\s*\\(\\d+\\))?$"));
     return !title.isEmpty() && title.size() <= 1023 && pattern.match(title).hasMatch();
+}
+
+InstanceServer::InstanceServer(std::function<void()> onShow, QObject *parent)
+    : QObject(parent)
+    , m_onShow(std::move(onShow))
+    , m_server(new QLocalServer(this))
+{
+    connect(m_server, &QLocalServer::newConnection, this, &InstanceServer::newInstanceConnected);
+}
+
+InstanceServer::~InstanceServer() = default;
+
+bool InstanceServer::listen(const QString &name)
+{
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    return m_server->listen(name);
+}
+
+bool InstanceServer::isListening() const
+{
+    return m_server->isListening();
+}
+
+void InstanceServer::newInstanceConnected()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        m_clients.append(qMakePair(socket, QByteArray()));
+        connect(socket, &QLocalSocket::readyRead, this, &InstanceServer::readClients);
+        connect(socket, &QLocalSocket::disconnected, this, &InstanceServer::removeClients);
+    }
+}
+
+void InstanceServer::readClients()
+{
+    for (auto &client : m_clients) {
+        client.second += client.first->readAll();
+        if (client.second.isEmpty())
+            continue;
+        const QStringList commands = takeCommands(&client.second);
+        for (const QString &command : commands) {
+            if (command == QLatin1String("show") && m_onShow)
+                m_onShow();
+            client.first->write(reply(QCoreApplication::applicationPid()));
+        }
+    }
+}
+
+void InstanceServer::removeClients()
+{
+    for (int i = m_clients.size() - 1; i >= 0; --i)
+        if (m_clients.at(i).first->state() != QLocalSocket::ConnectedState)
+            m_clients.takeAt(i).first->deleteLater(); // one socket per start of a second instance
 }
 
 } // namespace instance_channel

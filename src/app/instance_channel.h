@@ -3,8 +3,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+
+class QLocalServer;
+class QLocalSocket;
 
 namespace instance_channel {
 
@@ -25,5 +33,29 @@ quint64 replyProcessId(const QString &buffer, bool *complete);
 
 // Whether a window title names the program's main window.
 bool isMainWindowTitle(const QString &title);
+
+// The running instance's side: listens under the channel's name, answers every "CMD:" command
+// of a new instance with "RES:<pid>;" and calls onShow for "show".
+class InstanceServer : public QObject {
+    Q_OBJECT
+public:
+    explicit InstanceServer(std::function<void()> onShow, QObject *parent = nullptr);
+    ~InstanceServer() override;
+
+    bool listen(const QString &name);
+    bool isListening() const;
+    int clientCount() const { return m_clients.size(); }
+
+public slots:
+    void newInstanceConnected();
+    void readClients();
+    void removeClients();
+
+private:
+    std::function<void()> m_onShow;
+    QLocalServer *m_server;
+    // Accepted connections (owned by the server) with their bytes not yet processed.
+    QList<QPair<QLocalSocket *, QByteArray>> m_clients;
+};
 
 } // namespace instance_channel
