@@ -583,8 +583,9 @@ int32_t dcReadProp(const padio_char *device, const padio_char *, int32_t model, 
             return 1;
         const auto &properties = runtime.store()->properties(pad->deviceId);
         const auto found = properties.find(propertyId);
-        // A property never written reads as zeros: the caller's buffer is left as it was.
-        if (found != properties.end())
+        // A property never written reads as zeros: the caller's buffer is left as it was. An empty
+        // one has no bytes to point at, and a copy must not get that null pointer even for nothing.
+        if (found != properties.end() && !found->second.empty() && size > 0)
             std::memcpy(buffer, found->second.data(), std::min(found->second.size(), size_t(size)));
         return 0;
     });
