@@ -4,6 +4,40 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The folder a channel name lives in, if it is a real folder of this user that nobody else may
+// enter; else why not.
+QString privateFolderProblem(const QString &serverName)
+{
+    const QFileInfo name(serverName);
+    if (!name.isAbsolute())
+        return QStringLiteral("a bare name, in a folder shared by every user: ") + serverName;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(name.absolutePath()).constData(), &st) != 0)
+        return QStringLiteral("no folder: ") + serverName;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+        return QStringLiteral("not a private folder of this user (mode %1, owner %2): %3")
+            .arg(st.st_mode, 0, 8)
+            .arg(st.st_uid)
+            .arg(serverName);
+    return QString();
+}
+
+// Runs a shell command as the unprivileged user nobody; false when that cannot be done.
+bool runAsNobody(const QString &command)
+{
+    QProcess helper;
+    helper.start(QStringLiteral("setpriv"),
+                 {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-c", command});
+    return helper.waitForFinished(10000) && helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
+}
+
+} // namespace
+
 class TestInstanceChannel : public QObject {
     Q_OBJECT
 
@@ -17,6 +51,7 @@ private slots:
     void mainWindowTitles();
     void wireTexts();
     void nameLivesInTheUsersRuntimeFolder();
+    void anotherUsersRuntimeFolderIsRefused();
 };
 
 void TestInstanceChannel::commands_data()
@@ -116,6 +151,44 @@ void TestInstanceChannel::nameLivesInTheUsersRuntimeFolder()
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
     QCOMPARE(instance_channel::serverName(),
              dir.path() + QStringLiteral("/Global\\{08EFFF06-0EBE-4F0A-BA97-E9C3E7126F36}"));
+}
+
+void TestInstanceChannel::anotherUsersRuntimeFolderIsRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root, to act as another user");
+    // A temporary folder like the system's: everybody may create in it, nobody may remove what
+    // others made.
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QVERIFY(::chmod(QFile::encodeName(temp.path()).constData(), 01777) == 0);
+    const QByteArray oldTemp = qgetenv("TMPDIR"), oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    qunsetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("TMPDIR", oldTemp);
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    });
+    const QString uid = QString::number(::geteuid());
+    const QString user = QString::fromLocal8Bit(qgetenv("USER").isEmpty() ? "root" : qgetenv("USER"));
+
+    // Whoever comes first takes the usual places: their own folder, a folder anybody may enter,
+    // a link to a folder of theirs.
+    QVERIFY(runAsNobody(QStringLiteral("cd '%1' && mkdir -m 700 vexa-runtime-%2 runtime-%3 && mkdir -m 777 "
+                                       "vexa-runtime-%2-1 && mkdir -m 700 own && ln -s own vexa-runtime-%2-2")
+                            .arg(temp.path(), uid, user)));
+    const QString name = instance_channel::serverName();
+    const QString problem = privateFolderProblem(name);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY2(name.startsWith(temp.path() + QLatin1Char('/')), qPrintable(name));
+    // The same folder for the next start, so two instances of this user still meet.
+    QCOMPARE(instance_channel::serverName(), name);
+
+    // A runtime folder handed over in the environment is checked the same way.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(temp.filePath("own")));
+    const QString handed = instance_channel::serverName();
+    QVERIFY2(!handed.startsWith(temp.filePath("own")), qPrintable(handed));
+    QVERIFY2(privateFolderProblem(handed).isEmpty(), qPrintable(privateFolderProblem(handed)));
 }
 
 QTEST_GUILESS_MAIN(TestInstanceChannel)
