@@ -4,7 +4,14 @@
 
 #include <QtTest>
 
+#include <QLocalSocket>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +59,7 @@ private slots:
     void wireTexts();
     void nameLivesInTheUsersRuntimeFolder();
     void anotherUsersRuntimeFolderIsRefused();
+    void serverSurvivesFloodsAndAcceptFailures();
 };
 
 void TestInstanceChannel::commands_data()
@@ -189,6 +197,106 @@ void TestInstanceChannel::anotherUsersRuntimeFolderIsRefused()
     const QString handed = instance_channel::serverName();
     QVERIFY2(!handed.startsWith(temp.filePath("own")), qPrintable(handed));
     QVERIFY2(privateFolderProblem(handed).isEmpty(), qPrintable(privateFolderProblem(handed)));
+}
+
+void TestInstanceChannel::serverSurvivesFloodsAndAcceptFailures()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString name = dir.filePath(QStringLiteral("instance"));
+    int shown = 0;
+    instance_channel::InstanceServer server([&] { ++shown; });
+    QVERIFY(server.listen(name));
+    const QByteArray expected = instance_channel::reply(QCoreApplication::applicationPid());
+    const auto answers = [&] {
+        QLocalSocket probe;
+        probe.connectToServer(name);
+        if (!probe.waitForConnected(2000))
+            return false;
+        probe.write(instance_channel::showCommand());
+        QByteArray got;
+        QElapsedTimer waited;
+        waited.start();
+        while (got.size() < expected.size() && waited.elapsed() < 3000) {
+            QCoreApplication::processEvents();
+            if (probe.waitForReadyRead(10))
+                got += probe.readAll();
+        }
+        return got == expected;
+    };
+    QVERIFY(answers());
+
+    // Connections that never say anything are not kept without end.
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.emplace_back(new QLocalSocket);
+        idle.back()->connectToServer(name);
+        QCoreApplication::processEvents();
+    }
+    QTest::qWait(200);
+    QVERIFY2(server.clientCount() <= 32, qPrintable(QString::number(server.clientCount())));
+    idle.clear();
+    QTest::qWait(100);
+    QVERIFY(answers());
+
+    // Bytes without a ";" are not gathered without end: the sender is cut off.
+    QLocalSocket flood;
+    flood.connectToServer(name);
+    QVERIFY(flood.waitForConnected(2000));
+    const QByteArray chunk(64 * 1024, 'x');
+    for (int i = 0; i < 64 && flood.state() == QLocalSocket::ConnectedState; ++i) {
+        flood.write(chunk);
+        flood.waitForBytesWritten(50);
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(flood.state(), QLocalSocket::UnconnectedState);
+    QVERIFY(answers());
+
+    // accept() failing at the descriptor limit: the server still listens, and the waiting
+    // connection is answered once descriptors are free again.
+    const int waiting = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(waiting >= 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(name);
+    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    rlimit old {};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &old) == 0);
+    std::vector<int> filler;
+    {
+        rlimit low = old;
+        low.rlim_cur = rlim_t(waiting + 64);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        for (int fd; (fd = ::dup(waiting)) >= 0;)
+            filler.push_back(fd);
+        const bool full = errno == EMFILE;
+        const bool connected = ::connect(waiting, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        QTest::qWait(200); // the server tries to accept and cannot
+        for (int fd : filler)
+            ::close(fd);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &old) == 0);
+        QVERIFY(full && connected);
+    }
+    QVERIFY(server.isListening());
+    QVERIFY(answers());
+    QVERIFY(::write(waiting, "CMD:show;", 9) == 9);
+    QByteArray got;
+    QElapsedTimer waited;
+    waited.start();
+    while (got.size() < expected.size() && waited.elapsed() < 3000) {
+        QCoreApplication::processEvents();
+        pollfd p {waiting, POLLIN, 0};
+        char buffer[64];
+        if (::poll(&p, 1, 10) > 0) {
+            const ssize_t n = ::read(waiting, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, int(n));
+        }
+    }
+    ::close(waiting);
+    QCOMPARE(got, expected);
 }
 
 QTEST_GUILESS_MAIN(TestInstanceChannel)
