@@ -82,6 +82,7 @@ InstanceServer::InstanceServer(std::function<void()> onShow, QObject *parent)
 
 InstanceServer::~InstanceServer()
 {
+    delete m_notifier; // before the descriptor it watches goes
     if (m_listenFd >= 0) {
         ::close(m_listenFd);
         ::unlink(m_path.constData());
