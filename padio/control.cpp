@@ -8,6 +8,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -44,23 +45,33 @@ bool parseCount(const std::string &text, long long max, long long *value)
     return true;
 }
 
-// Folders too deep for a socket path use the abstract namespace under a name derived from the folder.
+// Whoever reaches the socket can list, plug and unplug pads and read their memory, so it lives
+// only in a folder of this user that nobody else may enter. A loose mode on our own folder is
+// tightened; a folder of somebody else, or a link somebody else could turn elsewhere, is refused.
+bool privateFolder(const std::string &folder)
+{
+    struct stat st;
+    if (::lstat(folder.c_str(), &st) != 0)
+        return false;
+    if (S_ISLNK(st.st_mode) && (st.st_uid != ::geteuid() || ::stat(folder.c_str(), &st) != 0))
+        return false;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    return (st.st_mode & 077) == 0 || ::chmod(folder.c_str(), st.st_mode & 0700) == 0;
+}
+
+// 0 when there is no safe address: a path too long for sun_path is refused, never cut or moved
+// into the abstract namespace, where every user of the machine could reach it.
 socklen_t controlAddress(const std::string &folder, sockaddr_un *address, std::string *path)
 {
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
     const std::string file = folder + "/padio.sock";
-    if (file.size() < sizeof address->sun_path) {
-        std::memcpy(address->sun_path, file.c_str(), file.size() + 1);
-        *path = file;
-        return socklen_t(offsetof(sockaddr_un, sun_path) + file.size() + 1);
-    }
-    char name[64];
-    const int length = std::snprintf(name, sizeof name, "padio-%u-%08x", unsigned(getuid()),
-                                     crc32(reinterpret_cast<const uint8_t *>(folder.data()), folder.size()));
-    std::memcpy(address->sun_path + 1, name, size_t(length));
-    path->clear();
-    return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(length));
+    if (file.size() >= sizeof address->sun_path || !privateFolder(folder))
+        return 0;
+    std::memcpy(address->sun_path, file.c_str(), file.size() + 1);
+    *path = file;
+    return socklen_t(offsetof(sockaddr_un, sun_path) + file.size() + 1);
 }
 
 } // namespace
@@ -145,11 +156,13 @@ int listenControl(const std::string &folder, std::string *boundPath)
     sockaddr_un address;
     std::string path;
     const socklen_t length = controlAddress(folder, &address, &path);
+    if (length == 0)
+        return -1;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;
     int bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    if (bound != 0 && errno == EADDRINUSE && !path.empty()) {
+    if (bound != 0 && errno == EADDRINUSE) {
         const int other = connectControl(folder);
         if (other >= 0) {
             ::close(other);
@@ -172,6 +185,8 @@ int connectControl(const std::string &folder)
     sockaddr_un address;
     std::string path;
     const socklen_t length = controlAddress(folder, &address, &path);
+    if (length == 0)
+        return -1;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;

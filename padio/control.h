@@ -31,8 +31,9 @@ struct RequestEffects {
 std::string handleRequest(PadStore &store, const std::string &line, const std::string &hiddenId,
                           RequestEffects *effects);
 
-// The listening side; returns the socket or -1. *boundPath is the file to remove when done (may be
-// empty). Leaves a live listener of another process alone and returns -1 then.
+// The listening side; returns the socket or -1. *boundPath is the file to remove when done. Leaves a
+// live listener of another process alone and returns -1 then; so it does when the folder is not
+// this user's private one or the socket's path would not fit a socket address.
 int listenControl(const std::string &folder, std::string *boundPath);
 // -1 when nothing listens.
 int connectControl(const std::string &folder);

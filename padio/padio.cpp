@@ -389,6 +389,12 @@ int32_t clampSize(int32_t size)
     return std::min<int32_t>(size, PADIO_BUFFER_SIZE);
 }
 
+// A write the buffer cannot hold fails whole: cut, its end would be lost while it reports success.
+bool fitsBuffer(int32_t size)
+{
+    return size >= 0 && size <= PADIO_BUFFER_SIZE;
+}
+
 // The 8-bit version text an image carries after the mark "PXFW" at the start of its payload.
 std::string imageVersion(const std::vector<uint8_t> &image)
 {
@@ -544,8 +550,8 @@ int32_t dcWrite(const padio_char *device, const padio_char *, int32_t model, con
                 int32_t address)
 {
     return guarded([&] {
-        size = clampSize(size);
-        if (model != PADIO_MODEL || (!buffer && size > 0) || size < 0 || address < 0 || address > kMemorySize - size)
+        if (model != PADIO_MODEL || (!buffer && size > 0) || !fitsBuffer(size) || address < 0
+            || address > kMemorySize - size)
             return 1;
         auto held = runtime.lock();
         PadInfo *pad = runtime.present(device);
@@ -577,8 +583,9 @@ int32_t dcReadProp(const padio_char *device, const padio_char *, int32_t model, 
             return 1;
         const auto &properties = runtime.store()->properties(pad->deviceId);
         const auto found = properties.find(propertyId);
-        // A property never written reads as zeros: the caller's buffer is left as it was.
-        if (found != properties.end())
+        // A property never written reads as zeros: the caller's buffer is left as it was. An empty
+        // one has no bytes to point at, and a copy must not get that null pointer even for nothing.
+        if (found != properties.end() && !found->second.empty() && size > 0)
             std::memcpy(buffer, found->second.data(), std::min(found->second.size(), size_t(size)));
         return 0;
     });
@@ -588,8 +595,7 @@ int32_t dcWriteProp(const padio_char *device, const padio_char *, int32_t model,
                     int32_t size, int32_t propertyId)
 {
     return guarded([&] {
-        size = clampSize(size);
-        if (model != PADIO_MODEL || (!buffer && size > 0) || size < 0)
+        if (model != PADIO_MODEL || (!buffer && size > 0) || !fitsBuffer(size))
             return 1;
         auto held = runtime.lock();
         PadInfo *pad = runtime.present(device);

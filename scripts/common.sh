@@ -23,12 +23,24 @@ build() {
     cmake --build "$BUILD" -j"$(nproc)"
 }
 
-# Qt and QtWebEngine want a private runtime folder.
+# A real folder (not a link) of this user that nobody else may enter.
+is_private_dir() {
+    [ -d "$1" ] && [ ! -L "$1" ] && [ "$(stat -c %u "$1")" = "$(id -u)" ] \
+        && [ $((0$(stat -c %a "$1") & 077)) -eq 0 ]
+}
+
+# Qt and QtWebEngine want a private runtime folder. In the shared temporary folder another user
+# may have made ours first (or linked it elsewhere): such a folder is never used.
 ensure_runtime_dir() {
-    if [ -z "${XDG_RUNTIME_DIR:-}" ] || [ ! -w "${XDG_RUNTIME_DIR}" ]; then
-        export XDG_RUNTIME_DIR="/tmp/vexa-runtime-$(id -u)"
-        mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    if [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -w "${XDG_RUNTIME_DIR}" ] && is_private_dir "${XDG_RUNTIME_DIR}/."; then
+        return 0
     fi
+    local dir="${TMPDIR:-/tmp}/vexa-runtime-$(id -u)"
+    mkdir -m 700 "$dir" 2>/dev/null || true
+    if ! is_private_dir "$dir"; then
+        dir="$(mktemp -d "${TMPDIR:-/tmp}/vexa-runtime-$(id -u)-XXXXXX")"
+    fi
+    export XDG_RUNTIME_DIR="$dir"
 }
 
 # Starts Xvfb with a window manager when no display is set; the caller's EXIT trap stops them.

@@ -90,7 +90,7 @@ cefApplication::cefApplication(int &argc, char **argv, PageEvents *events)
             m_autostart = true;
     m_serverName = instance_channel::serverName();
     m_probeSocket = new QLocalSocket(this);
-    m_instanceServer = new QLocalServer(this);
+    m_instanceServer = new instance_channel::InstanceServer([this] { showMainWindow(); }, this);
 }
 
 cefApplication::~cefApplication()
@@ -157,7 +157,6 @@ void cefApplication::startup()
     connect(m_probeSocket, &QLocalSocket::errorOccurred, this, &cefApplication::socketError);
     connect(m_probeSocket, &QLocalSocket::bytesWritten, this, &cefApplication::socketWritten);
     connect(m_probeSocket, &QLocalSocket::readyRead, this, &cefApplication::socketReading);
-    connect(m_instanceServer, &QLocalServer::newConnection, this, &cefApplication::newInstanceConnected);
 
     // The main window comes only once the probe has found no other instance (socketError).
     m_probeSocket->connectToServer(m_serverName, QIODevice::ReadWrite);
@@ -186,7 +185,6 @@ void cefApplication::socketError(QLocalSocket::LocalSocketError e)
     // name. Only a refused connection says so: anything else may be a live instance.
     if (e == QLocalSocket::ConnectionRefusedError)
         QLocalServer::removeServer(m_serverName);
-    m_instanceServer->setSocketOptions(QLocalServer::UserAccessOption);
     if (m_instanceServer->listen(m_serverName))
         createMainWindow();
     else
@@ -194,6 +192,15 @@ void cefApplication::socketError(QLocalSocket::LocalSocketError e)
 }
 
 void cefApplication::socketWritten(qint64) {}
+
+void cefApplication::showMainWindow()
+{
+    if (!m_mainWindow)
+        return;
+    m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
+    m_mainWindow->activateWindow();
+    m_mainWindow->show();
+}
 
 void cefApplication::socketReading()
 {
@@ -213,40 +220,6 @@ void cefApplication::socketReading()
         }
     }
     requestQuit();
-}
-
-void cefApplication::newInstanceConnected()
-{
-    while (QLocalSocket *socket = m_instanceServer->nextPendingConnection()) {
-        m_clients.append(qMakePair(socket, QByteArray()));
-        connect(socket, &QLocalSocket::readyRead, this, &cefApplication::readClients);
-        connect(socket, &QLocalSocket::disconnected, this, &cefApplication::removeClients);
-    }
-}
-
-void cefApplication::readClients()
-{
-    for (auto &client : m_clients) {
-        client.second += client.first->readAll();
-        if (client.second.isEmpty())
-            continue;
-        const QStringList commands = instance_channel::takeCommands(&client.second);
-        for (const QString &command : commands) {
-            if (command == QLatin1String("show") && m_mainWindow) {
-                m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
-                m_mainWindow->activateWindow();
-                m_mainWindow->show();
-            }
-            client.first->write(instance_channel::reply(QCoreApplication::applicationPid()));
-        }
-    }
-}
-
-void cefApplication::removeClients()
-{
-    for (int i = m_clients.size() - 1; i >= 0; --i)
-        if (m_clients.at(i).first->state() != QLocalSocket::ConnectedState)
-            m_clients.takeAt(i).first->deleteLater(); // one socket per start of a second instance
 }
 
 QWidget *cefApplication::mainWidget()

@@ -19,7 +19,9 @@
 #include <memory>
 
 class vexa;
-class QLocalServer;
+namespace instance_channel {
+class InstanceServer;
+}
 class devices_handler;
 class MacroRecorder;
 class PageEvents;
@@ -91,10 +93,8 @@ public slots:
     void socketError(QLocalSocket::LocalSocketError e);
     void socketWritten(qint64 bytes);
     void socketReading();
-    // Running instance's side: the commands of new instances.
-    void newInstanceConnected();
-    void readClients();
-    void removeClients();
+    // Running instance's side: a new instance asked for the window (instance_channel::InstanceServer).
+    void showMainWindow();
 
 private:
     // A new update check object in place of the previous one (which must not be busy).
@@ -123,9 +123,7 @@ private:
     QString m_serverName;
     QLocalSocket *m_probeSocket = nullptr;
     QString m_replyBuffer;
-    QLocalServer *m_instanceServer = nullptr;
-    // Accepted connections (owned by the server) with their bytes not yet processed.
-    QList<QPair<QLocalSocket *, QByteArray>> m_clients;
+    instance_channel::InstanceServer *m_instanceServer = nullptr;
     bool m_probeConnected = false;
     bool m_autostart = false;
 };

@@ -3,8 +3,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+
+class QLocalSocket;
+class QSocketNotifier;
+class QTimer;
 
 namespace instance_channel {
 
@@ -25,5 +34,48 @@ quint64 replyProcessId(const QString &buffer, bool *complete);
 
 // Whether a window title names the program's main window.
 bool isMainWindowTitle(const QString &title);
+
+// The running instance's side: listens under the channel's name, answers every "CMD:" command
+// of a new instance with "RES:<pid>;" and calls onShow for "show".
+//
+// It must stay up for the program's whole life, whatever its clients do: at most kMaxClients
+// connections are kept (a new one pushes out the oldest), a client that sends more than
+// kMaxPending bytes without a ";" or does not read its replies is cut off, and when accept()
+// fails (the process at its descriptor limit) the server pauses and tries again instead of
+// closing, as QLocalServer would; a closed server would let the next start become a second
+// primary instance.
+class InstanceServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxClients = 16;
+    static constexpr int kMaxPending = 4096;
+    static constexpr int kMaxUnsent = 64 * 1024;
+
+    explicit InstanceServer(std::function<void()> onShow, QObject *parent = nullptr);
+    ~InstanceServer() override;
+
+    // name: an absolute socket file path whose folder only this user may enter.
+    bool listen(const QString &name);
+    bool isListening() const { return m_listenFd >= 0; }
+    int clientCount() const { return m_clients.size(); }
+
+public slots:
+    void newInstanceConnected();
+    void readClients();
+    void removeClients();
+
+private:
+    void drop(QLocalSocket *socket);
+    // While accept() cannot get a descriptor: stop watching the socket and look again shortly.
+    void pauseAccepting(bool paused);
+
+    std::function<void()> m_onShow;
+    int m_listenFd = -1;
+    QByteArray m_path;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_retry = nullptr;
+    // Accepted connections (children of this object) with their bytes not yet processed.
+    QList<QPair<QLocalSocket *, QByteArray>> m_clients;
+};
 
 } // namespace instance_channel

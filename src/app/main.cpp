@@ -5,7 +5,7 @@
 #include "pspecific_wnd.h"
 #include "test_switches.h"
 
-#include <QDir>
+#include <QStandardPaths>
 
 
 int main(int argc, char *argv[])
@@ -23,7 +23,10 @@ int main(int argc, char *argv[])
     // namespaces) and logs its choice: pop-ups may show remote pages.
     settings.no_sandbox = 0;
     settings.multi_threaded_message_loop = 1;
-    settings.cache_path = QDir::tempPath() + QStringLiteral("/Cache");
+    // In the user's own cache folder: in the shared temporary folder another user could have
+    // made it first, or put a link there, and read or feed the browser's cache and storage.
+    settings.cache_path =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/vexa/Cache");
     settings.persist_session_cookies = 1;
     settings.log_file = QStringLiteral("web.log");
     settings.context_safety_implementation = -1;

@@ -19,8 +19,9 @@ bool isMinimizeText(const QByteArray &request);
 QVector<int> parseMoveText(const QByteArray &request);
 
 // Moves the window by dx, dy and gives it the size width × height; a minimised or maximised
-// window is restored to that size at its current corner instead. False (and nothing done) when
-// the text does not hold exactly four integers.
+// window is restored to that size at its current corner instead. The result is kept to what the
+// screens can show: no larger than all of them, at least partly on them. False (and nothing
+// done) when the text does not hold exactly four integers.
 bool moveWindow(WId target, const QByteArray &request);
 // Minimises the window, or restores it when it is minimised.
 void toggleMinimized(WId target);

@@ -262,7 +262,9 @@ QWebEngineProfile *sharedProfile()
     initBrowserResources();
     profile = QWebEngineProfile::defaultProfile();
     if (!g_settings.cache_path.isEmpty()) {
+        // Made private, as the browser's own folders are, before anything is written to it.
         QDir().mkpath(g_settings.cache_path);
+        QFile::setPermissions(g_settings.cache_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         profile->setCachePath(g_settings.cache_path);
         profile->setPersistentStoragePath(g_settings.cache_path);
     }

@@ -184,6 +184,11 @@ void cmdWriteMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbac
     const int at = address(args);
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
+    // The write could not take it all; the stretch is not even looked at.
+    if (size > devices_handler::kBufferSize) {
+        replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
+        return;
+    }
 
     Buffer buffer{};
     pads.library.read(hardwareId, buffer, size, at);

@@ -202,7 +202,8 @@ void devices_handler::readProp(const QString &hardwareId, Buffer &buffer, int si
 
 bool devices_handler::writeProp(const QString &hardwareId, const Buffer &buffer, int size, int propertyId)
 {
-    return m_dcWriteProp &&
+    // Cut to the buffer, the write would lose its end and still report success.
+    return size <= kBufferSize && m_dcWriteProp &&
            m_dcWriteProp(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), propertyId) == 0;
 }
 
@@ -214,7 +215,8 @@ void devices_handler::read(const QString &hardwareId, Buffer &buffer, int size, 
 
 bool devices_handler::write(const QString &hardwareId, const Buffer &buffer, int size, int address)
 {
-    return m_dcWrite && m_dcWrite(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), address) == 0;
+    return size <= kBufferSize && m_dcWrite &&
+           m_dcWrite(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), address) == 0;
 }
 
 bool devices_handler::notify(const QString &hardwareId, int value)

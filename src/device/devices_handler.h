@@ -23,7 +23,7 @@ class PageEvents;
 class devices_handler : public QObject {
     Q_OBJECT
 public:
-    // The buffer every read and write goes through; sizes are cut to it.
+    // The buffer every read and write goes through.
     static constexpr int kBufferSize = PADIO_BUFFER_SIZE;
     using Buffer = std::array<uint8_t, kBufferSize>;
 
@@ -58,7 +58,8 @@ public:
     // re-registers the data callback for the first record.
     QByteArray enumerateDevices();
 
-    // size is cut to 0…kBufferSize; reads leave the buffer as it was when a function is absent.
+    // Reads cut size to 0…kBufferSize and leave the buffer as it was when a function is absent;
+    // writes of more than kBufferSize bytes fail without reaching the library.
     void readProp(const QString &hardwareId, Buffer &buffer, int size, int propertyId);
     bool writeProp(const QString &hardwareId, const Buffer &buffer, int size, int propertyId);
     void read(const QString &hardwareId, Buffer &buffer, int size, int address);

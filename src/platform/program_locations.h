@@ -13,8 +13,17 @@ QString executablePath();
 
 // The name a QLocalServer of this user listens on for bareName. Where local server names are
 // files in a shared folder, the name moves into the user's private runtime folder, so another
-// user's socket file can neither block nor answer ours.
+// user's socket file can neither block nor answer ours; empty when there is no such folder.
 QString instanceChannelName(const QString &bareName);
+
+#ifndef Q_OS_WIN
+// The user's private runtime folder: $XDG_RUNTIME_DIR when it is a folder of this user closed to
+// everybody else; otherwise "vexa-runtime-<uid>" in the temporary folder, created when missing.
+// A folder of that name that is not such a folder (another user's, a link, a loose mode) is
+// never used: the next of a few numbered names is, then a new one of a random name. Empty
+// when none can be had.
+QString runtimeFolder();
+#endif
 
 // The user's documents folder (XDG_DOCUMENTS_DIR, "My Documents"), created when missing; empty
 // when there is none to be had. Downloads and the file dialogs start there.

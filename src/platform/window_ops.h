@@ -29,6 +29,8 @@ void restore(QWidget *window);
 
 // The part of the primary screen that windows may cover (without panels and task bars).
 QRect workArea();
+// The smallest rectangle around every screen; empty when there is no screen.
+QRect screensArea();
 
 // Lets the user pick a program file; empty when cancelled. The path comes back in the
 // platform's own notation.

@@ -61,6 +61,14 @@ void restore(QWidget *window)
     window->activateWindow();
 }
 
+QRect screensArea()
+{
+    QRect area;
+    for (const QScreen *screen : QGuiApplication::screens())
+        area |= screen->geometry();
+    return area;
+}
+
 QRect workArea()
 {
     QScreen *screen = QGuiApplication::primaryScreen();

@@ -53,6 +53,7 @@ private slots:
     void showCommandUndoesMinimising();
     void shortcutsChangedFromThePage();
     void settingsScreenSavesEachChange();
+    void browserCacheIsTheUsersOwn();
     void startsOverACrashedInstancesSocket();
     void nameThatCannotBeListenedOnEndsTheStart();
 
@@ -241,6 +242,21 @@ void tst_E2eDesktop::settingsScreenSavesEachChange()
         "document.querySelector('input[name=closeFunc][value=closeapp]').checked &&"
         " document.querySelector('#setting-language').value === 'ja' &&"
         " document.querySelector('#setting-testTool').value === 'Ctrl+Alt+Shift+Pause'"), 10000));
+}
+
+void tst_E2eDesktop::browserCacheIsTheUsersOwn()
+{
+    // In the shared temporary folder another user could make the cache folder first, or a link
+    // in its place, and read or feed what the browser keeps.
+    const QProcessEnvironment environment = m_app->environment();
+    const QString path = environment.value(QStringLiteral("XDG_CACHE_HOME")) + QStringLiteral("/vexa/Cache");
+    QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(path), qPrintable(path), 10000);
+    const QFileInfo cache(path);
+    QVERIFY(cache.isDir() && !cache.isSymLink());
+    QCOMPARE(cache.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                                    | QFile::WriteOther | QFile::ExeOther),
+             QFile::Permissions());
+    QVERIFY(!QFileInfo::exists(environment.value(QStringLiteral("TMPDIR")) + QStringLiteral("/Cache")));
 }
 
 void tst_E2eDesktop::startsOverACrashedInstancesSocket()

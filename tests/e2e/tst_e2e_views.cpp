@@ -73,6 +73,7 @@ private slots:
     void cleanupTestCase();
 
     void windowCommands_moveAndMinimizeThroughTheBridge();
+    void windowCommands_hugeWindowStaysOnTheScreen();
     void openView_popUpPageUsesTheSameDispatcher();
     void closeView_closesTheLastActivatedView();
     void confChanged_savesBeforeTheMonitorRestarts();
@@ -164,6 +165,25 @@ void tst_E2eViews::windowCommands_moveAndMinimizeThroughTheBridge()
     // The same text brings it back.
     QCOMPARE(ask(*m_app, R"({"funcname":"minisizeWindow"})"), QStringLiteral("success "));
     QVERIFY(m_app->waitUntil("document.visibilityState === 'visible'", 10000));
+}
+
+void tst_E2eViews::windowCommands_hugeWindowStaysOnTheScreen()
+{
+    m_app->evaluate(kHelpers);
+    const QJsonObject before = m_app->evaluate("({ w: innerWidth, h: innerHeight })").toObject();
+    const QString size = QString("%1,%2").arg(before.value("w").toInt()).arg(before.value("h").toInt());
+    // Once the X server's shared image for such a window could not be made and the program ended.
+    QCOMPARE(ask(*m_app, "moveWindow:0,0,100000,100000"), QStringLiteral("success "));
+    QVERIFY(m_app->waitUntil("outerWidth === screen.width && outerHeight === screen.height", 10000));
+    // Deltas at the ends of int neither wrap nor take the window off the screen.
+    QCOMPARE(ask(*m_app, "moveWindow:2147483647,2147483647," + size), QStringLiteral("success "));
+    QVERIFY(m_app->waitUntil(QString("innerWidth === %1 && screenX > 0 && screenX < screen.width"
+                                     " && screenY > 0 && screenY < screen.height")
+                                 .arg(before.value("w").toInt()),
+                             10000));
+    QCOMPARE(ask(*m_app, "moveWindow:-2147483648,-2147483648," + size), QStringLiteral("success "));
+    QVERIFY(m_app->waitUntil("screenX < 0 && screenX + outerWidth > 0 && screenY === 0", 10000));
+    QVERIFY(m_app->isRunning());
 }
 
 void tst_E2eViews::openView_popUpPageUsesTheSameDispatcher()

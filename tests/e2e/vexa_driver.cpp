@@ -130,15 +130,18 @@ bool VexaDriver::launch()
     }
     const QString runtimeDir = m_root.path() + QStringLiteral("/xdg");
     const QString tempDir = m_root.path() + QStringLiteral("/tmp");
+    const QString cacheDir = m_root.path() + QStringLiteral("/cache");
     QDir().mkpath(runtimeDir);
     QDir().mkpath(tempDir);
+    QDir().mkpath(cacheDir);
     QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_port));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
-    // The program keeps its browser cache below the temporary folder; a private one keeps runs
-    // from sharing (or locking) it.
+    // The program keeps its browser cache below the user's cache folder; a private one keeps runs
+    // from sharing (or locking) it, and the tests from writing to the real one.
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), cacheDir);
     env.insert(QStringLiteral("TMPDIR"), tempDir);
     const QString platform = env.value(QStringLiteral("QT_QPA_PLATFORM"));
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))

@@ -45,6 +45,7 @@ private slots:
     void propertiesRoundTrip();
     void memoryRoundTrip();
     void shortByteListsAndOversizedRequests();
+    void writesAboveTheBufferFailWithNothingWritten();
     void macroOnlyIntoABlankStretch();
     void notifyHandsOverTypeAndData();
 
@@ -291,16 +292,48 @@ void TestDeviceCommands::shortByteListsAndOversizedRequests()
              QStringLiteral("success:writeByAddr success!"));
     QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":4,"PARAMADDRESS":"2000"})"),
              QStringLiteral("success:0x01,0x00,0x00,0x00"));
-    // More than the buffer holds: cut to 2048 bytes on both sides.
-    QString data;
-    for (int i = 0; i < 3000; ++i)
-        data += QStringLiteral("0xab,");
-    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":3000,"PARAMADDRESS":"3000","PARAMDATA":")" + data + R"("})"),
-             QStringLiteral("success:writeByAddr success!"));
+    // A read of more than the buffer holds answers the buffer's 2048 bytes.
     const QString back = ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3000,"PARAMADDRESS":"3000"})");
-    QCOMPARE(back.count(QLatin1String("0xab")), 2048);
-    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":"3800"})"),
+    QCOMPARE(back.count(QLatin1String("0x")), 2048);
+}
+
+void TestDeviceCommands::writesAboveTheBufferFailWithNothingWritten()
+{
+    NEED_LIBRARY();
+    const QString dev = devFields();
+    QString data;
+    for (int i = 0; i < 2049; ++i)
+        data += QStringLiteral("0xab,");
+    data.chop(1);
+    const QString sized = QStringLiteral(R"("PARAMSIZE":2049,"PARAMDATA":")") + data + QStringLiteral(R"(",)");
+    // A cut write would leave the end of a macro missing on the pad while the page hears success.
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + sized + R"("PARAMADDRESS":"5000"})"),
+             QStringLiteral("failure:0:writeByAddr failed!"));
+    QCOMPARE(ask(R"({"funcname":"writeMacroByAddr",)" + dev + sized + R"("PARAMADDRESS":"6000"})"),
+             QStringLiteral("failure:0:writeMacroByAddr failed!"));
+    QCOMPARE(ask(R"({"funcname":"isPropEmpty",)" + dev + R"("PARAMSIZE":2048,"PARAMADDRESS":"5000"})"),
+             QStringLiteral("success:true"));
+    QCOMPARE(ask(R"({"funcname":"isPropEmpty",)" + dev + R"("PARAMSIZE":2048,"PARAMADDRESS":"6000"})"),
+             QStringLiteral("success:true"));
+
+    QStringList messages;
+    QCOMPARE(runWithMessages(R"({"funcname":"writeDevicesProp",)" + dev + sized + R"("PARAMID":9})", &messages),
+             QStringList{QStringLiteral("failure:0:writeDevicesProp failed!")});
+    QCOMPARE(messages, QStringList{QStringLiteral("writeDevicesProp,failed!!")});
+    QCOMPARE(ask(R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":1,"PARAMID":9})"),
              QStringLiteral("success:0x00"));
+
+    // Cleaning more than the buffer would leave the stretch's end as it was.
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":"7010","PARAMDATA":"0x5a"})"),
+             QStringLiteral("success:writeByAddr success!"));
+    QCOMPARE(ask(R"({"funcname":"cleanMacroByAddr",)" + dev + R"("PARAMSIZE":2049,"PARAMADDRESS":"7000"})"),
+             QStringLiteral("failure:0:cleanMacroByAddr failed!"));
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":"7010"})"),
+             QStringLiteral("success:0x5a"));
+    // The largest write the buffer holds still goes through.
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + QString(sized).replace("2049", "2048")
+                 + R"("PARAMADDRESS":"5000"})"),
+             QStringLiteral("success:writeByAddr success!"));
 }
 
 void TestDeviceCommands::macroOnlyIntoABlankStretch()

@@ -4,6 +4,47 @@
 
 #include <QtTest>
 
+#include <QLocalSocket>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// The folder a channel name lives in, if it is a real folder of this user that nobody else may
+// enter; else why not.
+QString privateFolderProblem(const QString &serverName)
+{
+    const QFileInfo name(serverName);
+    if (!name.isAbsolute())
+        return QStringLiteral("a bare name, in a folder shared by every user: ") + serverName;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(name.absolutePath()).constData(), &st) != 0)
+        return QStringLiteral("no folder: ") + serverName;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+        return QStringLiteral("not a private folder of this user (mode %1, owner %2): %3")
+            .arg(st.st_mode, 0, 8)
+            .arg(st.st_uid)
+            .arg(serverName);
+    return QString();
+}
+
+// Runs a shell command as the unprivileged user nobody; false when that cannot be done.
+bool runAsNobody(const QString &command)
+{
+    QProcess helper;
+    helper.start(QStringLiteral("setpriv"),
+                 {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-c", command});
+    return helper.waitForFinished(10000) && helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
+}
+
+} // namespace
+
 class TestInstanceChannel : public QObject {
     Q_OBJECT
 
@@ -17,6 +58,8 @@ private slots:
     void mainWindowTitles();
     void wireTexts();
     void nameLivesInTheUsersRuntimeFolder();
+    void anotherUsersRuntimeFolderIsRefused();
+    void serverSurvivesFloodsAndAcceptFailures();
 };
 
 void TestInstanceChannel::commands_data()
@@ -116,6 +159,144 @@ void TestInstanceChannel::nameLivesInTheUsersRuntimeFolder()
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
     QCOMPARE(instance_channel::serverName(),
              dir.path() + QStringLiteral("/Global\\{08EFFF06-0EBE-4F0A-BA97-E9C3E7126F36}"));
+}
+
+void TestInstanceChannel::anotherUsersRuntimeFolderIsRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root, to act as another user");
+    // A temporary folder like the system's: everybody may create in it, nobody may remove what
+    // others made.
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QVERIFY(::chmod(QFile::encodeName(temp.path()).constData(), 01777) == 0);
+    const QByteArray oldTemp = qgetenv("TMPDIR"), oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    qunsetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("TMPDIR", oldTemp);
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    });
+    const QString uid = QString::number(::geteuid());
+    const QString user = QString::fromLocal8Bit(qgetenv("USER").isEmpty() ? "root" : qgetenv("USER"));
+
+    // Whoever comes first takes the usual places: their own folder, a folder anybody may enter,
+    // a link to a folder of theirs.
+    QVERIFY(runAsNobody(QStringLiteral("cd '%1' && mkdir -m 700 vexa-runtime-%2 runtime-%3 && mkdir -m 777 "
+                                       "vexa-runtime-%2-1 && mkdir -m 700 own && ln -s own vexa-runtime-%2-2")
+                            .arg(temp.path(), uid, user)));
+    const QString name = instance_channel::serverName();
+    const QString problem = privateFolderProblem(name);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY2(name.startsWith(temp.path() + QLatin1Char('/')), qPrintable(name));
+    // The same folder for the next start, so two instances of this user still meet.
+    QCOMPARE(instance_channel::serverName(), name);
+
+    // A runtime folder handed over in the environment is checked the same way.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(temp.filePath("own")));
+    const QString handed = instance_channel::serverName();
+    QVERIFY2(!handed.startsWith(temp.filePath("own")), qPrintable(handed));
+    QVERIFY2(privateFolderProblem(handed).isEmpty(), qPrintable(privateFolderProblem(handed)));
+}
+
+void TestInstanceChannel::serverSurvivesFloodsAndAcceptFailures()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString name = dir.filePath(QStringLiteral("instance"));
+    int shown = 0;
+    instance_channel::InstanceServer server([&] { ++shown; });
+    QVERIFY(server.listen(name));
+    const QByteArray expected = instance_channel::reply(QCoreApplication::applicationPid());
+    const auto answers = [&] {
+        QLocalSocket probe;
+        probe.connectToServer(name);
+        if (!probe.waitForConnected(2000))
+            return false;
+        probe.write(instance_channel::showCommand());
+        QByteArray got;
+        QElapsedTimer waited;
+        waited.start();
+        while (got.size() < expected.size() && waited.elapsed() < 3000) {
+            QCoreApplication::processEvents();
+            if (probe.waitForReadyRead(10))
+                got += probe.readAll();
+        }
+        return got == expected;
+    };
+    QVERIFY(answers());
+
+    // Connections that never say anything are not kept without end.
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.emplace_back(new QLocalSocket);
+        idle.back()->connectToServer(name);
+        QCoreApplication::processEvents();
+    }
+    QTest::qWait(200);
+    QVERIFY2(server.clientCount() <= 32, qPrintable(QString::number(server.clientCount())));
+    idle.clear();
+    QTest::qWait(100);
+    QVERIFY(answers());
+
+    // Bytes without a ";" are not gathered without end: the sender is cut off.
+    QLocalSocket flood;
+    flood.connectToServer(name);
+    QVERIFY(flood.waitForConnected(2000));
+    const QByteArray chunk(64 * 1024, 'x');
+    for (int i = 0; i < 64 && flood.state() == QLocalSocket::ConnectedState; ++i) {
+        flood.write(chunk);
+        flood.waitForBytesWritten(50);
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(flood.state(), QLocalSocket::UnconnectedState);
+    QVERIFY(answers());
+
+    // accept() failing at the descriptor limit: the server still listens, and the waiting
+    // connection is answered once descriptors are free again.
+    const int waiting = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(waiting >= 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(name);
+    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    rlimit old {};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &old) == 0);
+    std::vector<int> filler;
+    {
+        rlimit low = old;
+        low.rlim_cur = rlim_t(waiting + 64);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        for (int fd; (fd = ::dup(waiting)) >= 0;)
+            filler.push_back(fd);
+        const bool full = errno == EMFILE;
+        const bool connected = ::connect(waiting, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        QTest::qWait(200); // the server tries to accept and cannot
+        for (int fd : filler)
+            ::close(fd);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &old) == 0);
+        QVERIFY(full && connected);
+    }
+    QVERIFY(server.isListening());
+    QVERIFY(answers());
+    QVERIFY(::write(waiting, "CMD:show;", 9) == 9);
+    QByteArray got;
+    QElapsedTimer waited;
+    waited.start();
+    while (got.size() < expected.size() && waited.elapsed() < 3000) {
+        QCoreApplication::processEvents();
+        pollfd p {waiting, POLLIN, 0};
+        char buffer[64];
+        if (::poll(&p, 1, 10) > 0) {
+            const ssize_t n = ::read(waiting, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, int(n));
+        }
+    }
+    ::close(waiting);
+    QCOMPARE(got, expected);
 }
 
 QTEST_GUILESS_MAIN(TestInstanceChannel)

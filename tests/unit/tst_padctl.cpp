@@ -1,9 +1,11 @@
 // padctl as its user runs it: on the state folder alone, and against a loaded library.
 #include "padio_test_support.h"
 
+#include <QDir>
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestPadctl : public QObject {
     Q_OBJECT
@@ -19,9 +21,12 @@ private slots:
     void streamSendsNumberedReportsThroughLibrary();
     void firmwareImageHasTheReadFields();
     void firmwareReplacesOnlyRegularFiles();
+    void controlSocketOnlyInAPrivateFolder();
 
 private:
     bool loadLibrary();
+    // Loads the library on the state folder folder and lets it start listening.
+    bool startLibraryOn(const QString &folder);
 
     QScopedPointer<QTemporaryDir> m_home;
     QLibrary m_library;
@@ -205,3 +210,70 @@ void TestPadctl::firmwareReplacesOnlyRegularFiles()
 
 QTEST_GUILESS_MAIN(TestPadctl)
 #include "tst_padctl.moc"
+
+bool TestPadctl::startLibraryOn(const QString &folder)
+{
+    if (m_library.isLoaded()) {
+        cleanup();
+        if (m_library.isLoaded())
+            return false;
+    }
+    qputenv("PADIO_HOME", QFile::encodeName(folder));
+    if (!loadLibrary())
+        return false;
+    QByteArray table(PADIO_TABLE_SIZE, '\0');
+    padio_filter filter {};
+    f.dcDevices(filter, reinterpret_cast<uint8_t *>(table.data()), PADIO_TABLE_SIZE);
+    return true;
+}
+
+void TestPadctl::controlSocketOnlyInAPrivateFolder()
+{
+    const auto abstractPadioSockets = [] {
+        QFile table(QStringLiteral("/proc/net/unix"));
+        if (!table.open(QIODevice::ReadOnly))
+            return -1;
+        return int(table.readAll().count(" @padio-"));
+    };
+    const int abstractBefore = abstractPadioSockets();
+
+    // Too long for a socket address: no socket at all rather than a name in the abstract
+    // namespace, where any user could list, plug and read the pads; the folder itself still works.
+    const QString deep = m_home->filePath(QString(120, QLatin1Char('d')));
+    QVERIFY(QDir().mkpath(deep));
+    QVERIFY(startLibraryOn(deep));
+    QCOMPARE(abstractPadioSockets(), abstractBefore);
+    QVERIFY(!QFile::exists(deep + "/padio.sock"));
+    const PadctlResult listed = padctl({"list"});
+    QCOMPARE(listed.exitCode, 0);
+    QVERIFY2(listed.out.contains("5E1C7A92"), qPrintable(listed.out + listed.err));
+
+    // A folder others may enter is made private before the socket goes in.
+    const QString loose = m_home->filePath("loose");
+    QVERIFY(QDir().mkpath(loose));
+    QVERIFY(QFile::setPermissions(loose, QFileDevice::Permissions(0x7777)));
+    QVERIFY(startLibraryOn(loose));
+    QTRY_VERIFY(QFile::exists(loose + "/padio.sock"));
+    QCOMPARE(QFileInfo(loose).permissions() & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                                               | QFileDevice::ReadOther | QFileDevice::WriteOther
+                                               | QFileDevice::ExeOther),
+             QFileDevice::Permissions());
+
+    // A folder of another user (or a link to one) gets no socket of ours.
+    if (geteuid() != 0)
+        QSKIP("changing a folder's owner needs root");
+    const QString foreign = m_home->filePath("foreign");
+    QVERIFY(QDir().mkpath(foreign));
+    QVERIFY(::chmod(QFile::encodeName(foreign).constData(), 0700) == 0);
+    QVERIFY(::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0);
+    QVERIFY(startLibraryOn(foreign));
+    QTest::qWait(100);
+    QVERIFY(!QFile::exists(foreign + "/padio.sock"));
+    QCOMPARE(abstractPadioSockets(), abstractBefore);
+    const QString link = m_home->filePath("link");
+    QVERIFY(QFile::link(foreign, link));
+    QVERIFY(::lchown(QFile::encodeName(link).constData(), 65534, 65534) == 0);
+    QVERIFY(startLibraryOn(link));
+    QTest::qWait(100);
+    QVERIFY(!QFile::exists(foreign + "/padio.sock"));
+}

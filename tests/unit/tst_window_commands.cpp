@@ -12,7 +12,14 @@
 
 #include <QtTest>
 
+#include <QScreen>
+
 namespace {
+
+QString describe(const QRect &rect)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
+}
 
 QString replyOf(vexa &window, const QString &text)
 {
@@ -45,6 +52,7 @@ private slots:
     void move_normalWindow_movesByTheDeltaAndResizes();
     void move_minimizedWindow_restoresWithTheSizeAtItsCorner();
     void minimize_togglesBetweenMinimizedAndNormal();
+    void move_hugeOrFarRequests_stayOnTheScreens();
 
     void restoreBeforeAnyMaximize_goesToTheOriginWithTheMinimumSize();
     void maximizeAndRestore_followTheWorkArea();
@@ -140,6 +148,45 @@ void TestWindowCommands::move_minimizedWindow_restoresWithTheSizeAtItsCorner()
     QVERIFY(WindowCommands::moveWindow(window.winId(), "moveWindow:50,50,640,480"));
     QTRY_VERIFY(!window.isMinimized());
     QTRY_COMPARE(window.frameGeometry(), QRect(100, 120, 640, 480));
+}
+
+void TestWindowCommands::move_hugeOrFarRequests_stayOnTheScreens()
+{
+    QRect desktop;
+    for (const QScreen *screen : QGuiApplication::screens())
+        desktop |= screen->geometry();
+    QVERIFY(!desktop.isEmpty());
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    window.setGeometry(100, 120, 300, 200);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto onScreens = [&] {
+        const QRect rect = window.frameGeometry();
+        return rect.width() <= desktop.width() && rect.height() <= desktop.height() && rect.intersects(desktop);
+    };
+
+    // A window larger than every screen together once made the X server's shared image fail.
+    QVERIFY(WindowCommands::moveWindow(window.winId(), "moveWindow:0,0,100000,100000"));
+    QTRY_VERIFY2(onScreens(), qPrintable(describe(window.frameGeometry())));
+    QCOMPARE(window.frameGeometry().size(), desktop.size());
+
+    // Deltas at the ends of int: the sum must neither wrap nor throw the window off the screens.
+    QVERIFY(WindowCommands::moveWindow(window.winId(), "moveWindow:2147483647,2147483647,300,200"));
+    QTRY_COMPARE(window.frameGeometry().size(), QSize(300, 200));
+    QVERIFY2(onScreens(), qPrintable(describe(window.frameGeometry())));
+    QVERIFY(WindowCommands::moveWindow(window.winId(), "moveWindow:-2147483648,-2147483648,300,200"));
+    QTest::qWait(20);
+    QVERIFY2(onScreens(), qPrintable(describe(window.frameGeometry())));
+    QVERIFY(WindowCommands::moveWindow(window.winId(), "moveWindow:0,0,-2147483648,0"));
+    QTest::qWait(20);
+    QVERIFY2(onScreens() && !window.frameGeometry().isEmpty(), qPrintable(describe(window.frameGeometry())));
+
+    // The same for a minimised window, which is restored at its corner with the size asked for.
+    window.showMinimized();
+    QTRY_VERIFY(window.isMinimized());
+    QVERIFY(WindowCommands::moveWindow(window.winId(), "moveWindow:0,0,2147483647,2147483647"));
+    QTRY_VERIFY(!window.isMinimized());
+    QTRY_VERIFY2(onScreens(), qPrintable(describe(window.frameGeometry())));
 }
 
 void TestWindowCommands::minimize_togglesBetweenMinimizedAndNormal()
