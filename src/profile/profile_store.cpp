@@ -95,6 +95,20 @@ bool serialise(const pugi::xml_document &document, QByteArray *text)
     return true;
 }
 
+// A change may not leave what no parser takes back: a profile without its top element, or text
+// beside it (removing "/profile", or a subtree set on "/").
+bool hasOneTopElement(const pugi::xml_document &document)
+{
+    int elements = 0;
+    for (pugi::xml_node child : document.children()) {
+        if (child.type() == pugi::node_element)
+            ++elements;
+        else if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+            return false;
+    }
+    return elements == 1;
+}
+
 // XPath evaluation cannot be interrupted. Expressions whose work grows faster than the document
 // are refused (hasBoundedCost), but the rest still take seconds on the largest documents taken.
 // So each runs on a thread of its own while the window's thread waits a bounded time; on
@@ -397,6 +411,8 @@ ProfileStore::Load ProfileStore::loadAndSelect(const QString &relative, Access a
 
 ProfileStore::Load ProfileStore::storeDocument(const QString &fullPath, const pugi::xml_document &document)
 {
+    if (!hasOneTopElement(document))
+        return Load::Unparsable;
     QByteArray text;
     if (!withinDepth(document, kMaxDepth) || !serialise(document, &text))
         return Load::TooLarge;

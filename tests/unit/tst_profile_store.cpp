@@ -627,6 +627,10 @@ void TestProfileStore::badNamesAreRefused()
         QVERIFY2(reply.kind == Kind::Failure, qPrintable(c.join(" | ")));
         QCOMPARE(reply.text, QStringLiteral("modifyProfile load xml file failed!"));
     }
+    // Nor may a change leave a profile without its one top element, which no load takes back.
+    QCOMPARE(m_store->modifyRemoveProfile("p.xml", "/profile").kind, Kind::Failure);
+    QCOMPARE(m_store->modifyProfileEx("p.xml", "/", "").kind, Kind::Failure);
+    QCOMPARE(m_store->modifyProfileEx("p.xml", "/", "text").kind, Kind::Failure);
     QCOMPARE(m_store->queryProfile("p.xml", "/").text, before);
     QVERIFY(m_store->modifiedFiles().isEmpty());
 
