@@ -25,11 +25,11 @@ python3 "$ROOT/fuzz/make_seeds.py" "$WORK/corpus"
 python3 "$ROOT/fuzz/make_seeds.py" --hostile "$WORK/hostile"
 mkdir -p "$WORK/artifacts" "$WORK/logs"
 
-export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1:${ASAN_OPTIONS:-}"
+export ASAN_OPTIONS="detect_leaks=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}"
 common=(-timeout="$INPUT_TIMEOUT" -rss_limit_mb="$RSS_LIMIT_MB" -print_final_stats=1)
 
-targets="${VEXA_FUZZ_TARGETS:-$(cd "$FUZZ_BUILD/fuzz" && ls fuzz_* | grep -v '_autogen$' | sort)}"
+targets="${VEXA_FUZZ_TARGETS:-$(find "$FUZZ_BUILD/fuzz" -maxdepth 1 -type f -executable -name 'fuzz_*' -printf '%f\n' | sort)}"
 failed=()
 for target in $targets; do
     binary="$FUZZ_BUILD/fuzz/$target"
