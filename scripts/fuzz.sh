@@ -41,19 +41,15 @@ for target in $targets; do
         echo "== $target: known hostile input $(basename "$input")"
         if ! "$binary" "${common[@]}" -artifact_prefix="$WORK/artifacts/$target-$(basename "$input")-" "$input" \
             >"$log.$(basename "$input")" 2>&1; then
-            grep -E 'ERROR|SUMMARY|invariant|runtime error' "$log.$(basename "$input")" | head -10
+            grep -E 'ERROR|SUMMARY|invariant|runtime error' "$log.$(basename "$input")" | head -10 || true
             status=1
         fi
     done
     echo "== $target: ${SECONDS_PER_TARGET}s"
     "$binary" "${common[@]}" -max_total_time="$SECONDS_PER_TARGET" \
         -artifact_prefix="$WORK/artifacts/$target-" "$WORK/corpus/$target" >"$log" 2>&1 || status=$?
-    if [ $status -ne 0 ]; then
-        grep -E 'ERROR|SUMMARY|invariant|runtime error' "$log" | head -20
-        failed+=("$target")
-    else
-        grep -E '^stat::number_of_executed_units' "$log" || true
-    fi
+    grep -E 'ERROR|SUMMARY|invariant|runtime error|^stat::number_of_executed_units' "$log" | head -20 || true
+    [ $status -eq 0 ] || failed+=("$target")
 done
 
 if compgen -G "$WORK/artifacts/*" >/dev/null; then
