@@ -46,7 +46,9 @@ for target in $targets; do
         fi
     done
     echo "== $target: ${SECONDS_PER_TARGET}s"
-    "$binary" "${common[@]}" -max_total_time="$SECONDS_PER_TARGET" \
+    dict=()
+    [ -f "$ROOT/fuzz/$target.dict" ] && dict=(-dict="$ROOT/fuzz/$target.dict")
+    "$binary" "${common[@]}" "${dict[@]}" -max_total_time="$SECONDS_PER_TARGET" \
         -artifact_prefix="$WORK/artifacts/$target-" "$WORK/corpus/$target" >"$log" 2>&1 || status=$?
     grep -E 'ERROR|SUMMARY|invariant|runtime error|^stat::number_of_executed_units' "$log" | head -20 || true
     [ $status -eq 0 ] || failed+=("$target")
