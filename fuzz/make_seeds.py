@@ -94,6 +94,9 @@ def hostile(out):
         'modifyProfileEx\t/profile/macros\t' + '<a>' * deep + '</a>' * deep + '\nqueryProfile\t/profile\n')
     put(out, 'fuzz_profile_commands', 'deep-xpath',
         'modifyProfileEx\t/profile/macros\t' + '<a>' * 20000 + '</a>' * 20000 + '\nnodeCounterProfile\t//a//a//a\n')
+    # Shallow and wide: a nesting limit alone does not bound this expression's work.
+    put(out, 'fuzz_profile_commands', 'wide-xpath',
+        'modifyProfileEx\t/profile/macros\t' + '<a/>' * 3000 + '\nnodeCounterProfile\t//*[count(//*[count(//*) > 0]) > 0]\n')
     put(out, 'fuzz_profile_commands', 'bad-names',
         'modifyAddProfile\t/profile/keys\tx"y\t1\tbad name\n')
     put(out, 'fuzz_profile_package', 'deep-package',
