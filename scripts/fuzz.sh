@@ -54,12 +54,12 @@ for target in $targets; do
     [ $status -eq 0 ] || failed+=("$target")
 done
 
-if compgen -G "$WORK/artifacts/*" >/dev/null; then
-    mkdir -p "$FUZZ_BUILD/findings"
-    cp "$WORK/artifacts/"* "$WORK/logs/"* "$FUZZ_BUILD/findings/"
-    echo "Inputs and logs of the findings: $FUZZ_BUILD/findings"
-fi
+rm -rf "$FUZZ_BUILD/findings"
 if [ ${#failed[@]} -ne 0 ]; then
+    mkdir -p "$FUZZ_BUILD/findings"
+    cp "$WORK/logs/"* "$FUZZ_BUILD/findings/"
+    if compgen -G "$WORK/artifacts/*" >/dev/null; then cp "$WORK/artifacts/"* "$FUZZ_BUILD/findings/"; fi
+    echo "Inputs and logs of the findings: $FUZZ_BUILD/findings"
     echo "Fuzzing found faults in: ${failed[*]}"
     exit 1
 fi
