@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,7 +117,11 @@ std::string stateFolder()
     const char *user = std::getenv("HOME");
     if (user && *user)
         return std::string(user) + "/.local/state/padio";
-    return "/tmp/padio-" + std::to_string(getuid());
+    // Without HOME, the account's own home folder: a fixed name in the shared temporary folder
+    // could have been made first by another user, who would then read and write the pads.
+    if (const passwd *account = getpwuid(getuid()); account && account->pw_dir && *account->pw_dir)
+        return std::string(account->pw_dir) + "/.local/state/padio";
+    return std::string();
 }
 
 std::string checkDeviceId(const std::string &id)
@@ -272,6 +277,11 @@ bool PadStore::open(std::string *error)
     m_pads.clear();
     m_memory.clear();
     m_properties.clear();
+    if (m_folder.empty()) {
+        if (error)
+            *error = "no state folder: set PADIO_HOME, XDG_STATE_HOME or HOME";
+        return false;
+    }
     if (!makeFolders(m_folder, error))
         return false;
     std::string content;

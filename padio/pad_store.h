@@ -46,7 +46,8 @@ struct Notification {
     uint16_t value = 0;
 };
 
-// $PADIO_HOME, else $XDG_STATE_HOME/padio, else ~/.local/state/padio.
+// $PADIO_HOME, else $XDG_STATE_HOME/padio, else ~/.local/state/padio (the account's home when
+// HOME is unset); empty when there is no home at all, and then no store opens.
 std::string stateFolder();
 
 // Empty when the text is acceptable, otherwise why not.
