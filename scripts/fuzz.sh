@@ -25,7 +25,10 @@ python3 "$ROOT/fuzz/make_seeds.py" "$WORK/corpus"
 python3 "$ROOT/fuzz/make_seeds.py" --hostile "$WORK/hostile"
 mkdir -p "$WORK/artifacts" "$WORK/logs"
 
-export ASAN_OPTIONS="detect_leaks=1:${ASAN_OPTIONS:-}"
+# Full unwinding on allocation: Qt is built without frame pointers, and a leak suppressed by the
+# name of a Qt function is only recognised with the frames below it.
+export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:${ASAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$ROOT/fuzz/lsan.supp:${LSAN_OPTIONS:-}"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}"
 common=(-timeout="$INPUT_TIMEOUT" -rss_limit_mb="$RSS_LIMIT_MB" -print_final_stats=1)
 
