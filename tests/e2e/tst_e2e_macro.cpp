@@ -150,16 +150,12 @@ void tst_E2eMacro::escInTheWindowStopsWithoutBeingRecorded()
     key(38, true);  // A
     key(38, false);
     key(9, true);   // Esc: heard by the recorder first, then by the page
-    QVERIFY(m_driver->waitUntil(QStringLiteral("document.querySelectorAll('#macro-items .macro-key').length === 4"), 10000));
-    const QJsonObject esc{{"key", "Escape"}, {"code", "Escape"}, {"windowsVirtualKeyCode", 27}};
-    QJsonObject down = esc;
-    down.insert("type", "rawKeyDown");
-    m_driver->command(QStringLiteral("Input.dispatchKeyEvent"), down);
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('#macro-items .macro-key[data-scan=\"1\"][data-down=\"1\"]')"), 10000));
+    // This display has no window manager to give the window the keyboard; the page hears the
+    // same Esc as a key event of its document.
+    m_driver->evaluate(QStringLiteral("document.activeElement.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', code: 'Escape', bubbles: true})); true"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'false'")));
     key(9, false);
-    QJsonObject up = esc;
-    up.insert("type", "keyUp");
-    m_driver->command(QStringLiteral("Input.dispatchKeyEvent"), up);
     QTest::qWait(300);
     QCOMPARE(js(QStringLiteral("Array.from(document.querySelectorAll('#macro-items .macro-key'), "
                                "(li) => [li.dataset.down, li.dataset.scan].join(' ')).join(',')")),

@@ -294,6 +294,22 @@ void tst_E2ePage::walkThrough()
         screenshot(QStringLiteral("%1-settings-%2").arg(size, language));
     }
 
+    // The bottom-right corner resizes the window (the smallest window is the configured size, so
+    // the small one grows); the window buttons stay in its corner.
+    if (width == 800) {
+        const auto xdotool = [this](const QStringList &args) { QProcess::execute(QStringLiteral("xdotool"), args); QTest::qWait(150); };
+        xdotool({"mousemove", "--window", m_window, QString::number(width - 3), QString::number(height - 3)});
+        xdotool({"mousedown", "1"});
+        xdotool({"mousemove_relative", "--", "60", "30"});
+        xdotool({"mousemove_relative", "--", "60", "30"});
+        xdotool({"mouseup", "1"});
+        QVERIFY2(m_app->waitUntil(QStringLiteral("innerWidth === %1 && innerHeight === %2").arg(width + 120).arg(height + 60), 10000),
+                 qPrintable(m_app->evaluate(QStringLiteral("innerWidth + 'x' + innerHeight")).toString()));
+        QCOMPARE(headerProblems(), QString());
+        QCOMPARE(m_app->evaluate(QStringLiteral("Math.round(document.querySelector('.window-close').getBoundingClientRect().right)")).toInt(),
+                 width + 120);
+    }
+
     QCOMPARE(m_app->terminate(), 0);
     m_app.reset();
 }
