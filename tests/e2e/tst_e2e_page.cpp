@@ -27,7 +27,7 @@ QByteArray confXml(const QString &clientSize)
 <root>
 	<client autoStart="false" showConf="Ctrl+Alt+Shift+F9" testTool="Ctrl+Alt+Shift+F10" language="en" version="1.0.0" closeFunc="hide"%1 />
 	<conf deviceId="5E1C7A92" name="PX-ORB42">
-		<info name="info" productType="gamepad" productName="PX-ORB42" productCN="PX-ORB42-01" description="PARVEX PX-ORB42 wired game pad" device="PX-ORB42" />
+		<info name="产品信息" productType="gamepad" productName="PX-ORB42" productCN="PX-ORB42-01" description="PARVEX PX-ORB42 wired game pad" device="PX-ORB42" />
 	</conf>
 </root>
 )").arg(size).toUtf8();
@@ -281,7 +281,7 @@ void tst_E2ePage::walkThrough()
     // The page follows the language setting at once, in every language of the menu; the window
     // buttons stay on screen with the longest words.
     QVERIFY(show("settings"));
-    for (const QString &language : QStringList{"de-DE", "ru", "ja", "zh-TW", "ko", "zh", "en"}) {
+    for (const QString &language : QStringList{"de-DE", "ru", "ja", "zh-TW", "zh", "en", "ko"}) {
         m_app->evaluate(QStringLiteral("(() => { const s = document.querySelector('#setting-language'); s.value = %1;"
                                        " s.dispatchEvent(new Event('change')); return true; })()")
                             .arg(VexaDriver::jsString(language)));
@@ -293,6 +293,13 @@ void tst_E2ePage::walkThrough()
         QVERIFY2(headerProblems().isEmpty(), qPrintable(language + QStringLiteral(": ") + headerProblems()));
         screenshot(QStringLiteral("%1-settings-%2").arg(size, language));
     }
+
+    // A new start (here: a reload) speaks the language of the setting from the first screen on.
+    QVERIFY(m_app->reload());
+    QVERIFY(m_app->waitUntil(QStringLiteral("!!(window.vexaPage && window.vexaPage.ready)")));
+    QCOMPARE(m_app->evaluate(QStringLiteral("window.vexaPage.language")).toString(), QStringLiteral("ko"));
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.querySelector('#screen-tabs [data-screen=pads]').textContent")).toString(),
+             QStringLiteral("패드"));
 
     // The bottom-right corner resizes the window (the smallest window is the configured size, so
     // the small one grows); the window buttons stay in its corner.
