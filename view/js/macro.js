@@ -151,6 +151,7 @@
     $('macro-write').disabled = state.recording || state.busy || keys === 0 || tooBig || !selectedPad();
     root.dataset.recording = state.recording ? 'true' : 'false';
     $('macro-state').textContent = t(state.recording ? 'macro.recording' : 'macro.idle');
+    $('macro-state').title = $('macro-state').textContent;
   }
 
   let scheduleDraw = () => {}; // paced draw, set up at start
