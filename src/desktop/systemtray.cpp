@@ -13,15 +13,17 @@ struct MenuTexts {
     const char *close;
 };
 
-// Codes compare exactly, letter case included.
+// Codes compare exactly, letter case included. "en" and the German, Russian and Korean rows say
+// "Open" and "Exit"; earlier rows there meant "opened / nearby" and showed Japanese for "en".
 const MenuTexts kMenuTexts[] = {
+    {"en", "Open", "Exit"},
     {"zh", "打开", "关闭"},
     {"zh-TW", "打開", "關閉"},
     {"zh-HK", "打開", "關閉"},
-    {"de-DE", "Geöffnet", "in der Nähe"},
+    {"de-DE", "Öffnen", "Beenden"},
     {"ja", "オープン", "クローズ"},
-    {"ru", "открытым", "близко"},
-    {"ko", "열린", "가까운"},
+    {"ru", "Открыть", "Выход"},
+    {"ko", "열기", "종료"},
 };
 
 } // namespace

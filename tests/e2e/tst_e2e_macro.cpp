@@ -33,6 +33,7 @@ private slots:
     void commandsReply();
     void recordedKeysShowAsItems();
     void macroIsWrittenToThePad();
+    void escInTheWindowStopsWithoutBeingRecorded();
 
 private:
     void key(unsigned keyCode, bool down);
@@ -136,6 +137,29 @@ void tst_E2eMacro::recordedKeysShowAsItems()
     key(38, false);
     QTest::qWait(400);
     QCOMPARE(m_driver->evaluate(QStringLiteral("document.querySelectorAll('#macro-items li').length")).toInt(), 7);
+}
+
+// The recorder hears the desktop's keys, this window's too: Esc pressed in the window stops the
+// take, and neither Esc nor the Enter that started the take (let go after it began) is kept.
+void tst_E2eMacro::escInTheWindowStopsWithoutBeingRecorded()
+{
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-record').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'true'")));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.activeElement === document.getElementById('macro-stop')")));
+    key(36, false); // Enter let go: it started the take
+    key(38, true);  // A
+    key(38, false);
+    key(9, true);   // Esc: heard by the recorder first, then by the page
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('#macro-items .macro-key[data-scan=\"1\"][data-down=\"1\"]')"), 10000));
+    // This display has no window manager to give the window the keyboard; the page hears the
+    // same Esc as a key event of its document.
+    m_driver->evaluate(QStringLiteral("document.activeElement.dispatchEvent(new KeyboardEvent('keydown', {key: 'Escape', code: 'Escape', bubbles: true})); true"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'false'")));
+    key(9, false);
+    QTest::qWait(300);
+    QCOMPARE(js(QStringLiteral("Array.from(document.querySelectorAll('#macro-items .macro-key'), "
+                               "(li) => [li.dataset.down, li.dataset.scan].join(' ')).join(',')")),
+             QStringLiteral("1 30,0 30"));
 }
 
 void tst_E2eMacro::macroIsWrittenToThePad()

@@ -115,6 +115,26 @@ void tst_E2eProfiles::profilesScreen_exportsAPackage()
     const QByteArray bytes = file.readAll();
     QCOMPARE(bytes.left(4), QByteArray::fromHex("0a0b0c0d"));
     QVERIFY(QByteArray::fromBase64(bytes.mid(8)).contains("<profile name=\"Profile 1\""));
+
+    // A name without the extension gets it, so that import (".pfd" only) finds the package.
+    const QString bare = m_outside.filePath("bare");
+    m_app->evaluate(QString("document.getElementById('profiles-status').textContent = '';"
+                            "document.getElementById('pfd-path').value = %1;"
+                            "document.getElementById('pfd-export').click(); true")
+                        .arg(VexaDriver::jsString(bare)));
+    QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').textContent.startsWith('Exported')"));
+    QVERIFY(QFile::exists(bare + ".pfd"));
+    QVERIFY(!QFile::exists(bare));
+
+    // A place that cannot be written is said in the user's words, not the command's.
+    const QString nowhere = m_outside.filePath("no-such-folder/p.pfd");
+    m_app->evaluate(QString("document.getElementById('profiles-status').textContent = '';"
+                            "document.getElementById('pfd-path').value = %1;"
+                            "document.getElementById('pfd-export').click(); true")
+                        .arg(VexaDriver::jsString(nowhere)));
+    QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').dataset.tone === 'bad'"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profiles-status').textContent").toString(),
+             QStringLiteral("Not exported: The package could not be written there. Choose a folder you can write to."));
 }
 
 void tst_E2eProfiles::modesScreen_marksABoundProgramRunning()

@@ -6,6 +6,8 @@
 
   const { el } = vexa.util;
   const { query } = vexa.bridge;
+  const { t } = vexa.i18n;
+  const { failureMessage } = vexa.messages;
 
   let root = null;
   let built = false;
@@ -24,24 +26,25 @@
     if (result.ok) {
       try { version = (JSON.parse(result.text)[0] || {}).version || ''; } catch (_) { version = ''; }
     }
-    value.textContent = version || 'unknown';
+    value.textContent = version || t('common.unknown');
     value.dataset.known = version ? 'true' : 'false';
   }
 
   async function checkForUpdates() {
     const button = root.querySelector('#about-check');
     button.disabled = true;
-    setStatus('Asking the update service…', '');
-    const result = await query({ funcname: 'checkUpdate' }, { timeoutMs: 4000 });
+    setStatus(t('about.asking'), '');
+    const command = { funcname: 'checkUpdate' };
+    const result = await query(command, { timeoutMs: 4000 });
     button.disabled = false;
-    if (result.ok) setStatus('Check started. A window opens when there is something new (or nothing, to tell you so).', 'ok');
-    else if (result.pending) setStatus('No answer from the program', 'bad');
-    else setStatus(result.text || 'The check could not be started', 'bad');
+    if (result.pending) result.cancel();
+    if (result.ok) setStatus(t('about.started'), 'ok');
+    else setStatus(failureMessage(command, result), 'bad');
   }
 
   function fact(label, id, text) {
     return el('div', { className: 'about-fact' }, [
-      el('dt', { text: label }),
+      el('dt', { t: label }),
       el('dd', { text, attrs: { id } }),
     ]);
   }
@@ -50,28 +53,28 @@
     const edition = vexa.edition || { version: 'unknown', note: '' };
     root.replaceChildren(
       el('section', { className: 'panel about-panel', attrs: { 'aria-labelledby': 'about-title' } }, [
-        el('div', { className: 'panel-head' }, [el('h2', { text: 'About', attrs: { id: 'about-title' } })]),
+        el('div', { className: 'panel-head' }, [el('h2', { t: 'about.title', attrs: { id: 'about-title' } })]),
         el('div', { className: 'about-body' }, [
           el('div', { className: 'about-product' }, [
             el('span', { className: 'brand-mark about-mark', attrs: { 'aria-hidden': 'true' } }),
             el('div', {}, [
-              el('p', { className: 'about-name', text: 'PARVEX PX-ORB42 Config' }),
-              el('p', { className: 'about-sub', text: 'Configuration tool for the PX-ORB42 game pad' }),
+              el('p', { className: 'about-name', text: 'PARVEX PX-ORB42' }),
+              el('p', { className: 'about-sub', t: 'about.sub' }),
             ]),
           ]),
           el('dl', { className: 'about-facts' }, [
-            fact('Installed version', 'about-version', '…'),
-            fact('Page edition', 'about-edition', edition.version),
+            fact('about.installed', 'about-version', '…'),
+            fact('about.edition', 'about-edition', edition.version),
           ]),
           edition.note ? el('p', { className: 'about-note', text: edition.note, attrs: { id: 'about-note' } }) : null,
           el('div', { className: 'about-actions' }, [
             el('button', {
-              className: 'btn btn-primary', text: 'Check for updates',
+              className: 'btn btn-primary', t: 'about.check',
               attrs: { type: 'button', id: 'about-check' }, on: { click: checkForUpdates },
             }),
             // An installed page update shows from the next load on.
             el('button', {
-              className: 'btn btn-quiet', text: 'Reload page',
+              className: 'btn btn-quiet', t: 'about.reloadPage',
               attrs: { type: 'button', id: 'about-reload' }, on: { click: () => location.reload() },
             }),
             el('p', { className: 'about-status', attrs: { id: 'about-status', role: 'status', 'aria-live': 'polite' } }),

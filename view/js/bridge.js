@@ -15,6 +15,16 @@
 (function (vexa) {
   'use strict';
 
+  // What the bridge carried so far (the Console's status line shows it).
+  const stats = { sent: 0, answered: 0, lastAt: 0 };
+  const settleListeners = new Set();
+
+  /** fn() after every settled query; returns an unsubscribe function. */
+  function onSettled(fn) {
+    settleListeners.add(fn);
+    return () => settleListeners.delete(fn);
+  }
+
   /** True when the native side has injected the query function into this page. */
   function bridgeAvailable() {
     return typeof window.cefQuery === 'function';
@@ -47,7 +57,11 @@
       if (handle.settled) return;
       handle.settled = true;
       outcome.ms = Math.round(performance.now() - handle.startedAt);
+      if (outcome.ok || 'code' in outcome) { stats.answered++; stats.lastAt = Date.now(); }
       finish(outcome);
+      for (const fn of settleListeners) {
+        try { fn(outcome); } catch (err) { console.error('bridge listener failed', err); }
+      }
     };
 
     if (!bridgeAvailable()) {
@@ -55,6 +69,7 @@
       return handle;
     }
 
+    stats.sent++;
     try {
       handle.id = window.cefQuery({
         request,
@@ -108,5 +123,5 @@
     });
   }
 
-  vexa.bridge = { bridgeAvailable, requestText, send, query };
+  vexa.bridge = { bridgeAvailable, requestText, send, query, stats, onSettled };
 })(window.vexaModules = window.vexaModules || {});

@@ -13,6 +13,9 @@
 
   const { el, paced } = vexa.util;
   const { query } = vexa.bridge;
+  const { t } = vexa.i18n;
+  const { failureMessage } = vexa.messages;
+  const { trimTake, STOP_SCANS } = vexa.take;
 
   const BUFFER_SIZE = 2048;
   const REC_DOWN = 0x01;
@@ -107,7 +110,7 @@
     if (item.kind === 'pause') {
       return el('li', { className: 'macro-item macro-pause', dataset: { index: String(index) } }, [
         el('span', { className: 'macro-glyph', text: '…', attrs: { 'aria-hidden': 'true' } }),
-        el('span', { className: 'macro-text', text: `${item.ms} ms` }),
+        el('span', { className: 'macro-text', text: t('macro.ms', { n: item.ms }) }),
       ]);
     }
     return el('li', {
@@ -115,7 +118,7 @@
       dataset: { index: String(index), down: item.down ? '1' : '0', scan: String(item.scan), ext: item.ext ? '1' : '0' },
     }, [
       el('span', { className: 'macro-glyph', text: item.down ? '↓' : '↑', attrs: { 'aria-hidden': 'true' } }),
-      el('span', { className: 'macro-text', text: `${keyName(item.scan, item.ext)} ${item.down ? 'down' : 'up'}` }),
+      el('span', { className: 'macro-text', text: t(item.down ? 'macro.down' : 'macro.up', { key: keyName(item.scan, item.ext) }) }),
       el('span', { className: 'macro-code mono', text: `${item.ext ? 'E0 ' : ''}${item.scan.toString(16).padStart(2, '0')}` }),
     ]);
   }
@@ -136,8 +139,8 @@
     const bytes = encode(state.items);
     $('macro-empty').hidden = state.items.length > 0;
     $('macro-meta').textContent = state.items.length
-      ? `${keys} key ${keys === 1 ? 'event' : 'events'} · ${bytes.length} bytes` : 'Nothing recorded';
-    $('macro-bytes').textContent = keys === 0 ? 'Record some keys first.'
+      ? t('macro.meta', { keys, bytes: bytes.length }) : t('macro.nothing');
+    $('macro-bytes').textContent = keys === 0 ? t('macro.recordFirst')
       : byteList(bytes.slice(0, 48)).replace(/0x/g, '').replace(/,/g, ' ') + (bytes.length > 48 ? ' …' : '');
     const tooBig = bytes.length > BUFFER_SIZE;
     $('macro-size-warning').hidden = !tooBig;
@@ -147,7 +150,8 @@
     $('macro-clear').disabled = state.recording || state.items.length === 0;
     $('macro-write').disabled = state.recording || state.busy || keys === 0 || tooBig || !selectedPad();
     root.dataset.recording = state.recording ? 'true' : 'false';
-    $('macro-state').textContent = state.recording ? 'Recording — type anywhere' : 'Not recording';
+    $('macro-state').textContent = t(state.recording ? 'macro.recording' : 'macro.idle');
+    $('macro-state').title = $('macro-state').textContent;
   }
 
   let scheduleDraw = () => {}; // paced draw, set up at start
@@ -161,13 +165,13 @@
 
   // ---- recording -------------------------------------------------------------------------
 
+  // The outcome of one command; a failure carries the user's text in .message.
   async function command(funcname, extra = {}) {
-    const outcome = await query({ funcname, ...extra }, { timeoutMs: 5000 });
-    if (outcome.pending) {
-      outcome.cancel();
-      return { ok: false, text: `The program did not answer "${funcname}" in time.` };
-    }
-    return outcome;
+    const request = { funcname, ...extra };
+    const outcome = await query(request, { timeoutMs: 5000 });
+    if (outcome.pending) outcome.cancel();
+    if (outcome.ok) return outcome;
+    return { ok: false, message: failureMessage(request, outcome) };
   }
 
   async function startRecording() {
@@ -178,25 +182,32 @@
     try {
       const outcome = await command('startRecord');
       if (outcome.ok) state.recording = true;
-      else setResult('bad', outcome.text || 'Recording could not start.');
+      else setResult('bad', outcome.message);
     } finally {
       state.busy = false;
       draw();
     }
+    // Stop takes the focus, so Enter or Space (or Esc anywhere in the window) ends the take.
+    if (state.recording) $('macro-stop').focus();
   }
 
-  async function stopRecording() {
+  // stopKey: the key of this window that stopped the take ('Escape', 'Enter', ' '), or null.
+  async function stopRecording(stopKey = null) {
+    if (!state.recording || state.busy) return;
     state.busy = true;
     draw();
     try {
       const outcome = await command('stopRecord');
-      if (!outcome.ok) setResult('bad', outcome.text || 'Recording could not stop.');
+      if (!outcome.ok) setResult('bad', outcome.message);
       // Whatever the answer, this page takes no more items.
       state.recording = false;
+      const stopScan = stopKey && STOP_SCANS[stopKey] !== undefined ? STOP_SCANS[stopKey] : null;
+      state.items = trimTake(state.items, stopScan);
     } finally {
       state.busy = false;
       draw();
     }
+    $('macro-record').focus();
   }
 
   function onMacroItem(values) {
@@ -225,7 +236,7 @@
     const select = $('macro-pad');
     const previous = select.value;
     select.replaceChildren(...pads.map((p) => el('option', {
-      text: `${p.productName || p.device || 'Pad'} · ${p.SN || p.DeviceID}`,
+      text: `${p.productName || p.device || t('macro.pad')} · ${p.SN || p.DeviceID}`,
       attrs: { value: p.DeviceID },
     })));
     if (pads.some((p) => p.DeviceID === previous)) select.value = previous;
@@ -235,7 +246,7 @@
 
   function readAddress() {
     const t = $('macro-address').value.trim().replace(/^0x/i, '');
-    if (!/^[0-9a-f]{1,8}$/i.test(t)) throw new Error('Address must be hexadecimal, such as 1f00.');
+    if (!/^[0-9a-f]{1,8}$/i.test(t)) throw new Error(t('pads.in.address'));
     return t.toLowerCase();
   }
 
@@ -248,21 +259,21 @@
     const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
     state.busy = true;
     $('macro-overwrite').hidden = true;
-    setResult('busy', clearFirst ? 'Clearing and writing…' : 'Writing…');
+    setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
     draw();
     try {
       if (clearFirst) {
         const cleared = await command('cleanMacroByAddr', target);
-        if (!cleared.ok) { setResult('bad', cleared.text || 'The stretch could not be cleared.'); return; }
+        if (!cleared.ok) { setResult('bad', cleared.message); return; }
       }
       const outcome = await command('writeMacroByAddr', { ...target, PARAMDATA: byteList(bytes) });
       if (!outcome.ok) {
-        setResult('bad', outcome.text || 'The macro could not be written.');
+        setResult('bad', outcome.message);
       } else if (outcome.text === 'true') {
-        setResult('ok', `Macro written: ${bytes.length} bytes at ${address}.`);
+        setResult('ok', t('macro.written', { n: bytes.length, address }));
       } else {
         // The pad answers with the address when that stretch already holds something.
-        setResult('warn', `Memory at ${address} already holds data. Nothing was written.`);
+        setResult('warn', t('macro.notBlank', { address }));
         $('macro-overwrite').hidden = false;
       }
     } finally {
@@ -278,13 +289,27 @@
     if (!root || !$('macro-items')) return;
     scheduleDraw = paced(draw, DRAW_INTERVAL_MS);
     $('macro-record').addEventListener('click', () => startRecording());
-    $('macro-stop').addEventListener('click', () => stopRecording());
+    // A click carries no key when it came from the mouse (detail > 0); from the keyboard it
+    // came from Enter or Space on the button.
+    let activatingKey = null;
+    $('macro-stop').addEventListener('keydown', (e) => { activatingKey = e.key; });
+    $('macro-stop').addEventListener('click', (e) => {
+      stopRecording(e.detail === 0 ? activatingKey : null);
+      activatingKey = null;
+    });
+    doc.addEventListener('keydown', (e) => {
+      if (e.key === 'Escape' && state.recording) { e.preventDefault(); stopRecording('Escape'); }
+    });
+    doc.addEventListener('languagechanged', () => {
+      state.drawnCount = Infinity; // every row again, in the new words
+      draw();
+    });
     $('macro-clear').addEventListener('click', () => { state.items = []; setResult('', ''); draw(); });
     $('macro-write').addEventListener('click', () => writeMacro(false));
     $('macro-overwrite').addEventListener('click', () => writeMacro(true));
     $('macro-pad').addEventListener('change', () => draw());
     $('macro-pads-refresh').addEventListener('click', () => loadPads());
-    $('macro-form').addEventListener('submit', (e) => e.preventDefault());
+    vexa.util.submitOnEnter($('macro-form'));
     vexa.events.onEvent((entry) => {
       if (entry.name === 'macroItem') onMacroItem(entry.values);
       else if (entry.name === 'devicesChanged') loadPads();
@@ -294,7 +319,4 @@
   }
 
   vexa.macro = { initMacro, parseItem, encode, keyName, state };
-
-  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', () => initMacro(document));
-  else initMacro(document);
 })(window.vexaModules = window.vexaModules || {});

@@ -5,6 +5,8 @@
 
   const { el } = vexa.util;
   const { query } = vexa.bridge;
+  const { t } = vexa.i18n;
+  const { failureMessage } = vexa.messages;
   const { onEvent, eventStore } = vexa.events;
 
   const CONFIGURATION = 'view/xml/configuration.xml';
@@ -23,7 +25,7 @@
   function mark(row) {
     const on = running.get(row.dataset.index) === true;
     row.dataset.running = String(on);
-    row.querySelector('.mode-state').textContent = on ? 'running' : '';
+    row.querySelector('.mode-state').textContent = on ? t('modes.running') : '';
   }
 
   function programName(path) {
@@ -34,11 +36,12 @@
   async function load() {
     const list = root.querySelector('#mode-list');
     const line = root.querySelector('#modes-status');
-    const result = await query({ funcname: 'queryProfile', filePath: CONFIGURATION,
-      xpath: '/conf/modeSetting/modes/mode' }, { timeoutMs: 4000 });
+    const command = { funcname: 'queryProfile', filePath: CONFIGURATION, xpath: '/conf/modeSetting/modes/mode' };
+    const result = await query(command, { timeoutMs: 4000 });
     list.replaceChildren();
+    if (result.pending) result.cancel();
     if (!result.ok) {
-      line.textContent = result.pending ? `${CONFIGURATION} cannot be read` : result.text;
+      line.textContent = failureMessage(command, result);
       return;
     }
     const doc = new DOMParser().parseFromString(`<modes>${result.text}</modes>`, 'application/xml');
@@ -48,25 +51,25 @@
       const path = mode.getAttribute('bindingProcess') || '';
       const row = el('li', { className: 'mode-row', dataset: { index } }, [
         el('span', { className: 'mode-index', text: index }),
-        el('span', { className: 'mode-name', text: mode.getAttribute('name') || `Mode ${index}` }),
+        el('span', { className: 'mode-name', text: mode.getAttribute('name') || t('modes.mode', { n: index }), elide: true }),
         el('span', { className: 'mode-program', attrs: { title: path } }, [
-          path ? el('strong', { text: programName(path) }) : el('em', { text: 'not bound' }),
-          path ? el('span', { className: 'mode-path', text: path }) : null,
+          path ? el('strong', { text: programName(path), elide: true }) : el('em', { t: 'modes.unbound' }),
+          path ? el('span', { className: 'mode-path', text: path, elide: true }) : null,
         ]),
         el('span', { className: 'mode-state', attrs: { 'aria-live': 'polite' } }),
       ]);
       mark(row);
       list.append(row);
     }
-    line.textContent = `${modes.length} modes · ${modes.filter((m) => m.getAttribute('bindingProcess')).length} bound`;
+    line.textContent = t('modes.summary', { n: modes.length, bound: modes.filter((m) => m.getAttribute('bindingProcess')).length });
   }
 
   function build() {
     const reload = el('button', { className: 'btn btn-quiet', attrs: { type: 'button', id: 'modes-reload' },
-      on: { click: load }, text: 'Reload' });
+      on: { click: load }, t: 'common.reload' });
     root.replaceChildren(
       el('div', { className: 'profiles-bar' }, [
-        el('span', { className: 'field-label', text: 'Modes' }),
+        el('h2', { className: 'field-label', t: 'modes.title' }),
         el('span', { className: 'profiles-status', attrs: { id: 'modes-status', role: 'status' } }),
         reload,
       ]),
@@ -76,6 +79,7 @@
 
   function init(doc) {
     root = doc.getElementById('screen-modes');
+    doc.addEventListener('languagechanged', () => { if (started && !root.hidden) load(); });
     // Events that came before the screen was first shown still count.
     eventStore.events.forEach(remember);
     onEvent((entry) => {

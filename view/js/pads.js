@@ -7,8 +7,10 @@
 (function (vexa) {
   'use strict';
 
-  const { el } = vexa.util;
+  const { el, elide } = vexa.util;
   const { query } = vexa.bridge;
+  const { t } = vexa.i18n;
+  const { failureMessage } = vexa.messages;
 
   const BUFFER_SIZE = 2048;
   const REPORT_BYTES = 8;
@@ -35,11 +37,11 @@
     if (trimmed === '') return [];
     let items = trimmed.split(/[\s,]+/).filter(Boolean);
     if (items.length === 1 && /^[0-9a-f]+$/i.test(items[0]) && items[0].length > 2) {
-      if (items[0].length % 2) throw new Error('A run of hex digits needs an even number of digits.');
+      if (items[0].length % 2) throw new Error(t('pads.in.even'));
       items = items[0].match(/../g);
     }
     return items.map((item, i) => {
-      if (!/^(0x)?[0-9a-f]{1,2}$/i.test(item)) throw new Error(`Byte ${i + 1} ("${item}") is not a hex byte such as 7f or 0x7f.`);
+      if (!/^(0x)?[0-9a-f]{1,2}$/i.test(item)) throw new Error(t('pads.in.byte', { i: i + 1, item }));
       return parseInt(item.replace(/^0x/i, ''), 16);
     });
   }
@@ -51,21 +53,21 @@
   function parseSize(text, fallback) {
     const t = String(text).trim();
     if (t === '' && fallback !== undefined) return fallback;
-    if (!/^\d+$/.test(t)) throw new Error('Size must be a whole number of bytes.');
+    if (!/^\d+$/.test(t)) throw new Error(t('pads.in.size'));
     const n = Number(t);
-    if (n > BUFFER_SIZE) throw new Error(`Size can be at most ${BUFFER_SIZE} bytes.`);
+    if (n > BUFFER_SIZE) throw new Error(t('pads.in.sizeMax', { max: BUFFER_SIZE }));
     return n;
   }
 
   function parseAddress(text) {
     const t = String(text).trim().replace(/^0x/i, '');
-    if (!/^[0-9a-f]{1,8}$/i.test(t)) throw new Error('Address must be hexadecimal, such as 1f00.');
+    if (!/^[0-9a-f]{1,8}$/i.test(t)) throw new Error(t('pads.in.address'));
     return t.toLowerCase();
   }
 
   function parseInteger(text, what) {
     const t = String(text).trim();
-    if (!/^\d+$/.test(t)) throw new Error(`${what} must be a whole number.`);
+    if (!/^\d+$/.test(t)) throw new Error(t('pads.in.whole', { what }));
     return Number(t);
   }
 
@@ -78,18 +80,19 @@
   async function loadPads() {
     if (state.loading) { state.reloadAgain = true; return; }
     state.loading = true;
-    $('pads-meta').textContent = 'Looking for pads…';
+    $('pads-meta').textContent = t('pads.looking');
     try {
-      const outcome = await query({ funcname: 'getDevicesList' }, { timeoutMs: 5000 });
+      const command = { funcname: 'getDevicesList' };
+      const outcome = await query(command, { timeoutMs: 5000 });
       if (outcome.pending) {
         outcome.cancel();
-        showListError('The program did not answer the pad list in time.');
+        showListError(failureMessage(command, outcome));
       } else if (!outcome.ok) {
-        showListError(outcome.text || 'The pad list could not be read.');
+        showListError(failureMessage(command, outcome));
       } else {
         let pads;
         try { pads = JSON.parse(outcome.text); } catch (_) { pads = null; }
-        if (!Array.isArray(pads)) showListError('The pad list came back in an unexpected form.');
+        if (!Array.isArray(pads)) showListError(t('pads.listOdd'));
         else setPads(pads);
       }
     } finally {
@@ -109,7 +112,7 @@
     state.pads = pads;
     $('pads-list-error').hidden = true;
     if (!pads.some((p) => p.DeviceID === state.selected)) state.selected = pads.length ? pads[0].DeviceID : null;
-    $('pads-meta').textContent = pads.length === 1 ? '1 pad' : `${pads.length} pads`;
+    $('pads-meta').textContent = t('pads.count', { n: pads.length });
     drawList();
     drawDetail();
   }
@@ -117,7 +120,7 @@
   function drawList() {
     const list = $('pads-list');
     list.replaceChildren(...state.pads.map((p) => {
-      const title = p.productName || p.device || 'Unknown pad';
+      const title = p.productName || p.device || t('pads.unknown');
       const selected = p.DeviceID === state.selected;
       return el('li', {}, [
         el('button', {
@@ -128,10 +131,10 @@
         }, [
           el('span', { className: 'pad-dot', attrs: { 'aria-hidden': 'true' } }),
           el('span', { className: 'pad-card-main' }, [
-            el('span', { className: 'pad-title', text: title }),
-            el('span', { className: 'pad-sub', text: p.description || p.productType || '' }),
+            el('span', { className: 'pad-title', text: title, elide: true }),
+            el('span', { className: 'pad-sub', text: p.description || p.productType || '', elide: true }),
           ]),
-          el('span', { className: 'pad-id', text: p.DeviceID }),
+          el('span', { className: 'pad-id', text: p.DeviceID, elide: true }),
         ]),
       ]);
     }));
@@ -143,15 +146,15 @@
     $('pad-detail').hidden = !pad;
     $('pad-none').hidden = !!pad;
     if (!pad) return;
-    $('pad-name').textContent = pad.productName || pad.device || 'Unknown pad';
-    $('pad-code').textContent = pad.productCN || '';
+    elide($('pad-name'), pad.productName || pad.device || t('pads.unknown'));
+    elide($('pad-code'), pad.productCN || '');
     const facts = [
-      ['Device ID', pad.DeviceID], ['Serial number', pad.SN], ['Firmware', pad.Version],
-      ['Mask', pad.MASK], ['Type', pad.productType], ['Device', pad.device],
-      ['Hardware ID', pad.HardwareID, true], ['Device path', pad.DevicePath, true],
+      ['pads.fact.id', pad.DeviceID], ['pads.fact.sn', pad.SN], ['pads.fact.fw', pad.Version],
+      ['pads.fact.mask', pad.MASK], ['pads.fact.type', pad.productType], ['pads.fact.device', pad.device],
+      ['pads.fact.hw', pad.HardwareID, true], ['pads.fact.path', pad.DevicePath, true],
     ];
     $('pad-facts').replaceChildren(...facts.flatMap(([name, value, wide]) => [
-      el('dt', { text: name, className: wide ? 'wide' : '' }),
+      el('dt', { t: name, className: wide ? 'wide' : '' }),
       el('dd', { text: value || '—', className: (wide ? 'wide mono' : 'mono'), attrs: { title: value || '' } }),
     ]));
   }
@@ -194,13 +197,13 @@
       cells[i].querySelector('.report-fill').style.transform = `scaleY(${value / 255})`;
     }
     $('report-raw').textContent = text;
-    $('report-count').textContent = `${state.reportCount.toLocaleString('en-US')} reports`;
-    $('report-rate').textContent = `${state.reportTimes.length} /s`;
+    $('report-count').textContent = t('pads.reports', { n: state.reportCount.toLocaleString(document.documentElement.lang) });
+    $('report-rate').textContent = t('pads.rate', { n: state.reportTimes.length });
     $('report-panel').dataset.live = 'true';
     clearTimeout(drawReport.idle);
     drawReport.idle = setTimeout(() => {
       $('report-panel').dataset.live = 'false';
-      $('report-rate').textContent = '0 /s';
+      $('report-rate').textContent = t('pads.rate', { n: 0 });
       state.reportTimes.length = 0;
     }, 1500);
   }
@@ -215,24 +218,19 @@
     box.hidden = false;
   }
 
-  function describeFailure(outcome, what) {
-    if (outcome.pending) { outcome.cancel(); return `${what}: the program did not answer.`; }
-    if (outcome.error) return `${what}: ${outcome.text}`;
-    return `${what} failed: ${outcome.text || 'no reason given'}`;
-  }
 
   function padArgs() {
     const pad = selectedPad();
-    if (!pad) throw new Error('No pad is selected.');
+    if (!pad) throw new Error(t('pads.in.noPad'));
     return { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath };
   }
 
   function formatBytes(text) {
-    if (!text) return '(no bytes)';
+    if (!text) return t('pads.noBytes');
     return text.split(',').map((b) => b.replace(/^0x/, '')).join(' ');
   }
 
-  async function run(resultId, what, build, onOk) {
+  async function run(resultId, busy, build, onOk) {
     let command;
     try {
       command = build();
@@ -240,49 +238,50 @@
       setResult(resultId, 'bad', err.message);
       return;
     }
-    setResult(resultId, 'busy', `${what}…`);
+    setResult(resultId, 'busy', t(busy));
     const outcome = await query(command, { timeoutMs: 5000 });
+    if (outcome.pending) outcome.cancel();
     if (outcome.ok) onOk(outcome.text);
-    else setResult(resultId, 'bad', describeFailure(outcome, what));
+    else setResult(resultId, 'bad', failureMessage(command, outcome));
   }
 
   function wireForms() {
-    $('prop-read').addEventListener('click', () => run('prop-result', 'Reading the property', () => ({
+    $('prop-read').addEventListener('click', () => run('prop-result', 'pads.propReading', () => ({
       funcname: 'readDevicesProp', ...padArgs(),
-      PARAMID: parseInteger($('prop-id').value, 'Property ID'),
+      PARAMID: parseInteger($('prop-id').value, t('pads.propId')),
       PARAMSIZE: parseSize($('prop-size').value),
     }), (text) => {
-      $('prop-data').value = formatBytes(text) === '(no bytes)' ? '' : formatBytes(text);
-      setResult('prop-result', 'ok', `Property ${$('prop-id').value.trim()} read.`, formatBytes(text));
+      $('prop-data').value = text ? formatBytes(text) : '';
+      setResult('prop-result', 'ok', t('pads.propRead', { id: $('prop-id').value.trim() }), formatBytes(text));
     }));
 
-    $('prop-write').addEventListener('click', () => run('prop-result', 'Writing the property', () => {
+    $('prop-write').addEventListener('click', () => run('prop-result', 'pads.propWriting', () => {
       const bytes = parseBytes($('prop-data').value);
       return {
         funcname: 'writeDevicesProp', ...padArgs(),
-        PARAMID: parseInteger($('prop-id').value, 'Property ID'),
+        PARAMID: parseInteger($('prop-id').value, t('pads.propId')),
         PARAMSIZE: parseSize($('prop-size').value, bytes.length),
         PARAMDATA: byteList(bytes),
       };
-    }, () => setResult('prop-result', 'ok', `Property ${$('prop-id').value.trim()} written.`)));
+    }, () => setResult('prop-result', 'ok', t('pads.propWritten', { id: $('prop-id').value.trim() }))));
 
-    $('mem-read').addEventListener('click', () => run('mem-result', 'Reading memory', () => ({
+    $('mem-read').addEventListener('click', () => run('mem-result', 'pads.memReading', () => ({
       funcname: 'readByAddr', ...padArgs(),
       PARAMADDRESS: parseAddress($('mem-address').value),
       PARAMSIZE: parseSize($('mem-size').value),
     }), (text) => {
-      $('mem-data').value = formatBytes(text) === '(no bytes)' ? '' : formatBytes(text);
-      setResult('mem-result', 'ok', `Read ${text ? text.split(',').length : 0} bytes at ${parseAddress($('mem-address').value)}.`, formatBytes(text));
+      $('mem-data').value = text ? formatBytes(text) : '';
+      setResult('mem-result', 'ok', t('pads.memRead', { n: text ? text.split(',').length : 0,
+        address: parseAddress($('mem-address').value) }), formatBytes(text));
     }));
 
-    $('mem-blank').addEventListener('click', () => run('mem-result', 'Checking memory', () => ({
+    $('mem-blank').addEventListener('click', () => run('mem-result', 'pads.memChecking', () => ({
       funcname: 'isPropEmpty', ...padArgs(),
       PARAMADDRESS: parseAddress($('mem-address').value),
       PARAMSIZE: parseSize($('mem-size').value),
-    }), (text) => setResult('mem-result', 'ok', text === 'true'
-      ? 'That stretch of memory is blank.' : 'That stretch of memory holds data.')));
+    }), (text) => setResult('mem-result', 'ok', t(text === 'true' ? 'pads.memBlank' : 'pads.memData'))));
 
-    $('mem-write').addEventListener('click', () => run('mem-result', 'Writing memory', () => {
+    $('mem-write').addEventListener('click', () => run('mem-result', 'pads.memWriting', () => {
       const bytes = parseBytes($('mem-data').value);
       return {
         funcname: 'writeByAddr', ...padArgs(),
@@ -290,9 +289,9 @@
         PARAMSIZE: parseSize($('mem-size').value, bytes.length),
         PARAMDATA: byteList(bytes),
       };
-    }, () => setResult('mem-result', 'ok', `Written at ${parseAddress($('mem-address').value)}.`)));
+    }, () => setResult('mem-result', 'ok', t('pads.memWritten', { address: parseAddress($('mem-address').value) }))));
 
-    for (const form of root.querySelectorAll('form')) form.addEventListener('submit', (e) => e.preventDefault());
+    for (const form of root.querySelectorAll('form')) vexa.util.submitOnEnter(form);
     $('pads-refresh').addEventListener('click', () => loadPads());
   }
 
@@ -315,11 +314,13 @@
     });
     // The notice may have come before this screen subscribed (it is sent as the page starts).
     if (vexa.events.eventStore.events.some(isLoaderNotice)) $('pads-loader-notice').hidden = false;
+    doc.addEventListener('languagechanged', () => {
+      if (!state.loading) $('pads-meta').textContent = t('pads.count', { n: state.pads.length });
+      drawList();
+      drawDetail();
+    });
     loadPads();
   }
 
   vexa.pads = { initPads, parseBytes, byteList, state };
-
-  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', () => initPads(document));
-  else initPads(document);
 })(window.vexaModules = window.vexaModules || {});

@@ -15,6 +15,8 @@
     return el(tag, { className, dataset, on, attrs }, children);
   }
   const { query } = vexa.bridge;
+  const { t } = vexa.i18n;
+  const { failureMessage } = vexa.messages;
 
   const PROFILES = ['view/profiles/profile1.xml', 'view/profiles/default.xml'];
   const DEFAULT_PROFILE = 'view/profiles/default.xml';
@@ -29,14 +31,16 @@
     line.dataset.tone = tone || 'muted';
   }
 
-  function failureText(result) {
-    if (result.pending) return 'no reply';
-    return result.text || 'failed';
-  }
-
+  // The outcome of one command; a failure carries the user's text in .message.
   async function command(object) {
     const result = await query(object, { timeoutMs: 4000 });
-    return result.pending ? { ok: false, text: 'no reply' } : result;
+    if (result.pending) result.cancel();
+    return result.ok ? result : { ok: false, message: failureMessage(object, result) };
+  }
+
+  // Import reads packages with the ".pfd" extension only, so every export gets it.
+  function withPackageExtension(path) {
+    return /\.pfd$/i.test(path) ? path : `${path}.pfd`;
   }
 
   // The profile's root element and its direct child elements, as DOM elements.
@@ -54,36 +58,36 @@
       'aria-label': `${xpath} @${attr.name}`,
     });
     input.addEventListener('change', () => edit(input));
-    return h('label', { className: 'profile-field' }, [h('span', { className: 'profile-attr' }, [attr.name]), input]);
+    return h('label', { className: 'profile-field' }, [h('span', { className: 'profile-attr', title: attr.name }, [attr.name]), input]);
   }
 
   function elementCard(xpath, element) {
     const fields = Array.from(element.attributes, (attr) => attributeRow(xpath, attr));
     const children = Array.from(element.children).length;
     return h('section', { className: 'profile-card' }, [
-      h('h3', {}, [element.tagName, h('span', { className: 'profile-path' }, [xpath])]),
+      h('h3', {}, [element.tagName, h('span', { className: 'profile-path elide', title: xpath }, [xpath])]),
       fields.length ? h('div', { className: 'profile-fields' }, fields)
-        : h('p', { className: 'profile-none' }, [children ? `${children} child elements` : 'no values']),
+        : h('p', { className: 'profile-none' }, [children ? t('prof.children', { n: children }) : t('prof.noValues')]),
     ]);
   }
 
   async function load() {
     const list = root.querySelector('#profile-values');
-    status(`Loading ${file}…`);
+    status(t('prof.loading'));
     const result = await command({ funcname: 'queryProfile', filePath: file, xpath: '/*' });
     list.replaceChildren();
     if (!result.ok) {
-      status(`Cannot read ${file}: ${failureText(result)}`, 'bad');
+      status(result.message, 'bad');
       return;
     }
     const top = parse(result.text);
     if (!top) {
-      status(`${file} holds no profile`, 'bad');
+      status(t('prof.empty'), 'bad');
       return;
     }
     list.append(elementCard('/*', top));
     Array.from(top.children).forEach((child, i) => list.append(elementCard(`/*/*[${i + 1}]`, child)));
-    status(`${file} · ${top.children.length} sections`, 'ok');
+    status(t('prof.sections', { n: top.children.length }), 'ok');
     root.dataset.loaded = file;
   }
 
@@ -94,7 +98,7 @@
       funcname: 'modifyProfile', filePath: file, xpath, attribute, attributeValue: input.value,
     });
     input.dataset.state = result.ok ? 'changed' : 'bad';
-    status(result.ok ? `${attribute} changed; not saved yet` : `Edit failed: ${failureText(result)}`,
+    status(result.ok ? t('prof.changed', { name: attribute }) : t('prof.notChanged', { reason: result.message }),
       result.ok ? 'warn' : 'bad');
   }
 
@@ -102,9 +106,9 @@
     const result = await command({ funcname: 'savexml' });
     if (result.ok) {
       root.querySelectorAll('.profile-value[data-state="changed"]').forEach((i) => { delete i.dataset.state; });
-      status('Saved', 'ok');
+      status(t('common.saved'), 'ok');
     } else {
-      status(`Save failed: ${failureText(result)}`, 'bad');
+      status(t('prof.notSaved', { reason: result.message }), 'bad');
     }
     root.dataset.saved = String(result.ok);
   }
@@ -113,29 +117,31 @@
     if (file === DEFAULT_PROFILE) return;
     const result = await command({ funcname: 'resetProfile', srcFilePath: DEFAULT_PROFILE, desFilePath: file });
     if (!result.ok) {
-      status(`Reset failed: ${failureText(result)}`, 'bad');
+      status(t('prof.notReset', { reason: result.message }), 'bad');
       return;
     }
     await load();
-    status('Reset to the default profile; not saved yet', 'warn');
+    status(t('prof.resetDone'), 'warn');
   }
 
   async function exportPackage() {
-    const path = root.querySelector('#pfd-path').value.trim();
-    if (!path) return status('Enter a package path first', 'warn');
+    const field = root.querySelector('#pfd-path');
+    if (!field.value.trim()) return status(t('prof.needPath'), 'warn');
+    const path = withPackageExtension(field.value.trim());
+    field.value = path;
     const result = await command({ funcname: 'saveXmlAs', srcFilePath: file, xpath: '/*', desFilePath: path });
-    status(result.ok ? `Exported to ${path}` : `Export failed: ${failureText(result)}`, result.ok ? 'ok' : 'bad');
+    status(result.ok ? t('prof.exported', { path }) : t('prof.notExported', { reason: result.message }), result.ok ? 'ok' : 'bad');
   }
 
   async function importPackage() {
     const path = root.querySelector('#pfd-path').value.trim();
-    if (!path) return status('Enter a package path first', 'warn');
+    if (!path) return status(t('prof.needPath'), 'warn');
     const result = await command({
       funcname: 'modifyReplaceProfileEx', srcFilePath: path, desFilePath: file, srcXpath: '/*', desXpath: '/*',
     });
-    if (!result.ok) return status(`Import failed: ${failureText(result)}`, 'bad');
+    if (!result.ok) return status(t('prof.notImported', { reason: result.message }), 'bad');
     await load();
-    status(`Imported ${path}; not saved yet`, 'warn');
+    status(t('prof.imported', { path }), 'warn');
   }
 
   // A native file dialog; resolves with the chosen path. A cancelled dialog is never answered,
@@ -160,33 +166,33 @@
   }
 
   function build() {
-    const picker = h('select', { id: 'profile-file', 'aria-label': 'Profile file' },
+    const picker = el('select', { tLabel: 'prof.profile', attrs: { id: 'profile-file' } },
       PROFILES.map((p) => h('option', { value: p }, [p])));
     picker.addEventListener('change', () => { file = picker.value; load(); });
 
-    const button = (id, text, handler, extra = '') => {
-      const b = h('button', { type: 'button', id, className: `btn ${extra}`.trim() }, [text]);
+    const button = (id, key, handler, extra = '') => {
+      const b = el('button', { t: key, className: `btn ${extra}`.trim(), attrs: { type: 'button', id } });
       b.addEventListener('click', handler);
       return b;
     };
 
     root.replaceChildren(
       h('div', { className: 'profiles-bar' }, [
-        h('span', { className: 'field-label' }, ['Profile']), picker,
-        button('profile-reload', 'Reload', load, 'btn-quiet'),
-        button('profile-reset', 'Reset to default', reset, 'btn-quiet'),
-        button('profile-save', 'Save', save, 'btn-primary'),
+        el('label', { className: 'field-label', t: 'prof.profile', attrs: { for: 'profile-file' } }), picker,
+        button('profile-reload', 'common.reload', load, 'btn-quiet'),
+        button('profile-reset', 'prof.reset', reset, 'btn-quiet'),
+        button('profile-save', 'prof.save', save, 'btn-primary'),
       ]),
       h('p', { id: 'profiles-status', className: 'profiles-status', role: 'status' }, ['']),
       h('div', { id: 'profile-values', className: 'profile-values' }),
       h('div', { className: 'profiles-bar profiles-package' }, [
-        h('span', { className: 'field-label' }, ['Package']),
-        h('input', { id: 'pfd-path', className: 'pfd-path', placeholder: '/home/me/Documents/profile.pfd',
-          spellcheck: 'false', 'aria-label': 'Package file path' }),
-        button('pfd-export', 'Export', exportPackage, 'btn-quiet'),
-        button('pfd-import', 'Import', importPackage, 'btn-quiet'),
-        button('pfd-export-to', 'Export to…', exportPackageTo, 'btn-quiet'),
-        button('pfd-import-from', 'Import from…', importPackageFrom, 'btn-quiet'),
+        el('label', { className: 'field-label', t: 'prof.package', attrs: { for: 'pfd-path' } }),
+        el('input', { className: 'pfd-path', tLabel: 'prof.packagePath',
+          attrs: { id: 'pfd-path', placeholder: '/home/me/Documents/profile.pfd', spellcheck: 'false' } }),
+        button('pfd-export', 'prof.export', exportPackage, 'btn-quiet'),
+        button('pfd-import', 'prof.import', importPackage, 'btn-quiet'),
+        button('pfd-export-to', 'prof.exportTo', exportPackageTo, 'btn-quiet'),
+        button('pfd-import-from', 'prof.importFrom', importPackageFrom, 'btn-quiet'),
       ]),
     );
   }

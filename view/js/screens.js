@@ -1,13 +1,18 @@
 // Screen switching: one screen shows at a time, chosen by the address's hash so a reload keeps
 // the user where they were. Screens hear when they are shown through a "screenshown" event.
+// A screen behind the Advanced switch is not shown while the switch is off.
 (function (vexa) {
   'use strict';
 
   const DEFAULT_SCREEN = 'pads';
 
+  function available(screen) {
+    return !screen.hasAttribute('data-advanced-only') || vexa.advanced.isOn();
+  }
+
   function show(name) {
-    const screens = document.querySelectorAll('.screen[data-screen]');
-    const known = Array.from(screens, (s) => s.dataset.screen);
+    const screens = Array.from(document.querySelectorAll('.screen[data-screen]'));
+    const known = screens.filter(available).map((s) => s.dataset.screen);
     const target = known.includes(name) ? name : DEFAULT_SCREEN;
     screens.forEach((s) => { s.hidden = s.dataset.screen !== target; });
     document.querySelectorAll('#screen-tabs [data-screen]').forEach((tab) => {
@@ -18,10 +23,26 @@
     return target;
   }
 
+  function current() {
+    const screen = document.querySelector('.screen[data-screen]:not([hidden])');
+    return screen ? screen.dataset.screen : '';
+  }
+
   function initScreens() {
     window.addEventListener('hashchange', () => show(location.hash.slice(1)));
+    document.getElementById('screen-tabs').addEventListener('click', (event) => {
+      const tab = event.target.closest('[data-screen]');
+      if (!tab) return;
+      if (location.hash === `#${tab.dataset.screen}`) show(tab.dataset.screen);
+      else location.hash = tab.dataset.screen;
+    });
+    // Switching the tools off while one of them shows leaves for the first screen.
+    document.addEventListener('advancedchanged', () => {
+      const screen = document.querySelector(`.screen[data-screen="${current()}"]`);
+      if (screen && !available(screen)) show(DEFAULT_SCREEN);
+    });
     return show(location.hash.slice(1));
   }
 
-  vexa.screens = { initScreens, show };
+  vexa.screens = { initScreens, show, current };
 })(window.vexaModules = window.vexaModules || {});

@@ -1,19 +1,24 @@
 // Settings screen: the program's own settings ("getConf" / "setConf"): start with the session,
-// the two global shortcuts with whether the system let us have them, the language of the tray
-// menu, and what closing the window does. Every change is saved at once, one setting at a time.
+// the two global shortcuts with whether the system let us have them (a pressed combination is
+// only kept from other programs: the program gives it no action), the language of this page and
+// of the tray menu, and what closing the window does; and the page's own Advanced switch. Every
+// change is saved at once, one setting at a time.
 (function (vexa) {
   'use strict';
 
   const { el } = vexa.util;
   const { query } = vexa.bridge;
+  const { t } = vexa.i18n;
+  const { failureMessage } = vexa.messages;
 
   const LANGUAGES = [
-    ['en', 'English'], ['zh', '简体中文'], ['zh-TW', '繁體中文 (台灣)'], ['zh-HK', '繁體中文 (香港)'],
+    ['en', 'English'], ['zh', '简体中文'], ['zh-TW', '繁體中文（台灣）'], ['zh-HK', '繁體中文（香港）'],
     ['de-DE', 'Deutsch'], ['ja', '日本語'], ['ru', 'Русский'], ['ko', '한국어'],
   ];
+  // Both combinations are held for the program while it runs and do nothing when pressed.
   const SHORTCUTS = [
-    ['showConf', 'Open settings', 'Brings the configuration up from anywhere.'],
-    ['testTool', 'Test tool', 'Reserved for the pad test tool.'],
+    ['showConf', 'set.shortcut1', 'set.shortcutHelp'],
+    ['testTool', 'set.shortcut2', 'set.shortcutHelp'],
   ];
 
   // Keys the native side can reserve, named the way its settings file writes them.
@@ -61,22 +66,25 @@
     return { sequence: value.slice(0, comma), registered: value.charCodeAt(comma + 1) === 1 };
   }
 
+  // Notes sit in a line of their own that is always there, so a note never moves the rows.
   function setNote(row, text, tone) {
     const note = row.querySelector('.setting-note');
     note.textContent = text;
+    note.title = text;
     note.dataset.tone = tone || '';
   }
 
-  function missing(row, key) {
+  function missing(row) {
     row.querySelectorAll('input, select, button').forEach((control) => { control.disabled = true; });
-    setNote(row, `"${key}" is not in the settings file`, 'warn');
+    setNote(row, t('set.missing'), 'warn');
   }
 
   async function save(key, value, row) {
-    setNote(row, 'Saving…', '');
-    const result = await query({ funcname: 'setConf', confKey: key, confValue: value }, { timeoutMs: 4000 });
-    if (result.pending) { setNote(row, 'No answer from the program', 'bad'); return null; }
-    if (!result.ok) { setNote(row, result.text || 'Not saved', 'bad'); return null; }
+    setNote(row, t('common.saving'), '');
+    const command = { funcname: 'setConf', confKey: key, confValue: value };
+    const result = await query(command, { timeoutMs: 4000 });
+    if (result.pending) result.cancel();
+    if (!result.ok) { setNote(row, failureMessage(command, result), 'bad'); return null; }
     if (settings) settings[key] = value;
     return result.text;
   }
@@ -84,21 +92,21 @@
   function showShortcutState(row, registered) {
     const badge = row.querySelector('.shortcut-state');
     badge.dataset.state = registered ? 'on' : 'off';
-    badge.textContent = registered ? 'Active' : 'Not available';
-    badge.title = registered ? 'Works in every program'
-      : 'Another program holds this combination, or the key cannot be used';
+    badge.textContent = t(registered ? 'set.reserved' : 'set.unavailable');
+    badge.title = t(registered ? 'set.reservedTitle' : 'set.unavailableTitle');
   }
 
   function shortcutRow([key, label, help]) {
     const field = el('input', {
       className: 'shortcut-field',
-      attrs: { id: `setting-${key}`, readonly: true, spellcheck: 'false', placeholder: 'Press a combination',
-        'aria-describedby': `setting-${key}-note` },
+      tPlaceholder: 'set.press',
+      attrs: { id: `setting-${key}`, readonly: true, spellcheck: 'false',
+        'aria-describedby': `setting-${key}-help setting-${key}-note` },
     });
     const row = el('div', { className: 'setting-row', dataset: { key } }, [
       el('div', { className: 'setting-text' }, [
-        el('label', { className: 'setting-label', text: label, attrs: { for: `setting-${key}` } }),
-        el('span', { className: 'setting-help', text: help }),
+        el('label', { className: 'setting-label', t: label, attrs: { for: `setting-${key}` } }),
+        el('span', { className: 'setting-help', t: help, attrs: { id: `setting-${key}-help` } }),
       ]),
       el('div', { className: 'setting-control' }, [
         field,
@@ -107,17 +115,17 @@
       el('span', { className: 'setting-note', attrs: { id: `setting-${key}-note`, 'aria-live': 'polite' } }),
     ]);
     let before = '';
-    field.addEventListener('focus', () => { before = field.value; setNote(row, 'Press the new combination, Esc to keep it', ''); });
-    field.addEventListener('blur', () => { field.value = before; if (row.querySelector('.setting-note').textContent.startsWith('Press')) setNote(row, ''); });
+    field.addEventListener('focus', () => { before = field.value; setNote(row, t('set.prompt'), ''); });
+    field.addEventListener('blur', () => { field.value = before; if (row.querySelector('.setting-note').textContent === t('set.prompt')) setNote(row, ''); });
     field.addEventListener('keydown', async (event) => {
       if (event.key === 'Tab' && !event.ctrlKey && !event.altKey && !event.metaKey) return;
       event.preventDefault();
       if (event.code === 'Escape' && !event.ctrlKey && !event.altKey && !event.shiftKey) { field.blur(); return; }
       const text = sequenceText(event);
       if (text === '') return; // modifiers only so far
-      if (text === null) { setNote(row, 'That key cannot be used for a shortcut', 'warn'); return; }
+      if (text === null) { setNote(row, t('set.badKey'), 'warn'); return; }
       if (!/\+/.test(text) || /^Shift\+[^+]+$/.test(text)) {
-        setNote(row, 'Add Ctrl, Alt or Meta, or it would take the key from every program', 'warn');
+        setNote(row, t('set.needMod'), 'warn');
         return;
       }
       before = text;
@@ -127,7 +135,7 @@
       if (reply === null) return;
       const registered = reply.charCodeAt(0) === 1;
       showShortcutState(row, registered);
-      setNote(row, registered ? `Saved: ${text}` : `Saved, but ${text} is taken by another program`, registered ? 'ok' : 'warn');
+      setNote(row, t(registered ? 'set.shortcutSaved' : 'set.shortcutTaken', { keys: text }), registered ? 'ok' : 'warn');
     });
     return row;
   }
@@ -136,15 +144,15 @@
     const box = el('input', { attrs: { type: 'checkbox', id: 'setting-autoStart' } });
     const row = el('div', { className: 'setting-row', dataset: { key: 'autoStart' } }, [
       el('div', { className: 'setting-text' }, [
-        el('label', { className: 'setting-label', text: 'Start with the system', attrs: { for: 'setting-autoStart' } }),
-        el('span', { className: 'setting-help', text: 'Starts hidden in the notification area when you log in.' }),
+        el('label', { className: 'setting-label', t: 'set.autostart', attrs: { for: 'setting-autoStart' } }),
+        el('span', { className: 'setting-help', t: 'set.autostartHelp' }),
       ]),
       el('div', { className: 'setting-control' }, [el('label', { className: 'switch' }, [box, el('span', { className: 'switch-track' })])]),
       el('span', { className: 'setting-note', attrs: { 'aria-live': 'polite' } }),
     ]);
     box.addEventListener('change', async () => {
       const value = box.checked ? 'true' : 'false';
-      if (await save('autoStart', value, row) !== null) setNote(row, box.checked ? 'On' : 'Off', 'ok');
+      if (await save('autoStart', value, row) !== null) setNote(row, t(box.checked ? 'common.on' : 'common.off'), 'ok');
       else box.checked = !box.checked;
     });
     return row;
@@ -155,45 +163,70 @@
       LANGUAGES.map(([code, name]) => el('option', { text: name, attrs: { value: code } })));
     const row = el('div', { className: 'setting-row', dataset: { key: 'language' } }, [
       el('div', { className: 'setting-text' }, [
-        el('label', { className: 'setting-label', text: 'Language', attrs: { for: 'setting-language' } }),
-        el('span', { className: 'setting-help', text: 'Used by the notification-area menu.' }),
+        el('label', { className: 'setting-label', t: 'set.language', attrs: { for: 'setting-language' } }),
+        el('span', { className: 'setting-help', t: 'set.languageHelp' }),
       ]),
       el('div', { className: 'setting-control' }, [select]),
       el('span', { className: 'setting-note', attrs: { 'aria-live': 'polite' } }),
     ]);
     select.addEventListener('change', async () => {
-      if (await save('language', select.value, row) !== null) setNote(row, 'Saved', 'ok');
+      if (await save('language', select.value, row) === null) return;
+      // The whole page follows at once: marked texts change in place, screens redraw the rest.
+      vexa.i18n.setLanguage(select.value);
+      vexa.i18n.apply(document);
+      document.dispatchEvent(new CustomEvent('languagechanged'));
+      setNote(row, t('common.saved'), 'ok');
     });
     return row;
   }
 
   function closeRow() {
-    const choices = [['hide', 'Keep running in the notification area'], ['closeapp', 'Quit the program']];
+    const choices = [['hide', 'set.closeHide'], ['closeapp', 'set.closeQuit']];
     const group = el('div', { className: 'choice-group', attrs: { role: 'radiogroup', 'aria-labelledby': 'setting-closeFunc-label' } },
       choices.map(([value, text]) => el('label', { className: 'choice' }, [
         el('input', { attrs: { type: 'radio', name: 'closeFunc', value } }),
-        el('span', { text }),
+        el('span', { t: text }),
       ])));
     const row = el('div', { className: 'setting-row', dataset: { key: 'closeFunc' } }, [
       el('div', { className: 'setting-text' }, [
-        el('span', { className: 'setting-label', text: 'Closing the window', attrs: { id: 'setting-closeFunc-label' } }),
-        el('span', { className: 'setting-help', text: 'What the close button in the title bar does.' }),
+        el('span', { className: 'setting-label', t: 'set.close', attrs: { id: 'setting-closeFunc-label' } }),
+        el('span', { className: 'setting-help', t: 'set.closeHelp' }),
       ]),
       el('div', { className: 'setting-control' }, [group]),
       el('span', { className: 'setting-note', attrs: { 'aria-live': 'polite' } }),
     ]);
     group.addEventListener('change', async (event) => {
-      if (await save('closeFunc', event.target.value, row) !== null) setNote(row, 'Saved', 'ok');
+      if (await save('closeFunc', event.target.value, row) !== null) setNote(row, t('common.saved'), 'ok');
+    });
+    return row;
+  }
+
+  // Not a setting of the program: the page keeps it (advanced.js).
+  function advancedRow() {
+    const box = el('input', { attrs: { type: 'checkbox', id: 'setting-advanced', 'aria-describedby': 'setting-advanced-help' } });
+    box.checked = vexa.advanced.isOn();
+    const row = el('div', { className: 'setting-row', dataset: { page: 'advanced' } }, [
+      el('div', { className: 'setting-text' }, [
+        el('label', { className: 'setting-label', t: 'set.advanced', attrs: { for: 'setting-advanced' } }),
+        el('span', { className: 'setting-help', t: 'set.advancedHelp', attrs: { id: 'setting-advanced-help' } }),
+      ]),
+      el('div', { className: 'setting-control' }, [el('label', { className: 'switch' }, [box, el('span', { className: 'switch-track' })])]),
+      el('span', { className: 'setting-note', attrs: { 'aria-live': 'polite' } }),
+    ]);
+    box.addEventListener('change', () => {
+      const kept = vexa.advanced.set(box.checked);
+      if (kept) setNote(row, t(box.checked ? 'common.on' : 'common.off'), 'ok');
+      else setNote(row, t('set.advancedNotKept'), 'warn');
     });
     return row;
   }
 
   function fill() {
-    const rows = root.querySelectorAll('.setting-row');
+    const rows = root.querySelectorAll('.setting-row[data-key]');
     rows.forEach((row) => setNote(row, ''));
     for (const row of rows) {
       const key = row.dataset.key;
-      if (!(key in settings)) { missing(row, key); continue; }
+      if (!(key in settings)) { missing(row); continue; }
       row.querySelectorAll('input, select, button').forEach((control) => { control.disabled = false; });
       const value = settings[key];
       if (key === 'autoStart') row.querySelector('input').checked = value === 'true';
@@ -214,16 +247,18 @@
       }
     }
     const version = root.querySelector('#settings-version');
-    version.textContent = settings.version ? `Version ${settings.version}` : '';
+    version.textContent = settings.version ? t('set.version', { v: settings.version }) : '';
   }
 
   async function load() {
     const line = root.querySelector('#settings-status');
-    line.textContent = 'Reading settings…';
+    line.textContent = t('set.reading');
     line.dataset.tone = '';
-    const result = await query({ funcname: 'getConf' }, { timeoutMs: 4000 });
+    const command = { funcname: 'getConf' };
+    const result = await query(command, { timeoutMs: 4000 });
+    if (result.pending) result.cancel();
     if (!result.ok) {
-      line.textContent = result.pending ? 'No answer from the program' : (result.text || 'Settings cannot be read');
+      line.textContent = failureMessage(command, result);
       line.dataset.tone = 'bad';
       root.querySelector('.settings-list').hidden = true;
       return;
@@ -231,7 +266,7 @@
     try {
       settings = JSON.parse(result.text)[0] || {};
     } catch (_) {
-      line.textContent = 'The settings came back in a form this page does not understand';
+      line.textContent = t('set.odd');
       line.dataset.tone = 'bad';
       return;
     }
@@ -244,27 +279,41 @@
     root.replaceChildren(
       el('section', { className: 'panel settings-panel', attrs: { 'aria-labelledby': 'settings-title' } }, [
         el('div', { className: 'panel-head' }, [
-          el('h2', { text: 'Settings', attrs: { id: 'settings-title' } }),
+          el('h2', { t: 'set.title', attrs: { id: 'settings-title' } }),
           el('span', { className: 'panel-meta', attrs: { id: 'settings-version' } }),
-          el('button', { className: 'btn btn-quiet', text: 'Reload', attrs: { type: 'button', id: 'settings-reload' }, on: { click: load } }),
+          el('button', { className: 'btn btn-quiet', t: 'common.reload', attrs: { type: 'button', id: 'settings-reload' }, on: { click: load } }),
         ]),
         el('p', { className: 'settings-status', attrs: { id: 'settings-status', role: 'status' } }),
         el('div', { className: 'settings-list' }, [
-          el('h3', { className: 'settings-group', text: 'Start-up' }),
+          el('h3', { className: 'settings-group', t: 'set.grp.startup' }),
           autostartRow(),
-          el('h3', { className: 'settings-group', text: 'Global shortcuts' }),
+          el('h3', { className: 'settings-group', t: 'set.grp.shortcuts' }),
           ...SHORTCUTS.map(shortcutRow),
-          el('h3', { className: 'settings-group', text: 'Interface' }),
+          el('h3', { className: 'settings-group', t: 'set.grp.interface' }),
           languageRow(),
           closeRow(),
+          advancedRow(),
         ]),
       ]),
     );
   }
 
+  function retranslate() {
+    if (!started || !settings) return;
+    // Notes from before the change would stay in the old language.
+    root.querySelectorAll('.setting-row:not([data-key=language])').forEach((row) => setNote(row, ''));
+    for (const row of root.querySelectorAll('.setting-row[data-key]')) {
+      const badge = row.querySelector('.shortcut-state');
+      if (badge && badge.dataset.state) showShortcutState(row, badge.dataset.state === 'on');
+    }
+    const version = root.querySelector('#settings-version');
+    version.textContent = settings.version ? t('set.version', { v: settings.version }) : '';
+  }
+
   function init(doc) {
     root = doc.getElementById('screen-settings');
     if (!root) return;
+    doc.addEventListener('languagechanged', retranslate);
     doc.addEventListener('screenshown', (event) => {
       if (event.detail.screen !== 'settings') return;
       if (!started) { started = true; build(); }

@@ -2,13 +2,16 @@
 // buttons minimise, maximise / restore and close it (closing follows the user's close setting:
 // into the tray or out of the program).
 //
-// Moves go out as "moveWindow:dx,dy,width,height" texts. Only one is on its way at a time;
-// pointer movement that arrives meanwhile is added up and sent with the next one, so a fast
-// drag never queues a backlog of moves behind the window.
+// Moves and resizes go out as "moveWindow:dx,dy,width,height" texts: dragging the header moves
+// the window, dragging an edge or a corner (the grips along the window's border) resizes it; a
+// left or top edge moves the window by what it takes off its size. Only one text is on its way
+// at a time; pointer movement that arrives meanwhile is added up and sent with the next one, so a
+// fast drag never queues a backlog behind the window.
 (function (vexa) {
   'use strict';
 
   const { send, query } = vexa.bridge;
+  const { t } = vexa.i18n;
 
   // Exact texts: the native side recognises these before any JSON parsing.
   const MINIMIZE = '{"funcname":"minisizeWindow"}';
@@ -20,10 +23,13 @@
 
   function setMaximized(value) {
     maximized = value;
+    document.body.dataset.maximized = value ? 'true' : 'false';
     if (!controls) return;
     const button = controls.querySelector('[data-action="maximize"]');
     button.dataset.state = value ? 'maximized' : 'normal';
-    button.title = value ? 'Restore' : 'Maximise';
+    button.dataset.i18nTitle = value ? 'win.restore' : 'win.maximize';
+    button.dataset.i18nLabel = button.dataset.i18nTitle;
+    button.title = t(button.dataset.i18nTitle);
     button.setAttribute('aria-label', button.title);
   }
 
@@ -36,23 +42,79 @@
   // --- dragging ----------------------------------------------------------------------------
 
   const drag = { active: false, pointerId: null, lastX: 0, lastY: 0, dx: 0, dy: 0, inFlight: false };
+  // The size the next text asks for; null: the window's size as it is.
+  let wantedSize = null;
 
-  function moveText(dx, dy) {
-    const width = Math.round(window.innerWidth);
-    const height = Math.round(window.innerHeight);
+  // Smallest size a resize asks for: the header with its window buttons still fits.
+  const MIN_WIDTH = 640;
+  const MIN_HEIGHT = 420;
+
+  function moveText(dx, dy, size = null) {
+    const width = Math.round(size ? size.width : window.innerWidth);
+    const height = Math.round(size ? size.height : window.innerHeight);
     return `moveWindow:${dx},${dy},${width},${height}`;
   }
 
   function flushMove() {
-    if (drag.inFlight || (drag.dx === 0 && drag.dy === 0)) return;
-    const text = moveText(drag.dx, drag.dy);
+    if (drag.inFlight || (drag.dx === 0 && drag.dy === 0 && !wantedSize)) return;
+    const text = moveText(drag.dx, drag.dy, wantedSize);
     drag.dx = 0;
     drag.dy = 0;
+    wantedSize = null;
     drag.inFlight = true;
     send(text).reply.then(() => {
       drag.inFlight = false;
       flushMove();
     });
+  }
+
+  // --- resizing ----------------------------------------------------------------------------
+
+  const resize = { active: false, pointerId: null, edge: '', startX: 0, startY: 0, width: 0, height: 0, left: 0, top: 0 };
+
+  /** Size and offset of the window for a pointer that moved (dx, dy) since it took the edge. */
+  function resizedGeometry(edge, width, height, dx, dy) {
+    let w = width;
+    let h = height;
+    let left = 0;
+    let top = 0;
+    if (edge.includes('e')) w = Math.max(MIN_WIDTH, width + dx);
+    if (edge.includes('s')) h = Math.max(MIN_HEIGHT, height + dy);
+    if (edge.includes('w')) { w = Math.max(MIN_WIDTH, width - dx); left = width - w; }
+    if (edge.includes('n')) { h = Math.max(MIN_HEIGHT, height - dy); top = height - h; }
+    return { width: w, height: h, left, top };
+  }
+
+  function onGripDown(event) {
+    if (event.button !== 0 || maximized) return;
+    const grip = event.currentTarget;
+    Object.assign(resize, {
+      active: true, pointerId: event.pointerId, edge: grip.dataset.edge,
+      startX: event.screenX, startY: event.screenY,
+      width: window.innerWidth, height: window.innerHeight, left: 0, top: 0,
+    });
+    grip.setPointerCapture(event.pointerId);
+    event.preventDefault();
+  }
+
+  function onGripMove(event) {
+    if (!resize.active || event.pointerId !== resize.pointerId) return;
+    const g = resizedGeometry(resize.edge, resize.width, resize.height,
+      event.screenX - resize.startX, event.screenY - resize.startY);
+    // The window's left/top edge moves by what it has not moved yet.
+    drag.dx += g.left - resize.left;
+    drag.dy += g.top - resize.top;
+    resize.left = g.left;
+    resize.top = g.top;
+    wantedSize = { width: g.width, height: g.height };
+    flushMove();
+  }
+
+  function onGripEnd(event) {
+    if (!resize.active || event.pointerId !== resize.pointerId) return;
+    resize.active = false;
+    const grip = event.currentTarget;
+    if (grip.hasPointerCapture(event.pointerId)) grip.releasePointerCapture(event.pointerId);
   }
 
   // Elements of the header that keep their own clicks.
@@ -95,9 +157,9 @@
   // --- buttons -----------------------------------------------------------------------------
 
   const BUTTONS = [
-    { action: 'minimize', title: 'Minimise' },
-    { action: 'maximize', title: 'Maximise' },
-    { action: 'close', title: 'Close' },
+    { action: 'minimize', title: 'win.minimize' },
+    { action: 'maximize', title: 'win.maximize' },
+    { action: 'close', title: 'win.close' },
   ];
 
   function buildControls(slot) {
@@ -106,8 +168,10 @@
       button.type = 'button';
       button.className = `window-button window-${action}`;
       button.dataset.action = action;
-      button.title = title;
-      button.setAttribute('aria-label', title);
+      button.dataset.i18nTitle = title;
+      button.dataset.i18nLabel = title;
+      button.title = t(title);
+      button.setAttribute('aria-label', t(title));
       button.append(Object.assign(document.createElement('span'), { className: 'window-glyph' }));
       slot.append(button);
     }
@@ -138,8 +202,13 @@
         if (!isInteractive(event.target)) toggleMaximized();
       });
     }
+    for (const grip of doc.querySelectorAll('#resize-grips [data-edge]')) {
+      grip.addEventListener('pointerdown', onGripDown);
+      grip.addEventListener('pointermove', onGripMove);
+      grip.addEventListener('pointerup', onGripEnd);
+      grip.addEventListener('pointercancel', onGripEnd);
+    }
   }
 
-  init(document);
-  vexa.titlebar = { moveText, isMaximized: () => maximized };
+  vexa.titlebar = { init, moveText, resizedGeometry, isMaximized: () => maximized };
 })(window.vexaModules = window.vexaModules || {});

@@ -10,12 +10,24 @@
 
   /**
    * Create an element. props: className, text, attrs {name: value}, on {event: fn}, dataset.
+   * Words of the page: t (text key; with tValues filled in), tLabel (aria-label), tTitle (title)
+   * and tPlaceholder; a key without values stays marked, so a language change re-translates it.
    * Content always goes in as text, never as markup.
    */
   function el(tag, props = {}, children = []) {
     const node = document.createElement(tag);
     if (props.className) node.className = props.className;
     if (props.text !== undefined) node.textContent = props.text;
+    if (props.t) {
+      node.textContent = vexa.i18n.t(props.t, props.tValues);
+      if (!props.tValues) node.dataset.i18n = props.t;
+    }
+    for (const [prop, data, attribute] of WORD_ATTRIBUTES) {
+      if (!props[prop]) continue;
+      node.setAttribute(attribute, vexa.i18n.t(props[prop]));
+      node.dataset[data] = props[prop];
+    }
+    if (props.elide) elide(node, props.text);
     if (props.attrs) {
       for (const [name, value] of Object.entries(props.attrs)) {
         if (value !== undefined && value !== null && value !== false) node.setAttribute(name, value === true ? '' : value);
@@ -28,6 +40,18 @@
     for (const child of children) {
       if (child !== null && child !== undefined) node.append(child);
     }
+    return node;
+  }
+
+  const WORD_ATTRIBUTES = [['tLabel', 'i18nLabel', 'aria-label'], ['tTitle', 'i18nTitle', 'title'],
+    ['tPlaceholder', 'i18nPlaceholder', 'placeholder']];
+
+  /** One line, cut with an ellipsis where it does not fit; the whole text shows on hover. */
+  function elide(node, text) {
+    node.classList.add('elide');
+    node.textContent = text === undefined || text === null ? '' : String(text);
+    if (node.textContent) node.title = node.textContent;
+    else node.removeAttribute('title');
     return node;
   }
 
@@ -91,5 +115,20 @@
     };
   }
 
-  vexa.util = { el, clockTime, duration, prettyReply, compactJson, paced };
+  /**
+   * Enter in a field of the form presses its button marked data-default (when it is enabled);
+   * the form itself never navigates.
+   */
+  function submitOnEnter(form) {
+    form.addEventListener('submit', (event) => event.preventDefault());
+    form.addEventListener('keydown', (event) => {
+      if (event.key !== 'Enter' || event.isComposing || event.shiftKey || event.ctrlKey || event.altKey) return;
+      if (!event.target.matches('input, select')) return;
+      event.preventDefault();
+      const button = form.querySelector('button[data-default]');
+      if (button && !button.disabled && !button.hidden) button.click();
+    });
+  }
+
+  vexa.util = { el, elide, submitOnEnter, clockTime, duration, prettyReply, compactJson, paced };
 })(window.vexaModules = window.vexaModules || {});

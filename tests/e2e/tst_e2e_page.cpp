@@ -1,0 +1,325 @@
+// The shipped page as a user meets it, at the smallest window (800 × 600, no "clientSize") and at
+// 1280 × 800: the window buttons are on screen, every screen is reached and worked from the
+// keyboard alone (real key presses on the X server, xdotool), the focus ring is not the
+// colour of errors, the page follows the "language" setting, and axe-core finds nothing serious
+// or critical on any screen. With VEXA_SCREENSHOT_DIR set, every screen is saved there as a PNG.
+#include "vexa_driver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QStringList kScreens{"pads", "profiles", "modes", "macro", "settings", "about"};
+
+QByteArray confXml(const QString &clientSize)
+{
+    const QString size = clientSize.isEmpty() ? QString() : QStringLiteral(" clientSize=\"%1\"").arg(clientSize);
+    return QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<root>
+	<client autoStart="false" showConf="Ctrl+Alt+Shift+F9" testTool="Ctrl+Alt+Shift+F10" language="en" version="1.0.0" closeFunc="hide"%1 />
+	<conf deviceId="5E1C7A92" name="PX-ORB42">
+		<info name="产品信息" productType="gamepad" productName="PX-ORB42" productCN="PX-ORB42-01" description="PARVEX PX-ORB42 wired game pad" device="PX-ORB42" />
+	</conf>
+</root>
+)").arg(size).toUtf8();
+}
+
+} // namespace
+
+class tst_E2ePage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void walkThrough_data();
+    void walkThrough();
+
+private:
+    bool start(const QString &clientSize);
+    void key(const QString &keys);
+    bool tabTo(const QString &selector, int maxSteps = 80);
+    bool show(const QString &screen);
+    QString headerProblems();
+    QStringList seriousViolations(QString *error);
+    void screenshot(const QString &name);
+
+    QTemporaryDir m_home;
+    QString m_window;
+    QByteArray m_axe;
+    QString m_axeError;
+    std::unique_ptr<VexaDriver> m_app;
+};
+
+void tst_E2ePage::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X display (Xvfb)");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("xdotool is not installed");
+    QVERIFY(m_home.isValid());
+    // The virtual pads live here, so the Pads screen has one to show.
+    qputenv("PADIO_HOME", m_home.path().toLocal8Bit());
+    QFile axe(QStringLiteral(VEXA_AXE_JS));
+    if (axe.open(QIODevice::ReadOnly))
+        m_axe = axe.readAll();
+    else
+        m_axeError = QStringLiteral(VEXA_AXE_JS " is missing: scripts/test.sh installs it (npm ci of tests/e2e/tools)");
+}
+
+bool tst_E2ePage::start(const QString &clientSize)
+{
+    VexaDriver::Options options;
+    options.confXml = confXml(clientSize);
+    m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
+    if (!m_app->start()) {
+        qWarning("%s", qPrintable(m_app->error()));
+        return false;
+    }
+    if (!m_app->waitUntil(QStringLiteral("!!(window.vexaPage && window.vexaPage.ready)")))
+        return false;
+    // Keys go to the window with the focus: give it ours (a window manager runs on the display).
+    QStringList windows;
+    for (int i = 0; i < 100 && windows.isEmpty(); ++i) {
+        windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
+        if (windows.isEmpty())
+            QTest::qWait(100);
+    }
+    if (windows.isEmpty())
+        return false;
+    m_window = windows.first();
+    return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_window}) == 0;
+}
+
+// Presses keys (xdotool names, "ctrl+Return") on the window, which has the focus.
+void tst_E2ePage::key(const QString &keys)
+{
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), m_window, keys});
+    QTest::qWait(20);
+}
+
+// Tabs forward from the top of the page until the element matching selector has the focus.
+bool tst_E2ePage::tabTo(const QString &selector, int maxSteps)
+{
+    const QString focused = QStringLiteral("!!document.activeElement && document.activeElement.matches(%1)")
+                                .arg(VexaDriver::jsString(selector));
+    m_app->evaluate(QStringLiteral("document.activeElement && document.activeElement.blur(); true"));
+    for (int i = 0; i < maxSteps; ++i) {
+        key(QStringLiteral("Tab"));
+        if (m_app->evaluate(focused).toBool())
+            return true;
+    }
+    return false;
+}
+
+bool tst_E2ePage::show(const QString &screen)
+{
+    m_app->evaluate(QStringLiteral("location.hash = '#%1'; true").arg(screen));
+    return m_app->waitUntil(QStringLiteral("!document.getElementById('screen-%1').hidden").arg(screen));
+}
+
+// What is wrong with the header at this size: window buttons or screen tabs not fully on screen.
+QString tst_E2ePage::headerProblems()
+{
+    return m_app->evaluate(QStringLiteral(R"JS((() => {
+        const problems = [];
+        const inside = (r, box) => r.width > 0 && r.left >= box.left - 0.5 && r.right <= box.right + 0.5
+            && r.top >= box.top - 0.5 && r.bottom <= box.bottom + 0.5;
+        const win = { left: 0, top: 0, right: innerWidth, bottom: innerHeight };
+        const buttons = document.querySelectorAll('#window-controls .window-button');
+        if (buttons.length !== 3) problems.push(`${buttons.length} window buttons`);
+        for (const b of buttons) if (!inside(b.getBoundingClientRect(), win)) problems.push(`${b.dataset.action} off screen`);
+        const nav = document.getElementById('screen-tabs').getBoundingClientRect();
+        for (const a of document.querySelectorAll('#screen-tabs [data-screen]')) {
+          if (getComputedStyle(a).display === 'none') continue;
+          if (!inside(a.getBoundingClientRect(), nav) || !inside(a.getBoundingClientRect(), win)) problems.push(`tab ${a.dataset.screen} cut`);
+        }
+        return problems.join(', ');
+      })())JS")).toString();
+}
+
+QStringList tst_E2ePage::seriousViolations(QString *error)
+{
+    // axe-core goes into the private application folder and is loaded like the page's own scripts
+    // (too large for one protocol message).
+    if (!m_app->evaluate(QStringLiteral("typeof window.axe === 'object'")).toBool()) {
+        if (!m_app->writeAppFile(QStringLiteral("view/e2e-axe.js"), m_axe)) {
+            *error = QStringLiteral("axe-core could not be put into the application folder");
+            return {};
+        }
+        m_app->evaluate(QStringLiteral("new Promise((resolve, reject) => { const s = document.createElement('script');"
+                                       " s.src = 'e2e-axe.js'; s.onload = () => resolve(true); s.onerror = reject;"
+                                       " document.head.append(s); })"),
+                        error);
+        if (!error->isEmpty())
+            return {};
+    }
+    const QJsonValue found = m_app->evaluate(QStringLiteral(R"JS(
+      axe.run(document, { resultTypes: ['violations'] }).then((r) => r.violations
+        .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+        .map((v) => `${v.id} (${v.impact}): ${v.nodes.slice(0, 3).map((n) => n.target.join(' ')).join(' | ')}`)))JS"),
+                                             error, 60000);
+    QStringList list;
+    for (const QJsonValue &v : found.toArray())
+        list << v.toString();
+    return list;
+}
+
+void tst_E2ePage::screenshot(const QString &name)
+{
+    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    QTest::qWait(300); // let the screen's own queries come back before it is taken
+    const QJsonObject shot = m_app->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
+    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+}
+
+void tst_E2ePage::walkThrough_data()
+{
+    QTest::addColumn<QString>("clientSize");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("800x600") << QString() << 800 << 600;
+    QTest::newRow("1280x800") << QStringLiteral("1280,800") << 1280 << 800;
+}
+
+void tst_E2ePage::walkThrough()
+{
+    QFETCH(QString, clientSize);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const QString size = QStringLiteral("%1x%2").arg(width).arg(height);
+    QVERIFY(start(clientSize));
+    QCOMPARE(m_app->evaluate(QStringLiteral("innerWidth")).toInt(), width);
+    QCOMPARE(m_app->evaluate(QStringLiteral("innerHeight")).toInt(), height);
+
+    // The header holds the window buttons and every tab.
+    QCOMPARE(headerProblems(), QString());
+    // The developer tools are off for a new user.
+    QCOMPARE(m_app->evaluate(QStringLiteral("getComputedStyle(document.querySelector('#screen-tabs [data-screen=console]')).display"))
+                 .toString(),
+             QStringLiteral("none"));
+
+    // Every screen from the keyboard: Tab to its tab, Enter; the focus ring is blue, not red.
+    for (const QString &screen : kScreens) {
+        QVERIFY2(tabTo(QStringLiteral("#screen-tabs [data-screen=%1]").arg(screen)), qPrintable(screen));
+        QCOMPARE(m_app->evaluate(QStringLiteral("getComputedStyle(document.activeElement).outlineColor")).toString(),
+                 QStringLiteral("rgb(108, 182, 255)"));
+        key(QStringLiteral("Return"));
+        QVERIFY2(m_app->waitUntil(QStringLiteral("!document.getElementById('screen-%1').hidden").arg(screen)), qPrintable(screen));
+        screenshot(QStringLiteral("%1-%2").arg(size, screen));
+    }
+
+    // Settings: the Advanced switch with Space; the shortcuts promise nothing they do not do.
+    QVERIFY(show("settings"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#setting-showConf')?.value === 'Ctrl+Alt+Shift+F9'")));
+    const QString shortcutTexts = m_app->evaluate(QStringLiteral(
+        "Array.from(document.querySelectorAll('[data-key=showConf] .setting-text, [data-key=testTool] .setting-text'), (e) => e.textContent).join(' | ')"))
+                                      .toString();
+    QVERIFY2(!shortcutTexts.contains(QLatin1String("Open settings")) && shortcutTexts.contains(QLatin1String("no action of its own")),
+             qPrintable(shortcutTexts));
+    // A note appearing under a row ("Saved") does not move the rows below it.
+    const QString advancedTop = QStringLiteral("document.querySelector('[data-page=advanced]').getBoundingClientRect().top");
+    const double rowTop = m_app->evaluate(advancedTop).toDouble();
+    m_app->evaluate(QStringLiteral("document.querySelector('input[name=closeFunc][value=closeapp]').click(); true"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('[data-key=closeFunc] .setting-note').textContent === 'Saved'")));
+    QCOMPARE(m_app->evaluate(advancedTop).toDouble(), rowTop);
+    QVERIFY(tabTo(QStringLiteral("#setting-advanced")));
+    key(QStringLiteral("space"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.body.dataset.advanced === 'true'")));
+    screenshot(QStringLiteral("%1-settings-advanced").arg(size));
+    QCOMPARE(headerProblems(), QString());
+
+    // The Console is now a screen; Ctrl+Enter sends, and its status line follows the events.
+    QVERIFY(tabTo(QStringLiteral("#screen-tabs [data-screen=console]")));
+    key(QStringLiteral("Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('screen-console').hidden")));
+    const QString statusBefore = m_app->evaluate(QStringLiteral("document.getElementById('bridge-status').textContent")).toString();
+    QVERIFY2(statusBefore.startsWith(QStringLiteral("Bridge ready · ")), qPrintable(statusBefore));
+    QVERIFY(tabTo(QStringLiteral("#command-input")));
+    key(QStringLiteral("ctrl+Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelectorAll('#reply-log > *').length === 1")));
+    QVERIFY2(m_app->waitUntil(QStringLiteral("document.getElementById('bridge-status').textContent !== %1").arg(VexaDriver::jsString(statusBefore)), 5000),
+             qPrintable(statusBefore));
+    screenshot(QStringLiteral("%1-console").arg(size));
+
+    // Enter in a field presses the form's own button (the raw memory form reads).
+    QVERIFY(show("pads"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('pad-detail').hidden"), 20000));
+    QVERIFY(tabTo(QStringLiteral("#mem-size")));
+    key(QStringLiteral("Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('mem-result').hidden"
+                                            " && document.getElementById('mem-result').dataset.tone === 'ok'")));
+    screenshot(QStringLiteral("%1-pads-advanced").arg(size));
+
+    // axe-core on every screen, the developer tools included.
+    QVERIFY2(m_axeError.isEmpty(), qPrintable(m_axeError));
+    QStringList violations;
+    for (const QString &screen : kScreens + QStringList{"console"}) {
+        QVERIFY(show(screen));
+        QTest::qWait(300);
+        QString error;
+        const QStringList found = seriousViolations(&error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        for (const QString &v : found)
+            violations << QStringLiteral("%1: %2").arg(screen, v);
+    }
+    QVERIFY2(violations.isEmpty(), qPrintable(violations.join(QLatin1Char('\n'))));
+
+    // The page follows the language setting at once, in every language of the menu; the window
+    // buttons stay on screen with the longest words.
+    QVERIFY(show("settings"));
+    for (const QString &language : QStringList{"de-DE", "ru", "ja", "zh-TW", "zh", "en", "ko"}) {
+        m_app->evaluate(QStringLiteral("(() => { const s = document.querySelector('#setting-language'); s.value = %1;"
+                                       " s.dispatchEvent(new Event('change')); return true; })()")
+                            .arg(VexaDriver::jsString(language)));
+        QVERIFY2(m_app->waitUntil(QStringLiteral("vexaModules.i18n.language() === %1 && document.documentElement.lang === %1")
+                                      .arg(VexaDriver::jsString(language))),
+                 qPrintable(language));
+        QCOMPARE(m_app->evaluate(QStringLiteral("document.querySelector('#screen-tabs [data-screen=settings]').textContent")).toString(),
+                 m_app->evaluate(QStringLiteral("vexaModules.i18n.t('tab.settings')")).toString());
+        QVERIFY2(headerProblems().isEmpty(), qPrintable(language + QStringLiteral(": ") + headerProblems()));
+        screenshot(QStringLiteral("%1-settings-%2").arg(size, language));
+    }
+
+    // A new start (here: a reload) speaks the language of the setting from the first screen on.
+    QVERIFY(m_app->reload());
+    QVERIFY(m_app->waitUntil(QStringLiteral("!!(window.vexaPage && window.vexaPage.ready)")));
+    QCOMPARE(m_app->evaluate(QStringLiteral("window.vexaPage.language")).toString(), QStringLiteral("ko"));
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.querySelector('#screen-tabs [data-screen=pads]').textContent")).toString(),
+             QStringLiteral("패드"));
+
+    // The bottom-right corner resizes the window (the smallest window is the configured size, so
+    // the small one grows); the window buttons stay in its corner.
+    if (width == 800) {
+        const auto xdotool = [this](const QStringList &args) { QProcess::execute(QStringLiteral("xdotool"), args); QTest::qWait(150); };
+        xdotool({"mousemove", "--window", m_window, QString::number(width - 3), QString::number(height - 3)});
+        xdotool({"mousedown", "1"});
+        xdotool({"mousemove_relative", "--", "60", "30"});
+        xdotool({"mousemove_relative", "--", "60", "30"});
+        xdotool({"mouseup", "1"});
+        QVERIFY2(m_app->waitUntil(QStringLiteral("innerWidth === %1 && innerHeight === %2").arg(width + 120).arg(height + 60), 10000),
+                 qPrintable(m_app->evaluate(QStringLiteral("innerWidth + 'x' + innerHeight")).toString()));
+        QCOMPARE(headerProblems(), QString());
+        QCOMPARE(m_app->evaluate(QStringLiteral("Math.round(document.querySelector('.window-close').getBoundingClientRect().right)")).toInt(),
+                 width + 120);
+    }
+
+    QCOMPARE(m_app->terminate(), 0);
+    m_app.reset();
+}
+
+QTEST_GUILESS_MAIN(tst_E2ePage)
+#include "tst_e2e_page.moc"

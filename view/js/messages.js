@@ -1,0 +1,61 @@
+// What the user reads when a command fails. The program's failure replies are texts meant for its
+// developers ("saveXmlAs desFilePath is failed!"); the page never shows them as they are, except in
+// the Console. failureMessage() turns any outcome of bridge.query() into one sentence of the page's
+// own, in the current language. A new command's failure texts go into FAILURES.
+(function (root, factory) {
+  const inNode = typeof module === 'object' && module.exports;
+  const api = factory(inNode ? require('./i18n.js') : root.vexaModules.i18n);
+  if (inNode) module.exports = api;
+  else (root.vexaModules = root.vexaModules || {}).messages = api;
+})(typeof window !== 'undefined' ? window : globalThis, (i18n) => {
+  'use strict';
+
+  // Failure reply text → text key. Some texts are shared by commands that mean different things
+  // (the pad list fails with the profile loader's text when the pad catalogue does not parse), so a
+  // command may have its own entry first.
+  const BY_COMMAND = {
+    getDevicesList: { 'queryProfile load xml file failed!': 'err.catalogue' },
+    modifyReplaceProfileEx: { 'modifyReplaceProfile load xml file failed!': 'err.packageFile' },
+  };
+  const FAILURES = {
+    "cant find conf.xml": 'err.settingsFile',
+    "can't find conf name": 'err.settingKey',
+    'queryProfile load xml file failed!': 'err.profileFile',
+    'nodeCounterProfile load xml file failed!': 'err.profileFile',
+    'modifyProfile load xml file failed!': 'err.profileFile',
+    'modifyProfileEx load xml file failed!': 'err.profileFile',
+    'modifyReplaceProfile load xml file failed!': 'err.profileFile',
+    'saveXmlAs load xml file failed!': 'err.profileFile',
+    'saveXmlAs desFilePath is failed!': 'err.exportPlace',
+    'writeDevicesProp failed!': 'err.padWrite',
+    'writeByAddr failed!': 'err.padWrite',
+    'cleanMacroByAddr failed!': 'err.padWrite',
+    'writeMacroByAddr failed!': 'err.padWrite',
+    'notifyDevice failed!': 'err.padNotify',
+    'modifyMouseSpeed failed': 'err.system',
+    'modifyMouseScrollLines failed': 'err.system',
+    'modifyMouseDoubleClick failed': 'err.system',
+  };
+
+  function funcnameOf(command) {
+    if (command && typeof command === 'object') return String(command.funcname || '');
+    try { return String(JSON.parse(command).funcname || ''); } catch (_) { return ''; }
+  }
+
+  /** The text key for an outcome that is not a success (see bridge.js for the shapes). */
+  function failureKey(command, outcome) {
+    if (!outcome || outcome.pending) return 'reply.noAnswer';
+    if (outcome.cancelled) return 'reply.cancelled';
+    if (outcome.error) return 'reply.noBridge';
+    const text = String(outcome.text || '');
+    const own = BY_COMMAND[funcnameOf(command)];
+    return (own && own[text]) || FAILURES[text] || 'err.other';
+  }
+
+  /** One sentence for the user about a failed command. */
+  function failureMessage(command, outcome) {
+    return i18n.t(failureKey(command, outcome));
+  }
+
+  return { failureKey, failureMessage };
+});
