@@ -57,7 +57,7 @@ const char kHelp[] =
     "                                 LS RS Up Down Left Right Home, bit 15 unused); bytes 2-5 left\n"
     "                                 stick x, y, right stick x, y (0 left/up, 128 centre, 255\n"
     "                                 right/down); bytes 6-7 left and right trigger (0 released,\n"
-    "                                 255 fully squeezed)\n"
+    "                                 255 fully squeezed); the last report is at rest\n"
     "  mem ID ADDR SIZE               hex dump of SIZE bytes of memory from ADDR (hexadecimal)\n"
     "  notifications ID               the notifications the pad received\n"
     "  firmware FILE VERSION [LENGTH] write an update image whose payload of LENGTH bytes\n"
@@ -355,8 +355,15 @@ int demo(Target &target, const std::string &id, const std::string &secondsText)
     double seconds = 0;
     if (!parseSeconds(secondsText, &seconds))
         return usage("demo: SECONDS is a number above 0 and at most 3600: " + secondsText);
-    return sendPaced(target, id, kDemoHz, seconds,
-                     [](long long sent, uint8_t *report) { demoReport(double(sent) / double(kDemoHz), report); });
+    // The last report lets go of everything, so what shows the pad comes to rest with it.
+    const long long last = std::llround(double(kDemoHz) * seconds) - 1;
+    return sendPaced(target, id, kDemoHz, seconds, [last](long long sent, uint8_t *report) {
+        static const uint8_t kRest[8] = {0, 0, 128, 128, 128, 128, 0, 0};
+        if (sent == last)
+            std::memcpy(report, kRest, 8);
+        else
+            demoReport(double(sent) / double(kDemoHz), report);
+    });
 }
 
 int mem(Target &target, const std::string &id, const std::string &addressText, const std::string &sizeText)
