@@ -4,6 +4,7 @@
 #include "pad_store.h"
 #include "padio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,8 @@ namespace {
 constexpr int kUsage = 2;
 constexpr int kFailed = 1;
 constexpr int kReplyTimeoutMs = 5000;
+// The demo reports at the rate of a full-speed USB pad polled every millisecond.
+constexpr unsigned long long kDemoHz = 1000;
 
 // Update image layout read by the program's firmware flashing.
 constexpr size_t kImageSize = 66125;
@@ -47,6 +50,14 @@ const char kHelp[] =
     "                                 holds a sequence number (bytes 0-3) and the low 32 bits of\n"
     "                                 the wall-clock send time in microseconds (bytes 4-7), both\n"
     "                                 little-endian\n"
+    "  demo ID SECONDS                send reports at 1000 per second (vexa must run) that play the\n"
+    "                                 pad like a person: sticks in arcs, buttons pressed and\n"
+    "                                 released, triggers squeezed. Report layout: bytes 0-1 the\n"
+    "                                 buttons, one bit each, little-endian (A B X Y LB RB View Menu\n"
+    "                                 LS RS Up Down Left Right Home, bit 15 unused); bytes 2-5 left\n"
+    "                                 stick x, y, right stick x, y (0 left/up, 128 centre, 255\n"
+    "                                 right/down); bytes 6-7 left and right trigger (0 released,\n"
+    "                                 255 fully squeezed); the last report is at rest\n"
     "  mem ID ADDR SIZE               hex dump of SIZE bytes of memory from ADDR (hexadecimal)\n"
     "  notifications ID               the notifications the pad received\n"
     "  firmware FILE VERSION [LENGTH] write an update image whose payload of LENGTH bytes\n"
@@ -236,16 +247,10 @@ int data(Target &target, const std::string &id, const std::string &hex)
     return 0;
 }
 
-int stream(Target &target, const std::string &id, const std::string &hzText, const std::string &secondsText)
+// Sends makeReport(0), makeReport(1), ... at hz per second for seconds, then prints a summary.
+template <typename MakeReport>
+int sendPaced(Target &target, const std::string &id, unsigned long long hz, double seconds, MakeReport makeReport)
 {
-    unsigned long long hz = 0;
-    if (!parseUnsigned(hzText, 10, 10000, &hz) || hz == 0)
-        return usage("stream: HZ is a whole number from 1 to 10000: " + hzText);
-    char *end = nullptr;
-    errno = 0;
-    const double seconds = std::strtod(secondsText.c_str(), &end);
-    if (secondsText.empty() || *end != '\0' || errno != 0 || !(seconds > 0) || seconds > 3600)
-        return usage("stream: SECONDS is a number above 0 and at most 3600: " + secondsText);
     if (!target.live())
         return failed("no running vexa has the virtual pad loaded (nothing listens in " + target.folder() + ")");
 
@@ -259,13 +264,8 @@ int stream(Target &target, const std::string &id, const std::string &hzText, con
         const timespec due {time_t(dueNs / 1000000000LL), long(dueNs % 1000000000LL)};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
         }
-        timespec wall {};
-        clock_gettime(CLOCK_REALTIME, &wall);
-        const uint32_t micros = uint32_t((long long)wall.tv_sec * 1000000LL + wall.tv_nsec / 1000);
-        const uint32_t sequence = uint32_t(sent);
-        const uint8_t report[8] = {uint8_t(sequence), uint8_t(sequence >> 8), uint8_t(sequence >> 16),
-                                   uint8_t(sequence >> 24), uint8_t(micros), uint8_t(micros >> 8),
-                                   uint8_t(micros >> 16), uint8_t(micros >> 24)};
+        uint8_t report[8] = {};
+        makeReport(sent, report);
         std::string first, error;
         if (!target.ask("data\t" + id + "\t" + toHex(report, 8), &first, nullptr, &error)) {
             std::printf("sent %lld reports\n", sent);
@@ -280,6 +280,90 @@ int stream(Target &target, const std::string &id, const std::string &hzText, con
     std::printf("sent %lld reports in %.3f s (%.1f per second), %lld delivered to a data callback\n", sent, elapsed,
                 elapsed > 0 ? double(sent) / elapsed : 0.0, delivered);
     return 0;
+}
+
+bool parseSeconds(const std::string &text, double *seconds)
+{
+    char *end = nullptr;
+    errno = 0;
+    *seconds = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && errno == 0 && *seconds > 0 && *seconds <= 3600;
+}
+
+int stream(Target &target, const std::string &id, const std::string &hzText, const std::string &secondsText)
+{
+    unsigned long long hz = 0;
+    if (!parseUnsigned(hzText, 10, 10000, &hz) || hz == 0)
+        return usage("stream: HZ is a whole number from 1 to 10000: " + hzText);
+    double seconds = 0;
+    if (!parseSeconds(secondsText, &seconds))
+        return usage("stream: SECONDS is a number above 0 and at most 3600: " + secondsText);
+    return sendPaced(target, id, hz, seconds, [](long long sent, uint8_t *report) {
+        timespec wall {};
+        clock_gettime(CLOCK_REALTIME, &wall);
+        const uint32_t micros = uint32_t((long long)wall.tv_sec * 1000000LL + wall.tv_nsec / 1000);
+        const uint32_t sequence = uint32_t(sent);
+        const uint8_t bytes[8] = {uint8_t(sequence), uint8_t(sequence >> 8), uint8_t(sequence >> 16),
+                                  uint8_t(sequence >> 24), uint8_t(micros), uint8_t(micros >> 8),
+                                  uint8_t(micros >> 16), uint8_t(micros >> 24)};
+        std::memcpy(report, bytes, 8);
+    });
+}
+
+// The demo's report at t seconds: a loop of a few seconds a player might make. The left stick
+// walks in a slow circle that widens and narrows, the right stick aims in a figure of eight,
+// the face buttons are tapped in turn (a tap every 0.3 s, held 0.12 s) with a shoulder button
+// or the d-pad now and then, and the triggers are squeezed and let go out of step.
+void demoReport(double t, uint8_t *report)
+{
+    constexpr double kPi = 3.14159265358979323846;
+    auto axis = [](double v) { return uint8_t(std::lround(127.5 + 127.5 * std::max(-1.0, std::min(1.0, v)))); };
+    auto squeeze = [](double v) { return uint8_t(std::lround(255.0 * std::max(0.0, std::min(1.0, v)))); };
+
+    // Buttons: A B X Y by turns; every fourth tap adds a shoulder, every seventh a d-pad way;
+    // every 5 s the sticks are clicked, and Home once a loop.
+    enum : uint16_t { A = 1, B = 2, X = 4, Y = 8, LB = 16, RB = 32, LS = 256, RS = 512, Up = 1024, Home = 16384 };
+    const long long tap = (long long)std::floor(t / 0.3);
+    const bool held = t - double(tap) * 0.3 < 0.12;
+    uint16_t buttons = 0;
+    if (held) {
+        buttons |= uint16_t(A << (tap % 4));
+        if (tap % 4 == 3)
+            buttons |= (tap / 4) % 2 ? RB : LB;
+        if (tap % 7 == 5)
+            buttons |= uint16_t(Up << ((tap / 7) % 4));
+        if (tap % 17 == 16)
+            buttons |= LS | RS;
+        if (tap % 40 == 20)
+            buttons |= Home;
+    }
+    const double radius = 0.55 + 0.45 * std::sin(2 * kPi * t / 7.0);
+    report[0] = uint8_t(buttons);
+    report[1] = uint8_t(buttons >> 8);
+    report[2] = axis(radius * std::cos(2 * kPi * t / 2.5));
+    report[3] = axis(radius * std::sin(2 * kPi * t / 2.5));
+    report[4] = axis(0.9 * std::cos(2 * kPi * t / 3.0));
+    report[5] = axis(0.6 * std::sin(4 * kPi * t / 3.0));
+    // Triggers: a squeeze of about 0.6 s each, the right one after the left.
+    const auto pull = [](double phase) { return phase < 0.6 ? std::sin(kPi * phase / 0.6) : 0.0; };
+    report[6] = squeeze(pull(std::fmod(t, 1.6)));
+    report[7] = squeeze(pull(std::fmod(t + 0.8, 1.6)));
+}
+
+int demo(Target &target, const std::string &id, const std::string &secondsText)
+{
+    double seconds = 0;
+    if (!parseSeconds(secondsText, &seconds))
+        return usage("demo: SECONDS is a number above 0 and at most 3600: " + secondsText);
+    // The last report lets go of everything, so what shows the pad comes to rest with it.
+    const long long last = std::llround(double(kDemoHz) * seconds) - 1;
+    return sendPaced(target, id, kDemoHz, seconds, [last](long long sent, uint8_t *report) {
+        static const uint8_t kRest[8] = {0, 0, 128, 128, 128, 128, 0, 0};
+        if (sent == last)
+            std::memcpy(report, kRest, 8);
+        else
+            demoReport(double(sent) / double(kDemoHz), report);
+    });
 }
 
 int mem(Target &target, const std::string &id, const std::string &addressText, const std::string &sizeText)
@@ -382,7 +466,8 @@ int main(int argc, char **argv)
     auto wants = [&](size_t n) { return count == n; };
     auto badCount = [&](const char *shape) { return usage(std::string("usage: padctl ") + shape); };
     // A malformed id is a usage error; a well-formed one that names no pad is found out later.
-    const bool takesId = command == "unplug" || command == "data" || command == "stream" || command == "mem"
+    const bool takesId = command == "unplug" || command == "data" || command == "stream" || command == "demo"
+        || command == "mem"
         || command == "notifications";
     if (takesId && count >= 1 && !checkDeviceId(args[1]).empty())
         return usage(command + ": " + checkDeviceId(args[1]));
@@ -404,6 +489,8 @@ int main(int argc, char **argv)
         return wants(2) ? data(target, args[1], args[2]) : badCount("data ID HEX16");
     if (command == "stream")
         return wants(3) ? stream(target, args[1], args[2], args[3]) : badCount("stream ID HZ SECONDS");
+    if (command == "demo")
+        return wants(2) ? demo(target, args[1], args[2]) : badCount("demo ID SECONDS");
     if (command == "mem")
         return wants(3) ? mem(target, args[1], args[2], args[3]) : badCount("mem ID ADDR SIZE");
     if (command == "notifications")

@@ -51,6 +51,7 @@ private:
     QString headerProblems();
     QStringList seriousViolations(QString *error);
     void screenshot(const QString &name);
+    void demoLightsThePictureOfTheFirstPadOnly(const QString &size);
 
     QTemporaryDir m_home;
     QString m_window;
@@ -186,6 +187,47 @@ void tst_E2ePage::screenshot(const QString &name)
         file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
 }
 
+// Reports carry no pad: they come from the first pad of the program's latest enumeration. The
+// picture moves under that pad and names it; a second pad says where the reports come from.
+void tst_E2ePage::demoLightsThePictureOfTheFirstPadOnly(const QString &size)
+{
+    const QString padctl = QStringLiteral(VEXA_APP_DIR "/padctl");
+    QVERIFY2(QFile::exists(padctl), "padctl is not built");
+    const QString first = QStringLiteral("5E1C7A92"), second = QStringLiteral("0B0E0A12");
+    QVERIFY(show(QStringLiteral("pads")));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!!document.querySelector('#pads-list [data-device-id=\"%1\"]')").arg(first), 20000));
+    QCOMPARE(QProcess::execute(padctl, {QStringLiteral("plug"), QStringLiteral("--id"), second}), 0);
+    const QString card = QStringLiteral("document.querySelector('#pads-list [data-device-id=\"%1\"]')");
+    QVERIFY(m_app->waitUntil(QStringLiteral("!!%1").arg(card.arg(second)), 20000));
+
+    QProcess demo;
+    demo.start(padctl, {QStringLiteral("demo"), first, QStringLiteral("4")});
+    QVERIFY(demo.waitForStarted());
+    m_app->evaluate(QStringLiteral("%1.click(); true").arg(card.arg(first)));
+    // Lit: a button or trigger on, a stick off centre, and the pad named above the picture.
+    QVERIFY(m_app->waitUntil(QStringLiteral(
+        "document.getElementById('report-panel').dataset.live === 'true'"
+        " && !!document.querySelector('#pad-picture .on')"
+        " && Array.from(document.querySelectorAll('#pad-picture .pp-knob'), (k) => k.getAttribute('transform'))"
+        "      .some((t) => t && t !== 'translate(0.0 0.0)')"
+        " && !document.getElementById('report-live').hidden"
+        " && document.getElementById('report-source').textContent.includes('%1')").arg(first), 10000));
+    screenshot(QStringLiteral("%1-pads-demo").arg(size));
+
+    m_app->evaluate(QStringLiteral("%1.click(); true").arg(card.arg(second)));
+    QVERIFY(m_app->waitUntil(QStringLiteral(
+        "document.getElementById('report-live').hidden"
+        " && document.getElementById('report-source').textContent.includes('first pad only')"
+        " && document.getElementById('report-source').textContent.includes('%1')").arg(first)));
+    screenshot(QStringLiteral("%1-pads-demo-second").arg(size));
+
+    m_app->evaluate(QStringLiteral("%1.click(); true").arg(card.arg(first)));
+    QVERIFY(demo.waitForFinished(15000));
+    QCOMPARE(demo.exitCode(), 0);
+    QCOMPARE(QProcess::execute(padctl, {QStringLiteral("unplug"), second}), 0);
+    QVERIFY(m_app->waitUntil(QStringLiteral("!%1").arg(card.arg(second)), 20000));
+}
+
 void tst_E2ePage::walkThrough_data()
 {
     QTest::addColumn<QString>("clientSize");
@@ -221,6 +263,10 @@ void tst_E2ePage::walkThrough()
         QVERIFY2(m_app->waitUntil(QStringLiteral("!document.getElementById('screen-%1').hidden").arg(screen)), qPrintable(screen));
         screenshot(QStringLiteral("%1-%2").arg(size, screen));
     }
+
+    demoLightsThePictureOfTheFirstPadOnly(size);
+    if (QTest::currentTestFailed())
+        return;
 
     // Settings: the Advanced switch with Space; the shortcuts promise nothing they do not do.
     QVERIFY(show("settings"));

@@ -2,6 +2,7 @@
 #include "padio_test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -19,6 +20,7 @@ private slots:
     void helpListsEveryCommand();
     void editsStateFolderWithoutProgram();
     void streamSendsNumberedReportsThroughLibrary();
+    void demoPlaysThroughTheReportLayoutAndEnds();
     void firmwareImageHasTheReadFields();
     void firmwareReplacesOnlyRegularFiles();
     void controlSocketOnlyInAPrivateFolder();
@@ -81,6 +83,8 @@ void TestPadctl::badInput_data()
     QTest::newRow("stream bad seconds") << QStringList {"stream", "5E1C7A92", "100", "soon"} << 2 << "SECONDS";
     QTest::newRow("stream without program") << QStringList {"stream", "5E1C7A92", "100", "1"} << 1
                                             << "no running vexa";
+    QTest::newRow("demo bad seconds") << QStringList {"demo", "5E1C7A92", "0"} << 2 << "SECONDS";
+    QTest::newRow("demo without program") << QStringList {"demo", "5E1C7A92", "1"} << 1 << "no running vexa";
     QTest::newRow("address not hex") << QStringList {"mem", "5E1C7A92", "1g00", "4"} << 2 << "ADDR";
     QTest::newRow("negative size") << QStringList {"mem", "5E1C7A92", "0", "-1"} << 2 << "SIZE";
     QTest::newRow("past memory end") << QStringList {"mem", "5E1C7A92", "fffe", "3"} << 2 << "memory ends";
@@ -112,7 +116,7 @@ void TestPadctl::helpListsEveryCommand()
 {
     const PadctlResult result = padctl({"--help"});
     QCOMPARE(result.exitCode, 0);
-    for (const char *command : {"list", "plug", "unplug", "data", "stream", "mem", "notifications", "firmware"})
+    for (const char *command : {"list", "plug", "unplug", "data", "stream", "demo", "mem", "notifications", "firmware"})
         QVERIFY2(result.out.contains(QLatin1String("\n  ") + command), command);
 }
 
@@ -174,6 +178,60 @@ void TestPadctl::streamSendsNumberedReportsThroughLibrary()
             QVERIFY(sentAt - previousTime < 1000000u); // microseconds, a few ms apart
         previousTime = sentAt;
     }
+}
+
+void TestPadctl::demoPlaysThroughTheReportLayoutAndEnds()
+{
+    QVERIFY(loadLibrary());
+    callbackLog().reset(f.dcDevices);
+    padio_device_data_fn onData = recordReport;
+    const padio_char empty[] = {0};
+    QCOMPARE(f.dconDeviceData(wide(QStringLiteral("HID\\Vid_5e1c&Pid_7a92&MI_00")), empty, PADIO_MODEL, &onData), 0);
+
+    // 1.5 s at 1000 reports a second, and not one report more once it has returned.
+    QElapsedTimer clock;
+    clock.start();
+    const PadctlResult result = padctl({"demo", "5E1C7A92", "1.5"});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.startsWith("sent 1500 reports in "), qPrintable(result.out));
+    QVERIFY(clock.elapsed() >= 1450);
+    QTRY_COMPARE(callbackLog().reportCount(), 1500);
+    QTest::qWait(100);
+    QCOMPARE(callbackLog().reportCount(), 1500);
+
+    // Bytes 0-1 buttons (bit 15 unused), 2-5 sticks, 6-7 triggers: a player's hands, not a counter.
+    QMutexLocker lock(&callbackLog().mutex);
+    const QVector<QByteArray> reports = callbackLog().reports;
+    int presses = 0, releases = 0, maxStep = 0;
+    quint16 everPressed = 0;
+    uint8_t low[6], high[6];
+    std::fill(low, low + 6, 255);
+    std::fill(high, high + 6, 0);
+    quint16 previousButtons = 0;
+    for (int i = 0; i < reports.size(); ++i) {
+        const auto *b = reinterpret_cast<const uint8_t *>(reports[i].constData());
+        const quint16 buttons = quint16(b[0] | b[1] << 8);
+        QVERIFY2(!(buttons & 0x8000), qPrintable(reports[i].toHex()));
+        presses += (buttons & ~previousButtons) ? 1 : 0;
+        releases += (previousButtons & ~buttons) ? 1 : 0;
+        everPressed |= buttons;
+        for (int k = 0; k < 6; ++k) {
+            low[k] = std::min(low[k], b[2 + k]);
+            high[k] = std::max(high[k], b[2 + k]);
+            if (i > 0 && i < reports.size() - 1)
+                maxStep = std::max(maxStep, std::abs(int(b[2 + k]) - int(uint8_t(reports[i - 1][2 + k]))));
+        }
+        previousButtons = buttons;
+    }
+    QVERIFY2(presses >= 4 && releases >= 4, qPrintable(QString("%1 presses, %2 releases").arg(presses).arg(releases)));
+    QCOMPARE(everPressed & 0x000F, 0x000F); // A, B, X, Y
+    QVERIFY(everPressed & 0x0030);          // a shoulder button
+    for (int k = 0; k < 4; ++k)             // sticks swing far from the centre both ways
+        QVERIFY2(low[k] < 80 && high[k] > 175, qPrintable(QString("axis %1: %2..%3").arg(k).arg(low[k]).arg(high[k])));
+    for (int k = 4; k < 6; ++k)             // triggers let go and squeezed fully
+        QVERIFY2(low[k] == 0 && high[k] >= 250, qPrintable(QString("trigger %1: %2..%3").arg(k).arg(low[k]).arg(high[k])));
+    QVERIFY2(maxStep <= 8, qPrintable(QString("largest step %1").arg(maxStep))); // smooth, no jumps
+    QCOMPARE(reports.last().toHex(), QByteArray("0000808080800000")); // let go at the end
 }
 
 void TestPadctl::firmwareImageHasTheReadFields()

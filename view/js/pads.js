@@ -1,8 +1,12 @@
 // The Pads screen: the connected pads with their product information, the pad's live 8-byte
-// reports, and forms to read and write its properties and memory.
+// reports drawn on a picture of the pad, and forms to read and write its properties and memory.
 //
 // The list follows "devicesChanged"; reports ("onDeviceData", up to ~1000 per second) only
-// update a few numbers, drawn at a calm pace (see util.paced).
+// update the picture and a few numbers, drawn at a calm pace (see util.paced).
+//
+// Reports carry no pad id: the program listens to the first pad of its latest enumeration
+// only, which is the first pad of the latest "getDevicesList" reply (that command enumerates
+// again). The live view is shown under that pad; any other pad says where reports come from.
 
 (function (vexa) {
   'use strict';
@@ -141,11 +145,32 @@
     $('pads-empty').hidden = state.pads.length > 0;
   }
 
+  const padLabel = (pad) => `${pad.productName || pad.device || t('pads.unknown')} (${pad.DeviceID})`;
+
+  function drawSource() {
+    const pad = selectedPad();
+    if (!pad) return;
+    const source = state.pads[0];
+    const isSource = pad === source;
+    $('report-live').hidden = !isSource;
+    $('report-panel').dataset.source = isSource ? 'true' : 'false';
+    const line = $('report-source');
+    if (isSource) {
+      elide(line, t('pads.streamFrom', { pad: padLabel(source) }));
+    } else {
+      // A sentence to read whole, so it wraps rather than elides.
+      line.classList.remove('elide');
+      line.removeAttribute('title');
+      line.textContent = t('pads.streamOther', { pad: padLabel(source) });
+    }
+  }
+
   function drawDetail() {
     const pad = selectedPad();
     $('pad-detail').hidden = !pad;
     $('pad-none').hidden = !!pad;
     if (!pad) return;
+    drawSource();
     elide($('pad-name'), pad.productName || pad.device || t('pads.unknown'));
     elide($('pad-code'), pad.productCN || '');
     const facts = [
@@ -184,6 +209,22 @@
     cells.replaceChildren(...nodes);
   }
 
+  let drawPicture = () => {};
+
+  function buttonName(name) {
+    return ['view', 'menu', 'home', 'up', 'down', 'left', 'right'].includes(name) ? t('pad.' + name) : name.toUpperCase();
+  }
+
+  function drawPictureState(report) {
+    const percent = (v) => Math.round(v * 100);
+    $('pad-picture-state').textContent = report
+      ? t('pads.state', {
+        buttons: report.pressed.length ? report.pressed.map(buttonName).join(' + ') : t('pads.noButtons'),
+        l: percent(report.triggers.left), r: percent(report.triggers.right),
+      })
+      : t('pads.waiting');
+  }
+
   function drawReport() {
     const now = performance.now();
     while (state.reportTimes.length && now - state.reportTimes[0] > 1000) state.reportTimes.shift();
@@ -197,6 +238,9 @@
       cells[i].querySelector('.report-fill').style.transform = `scaleY(${value / 255})`;
     }
     $('report-raw').textContent = text;
+    const report = vexa.report.decodeReport(text);
+    drawPicture(report);
+    drawPictureState(report);
     $('report-count').textContent = t('pads.reports', { n: state.reportCount.toLocaleString(document.documentElement.lang) });
     $('report-rate').textContent = t('pads.rate', { n: state.reportTimes.length });
     $('report-panel').dataset.live = 'true';
@@ -306,6 +350,8 @@
     root = doc.getElementById('screen-pads');
     if (!root || !$('pads-list')) return;
     buildReportCells();
+    drawPicture = vexa.padPicture.createPadPicture($('pad-picture'));
+    drawPictureState(vexa.report.decodeReport(state.lastReport));
     wireForms();
     vexa.events.onEvent((entry) => {
       if (entry.name === 'onDeviceData') onReport(String(entry.values[0] || ''));
@@ -318,6 +364,7 @@
       if (!state.loading) $('pads-meta').textContent = t('pads.count', { n: state.pads.length });
       drawList();
       drawDetail();
+      drawPictureState(vexa.report.decodeReport(state.lastReport));
     });
     loadPads();
   }
