@@ -200,7 +200,7 @@
 
   function deleteSelected() {
     const i = state.selected;
-    if (i < 0 || state.recording) return;
+    if (i < 0 || state.recording || state.busy) return;
     const text = itemText(state.items[i]);
     const before = state.items.length;
     const items = removeItem(state.items, i);
@@ -209,7 +209,7 @@
 
   function moveSelected(delta) {
     const i = state.selected;
-    if (i < 0 || state.recording) return;
+    if (i < 0 || state.recording || state.busy) return;
     const items = moveItem(state.items, i, delta);
     if (!applyEdit(items, i + delta, t('macro.moved', { item: itemText(state.items[i]), n: i + delta + 1 }))) {
       setEditNote(t('macro.cannotMove'));
@@ -232,7 +232,7 @@
   }
 
   function onListKey(e) {
-    if (state.recording || !state.items.length) return;
+    if (state.recording || state.busy || !state.items.length) return;
     const last = state.items.length - 1;
     let next = null;
     if (e.altKey && (e.key === 'ArrowUp' || e.key === 'ArrowDown')) {
