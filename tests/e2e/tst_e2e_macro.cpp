@@ -253,7 +253,7 @@ void tst_E2eMacro::newTakeAsksBeforeAnUnwrittenOneIsLost()
     m_driver->evaluate(QStringLiteral("document.getElementById('macro-record').click()"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
     QCOMPARE(js(QStringLiteral("document.activeElement.id")), QStringLiteral("ask-no"));
-    screenshot(QStringLiteral("macro-800x600-discard"));
+    screenshot(QStringLiteral("macro-discard"));
     m_driver->evaluate(QStringLiteral("document.getElementById('ask-no').click(); true"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("!document.querySelector('dialog.ask')")));
     QCOMPARE(js(QStringLiteral("document.getElementById('screen-macro').dataset.recording")), QStringLiteral("false"));
@@ -301,7 +301,7 @@ void tst_E2eMacro::editedTakeIsWrittenAndReadBack()
     for (int i = 0; i < releaseAt + 1; ++i)
         QVERIFY(listKey(QStringLiteral("{key: 'ArrowUp', altKey: true}")));
     QCOMPARE(js(keys), QStringLiteral("+48 -48"));
-    screenshot(QStringLiteral("macro-800x600-edited"));
+    screenshot(QStringLiteral("macro-edited"));
 
     const QJsonArray expected = m_driver->evaluate(QStringLiteral("vexaModules.macro.encode(vexaModules.macro.state.items)")).toArray();
     QVERIFY(!QString::fromLatin1(QJsonDocument(expected).toJson(QJsonDocument::Compact)).contains(QLatin1String(",30,")));
@@ -330,7 +330,7 @@ void tst_E2eMacro::overLongMacroIsRefusedOnEveryPath()
     QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-size-warning').hidden")).toBool(), false);
     QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-meter').dataset.over")).toString(), QStringLiteral("true"));
     QVERIFY(js(QStringLiteral("document.getElementById('macro-meter-text').textContent")).startsWith(QString::number(size) + QLatin1String(" of 2048")));
-    screenshot(QStringLiteral("macro-800x600-too-long"));
+    screenshot(QStringLiteral("macro-too-long"));
 
     const QStringList paths{
         QStringLiteral("document.getElementById('macro-address').dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter', bubbles: true}))"),
@@ -382,7 +382,7 @@ void tst_E2eMacro::rawMemoryWriteAsksAndReadsBack()
     write(QStringLiteral("3"), QStringLiteral("12 34 56"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
     QVERIFY(js(QStringLiteral("document.getElementById('ask-text').textContent")).contains(QLatin1String("address 2b00")));
-    screenshot(QStringLiteral("pads-800x600-ask-write"));
+    screenshot(QStringLiteral("pads-ask-write"));
     m_driver->evaluate(QStringLiteral("document.getElementById('ask-no').click(); true"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'warn'")));
     QCOMPARE(padMemory(QStringLiteral("2b00"), 3), QVector<int>(3, 0));
@@ -393,7 +393,7 @@ void tst_E2eMacro::rawMemoryWriteAsksAndReadsBack()
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'ok'")));
     QVERIFY2(js(result).contains(QLatin1String("read back the same")), qPrintable(js(result)));
     QCOMPARE(padMemory(QStringLiteral("2b00"), 3), (QVector<int>{0x12, 0x34, 0x56}));
-    screenshot(QStringLiteral("pads-800x600-written"));
+    screenshot(QStringLiteral("pads-written"));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eMacro)
