@@ -356,6 +356,7 @@
     if (bytes.length > MACRO_LIMIT) {
       $('macro-overwrite').hidden = true;
       setResult('bad', t('macro.refused', { n: bytes.length, max: MACRO_LIMIT }));
+      draw(); // and whichever button was pressed goes back to what this take allows
       return;
     }
     const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
