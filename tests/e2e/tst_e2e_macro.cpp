@@ -4,10 +4,17 @@
 #include "private_display.h"
 #include "vexa_driver.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <initializer_list>
+#include <tuple>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -34,11 +41,18 @@ private slots:
     void recordedKeysShowAsItems();
     void macroIsWrittenToThePad();
     void escInTheWindowStopsWithoutBeingRecorded();
+    void newTakeAsksBeforeAnUnwrittenOneIsLost();
+    void editedTakeIsWrittenAndReadBack();
+    void overLongMacroIsRefusedOnEveryPath();
+    void rawMemoryWriteAsksAndReadsBack();
 
 private:
     void key(unsigned keyCode, bool down);
     QVector<int> padMemory(const QString &address, int size);
     QString js(const QString &expression) { return m_driver->evaluate(expression).toVariant().toString(); }
+    bool listKey(const QString &init);
+    bool take(const QVector<unsigned> &keyCodes);
+    void screenshot(const QString &name);
 
     PrivateDisplay m_display;
     QTemporaryDir m_home;
@@ -190,6 +204,197 @@ void tst_E2eMacro::macroIsWrittenToThePad()
     onPad = padMemory(QStringLiteral("3b00"), expected.size());
     QCOMPARE(onPad.size(), expected.size());
     QCOMPARE(onPad.first(), 0x01);
+}
+
+// A key event on the take's list, as the page hears it (this display gives the window no keyboard).
+bool tst_E2eMacro::listKey(const QString &init)
+{
+    return m_driver->evaluate(QStringLiteral("document.getElementById('macro-items').dispatchEvent("
+                                             "new KeyboardEvent('keydown', Object.assign({bubbles: true, cancelable: true}, %1))) !== undefined")
+                                  .arg(init))
+        .toBool();
+}
+
+// Records the keys (pressed and let go in turn) as a new take, stopped with the mouse.
+bool tst_E2eMacro::take(const QVector<unsigned> &keyCodes)
+{
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-record').click()"));
+    if (!m_driver->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'true'")))
+        return false;
+    for (unsigned code : keyCodes) {
+        key(code, true);
+        key(code, false);
+    }
+    if (!m_driver->waitUntil(QStringLiteral("vexaModules.macro.state.items.filter((i) => i.kind === 'key').length >= %1")
+                                 .arg(keyCodes.size() * 2),
+                             30000))
+        return false;
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-stop').dispatchEvent(new MouseEvent('click', {detail: 1}))"));
+    return m_driver->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'false'"));
+}
+
+void tst_E2eMacro::screenshot(const QString &name)
+{
+    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    const QJsonObject shot = m_driver->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
+    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+}
+
+// The take of the Esc test was never written: a new take asks before throwing it away.
+void tst_E2eMacro::newTakeAsksBeforeAnUnwrittenOneIsLost()
+{
+    const int items = m_driver->evaluate(QStringLiteral("vexaModules.macro.state.items.length")).toInt();
+    QVERIFY(items > 0);
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-record').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
+    QCOMPARE(js(QStringLiteral("document.activeElement.id")), QStringLiteral("ask-no"));
+    screenshot(QStringLiteral("macro-discard"));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-no').click(); true"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!document.querySelector('dialog.ask')")));
+    QCOMPARE(js(QStringLiteral("document.getElementById('screen-macro').dataset.recording")), QStringLiteral("false"));
+    QCOMPARE(m_driver->evaluate(QStringLiteral("vexaModules.macro.state.items.length")).toInt(), items);
+}
+
+// A, then B: A is deleted from the keyboard (its release goes with it), the first pause is set
+// to 250 ms, B's press moves up; what the pad holds afterwards is the edited take.
+void tst_E2eMacro::editedTakeIsWrittenAndReadBack()
+{
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-record').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-yes').click(); true"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'true'")));
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-stop').dispatchEvent(new MouseEvent('click', {detail: 1}))"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'false'")));
+    QVERIFY(take({38, 56})); // A, B
+    const QString keys = QStringLiteral("vexaModules.macro.state.items.filter((i) => i.kind === 'key').map((i) => (i.down ? '+' : '-') + i.scan).join(' ')");
+    QCOMPARE(js(keys), QStringLiteral("+30 -30 +48 -48"));
+
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-items').focus(); true"));
+    QVERIFY(listKey(QStringLiteral("{key: 'Home'}")));
+    QVERIFY(listKey(QStringLiteral("{key: 'Delete'}")));
+    QCOMPARE(js(keys), QStringLiteral("+48 -48"));
+    // A pause goes in before B when the take has none there, so the edit below has one to set.
+    const int pauseAt = m_driver->evaluate(QStringLiteral("vexaModules.macro.state.items.findIndex((i) => i.kind === 'pause')")).toInt();
+    QVERIFY2(pauseAt >= 0, "the recorder gives pauses between keys");
+    QVERIFY(listKey(QStringLiteral("{key: 'Home'}")));
+    for (int i = 0; i < pauseAt; ++i)
+        QVERIFY(listKey(QStringLiteral("{key: 'ArrowDown'}")));
+    QVERIFY(listKey(QStringLiteral("{key: 'Enter'}")));
+    QCOMPARE(js(QStringLiteral("document.activeElement.id")), QStringLiteral("macro-pause-ms"));
+    m_driver->evaluate(QStringLiteral("(() => { const f = document.getElementById('macro-pause-ms'); f.value = '250';"
+                                      " f.dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter', bubbles: true})); return true; })()"));
+    QCOMPARE(m_driver->evaluate(QStringLiteral("vexaModules.macro.state.items[%1].ms").arg(pauseAt)).toInt(), 250);
+    // B's press up by one (past a pause), with Alt+Up; its release cannot go above it.
+    const int bAt = m_driver->evaluate(QStringLiteral("vexaModules.macro.state.items.findIndex((i) => i.kind === 'key')")).toInt();
+    m_driver->evaluate(QStringLiteral("vexaModules.macro.state.selected = %1; true").arg(bAt));
+    if (bAt > 0) {
+        QVERIFY(listKey(QStringLiteral("{key: 'ArrowUp', altKey: true}")));
+        QCOMPARE(m_driver->evaluate(QStringLiteral("vexaModules.macro.state.items[%1].kind").arg(bAt - 1)).toString(), QStringLiteral("key"));
+    }
+    const int releaseAt = m_driver->evaluate(QStringLiteral("vexaModules.macro.state.items.findIndex((i) => i.kind === 'key' && !i.down)")).toInt();
+    m_driver->evaluate(QStringLiteral("vexaModules.macro.state.selected = %1; true").arg(releaseAt));
+    for (int i = 0; i < releaseAt + 1; ++i)
+        QVERIFY(listKey(QStringLiteral("{key: 'ArrowUp', altKey: true}")));
+    QCOMPARE(js(keys), QStringLiteral("+48 -48"));
+    screenshot(QStringLiteral("macro-edited"));
+
+    const QJsonArray expected = m_driver->evaluate(QStringLiteral("vexaModules.macro.encode(vexaModules.macro.state.items)")).toArray();
+    QVERIFY(!QString::fromLatin1(QJsonDocument(expected).toJson(QJsonDocument::Compact)).contains(QLatin1String(",30,")));
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-address').value = '3c00';"
+                                      "document.getElementById('macro-write').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'ok'")));
+    QVERIFY(js(QStringLiteral("document.getElementById('macro-result').textContent")).contains(QLatin1String("read back")));
+    const QVector<int> onPad = padMemory(QStringLiteral("3c00"), expected.size());
+    QCOMPARE(onPad.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(onPad.at(i), expected.at(i).toInt());
+    // Written and read back: a new take throws nothing away, so it asks nothing.
+    QCOMPARE(m_driver->evaluate(QStringLiteral("vexaModules.macro.state.unsaved")).toBool(), false);
+}
+
+// Over 2048 bytes: Enter in the form, Write and "Clear and write" (as a stale button would be
+// pressed) are all refused on the page, and the stretch that held a macro still holds it.
+void tst_E2eMacro::overLongMacroIsRefusedOnEveryPath()
+{
+    const QVector<int> before = padMemory(QStringLiteral("3b00"), 32);
+    QVERIFY(before.size() == 32 && before.first() == 0x01);
+    QVERIFY(take(QVector<unsigned>(350, 38)));
+    const int size = m_driver->evaluate(QStringLiteral("vexaModules.macro.encode(vexaModules.macro.state.items).length")).toInt();
+    QVERIFY2(size > 2048, qPrintable(QString::number(size)));
+
+    const QStringList paths{
+        QStringLiteral("document.getElementById('macro-address').dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter', bubbles: true}))"),
+        QStringLiteral("(() => { const b = document.getElementById('macro-write'); b.disabled = false; b.click(); })()"),
+        QStringLiteral("(() => { const b = document.getElementById('macro-overwrite'); b.hidden = false; b.disabled = false; b.click(); })()"),
+    };
+    for (const QString &path : paths) {
+        m_driver->evaluate(QStringLiteral("document.getElementById('macro-address').value = '3b00';"
+                                          "document.getElementById('macro-result').dataset.tone = '';"
+                                          "document.getElementById('macro-result').textContent = ''; true"));
+        m_driver->evaluate(path + QStringLiteral("; true"));
+        QTest::qWait(300);
+        const QString result = js(QStringLiteral("document.getElementById('macro-result').textContent"));
+        const bool enter = path == paths.first();
+        // Enter presses the form's button, which a long take leaves disabled: nothing at all.
+        QVERIFY2(enter ? (result.isEmpty() || result.contains(QLatin1String("Nothing was written")))
+                       : result.contains(QLatin1String("Nothing was written")),
+                 qPrintable(path + QStringLiteral(" → ") + result));
+        QCOMPARE(padMemory(QStringLiteral("3b00"), 32), before);
+    }
+    // The size shows as a meter against the limit.
+    QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-write').disabled")).toBool(), true);
+    QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-size-warning').hidden")).toBool(), false);
+    QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-meter').dataset.over")).toString(), QStringLiteral("true"));
+    QVERIFY(js(QStringLiteral("document.getElementById('macro-meter-text').textContent")).startsWith(QString::number(size) + QLatin1String(" of 2048")));
+    screenshot(QStringLiteral("macro-too-long"));
+}
+
+// The raw memory form: what cannot be written as typed is refused with no question; the rest
+// asks first, and the answer "write" ends with the bytes read back.
+void tst_E2eMacro::rawMemoryWriteAsksAndReadsBack()
+{
+    m_driver->evaluate(QStringLiteral("location.hash = '#pads'"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!document.getElementById('pad-detail').hidden"), 20000));
+    const QString result = QStringLiteral("document.getElementById('mem-result').textContent");
+    const auto write = [this](const QString &size, const QString &data) {
+        m_driver->evaluate(QStringLiteral("(() => { const set = (id, v) => { document.getElementById(id).value = v; };"
+                                          " set('mem-address', '2b00'); set('mem-size', %1); set('mem-data', %2);"
+                                          " document.getElementById('mem-result').dataset.tone = '';"
+                                          " document.getElementById('mem-write').click(); return true; })()")
+                               .arg(VexaDriver::jsString(size), VexaDriver::jsString(data)));
+    };
+    const QString threeThousand = QStringLiteral("ab ").repeated(3000).trimmed();
+    for (const auto &[size, data, says] : std::initializer_list<std::tuple<QString, QString, QString>>{
+             {QStringLiteral("8"), threeThousand, QStringLiteral("3000 bytes typed")},
+             {QStringLiteral("8"), QStringLiteral("01 02 03"), QStringLiteral("Size says 8 bytes but 3 were typed")},
+             {QStringLiteral("8"), QString(), QStringLiteral("Type the bytes to write")}}) {
+        write(size, data);
+        QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'bad'")));
+        QVERIFY2(js(result).contains(says), qPrintable(js(result)));
+        QCOMPARE(m_driver->evaluate(QStringLiteral("!!document.querySelector('dialog.ask')")).toBool(), false);
+    }
+    QCOMPARE(padMemory(QStringLiteral("2b00"), 8), QVector<int>(8, 0));
+
+    write(QStringLiteral("3"), QStringLiteral("12 34 56"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
+    QVERIFY(js(QStringLiteral("document.getElementById('ask-text').textContent")).contains(QLatin1String("address 2b00")));
+    screenshot(QStringLiteral("pads-ask-write"));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-no').click(); true"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'warn'")));
+    QCOMPARE(padMemory(QStringLiteral("2b00"), 3), QVector<int>(3, 0));
+
+    write(QStringLiteral("3"), QStringLiteral("12 34 56"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-yes').click(); true"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'ok'")));
+    QVERIFY2(js(result).contains(QLatin1String("read back the same")), qPrintable(js(result)));
+    QCOMPARE(padMemory(QStringLiteral("2b00"), 3), (QVector<int>{0x12, 0x34, 0x56}));
+    screenshot(QStringLiteral("pads-written"));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eMacro)

@@ -111,6 +111,9 @@ void tst_E2ePads::memoryWrittenFromThePageIsOnThePad()
         document.getElementById('mem-write').click();
         return true;
     })())JS")).toBool());
+    // A raw write asks first.
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open] #ask-yes')")));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-yes').click(); true"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'ok'")));
     const QString dump = padctl({QStringLiteral("mem"), QLatin1String(kPadId), QStringLiteral("2a00"), QStringLiteral("3")});
     QVERIFY2(dump.contains(QLatin1String("12 34 56")), qPrintable(dump));

@@ -310,6 +310,63 @@ void tst_E2ePage::walkThrough()
                                             " && document.getElementById('mem-result').dataset.tone === 'ok'")));
     screenshot(QStringLiteral("%1-pads-advanced").arg(size));
 
+    // A raw write asks in the page; Tab reaches its Write, Enter writes and the bytes are read back.
+    m_app->evaluate(QStringLiteral("document.getElementById('mem-size').value = '';"
+                                   "document.getElementById('mem-data').value = '12 34'; true"));
+    QVERIFY(tabTo(QStringLiteral("#mem-write")));
+    key(QStringLiteral("Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.activeElement && document.activeElement.id === 'ask-no'")));
+    screenshot(QStringLiteral("%1-pads-ask").arg(size));
+    if (m_axeError.isEmpty()) {
+        QString error;
+        const QStringList found = seriousViolations(&error);
+        QVERIFY2(error.isEmpty() && found.isEmpty(), qPrintable(error + found.join(QLatin1Char('\n'))));
+    }
+    key(QStringLiteral("Tab"));
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.activeElement.id")).toString(), QStringLiteral("ask-yes"));
+    key(QStringLiteral("Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'ok'"
+                                            " && document.getElementById('mem-result').textContent.includes('read back the same')")));
+
+    // Macros: a take edited from the keyboard (a pause set to 450 ms, the first key deleted with
+    // its release); Record then asks before the unwritten take is lost, and Esc answers no.
+    QVERIFY(show("macro"));
+    m_app->evaluate(QStringLiteral(R"JS((() => {
+        const k = (down, scan) => ({ kind: 'key', down, scan, ext: false });
+        Object.assign(vexaModules.macro.state, { selected: -1, unsaved: true, items: [k(true, 0x1e), { kind: 'pause', ms: 120 },
+          k(false, 0x1e), { kind: 'pause', ms: 300 }, k(true, 0x30), k(false, 0x30)] });
+        document.dispatchEvent(new Event('languagechanged'));
+        return true;
+      })())JS"));
+    QVERIFY(tabTo(QStringLiteral("#macro-items")));
+    key(QStringLiteral("Down"));
+    key(QStringLiteral("Down"));
+    key(QStringLiteral("Down"));
+    key(QStringLiteral("Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.activeElement.id === 'macro-pause-ms'")));
+    for (const QString &k : {QStringLiteral("ctrl+a"), QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("0"), QStringLiteral("Return")})
+        key(k);
+    QVERIFY(m_app->waitUntil(QStringLiteral("vexaModules.macro.state.items[3].ms === 450")));
+    QVERIFY(tabTo(QStringLiteral("#macro-items")));
+    key(QStringLiteral("Home"));
+    key(QStringLiteral("Delete"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("vexaModules.macro.state.items.map((i) => i.kind === 'pause' ? i.ms : (i.down ? '+' : '-') + i.scan)"
+                                            ".join(' ') === '120 450 +48 -48'")));
+    screenshot(QStringLiteral("%1-macro-edited").arg(size));
+    QVERIFY(tabTo(QStringLiteral("#macro-record")));
+    key(QStringLiteral("Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.activeElement && document.activeElement.id === 'ask-no'")));
+    screenshot(QStringLiteral("%1-macro-ask").arg(size));
+    if (m_axeError.isEmpty()) {
+        QString error;
+        const QStringList found = seriousViolations(&error);
+        QVERIFY2(error.isEmpty() && found.isEmpty(), qPrintable(error + found.join(QLatin1Char('\n'))));
+    }
+    key(QStringLiteral("Escape"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.querySelector('dialog.ask')")));
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.getElementById('screen-macro').dataset.recording")).toString(), QStringLiteral("false"));
+    QCOMPARE(m_app->evaluate(QStringLiteral("vexaModules.macro.state.items.length")).toInt(), 4);
+
     // axe-core on every screen, the developer tools included.
     QVERIFY2(m_axeError.isEmpty(), qPrintable(m_axeError));
     QStringList violations;

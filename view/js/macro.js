@@ -1,12 +1,7 @@
 // The Macros screen: record keys with "startRecord"/"stopRecord", watch the "macroItem" events
 // arrive, and write the recording into a pad's memory with "writeMacroByAddr".
 //
-// Macro bytes on the pad (this page's own layout; the pad's memory is otherwise free-form):
-//   0x01 S F   key down, S = set-1 scan code, F bit 0 = extended (E0) key
-//   0x02 S F   key up
-//   0x03 L H   pause of H*256+L milliseconds (longer pauses take several records; 0 ms is left out)
-//   0x00       end of the macro, so a blank stretch of memory reads as an empty macro
-// Every record is three bytes; the end marker is one.
+// The bytes of a macro and the edits of a take: macroedit.js.
 
 (function (vexa) {
   'use strict';
@@ -16,12 +11,10 @@
   const { t } = vexa.i18n;
   const { failureMessage } = vexa.messages;
   const { trimTake, STOP_SCANS } = vexa.take;
+  const { MACRO_LIMIT, encode, removeItem, moveItem, setPause, parsePause, MAX_PAUSE_EDIT } = vexa.macroedit;
+  const { firstDifference, byteList, parseAddress } = vexa.bytefield;
+  const { ask } = vexa.ask;
 
-  const BUFFER_SIZE = 2048;
-  const REC_DOWN = 0x01;
-  const REC_UP = 0x02;
-  const REC_PAUSE = 0x03;
-  const MAX_PAUSE = 0xffff;
   const DRAW_INTERVAL_MS = 100;
 
   // Key names for the list, by set-1 code; the second table holds the E0 (extended) keys.
@@ -52,6 +45,8 @@
     items: [],            // { kind: 'key', down, scan, ext } | { kind: 'pause', ms }
     pads: [],
     drawnCount: 0,
+    selected: -1,         // the item being edited
+    unsaved: false,       // a take (or an edit of it) not yet written to a pad and read back
   };
 
   let root = null;
@@ -81,44 +76,28 @@
     return name || `Key 0x${scan.toString(16).padStart(2, '0')}${ext ? ' (E0)' : ''}`;
   }
 
-  /** Items → macro bytes, ending with the end marker. */
-  function encode(items) {
-    const bytes = [];
-    for (const item of items) {
-      if (item.kind === 'key') {
-        bytes.push(item.down ? REC_DOWN : REC_UP, item.scan & 0xff, item.ext ? 1 : 0);
-      } else {
-        let ms = Math.max(0, Math.round(item.ms));
-        while (ms > 0) {
-          const part = Math.min(ms, MAX_PAUSE);
-          bytes.push(REC_PAUSE, part & 0xff, part >> 8);
-          ms -= part;
-        }
-      }
-    }
-    bytes.push(0x00);
-    return bytes;
-  }
-
-  function byteList(bytes) {
-    return bytes.map((b) => '0x' + b.toString(16).padStart(2, '0')).join(',');
-  }
-
   // ---- drawing ---------------------------------------------------------------------------
 
+  function itemText(item) {
+    if (item.kind === 'pause') return t('macro.ms', { n: item.ms });
+    return t(item.down ? 'macro.down' : 'macro.up', { key: keyName(item.scan, item.ext) });
+  }
+
   function itemRow(item, index) {
+    const common = { id: `macro-item-${index}`, role: 'option', 'aria-selected': index === state.selected ? 'true' : 'false' };
     if (item.kind === 'pause') {
-      return el('li', { className: 'macro-item macro-pause', dataset: { index: String(index) } }, [
+      return el('li', { className: 'macro-item macro-pause', dataset: { index: String(index) }, attrs: common }, [
         el('span', { className: 'macro-glyph', text: '…', attrs: { 'aria-hidden': 'true' } }),
-        el('span', { className: 'macro-text', text: t('macro.ms', { n: item.ms }) }),
+        el('span', { className: 'macro-text', text: itemText(item) }),
       ]);
     }
     return el('li', {
       className: 'macro-item macro-key',
       dataset: { index: String(index), down: item.down ? '1' : '0', scan: String(item.scan), ext: item.ext ? '1' : '0' },
+      attrs: common,
     }, [
       el('span', { className: 'macro-glyph', text: item.down ? '↓' : '↑', attrs: { 'aria-hidden': 'true' } }),
-      el('span', { className: 'macro-text', text: t(item.down ? 'macro.down' : 'macro.up', { key: keyName(item.scan, item.ext) }) }),
+      el('span', { className: 'macro-text', text: itemText(item) }),
       el('span', { className: 'macro-code mono', text: `${item.ext ? 'E0 ' : ''}${item.scan.toString(16).padStart(2, '0')}` }),
     ]);
   }
@@ -133,7 +112,7 @@
     for (let i = state.drawnCount; i < state.items.length; i++) rows.push(itemRow(state.items[i], i));
     if (rows.length) list.append(...rows);
     state.drawnCount = state.items.length;
-    if (rows.length) list.lastElementChild.scrollIntoView({ block: 'nearest' });
+    if (rows.length && state.recording) list.lastElementChild.scrollIntoView({ block: 'nearest' });
 
     const keys = state.items.filter((i) => i.kind === 'key').length;
     const bytes = encode(state.items);
@@ -142,16 +121,54 @@
       ? t('macro.meta', { keys, bytes: bytes.length }) : t('macro.nothing');
     $('macro-bytes').textContent = keys === 0 ? t('macro.recordFirst')
       : byteList(bytes.slice(0, 48)).replace(/0x/g, '').replace(/,/g, ' ') + (bytes.length > 48 ? ' …' : '');
-    const tooBig = bytes.length > BUFFER_SIZE;
+    const tooBig = bytes.length > MACRO_LIMIT;
     $('macro-size-warning').hidden = !tooBig;
+    const meter = $('macro-meter');
+    meter.value = Math.min(bytes.length, MACRO_LIMIT);
+    meter.dataset.over = tooBig ? 'true' : 'false';
+    $('macro-meter-text').textContent = t('macro.sizeOf', { n: bytes.length, max: MACRO_LIMIT });
 
     $('macro-record').disabled = state.recording || state.busy;
     $('macro-stop').disabled = !state.recording || state.busy;
-    $('macro-clear').disabled = state.recording || state.items.length === 0;
-    $('macro-write').disabled = state.recording || state.busy || keys === 0 || tooBig || !selectedPad();
+    $('macro-clear').disabled = state.recording || state.busy || state.items.length === 0;
+    const pad = selectedPad();
+    $('macro-write').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
+    $('macro-overwrite').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
     root.dataset.recording = state.recording ? 'true' : 'false';
     $('macro-state').textContent = t(state.recording ? 'macro.recording' : 'macro.idle');
     $('macro-state').title = $('macro-state').textContent;
+    drawSelection();
+  }
+
+  // The list is one Tab stop; arrows choose an item, the bar below (or its keys) edits it.
+  function drawSelection() {
+    const list = $('macro-items');
+    const editable = !state.recording && !state.busy;
+    if (state.selected >= state.items.length) state.selected = state.items.length - 1;
+    const item = state.items[state.selected];
+    for (const row of list.querySelectorAll('[aria-selected="true"]')) row.setAttribute('aria-selected', 'false');
+    const row = item ? $(`macro-item-${state.selected}`) : null;
+    if (row) {
+      row.setAttribute('aria-selected', 'true');
+      list.setAttribute('aria-activedescendant', row.id);
+      if (list === document.activeElement) row.scrollIntoView({ block: 'nearest' });
+    } else {
+      list.removeAttribute('aria-activedescendant');
+    }
+    if (state.items.length) list.setAttribute('tabindex', '0');
+    else list.removeAttribute('tabindex');
+    $('macro-up').disabled = !editable || !item || state.selected === 0;
+    $('macro-down').disabled = !editable || !item || state.selected === state.items.length - 1;
+    $('macro-delete').disabled = !editable || !item;
+    const isPause = editable && item && item.kind === 'pause';
+    const field = $('macro-pause-ms');
+    field.disabled = !isPause;
+    $('macro-pause-set').disabled = !isPause;
+    if (field.dataset.for !== String(state.selected) || !isPause) {
+      field.value = isPause ? String(item.ms) : '';
+      field.dataset.for = String(state.selected);
+      field.removeAttribute('aria-invalid');
+    }
   }
 
   let scheduleDraw = () => {}; // paced draw, set up at start
@@ -161,6 +178,82 @@
     box.dataset.tone = tone;
     box.textContent = text;
     box.hidden = !text;
+  }
+
+  function setEditNote(text) {
+    $('macro-edit-note').textContent = text;
+  }
+
+  // ---- editing ---------------------------------------------------------------------------
+
+  function applyEdit(items, selected, note = '') {
+    if (items === state.items) return false;
+    state.items = items;
+    state.selected = Math.max(-1, Math.min(selected, items.length - 1));
+    state.unsaved = true;
+    state.drawnCount = Infinity; // every row again: indexes moved
+    $('macro-overwrite').hidden = true;
+    setEditNote(note);
+    draw();
+    return true;
+  }
+
+  function deleteSelected() {
+    const i = state.selected;
+    if (i < 0 || state.recording || state.busy) return;
+    const text = itemText(state.items[i]);
+    const before = state.items.length;
+    const items = removeItem(state.items, i);
+    applyEdit(items, Math.min(i, items.length - 1), t(before - items.length > 1 ? 'macro.deletedPair' : 'macro.deleted', { item: text }));
+  }
+
+  function moveSelected(delta) {
+    const i = state.selected;
+    if (i < 0 || state.recording || state.busy) return;
+    const items = moveItem(state.items, i, delta);
+    if (!applyEdit(items, i + delta, t('macro.moved', { item: itemText(state.items[i]), n: i + delta + 1 }))) {
+      setEditNote(t('macro.cannotMove'));
+    }
+  }
+
+  function setSelectedPause() {
+    const i = state.selected;
+    const field = $('macro-pause-ms');
+    const ms = parsePause(field.value);
+    if (ms === null) {
+      field.setAttribute('aria-invalid', 'true');
+      setEditNote(t('macro.pauseBad', { max: MAX_PAUSE_EDIT }));
+      field.focus();
+      return;
+    }
+    field.removeAttribute('aria-invalid');
+    field.dataset.for = '';
+    applyEdit(setPause(state.items, i, ms), i, t('macro.pauseSet', { n: ms }));
+  }
+
+  function onListKey(e) {
+    if (state.recording || state.busy || !state.items.length) return;
+    const last = state.items.length - 1;
+    let next = null;
+    if (e.altKey && (e.key === 'ArrowUp' || e.key === 'ArrowDown')) {
+      moveSelected(e.key === 'ArrowUp' ? -1 : 1);
+    } else if (e.key === 'ArrowUp') next = Math.max(0, state.selected - 1);
+    else if (e.key === 'ArrowDown') next = Math.min(last, state.selected + 1);
+    else if (e.key === 'Home') next = 0;
+    else if (e.key === 'End') next = last;
+    else if (e.key === 'Delete' || e.key === 'Backspace') deleteSelected();
+    else if (e.key === 'Enter' && state.items[state.selected] && state.items[state.selected].kind === 'pause') {
+      $('macro-pause-ms').focus();
+      $('macro-pause-ms').select();
+    } else return;
+    e.preventDefault();
+    if (next !== null) { state.selected = next; drawSelection(); }
+  }
+
+  // A take not yet on a pad is lost by a new take or Clear: ask first.
+  async function mayDiscard() {
+    if (!state.unsaved || !state.items.length) return true;
+    return ask({ title: t('macro.discardTitle'), text: t('macro.discardText'), yes: t('macro.discardYes') });
   }
 
   // ---- recording -------------------------------------------------------------------------
@@ -175,9 +268,14 @@
   }
 
   async function startRecording() {
+    if (!(await mayDiscard())) return;
     state.busy = true;
     state.items = [];
+    state.selected = -1;
+    state.unsaved = false;
     setResult('', '');
+    setEditNote('');
+    $('macro-overwrite').hidden = true;
     draw();
     try {
       const outcome = await command('startRecord');
@@ -203,6 +301,9 @@
       state.recording = false;
       const stopScan = stopKey && STOP_SCANS[stopKey] !== undefined ? STOP_SCANS[stopKey] : null;
       state.items = trimTake(state.items, stopScan);
+      state.drawnCount = Infinity;
+      state.selected = state.items.length ? 0 : -1;
+      state.unsaved = state.items.length > 0;
     } finally {
       state.busy = false;
       draw();
@@ -244,18 +345,20 @@
     draw();
   }
 
-  function readAddress() {
-    const t = $('macro-address').value.trim().replace(/^0x/i, '');
-    if (!/^[0-9a-f]{1,8}$/i.test(t)) throw new Error(t('pads.in.address'));
-    return t.toLowerCase();
-  }
-
+  // Both buttons come here, and so does Enter in the form: the size is checked on every way to
+  // the pad, not only by the state of one button.
   async function writeMacro(clearFirst) {
     const pad = selectedPad();
-    if (!pad) return;
+    if (!pad || state.busy || state.recording) return;
     let address;
-    try { address = readAddress(); } catch (err) { setResult('bad', err.message); return; }
+    try { address = parseAddress($('macro-address').value); } catch (err) { setResult('bad', t(err.key, err.values)); return; }
     const bytes = encode(state.items);
+    if (bytes.length > MACRO_LIMIT) {
+      $('macro-overwrite').hidden = true;
+      setResult('bad', t('macro.refused', { n: bytes.length, max: MACRO_LIMIT }));
+      draw(); // and whichever button was pressed goes back to what this take allows
+      return;
+    }
     const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
     state.busy = true;
     $('macro-overwrite').hidden = true;
@@ -269,12 +372,19 @@
       const outcome = await command('writeMacroByAddr', { ...target, PARAMDATA: byteList(bytes) });
       if (!outcome.ok) {
         setResult('bad', outcome.message);
-      } else if (outcome.text === 'true') {
-        setResult('ok', t('macro.written', { n: bytes.length, address }));
-      } else {
+      } else if (outcome.text !== 'true') {
         // The pad answers with the address when that stretch already holds something.
         setResult('warn', t('macro.notBlank', { address }));
         $('macro-overwrite').hidden = false;
+      } else {
+        const back = await command('readByAddr', target);
+        const at = back.ok ? firstDifference(bytes, back.text) : 0;
+        if (!back.ok) setResult('bad', back.message);
+        else if (at >= 0) setResult('bad', t('macro.differs', { address, at: at + 1 }));
+        else {
+          state.unsaved = false;
+          setResult('ok', t('macro.verified', { n: bytes.length, address }));
+        }
       }
     } finally {
       state.busy = false;
@@ -304,7 +414,34 @@
       state.drawnCount = Infinity; // every row again, in the new words
       draw();
     });
-    $('macro-clear').addEventListener('click', () => { state.items = []; setResult('', ''); draw(); });
+    $('macro-clear').addEventListener('click', async () => {
+      if (!(await mayDiscard())) return;
+      state.items = [];
+      state.selected = -1;
+      state.unsaved = false;
+      $('macro-overwrite').hidden = true;
+      setResult('', '');
+      setEditNote('');
+      draw();
+    });
+    const list = $('macro-items');
+    list.addEventListener('keydown', onListKey);
+    list.addEventListener('click', (e) => {
+      const row = e.target.closest('[data-index]');
+      if (!row || state.recording) return;
+      state.selected = Number(row.dataset.index);
+      drawSelection();
+    });
+    list.addEventListener('focus', () => {
+      if (state.selected < 0 && state.items.length) { state.selected = 0; drawSelection(); }
+    });
+    $('macro-up').addEventListener('click', () => moveSelected(-1));
+    $('macro-down').addEventListener('click', () => moveSelected(1));
+    $('macro-delete').addEventListener('click', () => deleteSelected());
+    $('macro-pause-set').addEventListener('click', () => setSelectedPause());
+    $('macro-pause-ms').addEventListener('keydown', (e) => {
+      if (e.key === 'Enter') { e.preventDefault(); setSelectedPause(); }
+    });
     $('macro-write').addEventListener('click', () => writeMacro(false));
     $('macro-overwrite').addEventListener('click', () => writeMacro(true));
     $('macro-pad').addEventListener('change', () => draw());

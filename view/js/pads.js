@@ -16,7 +16,6 @@
   const { t } = vexa.i18n;
   const { failureMessage } = vexa.messages;
 
-  const BUFFER_SIZE = 2048;
   const REPORT_BYTES = 8;
   const LIVE_VIEW_INTERVAL_MS = 100; // ten redraws a second at most
 
@@ -35,45 +34,9 @@
 
   // ---- input reading --------------------------------------------------------------------
 
-  /** "10 20 ff", "0x10,0x20", "1020ff" → [16, 32, 255]; throws with a message for the user. */
-  function parseBytes(text) {
-    const trimmed = text.trim();
-    if (trimmed === '') return [];
-    let items = trimmed.split(/[\s,]+/).filter(Boolean);
-    if (items.length === 1 && /^[0-9a-f]+$/i.test(items[0]) && items[0].length > 2) {
-      if (items[0].length % 2) throw new Error(t('pads.in.even'));
-      items = items[0].match(/../g);
-    }
-    return items.map((item, i) => {
-      if (!/^(0x)?[0-9a-f]{1,2}$/i.test(item)) throw new Error(t('pads.in.byte', { i: i + 1, item }));
-      return parseInt(item.replace(/^0x/i, ''), 16);
-    });
-  }
-
-  function byteList(bytes) {
-    return bytes.map((b) => '0x' + b.toString(16).padStart(2, '0')).join(',');
-  }
-
-  function parseSize(text, fallback) {
-    const t = String(text).trim();
-    if (t === '' && fallback !== undefined) return fallback;
-    if (!/^\d+$/.test(t)) throw new Error(t('pads.in.size'));
-    const n = Number(t);
-    if (n > BUFFER_SIZE) throw new Error(t('pads.in.sizeMax', { max: BUFFER_SIZE }));
-    return n;
-  }
-
-  function parseAddress(text) {
-    const t = String(text).trim().replace(/^0x/i, '');
-    if (!/^[0-9a-f]{1,8}$/i.test(t)) throw new Error(t('pads.in.address'));
-    return t.toLowerCase();
-  }
-
-  function parseInteger(text, what) {
-    const t = String(text).trim();
-    if (!/^\d+$/.test(t)) throw new Error(t('pads.in.whole', { what }));
-    return Number(t);
-  }
+  // Fields are read by bytefield.js; what it refuses comes back as a text of the page.
+  const { parseSize, parseAddress, parseInteger, writeRequest, firstDifference } = vexa.bytefield;
+  const { ask } = vexa.ask;
 
   // ---- list ------------------------------------------------------------------------------
 
@@ -274,19 +237,64 @@
     return text.split(',').map((b) => b.replace(/^0x/, '')).join(' ');
   }
 
+  function inputText(err) {
+    return err && err.key ? t(err.key, err.values) : String(err && err.message);
+  }
+
+  async function send(command) {
+    const outcome = await query(command, { timeoutMs: 5000 });
+    if (outcome.pending) outcome.cancel();
+    return outcome;
+  }
+
   async function run(resultId, busy, build, onOk) {
     let command;
     try {
       command = build();
     } catch (err) {
-      setResult(resultId, 'bad', err.message);
+      setResult(resultId, 'bad', inputText(err));
       return;
     }
     setResult(resultId, 'busy', t(busy));
-    const outcome = await query(command, { timeoutMs: 5000 });
-    if (outcome.pending) outcome.cancel();
+    const outcome = await send(command);
     if (outcome.ok) onOk(outcome.text);
     else setResult(resultId, 'bad', failureMessage(command, outcome));
+  }
+
+  // A raw write: the fields checked, the person asked, the bytes written, read back and compared.
+  // build() gives { write, read, question, done } or throws a field's error.
+  let writing = false;
+  async function rawWrite(resultId, busy, build) {
+    if (writing) return;
+    let plan;
+    try {
+      plan = build();
+    } catch (err) {
+      setResult(resultId, 'bad', inputText(err));
+      return;
+    }
+    writing = true;
+    try {
+      if (!(await ask(plan.question))) {
+        setResult(resultId, 'warn', t('pads.cancelled'));
+        return;
+      }
+      setResult(resultId, 'busy', t(busy));
+      const written = await send(plan.write);
+      if (!written.ok) { setResult(resultId, 'bad', failureMessage(plan.write, written)); return; }
+      const back = await send(plan.read);
+      if (!back.ok) { setResult(resultId, 'bad', failureMessage(plan.read, back)); return; }
+      const at = firstDifference(plan.bytes, back.text);
+      if (at < 0) setResult(resultId, 'ok', plan.done, formatBytes(back.text));
+      else setResult(resultId, 'bad', t('pads.differs', { at: at + 1 }), formatBytes(back.text));
+    } finally {
+      writing = false;
+    }
+  }
+
+  function padName() {
+    const pad = selectedPad();
+    return pad ? (pad.productName || pad.device || pad.DeviceID) : '';
   }
 
   function wireForms() {
@@ -299,15 +307,21 @@
       setResult('prop-result', 'ok', t('pads.propRead', { id: $('prop-id').value.trim() }), formatBytes(text));
     }));
 
-    $('prop-write').addEventListener('click', () => run('prop-result', 'pads.propWriting', () => {
-      const bytes = parseBytes($('prop-data').value);
+    $('prop-write').addEventListener('click', () => rawWrite('prop-result', 'pads.propWriting', () => {
+      const pad = padArgs();
+      const id = parseInteger($('prop-id').value, t('pads.propId'));
+      const { size, bytes, data } = writeRequest($('prop-size').value, $('prop-data').value);
       return {
-        funcname: 'writeDevicesProp', ...padArgs(),
-        PARAMID: parseInteger($('prop-id').value, t('pads.propId')),
-        PARAMSIZE: parseSize($('prop-size').value, bytes.length),
-        PARAMDATA: byteList(bytes),
+        bytes,
+        write: { funcname: 'writeDevicesProp', ...pad, PARAMID: id, PARAMSIZE: size, PARAMDATA: data },
+        read: { funcname: 'readDevicesProp', ...pad, PARAMID: id, PARAMSIZE: size },
+        question: {
+          title: t('pads.askPropTitle'), yes: t('common.write'),
+          text: t('pads.askProp', { n: size, id, pad: padName() }),
+        },
+        done: t('pads.propVerified', { id, n: size }),
       };
-    }, () => setResult('prop-result', 'ok', t('pads.propWritten', { id: $('prop-id').value.trim() }))));
+    }));
 
     $('mem-read').addEventListener('click', () => run('mem-result', 'pads.memReading', () => ({
       funcname: 'readByAddr', ...padArgs(),
@@ -325,15 +339,21 @@
       PARAMSIZE: parseSize($('mem-size').value),
     }), (text) => setResult('mem-result', 'ok', t(text === 'true' ? 'pads.memBlank' : 'pads.memData'))));
 
-    $('mem-write').addEventListener('click', () => run('mem-result', 'pads.memWriting', () => {
-      const bytes = parseBytes($('mem-data').value);
+    $('mem-write').addEventListener('click', () => rawWrite('mem-result', 'pads.memWriting', () => {
+      const pad = padArgs();
+      const address = parseAddress($('mem-address').value);
+      const { size, bytes, data } = writeRequest($('mem-size').value, $('mem-data').value);
       return {
-        funcname: 'writeByAddr', ...padArgs(),
-        PARAMADDRESS: parseAddress($('mem-address').value),
-        PARAMSIZE: parseSize($('mem-size').value, bytes.length),
-        PARAMDATA: byteList(bytes),
+        bytes,
+        write: { funcname: 'writeByAddr', ...pad, PARAMADDRESS: address, PARAMSIZE: size, PARAMDATA: data },
+        read: { funcname: 'readByAddr', ...pad, PARAMADDRESS: address, PARAMSIZE: size },
+        question: {
+          title: t('pads.askMemTitle'), yes: t('common.write'),
+          text: t('pads.askMem', { n: size, address, pad: padName() }),
+        },
+        done: t('pads.memVerified', { n: size, address }),
       };
-    }, () => setResult('mem-result', 'ok', t('pads.memWritten', { address: parseAddress($('mem-address').value) }))));
+    }));
 
     for (const form of root.querySelectorAll('form')) vexa.util.submitOnEnter(form);
     $('pads-refresh').addEventListener('click', () => loadPads());
@@ -369,5 +389,5 @@
     loadPads();
   }
 
-  vexa.pads = { initPads, parseBytes, byteList, state };
+  vexa.pads = { initPads, state };
 })(window.vexaModules = window.vexaModules || {});
