@@ -472,38 +472,47 @@ ProfileReply ProfileStore::nodeCounterProfile(const QString &filePath, const QSt
     });
 }
 
+template <class Edit>
+ProfileReply ProfileStore::editSelected(const QString &filePath, const QString &xpath, const QString &failureText,
+                                        const QString &successText, Edit edit)
+{
+    QString full;
+    Document document;
+    std::vector<pugi::xml_node> nodes;
+    Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
+    if (load != Load::Ok)
+        return failureFor(load, failureText);
+    edit(nodes);
+    load = storeDocument(full, *document);
+    if (load != Load::Ok)
+        return failureFor(load, failureText);
+    return ProfileReply::success(successText);
+}
+
 ProfileReply ProfileStore::modifyProfile(const QString &filePath, const QString &xpath, const QString &attribute,
                                          const QString &attributeValue)
 {
     QMutexLocker lock(&m_mutex);
     return guarded(ProfileReply::failure(kModifyFailed), [&] {
-        QString full;
-        Document document;
-        std::vector<pugi::xml_node> nodes;
-        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyFailed);
-
-        // Values keep their empty parts so that a value can be cleared.
-        const QStringList names = split(attribute, Qt::SkipEmptyParts);
-        const QStringList values = split(attributeValue, Qt::KeepEmptyParts);
-        const int pairs = std::min(names.size(), values.size());
-        std::vector<QByteArray> utf8Names, utf8Values;
-        for (int i = 0; i < pairs; ++i) {
-            utf8Names.push_back(names.at(i).toUtf8());
-            utf8Values.push_back(values.at(i).toUtf8());
-        }
-        for (pugi::xml_node &node : nodes) {
+        return editSelected(filePath, xpath, kModifyFailed, QStringLiteral("modifyProfile success!"),
+                            [&](std::vector<pugi::xml_node> &nodes) {
+            // Values keep their empty parts so that a value can be cleared.
+            const QStringList names = split(attribute, Qt::SkipEmptyParts);
+            const QStringList values = split(attributeValue, Qt::KeepEmptyParts);
+            const int pairs = std::min(names.size(), values.size());
+            std::vector<QByteArray> utf8Names, utf8Values;
             for (int i = 0; i < pairs; ++i) {
-                // Only attributes the node already has; none is created.
-                if (pugi::xml_attribute existing = node.attribute(utf8Names[i].constData()))
-                    existing.set_value(utf8Values[i].constData());
+                utf8Names.push_back(names.at(i).toUtf8());
+                utf8Values.push_back(values.at(i).toUtf8());
             }
-        }
-        load = storeDocument(full, *document);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyFailed);
-        return ProfileReply::success(QStringLiteral("modifyProfile success!"));
+            for (pugi::xml_node &node : nodes) {
+                for (int i = 0; i < pairs; ++i) {
+                    // Only attributes the node already has; none is created.
+                    if (pugi::xml_attribute existing = node.attribute(utf8Names[i].constData()))
+                        existing.set_value(utf8Values[i].constData());
+                }
+            }
+        });
     });
 }
 
@@ -522,25 +531,17 @@ ProfileReply ProfileStore::modifyProfileEx(const QString &filePath, const QStrin
         else if (!withinDepth(subTree, kMaxDepth))
             return ProfileReply::failure(kModifyExFailed);
 
-        QString full;
-        Document document;
-        std::vector<pugi::xml_node> nodes;
-        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyExFailed);
-
-        // The subtree moves into the first match; later matches only lose their children.
-        for (pugi::xml_node &node : outermost(nodes)) {
-            node.remove_children();
-            while (pugi::xml_node top = subTree.first_child()) {
-                node.append_copy(top);
-                subTree.remove_child(top);
+        return editSelected(filePath, xpath, kModifyExFailed, QStringLiteral("modifyProfileEx success"),
+                            [&](std::vector<pugi::xml_node> &nodes) {
+            // The subtree moves into the first match; later matches only lose their children.
+            for (pugi::xml_node &node : outermost(nodes)) {
+                node.remove_children();
+                while (pugi::xml_node top = subTree.first_child()) {
+                    node.append_copy(top);
+                    subTree.remove_child(top);
+                }
             }
-        }
-        load = storeDocument(full, *document);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyExFailed);
-        return ProfileReply::success(QStringLiteral("modifyProfileEx success"));
+        });
     });
 }
 
@@ -548,21 +549,13 @@ ProfileReply ProfileStore::modifyRemoveProfile(const QString &filePath, const QS
 {
     QMutexLocker lock(&m_mutex);
     return guarded(ProfileReply::failure(kModifyFailed), [&] {
-        QString full;
-        Document document;
-        std::vector<pugi::xml_node> nodes;
-        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyFailed);
-
-        for (pugi::xml_node &node : outermost(nodes)) {
-            if (pugi::xml_node parent = node.parent())
-                parent.remove_child(node);
-        }
-        load = storeDocument(full, *document);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyFailed);
-        return ProfileReply::success(QStringLiteral("modifyRemoveProfile success"));
+        return editSelected(filePath, xpath, kModifyFailed, QStringLiteral("modifyRemoveProfile success"),
+                            [&](std::vector<pugi::xml_node> &nodes) {
+            for (pugi::xml_node &node : outermost(nodes)) {
+                if (pugi::xml_node parent = node.parent())
+                    parent.remove_child(node);
+            }
+        });
     });
 }
 
@@ -580,26 +573,18 @@ ProfileReply ProfileStore::modifyAddProfile(const QString &filePath, const QStri
             || !std::all_of(names.begin(), names.end(), isXmlName))
             return ProfileReply::failure(kModifyFailed);
 
-        QString full;
-        Document document;
-        std::vector<pugi::xml_node> nodes;
-        Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyFailed);
-
-        const QByteArray name = addNodeName.toUtf8();
-        for (pugi::xml_node &node : nodes) {
-            pugi::xml_node added = node.append_child(name.constData());
-            for (int i = 0; i < names.size(); ++i) {
-                pugi::xml_attribute created = added.append_attribute(names.at(i).toUtf8().constData());
-                if (i < values.size())
-                    created.set_value(values.at(i).toUtf8().constData());
+        return editSelected(filePath, xpath, kModifyFailed, QStringLiteral("modifyAddProfile success"),
+                            [&](std::vector<pugi::xml_node> &nodes) {
+            const QByteArray name = addNodeName.toUtf8();
+            for (pugi::xml_node &node : nodes) {
+                pugi::xml_node added = node.append_child(name.constData());
+                for (int i = 0; i < names.size(); ++i) {
+                    pugi::xml_attribute created = added.append_attribute(names.at(i).toUtf8().constData());
+                    if (i < values.size())
+                        created.set_value(values.at(i).toUtf8().constData());
+                }
             }
-        }
-        load = storeDocument(full, *document);
-        if (load != Load::Ok)
-            return failureFor(load, kModifyFailed);
-        return ProfileReply::success(QStringLiteral("modifyAddProfile success"));
+        });
     });
 }
 

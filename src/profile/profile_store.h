@@ -97,6 +97,11 @@ private:
     template <class Selection>
     Load loadAndSelect(const QString &relative, Access access, const QString &xpath, QString *fullPath,
                        Document *document, Selection *selection);
+    // The shared course of the changing commands: the nodes xpath selects in the cached profile go
+    // to edit, and the changed document back to the cache; failureText for any failure.
+    template <class Edit>
+    ProfileReply editSelected(const QString &filePath, const QString &xpath, const QString &failureText,
+                              const QString &successText, Edit edit);
     // TooLarge, leaving the cache as it was, when the document grew too deep or too long.
     Load storeDocument(const QString &fullPath, const pugi::xml_document &document);
     void markModified(const QString &fullPath);
