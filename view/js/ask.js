@@ -38,5 +38,42 @@
     return open;
   }
 
-  vexa.ask = { ask };
+  /**
+   * A question with more than two answers: choices [{ value, label, primary }] as buttons, in
+   * order. Resolves with the chosen value, or null when the person backs out (Esc). The first
+   * choice has the focus, so it should be the one that loses nothing.
+   */
+  function choose({ title, text, choices }) {
+    if (open) return Promise.resolve(null);
+    const before = document.activeElement;
+    const buttons = choices.map((c, i) => el('button', {
+      className: c.primary ? 'btn btn-primary' : 'btn',
+      text: c.label,
+      attrs: { type: 'button', id: `ask-choice-${i}` },
+      dataset: { value: c.value },
+    }));
+    const dialog = el('dialog', { className: 'ask', attrs: { 'aria-labelledby': 'ask-title', 'aria-describedby': 'ask-text' } }, [
+      el('h2', { className: 'ask-title', text: title, attrs: { id: 'ask-title' } }),
+      el('p', { className: 'ask-text', text, attrs: { id: 'ask-text' } }),
+      el('div', { className: 'ask-actions' }, buttons),
+    ]);
+    document.body.append(dialog);
+    const answer = new Promise((resolve) => {
+      const finish = (value) => {
+        dialog.close();
+        dialog.remove();
+        open = null;
+        if (before && before.isConnected) before.focus();
+        resolve(value);
+      };
+      buttons.forEach((b) => b.addEventListener('click', () => finish(b.dataset.value)));
+      dialog.addEventListener('cancel', (e) => { e.preventDefault(); finish(null); });
+    });
+    open = answer.then((v) => v !== null);
+    dialog.showModal();
+    buttons[0].focus();
+    return answer;
+  }
+
+  vexa.ask = { ask, choose };
 })(window.vexaModules = window.vexaModules || {});

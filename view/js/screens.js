@@ -23,13 +23,36 @@
     return target;
   }
 
+  // A screen may hold work that leaving would lose; its guard resolves true when the person
+  // lets it go (after saving or discarding) and false to stay.
+  const guards = {};
+
+  function guardLeaving(screen, guard) {
+    guards[screen] = guard;
+  }
+
+  /** Asks the shown screen's guard; true when there is none. */
+  async function mayLeave() {
+    const guard = guards[current()];
+    return guard ? Boolean(await guard()) : true;
+  }
+
   function current() {
     const screen = document.querySelector('.screen[data-screen]:not([hidden])');
     return screen ? screen.dataset.screen : '';
   }
 
   function initScreens() {
-    window.addEventListener('hashchange', () => show(location.hash.slice(1)));
+    window.addEventListener('hashchange', async () => {
+      const from = current();
+      const to = location.hash.slice(1);
+      if (from && from !== to && !(await mayLeave())) {
+        // Back to where the person stays, without a second hashchange.
+        history.replaceState(null, '', `#${from}`);
+        return;
+      }
+      if (location.hash.slice(1) === to) show(to);
+    });
     document.getElementById('screen-tabs').addEventListener('click', (event) => {
       const tab = event.target.closest('[data-screen]');
       if (!tab) return;
@@ -44,5 +67,5 @@
     return show(location.hash.slice(1));
   }
 
-  vexa.screens = { initScreens, show, current };
+  vexa.screens = { initScreens, show, current, guardLeaving, mayLeave };
 })(window.vexaModules = window.vexaModules || {});

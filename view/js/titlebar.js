@@ -181,7 +181,8 @@
       switch (button.dataset.action) {
         case 'minimize': send(MINIMIZE); break;
         case 'maximize': toggleMaximized(); break;
-        case 'close': query({ funcname: 'closeApp' }); break;
+        // Closing writes every changed profile file, so a screen with unsaved work is asked first.
+        case 'close': vexa.screens.mayLeave().then((go) => { if (go) query({ funcname: 'closeApp' }); }); break;
         default: break;
       }
     });
