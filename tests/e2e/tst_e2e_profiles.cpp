@@ -1,9 +1,11 @@
-// The profiles and modes screens of the shipped page on the real program: an edit saved to the
-// profile file, a package export, and a bound program's "running" mark.
+// The profiles and modes screens of the shipped page on the real program: a named profile made,
+// changed by real key presses, refused a bad value, saved to its file, its changes discarded,
+// exported as a package and applied to a virtual pad; and a bound program's "running" mark.
 #include "vexa_driver.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,16 +18,23 @@ class tst_E2eProfiles : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void profilesScreen_editSavedToTheFile();
+    void profilesScreen_namedProfileChangedSavedAndDiscarded();
+    void profilesScreen_buttonTakesACapturedKey();
     void profilesScreen_exportsAPackage();
+    void profilesScreen_appliesToAPad();
     void modesScreen_marksABoundProgramRunning();
 
 private:
     bool showScreen(const QString &name);
     QString fileText(const QString &relative) const;
+    QString cached(const QString &relative);
+    void key(const QString &keys);
+    bool focus(const QString &selector);
 
     QTemporaryDir m_outside; // a bound program and an exported package live outside the app
+    QTemporaryDir m_padHome; // the virtual pads
     QString m_program;
+    QString m_window;
     std::unique_ptr<VexaDriver> m_app;
 };
 
@@ -34,6 +43,8 @@ void tst_E2eProfiles::initTestCase()
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         QSKIP("DISPLAY is not set: the program's browser needs an X display (run under Xvfb)");
     QVERIFY(m_outside.isValid());
+    QVERIFY(m_padHome.isValid());
+    qputenv("PADIO_HOME", m_padHome.path().toLocal8Bit());
     const QString sleep = QStandardPaths::findExecutable("sleep");
     QVERIFY(!sleep.isEmpty());
     m_program = QFileInfo(m_outside.path()).canonicalFilePath() + "/RacerGame";
@@ -49,6 +60,20 @@ void tst_E2eProfiles::initTestCase()
                              .toUtf8());
     m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
     QVERIFY2(m_app->start(), qPrintable(m_app->error()));
+    QVERIFY(m_app->waitUntil("!!(window.vexaPage && window.vexaPage.ready)"));
+    // Real key presses go to the window with the focus (a window manager runs on the display).
+    if (!QStandardPaths::findExecutable("xdotool").isEmpty()) {
+        QStringList windows;
+        for (int i = 0; i < 100 && windows.isEmpty(); ++i) {
+            windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
+            if (windows.isEmpty())
+                QTest::qWait(100);
+        }
+        if (!windows.isEmpty()) {
+            m_window = windows.first();
+            QProcess::execute("xdotool", {"windowactivate", "--sync", m_window});
+        }
+    }
 }
 
 void tst_E2eProfiles::cleanupTestCase()
@@ -70,41 +95,162 @@ QString tst_E2eProfiles::fileText(const QString &relative) const
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-void tst_E2eProfiles::profilesScreen_editSavedToTheFile()
+// The program's own copy of a profile file (what the next save writes).
+QString tst_E2eProfiles::cached(const QString &relative)
 {
-    QVERIFY(showScreen("profiles"));
-    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded"
-                             " === 'view/profiles/profile1.xml'"));
-    QVERIFY(fileText("view/profiles/profile1.xml").contains("brightness=\"80\""));
+    return m_app->evaluate(QString("vexaModules.bridge.query({ funcname: 'queryProfile', filePath: %1, xpath: '/profile' })"
+                                   ".then((r) => r.ok ? r.text : 'failed: ' + r.text)")
+                               .arg(VexaDriver::jsString(relative)))
+        .toString();
+}
 
-    // The user types a new brightness and leaves the field, then presses Save.
-    QString error;
-    const QJsonValue edited = m_app->evaluate(R"JS(
-        (() => {
-          const input = document.querySelector('.profile-value[data-attribute="brightness"]');
-          if (!input) return false;
-          input.value = '42';
-          input.dispatchEvent(new Event('change'));
-          return true;
-        })())JS", &error);
-    QVERIFY2(edited.toBool(), qPrintable(error));
-    QVERIFY(m_app->waitUntil("document.querySelector('.profile-value[data-attribute=\"brightness\"]')"
-                             ".dataset.state === 'changed'"));
-    // Edited in the program's cache only: the file is unchanged until the save.
-    QVERIFY(fileText("view/profiles/profile1.xml").contains("brightness=\"80\""));
+void tst_E2eProfiles::key(const QString &keys)
+{
+    QProcess::execute("xdotool", {"key", "--window", m_window, keys});
+    QTest::qWait(30);
+}
+
+bool tst_E2eProfiles::focus(const QString &selector)
+{
+    return m_app->evaluate(QString("(() => { const e = document.querySelector(%1); if (!e) return false; e.focus();"
+                                   " return document.activeElement === e; })()")
+                               .arg(VexaDriver::jsString(selector)))
+        .toBool();
+}
+
+void tst_E2eProfiles::profilesScreen_namedProfileChangedSavedAndDiscarded()
+{
+    if (m_window.isEmpty())
+        QSKIP("xdotool is not installed or the window was not found");
+    QVERIFY(showScreen("profiles"));
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile1.xml'"));
+    // Names, never file names; the seven free places are not offered.
+    QCOMPARE(m_app->evaluate("Array.from(document.querySelectorAll('#profile-select option'), (o) => o.textContent).join('|')")
+                 .toString(),
+             QStringLiteral("Profile 1"));
+
+    // New: a name that is taken is refused at the field; a free one fills the first free place.
+    m_app->evaluate("document.getElementById('profile-new').click(); true");
+    QVERIFY(m_app->waitUntil("document.activeElement && document.activeElement.id === 'profile-name'"));
+    m_app->evaluate("document.getElementById('profile-name').value = 'profile 1'; true");
+    key("Return");
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-name').getAttribute('aria-invalid') === 'true'"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profile-name-error').textContent").toString(),
+             QStringLiteral("Another profile has this name"));
+    m_app->evaluate("document.getElementById('profile-name').value = 'Racing'; true");
+    key("Return");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"
+                             " && document.getElementById('profile-select').selectedOptions[0].textContent === 'Racing'"));
+    QVERIFY(m_app->waitUntil("!document.getElementById('profile-unsaved').hidden"));
+    QVERIFY(fileText("view/profiles/profile2.xml").contains("name=\"\""));
+
+    // The brightness slider by keys, the colour by script (its picker is the system's dialog).
+    QVERIFY(focus("#profile-brightness-range"));
+    key("Right");
+    key("Right");
+    QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').textContent === 'Brightness changed; not saved yet'"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profile-brightness').value").toString(), QStringLiteral("82"));
+    m_app->evaluate("(() => { const c = document.getElementById('profile-color'); c.value = '#00ff80';"
+                    " c.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(m_app->waitUntil(QString("%1.includes('color=\"#00ff80\"')")
+                                 .arg("vexaModules.profiles.state.places[1].text")));
+
+    // A typed value out of range is refused at the field and never reaches the program.
+    QVERIFY(focus("#profile-deadzone"));
+    key("ctrl+a");
+    key("4");
+    key("5");
+    key("Return");
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-deadzone').getAttribute('aria-invalid') === 'true'"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profile-deadzone-error').textContent").toString(),
+             QStringLiteral("A whole number from 0 to 30"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profile-deadzone').getAttribute('aria-describedby').split(' ')[0]")
+                 .toString(),
+             QStringLiteral("profile-deadzone-error"));
+    QVERIFY(cached("view/profiles/profile2.xml").contains("deadzone=\"8\""));
 
     m_app->evaluate("document.getElementById('profile-save').click(); true");
-    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.saved === 'true'"));
-    const QString saved = fileText("view/profiles/profile1.xml");
-    QVERIFY2(saved.contains("<lighting color=\"#e0483e\" brightness=\"42\" effect=\"breathing\" />"),
-             qPrintable(saved));
-    QVERIFY(saved.contains("<key id=\"4\" name=\"Y\" code=\"0x05,0x07\" />"));
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.saved === 'true'"
+                             " && document.getElementById('profile-unsaved').hidden"));
+    QString saved = fileText("view/profiles/profile2.xml");
+    QVERIFY2(saved.contains("<profile name=\"Racing\" version=\"2\">"), qPrintable(saved));
+    QVERIFY2(saved.contains("<lighting color=\"#00ff80\" brightness=\"82\" effect=\"breathing\" />"), qPrintable(saved));
+    QVERIFY2(saved.contains("<stick deadzone=\"8\""), qPrintable(saved));
+
+    // Discard really puts back what was saved: in the program's copy, so a later save keeps it.
+    m_app->evaluate("(() => { const r = document.getElementById('profile-deadzone-range'); r.value = '20';"
+                    " r.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(m_app->waitUntil("!document.getElementById('profile-unsaved').hidden"));
+    QVERIFY(cached("view/profiles/profile2.xml").contains("deadzone=\"20\""));
+    // Leaving asks first; the first answer stays.
+    m_app->evaluate("location.hash = '#modes'; true");
+    QVERIFY(m_app->waitUntil("document.activeElement && document.activeElement.id === 'ask-choice-0'"));
+    key("Return");
+    QVERIFY(m_app->waitUntil("!document.querySelector('dialog.ask') && location.hash === '#profiles'"));
+    QVERIFY(!m_app->evaluate("document.getElementById('screen-profiles').hidden").toBool());
+    m_app->evaluate("location.hash = '#modes'; true");
+    QVERIFY(m_app->waitUntil("!!document.querySelector('dialog.ask')"));
+    m_app->evaluate("document.getElementById('ask-choice-1').click(); true"); // Discard
+    QVERIFY(m_app->waitUntil("!document.getElementById('screen-modes').hidden"));
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-unsaved').hidden"));
+    QVERIFY(cached("view/profiles/profile2.xml").contains("deadzone=\"8\""));
+    QCOMPARE(m_app->evaluate("vexaModules.bridge.query({ funcname: 'savexml' }).then((r) => r.text)").toString(),
+             QStringLiteral("save xml success"));
+    saved = fileText("view/profiles/profile2.xml");
+    QVERIFY2(saved.contains("<stick deadzone=\"8\"") && saved.contains("brightness=\"82\""), qPrintable(saved));
+}
+
+void tst_E2eProfiles::profilesScreen_buttonTakesACapturedKey()
+{
+    if (m_window.isEmpty())
+        QSKIP("xdotool is not installed or the window was not found");
+    QVERIFY(showScreen("profiles"));
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"));
+    m_app->evaluate("document.getElementById('profile-key-4-change').click(); true");
+    QVERIFY(m_app->waitUntil("document.activeElement && document.activeElement.id === 'profile-key-kind'"));
+    m_app->evaluate("(() => { const k = document.getElementById('profile-key-kind'); k.value = 'key';"
+                    " k.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(focus("#profile-key-capture"));
+    key("ctrl+Up");
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-key-capture').textContent === 'Ctrl + Up'"));
+    m_app->evaluate("document.getElementById('profile-key-set').click(); true");
+    QVERIFY(m_app->waitUntil("document.querySelector('.profile-key[data-id=\"4\"]').dataset.kind === 'key'"));
+    QCOMPARE(m_app->evaluate("document.querySelector('.profile-key[data-id=\"4\"] .profile-key-does').textContent").toString(),
+             QStringLiteral("Ctrl + Up"));
+    QVERIFY(cached("view/profiles/profile2.xml").contains("<key id=\"4\" name=\"Y\" code=\"0x02,0x01,0x48,0x01\" />"));
+
+    // A macro a button plays is not removed behind its back.
+    m_app->evaluate("(() => { const v = (id, x) => { document.getElementById(id).value = x; };"
+                    " v('profile-macro-name', 'Reload'); v('profile-macro-address', '0x1f00'); v('profile-macro-size', '24');"
+                    " document.getElementById('profile-macro-add').click(); return true; })()");
+    QVERIFY(m_app->waitUntil("document.querySelectorAll('#profile-macros .profile-macro').length === 1"));
+    m_app->evaluate("(() => { const v = (id, x) => { document.getElementById(id).value = x; };"
+                    " v('profile-macro-name', 'Jump'); v('profile-macro-address', '0x1f10'); v('profile-macro-size', '8');"
+                    " document.getElementById('profile-macro-add').click(); return true; })()");
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-macro-address').getAttribute('aria-invalid') === 'true'"));
+    QCOMPARE(m_app->evaluate("document.querySelectorAll('#profile-macros .profile-macro').length").toInt(), 1);
+    m_app->evaluate("document.getElementById('profile-key-1-change').click(); true");
+    QVERIFY(m_app->waitUntil("!!document.getElementById('profile-key-kind')"));
+    m_app->evaluate("(() => { const k = document.getElementById('profile-key-kind'); k.value = 'macro';"
+                    " k.dispatchEvent(new Event('change')); document.getElementById('profile-key-set').click(); return true; })()");
+    QVERIFY(m_app->waitUntil("document.querySelector('.profile-key[data-id=\"1\"] .profile-key-does').textContent === 'Plays \u201cReload\u201d'"));
+    m_app->evaluate("document.querySelector('.profile-macro button:last-child').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').dataset.tone === 'bad'"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profiles-status').textContent").toString(),
+             QStringLiteral("\u201cReload\u201d is played by A. Give those buttons another function first."));
+    QVERIFY(cached("view/profiles/profile2.xml").contains("<macro name=\"Reload\" address=\"0x1f00\" size=\"24\" />"));
+    m_app->evaluate("document.getElementById('profile-save').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-unsaved').hidden"));
+    QVERIFY(fileText("view/profiles/profile2.xml").contains("<key id=\"1\" name=\"A\" code=\"0x04,0x1f,0x00,0x00\" />"));
 }
 
 void tst_E2eProfiles::profilesScreen_exportsAPackage()
 {
     QVERIFY(showScreen("profiles"));
     QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded"));
+    m_app->evaluate("(() => { const s = document.getElementById('profile-select'); s.value = '0';"
+                    " s.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile1.xml'"));
     const QString pfd = m_outside.filePath("export.pfd");
     m_app->evaluate(QString("document.getElementById('pfd-path').value = %1;"
                             "document.getElementById('pfd-export').click(); true")
@@ -135,6 +281,30 @@ void tst_E2eProfiles::profilesScreen_exportsAPackage()
     QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').dataset.tone === 'bad'"));
     QCOMPARE(m_app->evaluate("document.getElementById('profiles-status').textContent").toString(),
              QStringLiteral("Not exported: The package could not be written there. Choose a folder you can write to."));
+}
+
+void tst_E2eProfiles::profilesScreen_appliesToAPad()
+{
+    const QString padctl = QStringLiteral(VEXA_APP_DIR "/padctl");
+    if (!QFile::exists(padctl))
+        QSKIP("padctl is not built");
+    if (!m_app->evaluate("typeof vexaModules.padMemory === 'object'").toBool())
+        QSKIP("the page has no pad memory writer (padmemory.js)");
+    QVERIFY(showScreen("profiles"));
+    m_app->evaluate("(() => { const s = document.getElementById('profile-select'); s.value = '1';"
+                    " s.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"));
+    QVERIFY(m_app->waitUntil("document.querySelectorAll('#profile-pad option').length > 0"
+                             " && !document.getElementById('profile-apply').disabled", 20000));
+    const QString id = m_app->evaluate("document.getElementById('profile-pad').value").toString();
+    m_app->evaluate("document.getElementById('profile-apply').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.applied === 'true'", 20000));
+    int code = -1;
+    const QString dump = VexaDriver::runTool(padctl, {"mem", id, "100", "128"}, &code);
+    QCOMPARE(code, 0);
+    // "VX", layout 1, 128 bytes; speed 10, 3 lines, step 0, breathing; #00ff80 at 82 %; dead zone 8.
+    const QString hex = QString(dump).remove(QRegularExpression("[^0-9a-fA-F]")).toLower();
+    QVERIFY2(hex.contains("565801800a03000200ff80520800"), qPrintable(dump));
 }
 
 void tst_E2eProfiles::modesScreen_marksABoundProgramRunning()
