@@ -1,0 +1,172 @@
+// A profile in the pad's memory: the 128-byte block at 0x0100 (layout in view/PROFILES.md), and
+// "Apply to pad", which writes it, reads it back and compares.
+//
+// The pad's write command fills a short byte list with zeros and cuts a long one, and its read
+// command has no failure reply (an unplugged pad reads as zeros), so only the read-back tells
+// whether the pad holds what was meant.
+(function (root, factory) {
+  const inNode = typeof module === 'object' && module.exports;
+  const api = factory(inNode ? require('./bytefield.js') : root.vexaModules.bytefield);
+  if (inNode) module.exports = api;
+  else (root.vexaModules = root.vexaModules || {}).padMemory = api;
+})(typeof window !== 'undefined' ? window : globalThis, (bytefield) => {
+  'use strict';
+
+  const PROFILE_ADDRESS = 0x0100;
+  const BLOCK_SIZE = 128;
+  const BLOCK_VERSION = 1;
+  const KEY_COUNT = 15;
+  const KEYS_OFFSET = 0x10;
+  const CHECKSUM_OFFSET = 0x7e;
+
+  const EFFECTS = ['off', 'static', 'breathing', 'wave'];
+  const CURVES = ['linear', 'smooth', 'aggressive'];
+
+  /** A value the block cannot hold; `field` names it as "section@attribute". */
+  class BlockError extends Error {
+    constructor(field, value) {
+      super(`${field} cannot be "${value}"`);
+      this.field = field;
+      this.value = value;
+    }
+  }
+
+  function wholeNumber(field, text, min, max) {
+    const s = String(text ?? '').trim();
+    const n = /^\d+$/.test(s) ? Number(s) : NaN;
+    if (!(n >= min && n <= max)) throw new BlockError(field, text);
+    return n;
+  }
+
+  function oneOf(field, text, names) {
+    const i = names.indexOf(String(text ?? ''));
+    if (i < 0) throw new BlockError(field, text);
+    return i;
+  }
+
+  function colour(field, text) {
+    const m = /^#([0-9a-f]{2})([0-9a-f]{2})([0-9a-f]{2})$/i.exec(String(text ?? ''));
+    if (!m) throw new BlockError(field, text);
+    return m.slice(1).map((h) => parseInt(h, 16));
+  }
+
+  /** "0x02,0x00,0x1e,0x00" → [2, 0, 30, 0]; anything but four bytes is refused. */
+  function keyCode(field, text) {
+    const parts = String(text ?? '').split(',').map((p) => p.trim());
+    if (parts.length !== 4 || !parts.every((p) => /^0x[0-9a-f]{1,2}$/i.test(p))) throw new BlockError(field, text);
+    return parts.map((p) => parseInt(p, 16));
+  }
+
+  function checksum(bytes) {
+    let sum = 0;
+    for (let i = 0; i < CHECKSUM_OFFSET; i++) sum += bytes[i];
+    return sum & 0xffff;
+  }
+
+  /**
+   * The block for a profile given as { mouse, lighting, stick: attribute maps, keys: [{ id, code }] }
+   * (attribute values as the file holds them). Throws BlockError for a value the block has no
+   * place for, so nothing half-made reaches the pad.
+   */
+  function encodeProfile(profile) {
+    const { mouse = {}, lighting = {}, stick = {}, keys = [] } = profile;
+    const b = new Array(BLOCK_SIZE).fill(0);
+    b[0] = 0x56; // "VX"
+    b[1] = 0x58;
+    b[2] = BLOCK_VERSION;
+    b[3] = BLOCK_SIZE;
+    b[4] = wholeNumber('mouse@speed', mouse.speed, 1, 20);
+    b[5] = wholeNumber('mouse@scrollLines', mouse.scrollLines, 1, 20);
+    b[6] = wholeNumber('mouse@doubleClick', mouse.doubleClick, 0, 11);
+    b[7] = oneOf('lighting@effect', lighting.effect, EFFECTS);
+    [b[8], b[9], b[10]] = colour('lighting@color', lighting.color);
+    b[11] = wholeNumber('lighting@brightness', lighting.brightness, 0, 100);
+    b[12] = wholeNumber('stick@deadzone', stick.deadzone, 0, 30);
+    b[13] = oneOf('stick@curve', stick.curve, CURVES);
+    b[14] = oneOf('stick@invertY', stick.invertY, ['false', 'true']);
+    const seen = new Set();
+    for (const key of keys) {
+      const id = wholeNumber('key@id', key.id, 1, KEY_COUNT);
+      // Two elements for one button would leave which one the pad gets to document order.
+      if (seen.has(id)) throw new BlockError('key@id', key.id);
+      seen.add(id);
+      keyCode(`key${id}@code`, key.code).forEach((byte, i) => { b[KEYS_OFFSET + 4 * (id - 1) + i] = byte; });
+    }
+    const sum = checksum(b);
+    b[CHECKSUM_OFFSET] = sum & 0xff;
+    b[CHECKSUM_OFFSET + 1] = sum >> 8;
+    return b;
+  }
+
+  function attributes(element) {
+    const map = {};
+    if (element) for (const a of Array.from(element.attributes)) map[a.name] = a.value;
+    return map;
+  }
+
+  /** The encoder's input from a DOM <profile> element. */
+  function profileFromElement(element) {
+    const child = (name) => Array.from(element.children).find((c) => c.tagName === name) || null;
+    const keys = child('keys');
+    return {
+      mouse: attributes(child('mouse')),
+      lighting: attributes(child('lighting')),
+      stick: attributes(child('stick')),
+      keys: keys ? Array.from(keys.children).filter((k) => k.tagName === 'key').map(attributes) : [],
+    };
+  }
+
+  /**
+   * Writes the profile's block to the pad, reads it back and compares. `send(request)` resolves
+   * with { ok, text, message } (message: the user's words for a failure). Resolves with
+   * { ok, key, values, differences }: key names the text to show, differences the offsets in
+   * the block where the pad holds something else.
+   */
+  async function applyBlock(bytes, pad, send) {
+    const target = {
+      HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
+      PARAMADDRESS: PROFILE_ADDRESS.toString(16), PARAMSIZE: BLOCK_SIZE,
+    };
+    const written = await send({ funcname: 'writeByAddr', ...target, PARAMDATA: bytefield.byteList(bytes) });
+    if (!written.ok) return { ok: false, key: 'apply.notWritten', values: { reason: written.message }, differences: [] };
+    const read = await send({ funcname: 'readByAddr', ...target });
+    if (!read.ok) return { ok: false, key: 'apply.notRead', values: { reason: read.message }, differences: [] };
+    const back = read.text ? String(read.text).split(',').map((x) => parseInt(x, 16)) : [];
+    const differences = [];
+    for (let i = 0; i < BLOCK_SIZE; i++) if (back[i] !== bytes[i]) differences.push(i);
+    if (differences.length) {
+      return { ok: false, key: 'apply.differs', values: { n: differences.length, first: differences[0] }, differences };
+    }
+    return { ok: true, key: 'apply.done', values: { n: BLOCK_SIZE }, differences };
+  }
+
+  // ---- in the page --------------------------------------------------------------------------
+
+  /**
+   * "Apply to pad" for a DOM <profile> element and a pad of the pad list: resolves with
+   * { ok, message, differences }, message in the user's language.
+   */
+  async function applyProfile(profileElement, pad) {
+    const vexa = window.vexaModules;
+    const { t } = vexa.i18n;
+    if (!pad) return { ok: false, message: t('apply.noPad'), differences: [] };
+    let bytes;
+    try {
+      bytes = encodeProfile(profileFromElement(profileElement));
+    } catch (err) {
+      if (!(err instanceof BlockError)) throw err;
+      return { ok: false, message: t('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
+    }
+    const send = async (request) => {
+      const outcome = await vexa.bridge.query(request, { timeoutMs: 5000 });
+      if (outcome.pending) outcome.cancel();
+      return outcome.ok ? outcome : { ok: false, message: vexa.messages.failureMessage(request, outcome) };
+    };
+    const result = await applyBlock(bytes, pad, send);
+    return { ok: result.ok, message: t(result.key, result.values), differences: result.differences };
+  }
+
+  return {
+    PROFILE_ADDRESS, BLOCK_SIZE, BlockError, encodeProfile, profileFromElement, applyBlock, applyProfile,
+  };
+});
