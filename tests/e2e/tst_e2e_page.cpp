@@ -367,6 +367,23 @@ void tst_E2ePage::walkThrough()
     QCOMPARE(m_app->evaluate(QStringLiteral("document.getElementById('screen-macro').dataset.recording")).toString(), QStringLiteral("false"));
     QCOMPARE(m_app->evaluate(QStringLiteral("vexaModules.macro.state.items.length")).toInt(), 4);
 
+    // Profiles: a button's function is picked from the keyboard; Esc closes the picker and gives
+    // the focus back to the row.
+    QVERIFY(show("profiles"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile1.xml'")));
+    QVERIFY(tabTo(QStringLiteral("#profile-key-1-change")));
+    key(QStringLiteral("Return"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.activeElement && document.activeElement.id === 'profile-key-kind'")));
+    screenshot(QStringLiteral("%1-profiles-button").arg(size));
+    if (m_axeError.isEmpty()) {
+        QString error;
+        const QStringList found = seriousViolations(&error);
+        QVERIFY2(error.isEmpty() && found.isEmpty(), qPrintable(error + found.join(QLatin1Char('\n'))));
+    }
+    key(QStringLiteral("Escape"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('profile-key-kind')"
+                                            " && document.activeElement.id === 'profile-key-1-change'")));
+
     // axe-core on every screen, the developer tools included.
     QVERIFY2(m_axeError.isEmpty(), qPrintable(m_axeError));
     QStringList violations;
