@@ -459,7 +459,8 @@
         'aria-label': t('prof.changeButton', { button: name }), 'aria-expanded': String(state.editing === id),
       });
       change.addEventListener('click', () => { state.editing = state.editing === id ? 0 : id; drawButtons(); });
-      return h('li', { className: 'profile-key', dataset: { id: String(id), kind: code ? code.kind : 'unknown' } }, [
+      const editing = state.editing === id;
+      return h('li', { className: 'profile-key', dataset: { id: String(id), kind: code ? code.kind : 'unknown', editing: String(editing) } }, [
         h('span', { className: 'profile-key-name', text: name }),
         elide(h('span', { className: 'profile-key-does' }), text),
         change,
