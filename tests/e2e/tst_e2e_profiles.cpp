@@ -3,7 +3,9 @@
 // exported as a package and applied to a virtual pad; and a bound program's "running" mark.
 #include "vexa_driver.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -30,6 +32,7 @@ private:
     QString cached(const QString &relative);
     void key(const QString &keys);
     bool focus(const QString &selector);
+    void screenshot(const QString &name);
 
     QTemporaryDir m_outside; // a bound program and an exported package live outside the app
     QTemporaryDir m_padHome; // the virtual pads
@@ -118,6 +121,20 @@ bool tst_E2eProfiles::focus(const QString &selector)
         .toBool();
 }
 
+// With VEXA_SCREENSHOT_DIR set, the window as it is now, for people to look at.
+void tst_E2eProfiles::screenshot(const QString &name)
+{
+    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    QTest::qWait(200);
+    const QJsonObject shot = m_app->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
+    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+}
+
 void tst_E2eProfiles::profilesScreen_namedProfileChangedSavedAndDiscarded()
 {
     if (m_window.isEmpty())
@@ -137,6 +154,7 @@ void tst_E2eProfiles::profilesScreen_namedProfileChangedSavedAndDiscarded()
     QVERIFY(m_app->waitUntil("document.getElementById('profile-name').getAttribute('aria-invalid') === 'true'"));
     QCOMPARE(m_app->evaluate("document.getElementById('profile-name-error').textContent").toString(),
              QStringLiteral("Another profile has this name"));
+    screenshot("profiles-name-taken");
     m_app->evaluate("document.getElementById('profile-name').value = 'Racing'; true");
     key("Return");
     QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"
@@ -168,6 +186,7 @@ void tst_E2eProfiles::profilesScreen_namedProfileChangedSavedAndDiscarded()
                  .toString(),
              QStringLiteral("profile-deadzone-error"));
     QVERIFY(cached("view/profiles/profile2.xml").contains("deadzone=\"8\""));
+    screenshot("profiles-unsaved-refused");
 
     m_app->evaluate("document.getElementById('profile-save').click(); true");
     QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.saved === 'true'"
@@ -213,6 +232,7 @@ void tst_E2eProfiles::profilesScreen_buttonTakesACapturedKey()
     QVERIFY(focus("#profile-key-capture"));
     key("ctrl+Up");
     QVERIFY(m_app->waitUntil("document.getElementById('profile-key-capture').textContent === 'Ctrl + Up'"));
+    screenshot("profiles-key-captured");
     m_app->evaluate("document.getElementById('profile-key-set').click(); true");
     QVERIFY(m_app->waitUntil("document.querySelector('.profile-key[data-id=\"4\"]').dataset.kind === 'key'"));
     QCOMPARE(m_app->evaluate("document.querySelector('.profile-key[data-id=\"4\"] .profile-key-does').textContent").toString(),
@@ -239,6 +259,8 @@ void tst_E2eProfiles::profilesScreen_buttonTakesACapturedKey()
     QCOMPARE(m_app->evaluate("document.getElementById('profiles-status').textContent").toString(),
              QStringLiteral("\u201cReload\u201d is played by A. Give those buttons another function first."));
     QVERIFY(cached("view/profiles/profile2.xml").contains("<macro name=\"Reload\" address=\"0x1f00\" size=\"24\" />"));
+    m_app->evaluate("document.getElementById('profile-macros-title').scrollIntoView(); true");
+    screenshot("profiles-macro-in-use");
     m_app->evaluate("document.getElementById('profile-save').click(); true");
     QVERIFY(m_app->waitUntil("document.getElementById('profile-unsaved').hidden"));
     QVERIFY(fileText("view/profiles/profile2.xml").contains("<key id=\"1\" name=\"A\" code=\"0x04,0x1f,0x00,0x00\" />"));

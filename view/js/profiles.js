@@ -386,7 +386,7 @@
     const input = h('input', { type: 'color', id, dataset: { field: 'color' }, 'aria-describedby': `${id}-error` });
     const code = h('span', { className: 'profile-unit mono' });
     input.addEventListener('input', () => { code.textContent = input.value; });
-    input.addEventListener('change', () => writeValue('lighting', 'color', input.value, input));
+    input.addEventListener('change', () => { code.textContent = input.value; writeValue('lighting', 'color', input.value, input); });
     const row = h('div', { className: 'profile-field', dataset: { field: 'color', element: 'lighting' } }, [
       h('label', { className: 'profile-label', for: id, t: 'prof.f.color' }),
       h('div', { className: 'profile-control' }, [input, code]),
@@ -825,8 +825,10 @@
     const pathInput = h('input', { id: 'pfd-path', className: 'pfd-path', tLabel: 'prof.packagePath',
       placeholder: '/home/me/Documents/profile.pfd', spellcheck: 'false' });
 
+    // The bar, the name form and the status line stay in view while the sections scroll, so what
+    // a change did is read where the change was made.
     root.replaceChildren(
-      h('div', { className: 'profiles-bar profiles-top' }, [
+      h('div', { className: 'profiles-head' }, [h('div', { className: 'profiles-bar profiles-top' }, [
         h('label', { className: 'field-label', for: 'profile-select', t: 'prof.profile' }), select,
         button('profile-new', 'prof.new', () => startNew('new')),
         button('profile-duplicate', 'prof.duplicate', () => startNew('duplicate')),
@@ -839,7 +841,7 @@
         button('profile-save', 'prof.save', () => save(), 'btn-primary'),
       ]),
       nameForm,
-      h('p', { id: 'profiles-status', className: 'profiles-status', role: 'status' }, ['']),
+      h('p', { id: 'profiles-status', className: 'profiles-status', role: 'status' }, [''])]),
       h('p', { id: 'profile-none', className: 'profile-hint', t: 'prof.none', hidden: true }),
       h('div', { id: 'profile-body', className: 'profile-body' }, [
         h('div', { className: 'profile-values' }, [
