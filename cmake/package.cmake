@@ -50,7 +50,7 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/view/ DESTINATION lib/vexa/view)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/Resources/ DESTINATION lib/vexa/Resources)
 install(FILES ${package_dir}/package-version DESTINATION lib/vexa)
 
-install(PROGRAMS $<TARGET_FILE:vexa-launcher> DESTINATION bin RENAME vexa)
+install(TARGETS vexa-launcher RUNTIME DESTINATION bin)
 install(FILES ${package_dir}/padctl DESTINATION bin)
 install(FILES ${linux_sources}/com.parvex.vexa.desktop DESTINATION share/applications)
 install(FILES ${package_dir}/com.parvex.vexa.metainfo.xml DESTINATION share/metainfo)
@@ -69,10 +69,11 @@ set(CPACK_PACKAGE_VENDOR "vexa developers")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration tool of the PARVEX PX-ORB42 game pad")
-set(CPACK_PACKAGE_DESCRIPTION "vexa lists the connected PX-ORB42 pads and reads and writes their settings,
-memory and macros, keeps profiles, switches the pad's mode when a bound program
-runs, records keyboard macros, lives in the notification area and updates itself
-and the pad's firmware. Without a pad it works against a virtual one (padctl).")
+set(CPACK_PACKAGE_DESCRIPTION "vexa lists the connected PX-ORB42 pads and reads and writes their
+settings, memory and macros, keeps profiles, switches the pad's mode when
+a bound program runs, records keyboard macros, lives in the notification
+area and updates itself and the pad's firmware. Without a pad it works
+against a virtual one (padctl).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${VEXA_PACKAGE_REVISION})
@@ -83,6 +84,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Latin text in the page falls back to a serif font without it; hicolor holds the icons.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "hicolor-icon-theme")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${linux_sources}/postinst)
+# Ours, so that CPack adds no ldconfig call for a library that is no system library.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${linux_sources}/postinst ${linux_sources}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

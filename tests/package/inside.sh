@@ -1,6 +1,7 @@
 # The package test's clean root, sourced by scripts/package-test.sh --inside in its own mount,
 # process and network namespaces: an overlay over / (changes go to the temporary folder), the
-# host's /dev and /sys read-only, fresh /proc, /tmp, /run and /dev/shm.
+# host's /dev and /sys read-only, fresh /proc, /tmp, /run, /dev/shm and /dev/pts. The network
+# namespace has only loopback, so apt cannot download anything.
 set -euo pipefail
 R="$PACKAGE_TEST_WORK/root"
 mount --make-rprivate /
@@ -9,6 +10,7 @@ mount -t proc proc "$R/proc"
 mount --bind /dev "$R/dev"
 mount -o remount,bind,ro "$R/dev"
 mount -t tmpfs -o mode=1777 tmpfs "$R/dev/shm"
+mount -t devpts -o newinstance,ptmxmode=0666 devpts "$R/dev/pts"
 mount --bind /sys "$R/sys"
 mount -o remount,bind,ro "$R/sys"
 mount -t tmpfs -o mode=1777 tmpfs "$R/tmp"
