@@ -10,13 +10,15 @@
 #   subsystems pads, profiles, automation, desktop, update
 #   bridge     the main window with its dispatcher, the router handler, the pop-up views
 #   app        the application object that owns and wires everything
+#   launcher   the installed program's launcher (/usr/bin/vexa), a program of its own
 set(VEXA_LAYERS
   "platform:vexa_platform"
   "base:vexa_browser_base,vexa_xml,vexa_settings"
   "browser:vexa_browser,vexa_commands"
   "subsystems:vexa_profile,vexa_automation,vexa_device,vexa_desktop,vexa_update"
   "bridge:vexa_bridge"
-  "app:vexa_app")
+  "app:vexa_app"
+  "launcher:vexa_launcher")
 
 function(vexa_check_layers)
   set(rank 0)

@@ -7,9 +7,52 @@
 
 #include <QStandardPaths>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vexa [-autostart] [--url=URL] [--mouse-cursor-change-disabled] [Chromium switches]\n"
+    "The configuration tool of the PARVEX PX-ORB42 game pad.\n"
+    "\n"
+    "  -autostart                      start hidden in the notification area\n"
+    "  --url=URL                       show URL instead of the application's page\n"
+    "  --mouse-cursor-change-disabled  keep the mouse pointer the page asks for unchanged\n"
+    "  --help                          show this text and end\n"
+    "  --version                       show the version and end\n"
+    "\n"
+    "A second start brings the running vexa forward.\n"
+    "Environment: VEXA_UPDATE_SERVICE (the update service, http(s)://host[:port]),\n"
+    "QTWEBENGINE_REMOTE_DEBUGGING (HOST:PORT to inspect the page).\n";
+
+// Answered before anything starts. The browser's own sub-processes carry "--type=" and never
+// ask; what they are handed stays theirs.
+bool answerInformationSwitch(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--type=", 7) == 0)
+            return false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vexa %s\n", VEXA_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 
 int main(int argc, char *argv[])
 {
+    if (answerInformationSwitch(argc, argv))
+        return 0;
     // A crash shows no system error box on Windows; nothing to switch off here.
     CefMainArgs main_args(argc, argv);
     CefRefPtr<ClientApp> app(new ClientApp);

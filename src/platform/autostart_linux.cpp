@@ -38,6 +38,18 @@ QString quotedExecArgument(const QString &path)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+// Started by the installed launcher, the program runs from the user's copy of the application
+// folder; the entry names the launcher, so that a log-in start also brings that copy up to a
+// newer package.
+QString programToStart()
+{
+    const QString launcher = QFile::decodeName(qgetenv("VEXA_LAUNCHER"));
+    const QFileInfo info(launcher);
+    if (!launcher.isEmpty() && info.isAbsolute() && info.isFile() && info.isExecutable())
+        return launcher;
+    return QCoreApplication::applicationFilePath();
+}
+
 } // namespace
 
 QString autostartLocation()
@@ -54,7 +66,7 @@ void setAutostart(bool enable)
     }
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return;
-    const QString exec = quotedExecArgument(QCoreApplication::applicationFilePath()) + QStringLiteral(" -autostart");
+    const QString exec = quotedExecArgument(programToStart()) + QStringLiteral(" -autostart");
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=%1\n"

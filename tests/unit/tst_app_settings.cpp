@@ -42,6 +42,7 @@ private slots:
     void setConfAnswers();
     void autostartEntryFollowsExactTrue();
     void autostartChangesEvenWhenTheFileLacksTheKey();
+    void autostartNamesTheLauncherThatStartedTheProgram();
     void unparsableTextDuringSetConfGivesNoReply();
 
 private:
@@ -234,6 +235,34 @@ void TestAppSettings::autostartChangesEvenWhenTheFileLacksTheKey()
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"false"})"),
              QStringList{"failure:0:can't find conf name"});
     QVERIFY(!QFile::exists(platform::autostartLocation()));
+}
+
+void TestAppSettings::autostartNamesTheLauncherThatStartedTheProgram()
+{
+    const auto entryAfterEnabling = [this](const QByteArray &launcher) {
+        qputenv("VEXA_LAUNCHER", launcher);
+        run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"true"})");
+        qunsetenv("VEXA_LAUNCHER");
+        QFile file(platform::autostartLocation());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    // A launcher with a space and a quote in its path: the entry still names it as one argument.
+    const QString launcher = m_dir->filePath(QStringLiteral("my bin/\"vexa\""));
+    QVERIFY(QDir().mkpath(QFileInfo(launcher).absolutePath()));
+    QFile program(launcher);
+    QVERIFY(program.open(QIODevice::WriteOnly));
+    program.close();
+    QVERIFY(program.setPermissions(program.permissions() | QFileDevice::ExeOwner));
+    QString entry = entryAfterEnabling(QFile::encodeName(launcher));
+    QVERIFY2(entry.contains(QStringLiteral("\nExec=\"") + m_dir->path() + QStringLiteral("/my bin/\\\\\"vexa\\\\\"\" -autostart\n")),
+             qPrintable(entry));
+
+    // A name that is no program (gone, relative) is not trusted: the program names itself.
+    for (const QByteArray &bad : {QByteArray("vexa"), QFile::encodeName(m_dir->filePath(QStringLiteral("gone")))}) {
+        entry = entryAfterEnabling(bad);
+        QVERIFY2(entry.contains(QStringLiteral("\nExec=\"") + QCoreApplication::applicationFilePath() + QStringLiteral("\" -autostart\n")),
+                 qPrintable(entry));
+    }
 }
 
 void TestAppSettings::unparsableTextDuringSetConfGivesNoReply()

@@ -1,0 +1,52 @@
+// The rules of the installed program's launcher. The package puts a pristine application folder
+// under /usr/lib/vexa, which nobody but root may write; the program reads and writes its settings,
+// profiles, update packages, logs and dumps inside its own folder. So every user runs a private
+// copy, made from the pristine folder on first start and brought up to date when a newer package
+// is installed, keeping what belongs to the user.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace launcher {
+
+// The file in the pristine folder (and, copied, in every user's folder) that names the package
+// version it came from: the build writes it, the launcher compares it.
+extern const char kPackageStamp[];
+
+// $XDG_DATA_HOME/vexa, or ~/.local/share/vexa when the variable is unset or relative.
+QString userFolderLocation();
+
+// Orders two version texts as dpkg does (digits by value, letters before other characters, "~"
+// before everything, even the end): negative, zero or positive.
+int compareVersions(const QString &a, const QString &b);
+
+// Files of the application folder that hold the user's own data: never replaced by a newer
+// package, only added when missing (the settings file is merged instead). Paths relative to the
+// folder, with "/".
+bool isUserFile(const QString &relativePath);
+
+// The user's settings file brought up to a package's: every setting of the package's `client`
+// element the user lacks is added, every catalogue entry (`conf` by "deviceId") the user lacks
+// too; the user's values and entries stay, except "version", which names the program and so
+// becomes the package's. False when the user's text does not parse (merged is then untouched).
+bool mergeSettings(const QByteArray &userConf, const QByteArray &packageConf, QByteArray *merged);
+
+struct Preparation {
+    enum Result {
+        Created,    // first start: the folder was made from the pristine one
+        Refreshed,  // a newer package: program files replaced, user files kept and merged
+        KeptNewer,  // a newer package whose program is older than the folder's own self-update
+        UpToDate,   // nothing to do
+        Busy,       // a newer package, but vexa runs from the folder: next start
+        Failed
+    };
+    Result result = Failed;
+    QString error;
+};
+
+// Makes or refreshes user from pristine by the rules above. The caller keeps two launchers of
+// the same user apart.
+Preparation prepareUserFolder(const QString &pristine, const QString &user);
+
+} // namespace launcher
