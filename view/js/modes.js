@@ -123,11 +123,11 @@
       radio,
       el('span', { className: 'mode-index', text: mode.index }),
       el('span', { className: 'mode-name', text: modeName(mode), elide: true, attrs: { id: nameId } }),
-      el('span', { className: 'mode-program', attrs: { title: mode.path || null } }, [
-        mode.path ? el('strong', { className: 'mode-file', text: bind.programName(mode.path), elide: true })
-          : el('em', { t: 'modes.unbound' }),
-        mode.path ? el('span', { className: 'mode-path', text: mode.path, elide: true }) : null,
-      ]),
+      el('span', { className: 'mode-program' }, mode.path ? [
+        // The program's name, and its whole path on hover (the path line below may be cut).
+        el('strong', { className: 'mode-file', text: bind.programName(mode.path), elide: true, attrs: { title: mode.path } }),
+        el('span', { className: 'mode-path', text: mode.path, elide: true }),
+      ] : [el('em', { t: 'modes.unbound' })]),
       el('span', { className: 'mode-state', attrs: { 'aria-live': 'polite' } }, [
         el('span', { className: 'mode-running' }),
         el('span', { className: 'mode-active', t: 'modes.active', attrs: { hidden: true } }),
