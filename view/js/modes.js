@@ -113,9 +113,9 @@
       dataset: { action: 'current' },
       on: { change: () => chooseCurrent(mode) },
     });
-    const button = (action, key, handler) => el('button', {
+    const button = (action, key, handler, disabled = false) => el('button', {
       className: 'btn btn-quiet', t: key,
-      attrs: { type: 'button', 'aria-describedby': nameId },
+      attrs: { type: 'button', 'aria-describedby': nameId, disabled },
       dataset: { action },
       on: { click: handler },
     });
@@ -134,7 +134,8 @@
       ]),
       el('span', { className: 'mode-actions' }, [
         button('bind', 'modes.bind', () => chooseProgram(mode)),
-        mode.path ? button('unbind', 'modes.unbind', () => unbindProgram(mode)) : null,
+        // Kept (disabled) on unbound rows, so the buttons of all rows line up.
+        button('unbind', 'modes.unbind', () => unbindProgram(mode), !mode.path),
       ]),
     ]);
   }
@@ -159,8 +160,9 @@
     current = read.current;
     list.append(...modes.map(row));
     if (focusRow) {
-      const target = list.querySelector(`.mode-row[data-position="${focusRow}"] [data-action="${focusAction}"]`)
-        || list.querySelector(`.mode-row[data-position="${focusRow}"] [data-action="bind"]`);
+      const target = [focusAction, 'bind']
+        .map((action) => list.querySelector(`.mode-row[data-position="${focusRow}"] [data-action="${action}"]`))
+        .find((control) => control && !control.disabled);
       if (target) target.focus();
     }
     mark();
