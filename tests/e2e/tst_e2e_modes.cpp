@@ -28,6 +28,7 @@ private slots:
 
 private:
     bool chooseInDialog(const QString &path);
+    static void key(const QString &keys);
     QString row(const QString &index, const QString &property) const;
     QString configuration() const;
     void screenshot(const QString &name);
@@ -107,6 +108,13 @@ bool tst_E2eModes::chooseInDialog(const QString &path)
     return false;
 }
 
+// A key press on the X server, to the window with the focus.
+void tst_E2eModes::key(const QString &keys)
+{
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+    QTest::qWait(50);
+}
+
 QString tst_E2eModes::row(const QString &index, const QString &property) const
 {
     return m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"%1\"]').dataset.%2").arg(index, property))
@@ -172,14 +180,31 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
                                             " && document.querySelector('.mode-row[data-index=\"1\"]').dataset.active === 'true'"),
                              10000));
 
-    // Another current mode, then the binding undone; both reach the file.
-    m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"3\"] .mode-current').click(); true"));
-    QTRY_VERIFY_WITH_TIMEOUT(configuration().contains(QStringLiteral("<modeSetting current=\"3\">")), 10000);
-    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('.mode-row[data-index=\"3\"]').dataset.active === 'true'")));
-    m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"2\"] [data-action=unbind]').click(); true"));
+    // From the keyboard: an arrow key in the current-mode radios makes Racing current, and the
+    // focus stays with the radios across the redraw.
+    const QStringList windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
+    QVERIFY(!windows.isEmpty());
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
+    m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"1\"] .mode-current').focus(); true"));
+    key(QStringLiteral("Down"));
+    QTRY_VERIFY_WITH_TIMEOUT(configuration().contains(QStringLiteral("<modeSetting current=\"2\">")), 10000);
+    const QString focused = QStringLiteral("document.activeElement === document.querySelector('.mode-row[data-index=\"2\"] %1')");
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').dataset.tone === 'ok' && %1")
+                                 .arg(focused.arg(QStringLiteral(".mode-current")))));
+    QCOMPARE(row("2", "active"), QStringLiteral("true"));
+
+    // Tab past "Bind program…" to "Unbind", Enter: the binding goes, the focus moves to the row's
+    // other button, with the blue ring.
+    key(QStringLiteral("Tab"));
+    key(QStringLiteral("Tab"));
+    QVERIFY(m_app->evaluate(focused.arg(QStringLiteral("[data-action=unbind]"))).toBool());
+    key(QStringLiteral("Return"));
     QTRY_VERIFY_WITH_TIMEOUT(configuration().contains(QStringLiteral("name=\"Racing\" bindingProcess=\"\"")), 10000);
     QVERIFY(configuration().contains(QStringLiteral("<mode index=\"3\" name=\"Editing\" bindingProcess=\"\" />")));
-    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('.mode-row[data-index=\"2\"] [data-action=unbind]').disabled")));
+    QVERIFY(m_app->waitUntil(focused.arg(QStringLiteral("[data-action=bind]"))));
+    QVERIFY(m_app->evaluate(QStringLiteral("getComputedStyle(document.activeElement).boxShadow")).toString()
+                .contains(QStringLiteral("rgb(108, 182, 255)")));
+    QVERIFY(m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"2\"] [data-action=unbind]').disabled")).toBool());
     QCOMPARE(m_app->evaluate(QStringLiteral("window.e2eSaved")).toInt(), 3);
 }
 
