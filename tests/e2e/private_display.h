@@ -12,8 +12,8 @@
 class PrivateDisplay {
 public:
     // Starts Xvfb on a free display number and points DISPLAY at it; false (DISPLAY untouched)
-    // when there is no Xvfb or it did not come up.
-    bool start()
+    // when there is no Xvfb or it did not come up. screen: width x height x depth.
+    bool start(const QString &screen = QStringLiteral("640x480x24"))
     {
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         if (xvfb.isEmpty())
@@ -23,7 +23,7 @@ public:
             if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
                 continue;
             m_server.start(xvfb, {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"),
-                                  QStringLiteral("640x480x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                  screen, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
             if (!m_server.waitForStarted(5000))
                 return false;
             for (int i = 0; i < 100 && m_server.state() == QProcess::Running; ++i) {

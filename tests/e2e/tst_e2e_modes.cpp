@@ -1,0 +1,212 @@
+// The Modes screen of the real program: a program chosen in the program dialog is bound to a mode
+// that had no binding attribute, saved at once and watched by the restarted process monitor; the
+// row is marked running and active while it runs; a second binding of the same program is
+// refused; the current mode and unbinding reach the file. Runs on a private X server, because
+// the path is typed into the dialog with real key presses.
+#include "private_display.h"
+#include "vexa_driver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class tst_E2eModes : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void boundProgramIsMarkedWhileItRuns();
+
+private:
+    bool chooseInDialog(const QString &path);
+    static void key(const QString &keys);
+    QString row(const QString &index, const QString &property) const;
+    QString configuration() const;
+    void screenshot(const QString &name);
+
+    PrivateDisplay m_display;
+    QTemporaryDir m_outside; // the bound program lives outside the application folder
+    QString m_program;
+    std::unique_ptr<VexaDriver> m_app;
+};
+
+void tst_E2eModes::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("xdotool is not installed");
+    if (!m_display.start(QStringLiteral("1024x768x24")))
+        QSKIP("needs Xvfb for a private X server");
+    QVERIFY(m_outside.isValid());
+    // The monitor compares with the path the system reports for a running program: no links.
+    m_program = QFileInfo(m_outside.path()).canonicalFilePath() + QStringLiteral("/ModeRacer");
+    QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), m_program));
+
+    VexaDriver::Options options;
+    // The smallest window the page is made for.
+    QFile conf(QStringLiteral(VEXA_APP_DIR "/Resources/profiles/conf.xml"));
+    QVERIFY(conf.open(QIODevice::ReadOnly));
+    options.confXml = QString::fromUtf8(conf.readAll())
+                          .replace(QRegularExpression(QStringLiteral("clientSize=\"[^\"]*\"")), QStringLiteral("clientSize=\"800,600\""))
+                          .toUtf8();
+    // Mode 2 is written without a binding attribute.
+    options.files.insert(QStringLiteral("view/xml/configuration.xml"),
+                         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<conf><modeSetting current=\"1\"><modes group=\"pad\">"
+                         "<mode index=\"1\" name=\"Desktop\" bindingProcess=\"\"/>"
+                         "<mode index=\"2\" name=\"Racing\"/>"
+                         "<mode index=\"3\" name=\"Editing\" bindingProcess=\"\"/>"
+                         "</modes></modeSetting></conf>\n");
+    m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
+    QVERIFY2(m_app->start(), qPrintable(m_app->error()));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!!(window.vexaPage && window.vexaPage.ready)")));
+    QCOMPARE(m_app->evaluate(QStringLiteral("innerWidth")).toInt(), 800);
+    m_app->evaluate(QStringLiteral("window.e2eSaved = 0;"
+                                   "document.addEventListener('profilefilessaved', () => { window.e2eSaved++; }); true"));
+    m_app->evaluate(QStringLiteral("location.hash = '#modes'; true"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelectorAll('#mode-list .mode-row').length === 3")));
+}
+
+void tst_E2eModes::cleanupTestCase()
+{
+    if (m_app)
+        QVERIFY2(m_app->isRunning(), "the program ended while it was being driven");
+    m_app.reset();
+    m_display.stop();
+}
+
+// Types path into the open program dialog's file name field and accepts it.
+bool tst_E2eModes::chooseInDialog(const QString &path)
+{
+    QStringList dialogs;
+    for (int i = 0; i < 100 && dialogs.isEmpty(); ++i) {
+        dialogs = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Open$"));
+        if (dialogs.isEmpty())
+            QTest::qWait(100);
+    }
+    if (dialogs.isEmpty())
+        return false;
+    const QString dialog = dialogs.first();
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), path});
+    // The name field's completer may take the first Return to close its list.
+    for (int i = 0; i < 3; ++i) {
+        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+        for (int j = 0; j < 20; ++j) {
+            if (VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Open$")).isEmpty())
+                return true;
+            QTest::qWait(100);
+        }
+    }
+    return false;
+}
+
+// A key press on the X server, to the window with the focus.
+void tst_E2eModes::key(const QString &keys)
+{
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+    QTest::qWait(50);
+}
+
+QString tst_E2eModes::row(const QString &index, const QString &property) const
+{
+    return m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"%1\"]').dataset.%2").arg(index, property))
+        .toString();
+}
+
+QString tst_E2eModes::configuration() const
+{
+    QFile file(m_app->appDir() + QStringLiteral("/view/xml/configuration.xml"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void tst_E2eModes::screenshot(const QString &name)
+{
+    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    const QJsonObject shot = m_app->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
+    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+}
+
+void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
+{
+    const QString bindButton = QStringLiteral("document.querySelector('.mode-row[data-index=\"%1\"] [data-action=bind]').click(); true");
+    const QString binding = QStringLiteral("name=\"Racing\" bindingProcess=\"%1\"").arg(m_program);
+
+    // Bound through the dialog: written to the file at once, and the Profiles screen is told.
+    m_app->evaluate(bindButton.arg(2));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').textContent.includes('unsaved profile changes')")));
+    QVERIFY2(chooseInDialog(m_program), "the program dialog did not take the typed path");
+    QTRY_VERIFY_WITH_TIMEOUT(configuration().contains(binding), 10000);
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').dataset.tone === 'ok'")));
+    QCOMPARE(m_app->evaluate(QStringLiteral("window.e2eSaved")).toInt(), 1);
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"2\"] .mode-file').title")).toString(),
+             m_program);
+    QCOMPARE(row("1", "active"), QStringLiteral("true"));
+
+    // The restarted monitor sees it start (it scans every 3 s): running, and the active mode.
+    QProcess racer;
+    racer.start(m_program, {QStringLiteral("60")});
+    QVERIFY(racer.waitForStarted());
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('.mode-row[data-index=\"2\"]').dataset.running === 'true'"
+                                            " && document.querySelector('.mode-row[data-index=\"2\"]').dataset.active === 'true'"),
+                             10000));
+    QCOMPARE(row("1", "active"), QStringLiteral("false"));
+    QVERIFY(m_app->evaluate(QStringLiteral("document.getElementById('modes-active').textContent")).toString().contains("ModeRacer"));
+    screenshot(QStringLiteral("modes-running-800x600"));
+
+    // The same program for another mode: refused with a reason, nothing written.
+    const QString before = configuration();
+    m_app->evaluate(bindButton.arg(3));
+    QVERIFY2(chooseInDialog(m_program), "the program dialog did not take the typed path");
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').dataset.tone === 'bad'")));
+    QVERIFY(m_app->evaluate(QStringLiteral("document.getElementById('modes-status').textContent")).toString().contains("Racing"));
+    QCOMPARE(configuration(), before);
+
+    racer.kill();
+    racer.waitForFinished();
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('.mode-row[data-index=\"2\"]').dataset.running === 'false'"
+                                            " && document.querySelector('.mode-row[data-index=\"1\"]').dataset.active === 'true'"),
+                             10000));
+
+    // From the keyboard: an arrow key in the current-mode radios makes Racing current, and the
+    // focus stays with the radios across the redraw.
+    const QStringList windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
+    QVERIFY(!windows.isEmpty());
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
+    m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"1\"] .mode-current').focus(); true"));
+    key(QStringLiteral("Down"));
+    QTRY_VERIFY_WITH_TIMEOUT(configuration().contains(QStringLiteral("<modeSetting current=\"2\">")), 10000);
+    const QString focused = QStringLiteral("document.activeElement === document.querySelector('.mode-row[data-index=\"2\"] %1')");
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').dataset.tone === 'ok' && %1")
+                                 .arg(focused.arg(QStringLiteral(".mode-current")))));
+    QCOMPARE(row("2", "active"), QStringLiteral("true"));
+
+    // Tab past "Bind program…" to "Unbind", Enter: the binding goes, the focus moves to the row's
+    // other button, with the blue ring.
+    key(QStringLiteral("Tab"));
+    key(QStringLiteral("Tab"));
+    QVERIFY(m_app->evaluate(focused.arg(QStringLiteral("[data-action=unbind]"))).toBool());
+    key(QStringLiteral("Return"));
+    QTRY_VERIFY_WITH_TIMEOUT(configuration().contains(QStringLiteral("name=\"Racing\" bindingProcess=\"\"")), 10000);
+    QVERIFY(configuration().contains(QStringLiteral("<mode index=\"3\" name=\"Editing\" bindingProcess=\"\" />")));
+    QVERIFY(m_app->waitUntil(focused.arg(QStringLiteral("[data-action=bind]"))));
+    QVERIFY(m_app->evaluate(QStringLiteral("getComputedStyle(document.activeElement).boxShadow")).toString()
+                .contains(QStringLiteral("rgb(108, 182, 255)")));
+    QVERIFY(m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"2\"] [data-action=unbind]').disabled")).toBool());
+    QCOMPARE(m_app->evaluate(QStringLiteral("window.e2eSaved")).toInt(), 3);
+}
+
+QTEST_GUILESS_MAIN(tst_E2eModes)
+#include "tst_e2e_modes.moc"
