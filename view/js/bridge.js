@@ -123,5 +123,15 @@
     });
   }
 
-  vexa.bridge = { bridgeAvailable, requestText, send, query, stats, onSettled };
+  /**
+   * One command for a screen: resolves with the success outcome, or with { ok: false, message }
+   * carrying the user's words for whatever went wrong (an unanswered query is let go).
+   */
+  async function command(request, { timeoutMs = 4000 } = {}) {
+    const outcome = await query(request, { timeoutMs });
+    if (outcome.pending) outcome.cancel();
+    return outcome.ok ? outcome : { ok: false, message: vexa.messages.failureMessage(request, outcome) };
+  }
+
+  vexa.bridge = { bridgeAvailable, requestText, send, query, command, stats, onSettled };
 })(window.vexaModules = window.vexaModules || {});

@@ -7,9 +7,7 @@
   'use strict';
 
   const { el, paced } = vexa.util;
-  const { query } = vexa.bridge;
   const { t } = vexa.i18n;
-  const { failureMessage } = vexa.messages;
   const { trimTake, STOP_SCANS } = vexa.take;
   const { MACRO_LIMIT, encode, removeItem, moveItem, setPause, parsePause, MAX_PAUSE_EDIT } = vexa.macroedit;
   const { firstDifference, byteList, parseAddress } = vexa.bytefield;
@@ -259,12 +257,8 @@
   // ---- recording -------------------------------------------------------------------------
 
   // The outcome of one command; a failure carries the user's text in .message.
-  async function command(funcname, extra = {}) {
-    const request = { funcname, ...extra };
-    const outcome = await query(request, { timeoutMs: 5000 });
-    if (outcome.pending) outcome.cancel();
-    if (outcome.ok) return outcome;
-    return { ok: false, message: failureMessage(request, outcome) };
+  function command(funcname, extra = {}) {
+    return vexa.bridge.command({ funcname, ...extra }, { timeoutMs: 5000 });
   }
 
   async function startRecording() {

@@ -7,7 +7,7 @@
   'use strict';
 
   const { el } = vexa.util;
-  const { query } = vexa.bridge;
+  const { query, command } = vexa.bridge;
   const { t } = vexa.i18n;
   const { failureMessage } = vexa.messages;
   const { onEvent, eventStore } = vexa.events;
@@ -38,12 +38,6 @@
     line.dataset.tone = tone || 'muted';
   }
 
-  // The outcome of one command; a failure carries the user's text in .message.
-  async function command(object) {
-    const result = await query(object, { timeoutMs: 4000 });
-    if (result.pending) result.cancel();
-    return result.ok ? result : { ok: false, message: failureMessage(object, result) };
-  }
 
   // The profile's reply as plain elements (see modebind.js); whitespace between elements is not
   // content (the program drops it when it reads the file).

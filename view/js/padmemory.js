@@ -157,11 +157,7 @@
       if (!(err instanceof BlockError)) throw err;
       return { ok: false, message: t('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
     }
-    const send = async (request) => {
-      const outcome = await vexa.bridge.query(request, { timeoutMs: 5000 });
-      if (outcome.pending) outcome.cancel();
-      return outcome.ok ? outcome : { ok: false, message: vexa.messages.failureMessage(request, outcome) };
-    };
+    const send = (request) => vexa.bridge.command(request, { timeoutMs: 5000 });
     const result = await applyBlock(bytes, pad, send);
     return { ok: result.ok, message: t(result.key, result.values), differences: result.differences };
   }

@@ -10,9 +10,8 @@
   'use strict';
 
   const { el, elide } = vexa.util;
-  const { query } = vexa.bridge;
+  const { query, command } = vexa.bridge;
   const { t } = vexa.i18n;
-  const { failureMessage } = vexa.messages;
   const model = vexa.profilemodel;
 
   const DEFAULT_PROFILE = 'view/profiles/default.xml';
@@ -45,12 +44,6 @@
     line.dataset.tone = tone || 'muted';
   }
 
-  // The outcome of one command; a failure carries the user's text in .message.
-  async function command(object) {
-    const result = await query(object, { timeoutMs: 4000 });
-    if (result.pending) result.cancel();
-    return result.ok ? result : { ok: false, message: failureMessage(object, result) };
-  }
 
   // Import reads packages with the ".pfd" extension only, so every export gets it.
   function withPackageExtension(path) {
