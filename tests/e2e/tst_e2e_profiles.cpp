@@ -168,6 +168,9 @@ void tst_E2eProfiles::profilesScreen_namedProfileChangedSavedAndDiscarded()
     key("Right");
     QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').textContent === 'Brightness changed; not saved yet'"));
     QCOMPARE(m_app->evaluate("document.getElementById('profile-brightness').value").toString(), QStringLiteral("82"));
+    // "modifyProfile" resets the desktop's double-click time each time: a slider step must not
+    // take the user's own setting with it.
+    QVERIFY2(!m_app->programOutput().contains("funname \"modifyProfile\""), "a value went in through modifyProfile");
     m_app->evaluate("(() => { const c = document.getElementById('profile-color'); c.value = '#00ff80';"
                     " c.dispatchEvent(new Event('change')); return true; })()");
     QVERIFY(m_app->waitUntil(QString("%1.includes('color=\"#00ff80\"')")

@@ -107,8 +107,10 @@
     return true;
   }
 
-  // The whole profile at once, for what the attribute commands cannot do (an attribute or element
-  // that is missing, a value holding ";", which they take as a separator).
+  // Every value goes in as the whole profile at once. The attribute command would be shorter, but
+  // it cannot add a missing attribute or element, takes ";" in a value as a separator, and resets
+  // the desktop's double-click time on every call, so each slider step would undo the user's
+  // own setting.
   function writeWhole(i, profile) {
     const text = new XMLSerializer().serializeToString(profile);
     return command({ funcname: 'modifyProfileEx', filePath: state.places[i].path, xpath: '/', subTreeString: text });
@@ -122,22 +124,14 @@
     const profile = (i === state.current && state.profile) || parse(state.places[i].text);
     if (!profile) return { ok: false, message: t('err.profileFile') };
     let node = profile;
-    let xpath = '/profile';
-    let complete = true;
     for (const [tag, keys = {}] of steps) {
       const match = Array.from(node.children).find((c) => c.tagName === tag
         && Object.entries(keys).every(([k, v]) => c.getAttribute(k) === v));
-      const predicate = Object.entries(keys).map(([k, v]) => `[@${k}='${v}']`).join('');
-      xpath += `/${tag}${predicate}`;
       if (match) { node = match; continue; }
-      complete = false;
       const made = profile.ownerDocument.createElement(tag);
       for (const [k, v] of Object.entries(keys)) made.setAttribute(k, v);
       node.append(made);
       node = made;
-    }
-    if (complete && node.hasAttribute(attr) && !String(value).includes(';')) {
-      return command({ funcname: 'modifyProfile', filePath: state.places[i].path, xpath, attribute: attr, attributeValue: String(value) });
     }
     node.setAttribute(attr, String(value));
     return writeWhole(i, profile);
@@ -645,10 +639,6 @@
   }
 
   function renameAt(i, k, name) {
-    if (!name.includes(';')) {
-      return command({ funcname: 'modifyProfile', filePath: state.places[i].path, xpath: `/profile/macros/macro[${k + 1}]`,
-        attribute: 'name', attributeValue: name });
-    }
     const profile = state.profile;
     child(profile, 'macros').querySelectorAll(':scope > macro')[k].setAttribute('name', name);
     return writeWhole(i, profile);
