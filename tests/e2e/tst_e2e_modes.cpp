@@ -27,7 +27,10 @@ private slots:
     void boundProgramIsMarkedWhileItRuns();
 
 private:
+    QString focusDialog();
+    bool dialogCloses();
     bool chooseInDialog(const QString &path);
+    bool cancelDialog();
     static void key(const QString &keys);
     QString row(const QString &index, const QString &property) const;
     QString configuration() const;
@@ -82,8 +85,8 @@ void tst_E2eModes::cleanupTestCase()
     m_display.stop();
 }
 
-// Types path into the open program dialog's file name field and accepts it.
-bool tst_E2eModes::chooseInDialog(const QString &path)
+// The program dialog once it shows, with the keyboard focus; empty when it never shows.
+QString tst_E2eModes::focusDialog()
 {
     QStringList dialogs;
     for (int i = 0; i < 100 && dialogs.isEmpty(); ++i) {
@@ -92,20 +95,42 @@ bool tst_E2eModes::chooseInDialog(const QString &path)
             QTest::qWait(100);
     }
     if (dialogs.isEmpty())
+        return QString();
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialogs.first()});
+    return dialogs.first();
+}
+
+bool tst_E2eModes::dialogCloses()
+{
+    for (int j = 0; j < 20; ++j) {
+        if (VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Open$")).isEmpty())
+            return true;
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+// Types path into the open program dialog's file name field and accepts it.
+bool tst_E2eModes::chooseInDialog(const QString &path)
+{
+    if (focusDialog().isEmpty())
         return false;
-    const QString dialog = dialogs.first();
-    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), path});
     // The name field's completer may take the first Return to close its list.
     for (int i = 0; i < 3; ++i) {
         QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-        for (int j = 0; j < 20; ++j) {
-            if (VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Open$")).isEmpty())
-                return true;
-            QTest::qWait(100);
-        }
+        if (dialogCloses())
+            return true;
     }
     return false;
+}
+
+bool tst_E2eModes::cancelDialog()
+{
+    if (focusDialog().isEmpty())
+        return false;
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+    return dialogCloses();
 }
 
 // A key press on the X server, to the window with the focus.
@@ -143,6 +168,17 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
 {
     const QString bindButton = QStringLiteral("document.querySelector('.mode-row[data-index=\"%1\"] [data-action=bind]').click(); true");
     const QString binding = QStringLiteral("name=\"Racing\" bindingProcess=\"%1\"").arg(m_program);
+
+    // A cancelled dialog never answers; the screen still stops asking to choose, and writes nothing.
+    const QString untouched = configuration();
+    m_app->evaluate(bindButton.arg(2));
+    QVERIFY2(cancelDialog(), "the program dialog did not close on Escape");
+    // What a window manager does as a dialog closes (this display has none): its window gets the focus.
+    const QStringList windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
+    QVERIFY(!windows.isEmpty());
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').textContent === 'No program chosen; nothing changed.'")));
+    QCOMPARE(configuration(), untouched);
 
     // Bound through the dialog: written to the file at once, and the Profiles screen is told.
     m_app->evaluate(bindButton.arg(2));
@@ -182,8 +218,6 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
 
     // From the keyboard: an arrow key in the current-mode radios makes Racing current, and the
     // focus stays with the radios across the redraw.
-    const QStringList windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
-    QVERIFY(!windows.isEmpty());
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
     m_app->evaluate(QStringLiteral("document.querySelector('.mode-row[data-index=\"1\"] .mode-current').focus(); true"));
     key(QStringLiteral("Down"));

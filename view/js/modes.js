@@ -209,8 +209,15 @@
   async function chooseProgram(mode) {
     if (busy) return;
     status(t('modes.choose', { name: modeName(mode) }));
-    // The program dialog is modal and a cancelled one never answers: no time limit.
+    // The program dialog is modal and a cancelled one never answers: no time limit. A chosen
+    // path arrives as the dialog closes, so a window that has its focus back for a moment with
+    // no answer means the dialog was cancelled; say so rather than keep asking to choose.
+    let answered = false;
+    const cancelled = () => setTimeout(() => { if (!answered) status(t('modes.noChoice')); }, 500);
+    window.addEventListener('focus', cancelled, { once: true });
     const chosen = await query({ funcname: 'openFileDialogExe' }, { timeoutMs: Infinity });
+    answered = true;
+    window.removeEventListener('focus', cancelled);
     if (!chosen.ok) {
       if (!chosen.cancelled) status(failureMessage({ funcname: 'openFileDialogExe' }, chosen), 'bad');
       return;
