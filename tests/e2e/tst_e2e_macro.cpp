@@ -235,14 +235,7 @@ bool tst_E2eMacro::take(const QVector<unsigned> &keyCodes)
 
 void tst_E2eMacro::screenshot(const QString &name)
 {
-    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    const QJsonObject shot = m_driver->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
-    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+    m_driver->saveScreenshot(name);
 }
 
 // The take of the Esc test was never written: a new take asks before throwing it away.

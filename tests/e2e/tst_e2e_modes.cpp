@@ -154,14 +154,7 @@ QString tst_E2eModes::configuration() const
 
 void tst_E2eModes::screenshot(const QString &name)
 {
-    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    const QJsonObject shot = m_app->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
-    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+    m_app->saveScreenshot(name);
 }
 
 void tst_E2eModes::boundProgramIsMarkedWhileItRuns()

@@ -176,15 +176,7 @@ QStringList tst_E2ePage::seriousViolations(QString *error)
 
 void tst_E2ePage::screenshot(const QString &name)
 {
-    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    QTest::qWait(300); // let the screen's own queries come back before it is taken
-    const QJsonObject shot = m_app->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
-    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+    m_app->saveScreenshot(name, 300); // let the screen's own queries come back before it is taken
 }
 
 // Reports carry no pad: they come from the first pad of the program's latest enumeration. The

@@ -124,15 +124,7 @@ bool tst_E2eProfiles::focus(const QString &selector)
 // With VEXA_SCREENSHOT_DIR set, the window as it is now, for people to look at.
 void tst_E2eProfiles::screenshot(const QString &name)
 {
-    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    QTest::qWait(200);
-    const QJsonObject shot = m_app->command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
-    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+    m_app->saveScreenshot(name, 200);
 }
 
 void tst_E2eProfiles::profilesScreen_namedProfileChangedSavedAndDiscarded()

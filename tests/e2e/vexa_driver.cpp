@@ -295,6 +295,19 @@ void VexaDriver::onMessage(const QString &text)
     // Protocol events are not used.
 }
 
+void VexaDriver::saveScreenshot(const QString &name, int settleMs)
+{
+    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    QTest::qWait(settleMs);
+    const QJsonObject shot = command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
+    QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray::fromBase64(shot.value(QStringLiteral("data")).toString().toLatin1()));
+}
+
 QJsonObject VexaDriver::command(const QString &method, const QJsonObject &params, QString *error, int timeoutMs)
 {
     auto fail = [error](const QString &why) {

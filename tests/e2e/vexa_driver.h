@@ -71,6 +71,9 @@ public:
     // value (JSON). On an exception, a protocol error or a timeout the result is undefined and
     // *error (when given) says why.
     QJsonValue evaluate(const QString &expression, QString *error = nullptr, int timeoutMs = 30000);
+    // With VEXA_SCREENSHOT_DIR set, the page as it is now in <dir>/<name>.png, for people to look
+    // at, after settleMs for what the screen is still drawing; without it, nothing.
+    void saveScreenshot(const QString &name, int settleMs = 0);
     // One raw protocol command on the page's connection; the "result" object, or empty with *error.
     QJsonObject command(const QString &method, const QJsonObject &params = QJsonObject(), QString *error = nullptr,
                         int timeoutMs = 30000);
