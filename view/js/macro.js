@@ -321,20 +321,9 @@
   }
 
   async function loadPads() {
-    const outcome = await command('getDevicesList');
-    let pads = [];
-    if (outcome.ok) {
-      try { pads = JSON.parse(outcome.text); } catch (_) { pads = []; }
-      if (!Array.isArray(pads)) pads = [];
-    }
+    const pads = await vexa.pads.listPads();
     state.pads = pads;
-    const select = $('macro-pad');
-    const previous = select.value;
-    select.replaceChildren(...pads.map((p) => el('option', {
-      text: `${p.productName || p.device || t('macro.pad')} · ${p.SN || p.DeviceID}`,
-      attrs: { value: p.DeviceID },
-    })));
-    if (pads.some((p) => p.DeviceID === previous)) select.value = previous;
+    vexa.pads.fillPadSelect($('macro-pad'), pads);
     $('macro-no-pad').hidden = pads.length > 0;
     draw();
   }

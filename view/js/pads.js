@@ -389,5 +389,29 @@
     loadPads();
   }
 
-  vexa.pads = { initPads, state };
+  // ---- for the screens that write to a pad ---------------------------------------------------
+
+  /** The connected pads, or none when the list cannot be had (the screen then says none is there). */
+  async function listPads() {
+    const outcome = await vexa.bridge.command({ funcname: 'getDevicesList' }, { timeoutMs: 5000 });
+    if (!outcome.ok) return [];
+    try {
+      const pads = JSON.parse(outcome.text);
+      return Array.isArray(pads) ? pads : [];
+    } catch (_) {
+      return [];
+    }
+  }
+
+  /** One option per pad, named for people; the chosen pad stays chosen while it is connected. */
+  function fillPadSelect(select, pads) {
+    const previous = select.value;
+    select.replaceChildren(...pads.map((p) => el('option', {
+      text: `${p.productName || p.device || t('macro.pad')} · ${p.SN || p.DeviceID}`,
+      attrs: { value: p.DeviceID },
+    })));
+    if (pads.some((p) => p.DeviceID === previous)) select.value = previous;
+  }
+
+  vexa.pads = { initPads, state, listPads, fillPadSelect };
 })(window.vexaModules = window.vexaModules || {});

@@ -659,17 +659,9 @@
   // ---- pads ----------------------------------------------------------------------------------
 
   async function loadPads() {
-    const outcome = await command({ funcname: 'getDevicesList' });
-    let pads = [];
-    if (outcome.ok) {
-      try { pads = JSON.parse(outcome.text); } catch (_) { pads = []; }
-      if (!Array.isArray(pads)) pads = [];
-    }
+    const pads = await vexa.pads.listPads();
     state.pads = pads;
-    const select = $('profile-pad');
-    const previous = select.value;
-    select.replaceChildren(...pads.map((p) => h('option', { value: p.DeviceID, text: `${p.productName || p.device || t('macro.pad')} · ${p.SN || p.DeviceID}` })));
-    if (pads.some((p) => p.DeviceID === previous)) select.value = previous;
+    vexa.pads.fillPadSelect($('profile-pad'), pads);
     $('profile-apply').disabled = !pads.length || state.current < 0;
     $('profile-no-pad').hidden = pads.length > 0;
   }
