@@ -6,19 +6,21 @@
 // whether the pad holds what was meant.
 (function (root, factory) {
   const inNode = typeof module === 'object' && module.exports;
-  const api = factory(inNode ? require('./bytefield.js') : root.vexaModules.bytefield);
+  const api = inNode ? factory(require('./bytefield.js'), require('./profilemodel.js'))
+    : factory(root.vexaModules.bytefield, root.vexaModules.profilemodel);
   if (inNode) module.exports = api;
   else (root.vexaModules = root.vexaModules || {}).padMemory = api;
-})(typeof window !== 'undefined' ? window : globalThis, (bytefield) => {
+})(typeof window !== 'undefined' ? window : globalThis, (bytefield, model) => {
   'use strict';
 
-  const PROFILE_ADDRESS = 0x0100;
-  const BLOCK_SIZE = 128;
+  const PROFILE_ADDRESS = model.PROFILE_BLOCK.address;
+  const BLOCK_SIZE = model.PROFILE_BLOCK.size;
   const BLOCK_VERSION = 1;
   const KEY_COUNT = 15;
   const KEYS_OFFSET = 0x10;
   const CHECKSUM_OFFSET = 0x7e;
 
+  // The byte each choice is stored as, by its place here.
   const EFFECTS = ['off', 'static', 'breathing', 'wave'];
   const CURVES = ['linear', 'smooth', 'aggressive'];
 
@@ -31,23 +33,23 @@
     }
   }
 
+  // A value of mouse, lighting or stick, by the same rules the Profiles screen checks it with.
+  function checked(element, attribute, text) {
+    if (model.checkValue(attribute, text)) throw new BlockError(`${element}@${attribute}`, text);
+    return String(text).trim();
+  }
+
+  function choice(names, element, attribute, text) {
+    const i = names.indexOf(checked(element, attribute, text));
+    if (i < 0) throw new BlockError(`${element}@${attribute}`, text); // allowed, but the block has no byte for it
+    return i;
+  }
+
   function wholeNumber(field, text, min, max) {
     const s = String(text ?? '').trim();
     const n = /^\d+$/.test(s) ? Number(s) : NaN;
     if (!(n >= min && n <= max)) throw new BlockError(field, text);
     return n;
-  }
-
-  function oneOf(field, text, names) {
-    const i = names.indexOf(String(text ?? ''));
-    if (i < 0) throw new BlockError(field, text);
-    return i;
-  }
-
-  function colour(field, text) {
-    const m = /^#([0-9a-f]{2})([0-9a-f]{2})([0-9a-f]{2})$/i.exec(String(text ?? ''));
-    if (!m) throw new BlockError(field, text);
-    return m.slice(1).map((h) => parseInt(h, 16));
   }
 
   /** "0x02,0x00,0x1e,0x00" → [2, 0, 30, 0]; anything but four bytes is refused. */
@@ -75,15 +77,16 @@
     b[1] = 0x58;
     b[2] = BLOCK_VERSION;
     b[3] = BLOCK_SIZE;
-    b[4] = wholeNumber('mouse@speed', mouse.speed, 1, 20);
-    b[5] = wholeNumber('mouse@scrollLines', mouse.scrollLines, 1, 20);
-    b[6] = wholeNumber('mouse@doubleClick', mouse.doubleClick, 0, 11);
-    b[7] = oneOf('lighting@effect', lighting.effect, EFFECTS);
-    [b[8], b[9], b[10]] = colour('lighting@color', lighting.color);
-    b[11] = wholeNumber('lighting@brightness', lighting.brightness, 0, 100);
-    b[12] = wholeNumber('stick@deadzone', stick.deadzone, 0, 30);
-    b[13] = oneOf('stick@curve', stick.curve, CURVES);
-    b[14] = oneOf('stick@invertY', stick.invertY, ['false', 'true']);
+    b[4] = Number(checked('mouse', 'speed', mouse.speed));
+    b[5] = Number(checked('mouse', 'scrollLines', mouse.scrollLines));
+    b[6] = Number(checked('mouse', 'doubleClick', mouse.doubleClick));
+    b[7] = choice(EFFECTS, 'lighting', 'effect', lighting.effect);
+    const rgb = checked('lighting', 'color', lighting.color);
+    [b[8], b[9], b[10]] = [1, 3, 5].map((i) => parseInt(rgb.substr(i, 2), 16));
+    b[11] = Number(checked('lighting', 'brightness', lighting.brightness));
+    b[12] = Number(checked('stick', 'deadzone', stick.deadzone));
+    b[13] = choice(CURVES, 'stick', 'curve', stick.curve);
+    b[14] = checked('stick', 'invertY', stick.invertY) === 'true' ? 1 : 0;
     const seen = new Set();
     for (const key of keys) {
       const id = wholeNumber('key@id', key.id, 1, KEY_COUNT);
