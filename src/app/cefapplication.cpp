@@ -14,6 +14,7 @@
 #include "process_moniter.h"
 #include "profile_commands.h"
 #include "profile_store.h"
+#include "pspecific_wnd.h"
 #include "router_handler.h"
 #include "runtime_log.h"
 #include "settings_commands.h"
@@ -35,6 +36,10 @@ QString g_updateApplicationDir;
 
 namespace {
 std::atomic<bool> g_quitRequested{false};
+
+// A download looks at its cancel flag every few tens of milliseconds; this only bounds a thread
+// stuck in the file system.
+constexpr int kDownloadStopMs = 3000;
 
 // Events of a program that has no page to tell.
 class NoPageEvents : public PageEvents {
@@ -103,6 +108,10 @@ cefApplication::~cefApplication()
     delete m_mainWindow;
     m_mainWindow = nullptr;
     CEF_LOG_INFO(QStringLiteral("main window closed"));
+    // Downloads the closed dialog let go of stop within a step of their work; no thread of
+    // theirs may outlive the application object it runs Qt with.
+    if (!PsUpdateDownloader::finishAll(kDownloadStopMs))
+        CEF_LOG_INFO(QStringLiteral("an update download did not stop in time"));
     m_processMonitor.reset();
     m_recorder.reset();
     delete m_devicesHandler;
@@ -310,6 +319,8 @@ void cefApplication::runUpdateCheck(bool manual)
 {
     if (m_updateCheck && m_updateCheck->busy()) {
         CEF_LOG_INFO(QStringLiteral("update check not started: the update dialog is open or flashing the pad"));
+        if (manual)
+            m_updateCheck->bringForward();
         return;
     }
     QString deviceId;

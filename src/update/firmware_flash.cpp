@@ -13,6 +13,13 @@ const QString FirmwareFlash::loaderHardwareId = QStringLiteral("HID\\Vid_5e1c&Pi
 
 const QString FirmwareFlash::kPadInLoaderMessage = QStringLiteral("firmwareLoaderPresent");
 
+const QString FirmwareFlash::kFlashingText = QStringLiteral("正在更新固件，请勿插拔鼠标");
+const QString FirmwareFlash::kNoPadText =
+    QStringLiteral("No pad to update was found, so the firmware was not changed. Connect the pad and choose Retry.");
+const QString FirmwareFlash::kUnreadableImageText =
+    QStringLiteral("The firmware image could not be read, so the pad was not changed.");
+const QString FirmwareFlash::kForeignImageText =
+    QStringLiteral("The firmware package is not meant for this pad, so the pad was not changed.");
 const QString FirmwareFlash::kLoaderMissingText = QStringLiteral("鼠标更新失败。。。");
 const QString FirmwareFlash::kWrittenText = QStringLiteral("更新成功");
 const QString FirmwareFlash::kWriteFailedText = QStringLiteral("更新失败");
@@ -96,17 +103,26 @@ bool FirmwareFlash::loadFirmwareImage(ImageFault *fault)
 FirmwareFlash::Outcome FirmwareFlash::flashFirmware()
 {
     const QString pad = m_rom.firstPadHardwareId();
-    if (pad.isEmpty() || !m_rom.deviceExists(pad))
+    if (pad.isEmpty() || !m_rom.deviceExists(pad)) {
+        m_show(kNoPadText);
         return Outcome::NoPad;
+    }
     ImageFault fault = ImageFault::None;
     if (!loadFirmwareImage(&fault)) {
-        // Said before the pad is touched: "do not unplug" must not stay up over nothing.
-        if (fault != ImageFault::OutOfBounds)
+        switch (fault) {
+        case ImageFault::Unreadable:
+            m_show(kUnreadableImageText);
             return Outcome::ImageIgnored;
-        m_show(kInvalidImageText);
-        return Outcome::ImageRefused;
+        case ImageFault::WrongHeader:
+            m_show(kForeignImageText);
+            return Outcome::ImageIgnored;
+        default:
+            m_show(kInvalidImageText);
+            return Outcome::ImageRefused;
+        }
     }
 
+    m_show(kFlashingText);
     if (m_rom.canRebootIntoLoader())
         m_rom.resetIntoLoader(pad);
     m_wait(kFirstLoaderWaitMs);
@@ -134,6 +150,7 @@ FirmwareFlash::Outcome FirmwareFlash::flashInLoader()
         m_show(kLoaderMissingText);
         return Outcome::LoaderMissing;
     }
+    m_show(kFlashingText);
     return writeAndVerify();
 }
 

@@ -55,7 +55,11 @@ public:
     static const QString kPadInLoaderMessage;
     static bool padWaitsInLoader(FirmwareRom &rom) { return rom.deviceExists(loaderHardwareId); }
 
-    // Texts for lb_install.
+    // Texts for lb_install. "Do not unplug" shows only from the moment the pad is touched.
+    static const QString kFlashingText;
+    static const QString kNoPadText;
+    static const QString kUnreadableImageText;
+    static const QString kForeignImageText;
     static const QString kLoaderMissingText;
     static const QString kWrittenText;
     static const QString kWriteFailedText;
@@ -76,9 +80,9 @@ public:
     void setWait(std::function<void(int)> wait) { m_wait = std::move(wait); }
     void setShow(std::function<void(const QString &)> show) { m_show = std::move(show); }
 
-    // Reads the file into image and checks it. A missing file or a header that is not ours is
-    // ignored without a word, as a file of some other device would be; a file that claims to be
-    // ours but cannot fit the loader (OutOfBounds) is refused with kInvalidImageText by the flash.
+    // Reads the file into image and checks it. The flash says why it stops before touching the
+    // pad: no pad, a file it cannot read, a file of some other device, or a file that claims to be
+    // ours but cannot fit the loader (OutOfBounds, kInvalidImageText).
     bool loadFirmwareImage(ImageFault *fault = nullptr);
     Outcome flashFirmware();
     // The same flash for a pad that already runs its loader (an earlier flash was cut short):

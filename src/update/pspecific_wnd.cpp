@@ -10,7 +10,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -33,6 +35,7 @@ enum LogLine {
     kStalledLine = 600,
     kRangeLine = 601,
     kNoElevationLine = 602,
+    kLeftoverLine = 603,
 };
 
 // Shorter than this cannot be a package: the fixed header and at least one compressed byte.
@@ -57,6 +60,14 @@ qint64 contentRangeStart(const QByteArray &value)
     bool ok = false;
     const qint64 start = match.captured(1).toLongLong(&ok);
     return ok ? start : -1;
+}
+
+// Threads of downloaders that were let go (a closed dialog, a retry), until they are deleted.
+// Only the GUI thread touches it.
+QSet<QObject *> &retiredThreads()
+{
+    static QSet<QObject *> threads;
+    return threads;
 }
 
 } // namespace
@@ -118,6 +129,8 @@ PsUpdateDownloader::PsUpdateDownloader(QThread *thread, const QString &updateUrl
       m_applicationDir(applicationDir.isEmpty() ? QCoreApplication::applicationDirPath() : applicationDir),
       m_stallTimer(new QTimer(this))
 {
+    static const int failureType = qRegisterMetaType<UpdateFailure>("UpdateFailure");
+    Q_UNUSED(failureType)
     m_stallTimer->setSingleShot(true);
     m_stallTimer->setInterval(stallTimeoutMs);
     connect(m_stallTimer, &QTimer::timeout, this, &PsUpdateDownloader::stalled);
@@ -131,6 +144,47 @@ PsUpdateDownloader::~PsUpdateDownloader()
     if (QNetworkReply *reply = takeReply())
         reply->abort();
     m_outputFile.close();
+}
+
+void PsUpdateDownloader::cancel()
+{
+    m_cancelled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (QNetworkReply *reply = takeReply())
+                reply->abort();
+            m_outputFile.close();
+        },
+        Qt::QueuedConnection);
+}
+
+void PsUpdateDownloader::retire(QThread *thread, PsUpdateDownloader *downloader)
+{
+    if (downloader)
+        downloader->cancel();
+    if (!thread)
+        return;
+    if (!thread->isRunning()) {
+        delete downloader;
+        delete thread;
+        return;
+    }
+    retiredThreads().insert(thread);
+    QObject::connect(thread, &QObject::destroyed, [](QObject *gone) { retiredThreads().remove(gone); });
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    // The downloader goes with the thread (finished → deleteLater, connected by its owner).
+    thread->quit();
+}
+
+bool PsUpdateDownloader::finishAll(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    bool allEnded = true;
+    const QSet<QObject *> threads = retiredThreads();
+    for (QObject *thread : threads)
+        allEnded = static_cast<QThread *>(thread)->wait(deadline) && allEnded;
+    return allEnded;
 }
 
 qint64 PsUpdateDownloader::already() const
@@ -221,7 +275,7 @@ void PsUpdateDownloader::partFinished(qint64 got, qint64 total)
         if (code == 416)
             return;
         if (code != 200 && code != 206) {
-            fatalFailure();
+            fatalFailure(UpdateFailure::Server, QStringLiteral("HTTP status %1 for %2").arg(code).arg(m_updateUrl));
             return;
         }
         if (!m_replyStartChecked) {
@@ -257,7 +311,8 @@ bool PsUpdateDownloader::acceptReplyStart(int status)
                         .arg(start));
     if (have == 0) {
         // Not even the whole package from its start: nothing to build a file from.
-        fatalFailure();
+        fatalFailure(UpdateFailure::Server,
+                     QStringLiteral("%1 sent bytes from %2 instead of the whole package").arg(m_updateUrl).arg(start));
         return false;
     }
     if (QNetworkReply *reply = takeReply())
@@ -278,7 +333,8 @@ void PsUpdateDownloader::startFileAgain()
 bool PsUpdateDownloader::appendAvailable()
 {
     if (!m_outputFile.isOpen() && !m_outputFile.open(QIODevice::Append)) {
-        fatalFailure();
+        fatalFailure(UpdateFailure::Disk,
+                     QStringLiteral("cannot write %1: %2").arg(m_outputFile.fileName(), m_outputFile.errorString()));
         return false;
     }
     const QByteArray bytes = m_reply->readAll();
@@ -286,7 +342,8 @@ bool PsUpdateDownloader::appendAvailable()
         return true;
     if (m_outputFile.write(bytes) != bytes.size()) {
         // A full disk: whatever made it into the file is no longer known to be whole.
-        fatalFailure();
+        fatalFailure(UpdateFailure::Disk,
+                     QStringLiteral("cannot write %1: %2").arg(m_outputFile.fileName(), m_outputFile.errorString()));
         return false;
     }
     m_replyReceived += bytes.size();
@@ -302,7 +359,7 @@ void PsUpdateDownloader::replyFinished(QNetworkReply *finished)
         return;
     const int code = finished->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (code != 0 && code != 200 && code != 206) {
-        fatalFailure();
+        fatalFailure(UpdateFailure::Server, QStringLiteral("HTTP status %1 for %2").arg(code).arg(m_updateUrl));
         return;
     }
     if (code != 0 && !m_replyStartChecked) {
@@ -351,7 +408,7 @@ void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError)
         }
         // The server answered, and not with the package: as fatal as during the body.
         if (code != 200 && code != 206) {
-            fatalFailure();
+            fatalFailure(UpdateFailure::Server, QStringLiteral("HTTP status %1 for %2").arg(code).arg(m_updateUrl));
             return;
         }
     }
@@ -398,42 +455,52 @@ void PsUpdateDownloader::unpack()
     QFile package(m_outputFile.fileName());
     if (!package.open(QIODevice::ReadOnly)) {
         UpdateLog::info(kSource, kCantReadLine, QStringLiteral("Update Erro: cant read updates file!"));
-        fatalFailure();
+        fatalFailure(UpdateFailure::Disk, QStringLiteral("cannot read %1").arg(package.fileName()));
         return;
     }
     const QByteArray bytes = package.readAll();
     package.close();
     if (bytes.size() < kMinimumPackageSize) {
-        fatalFailure();
+        fatalFailure(UpdateFailure::Damaged, QStringLiteral("the package has only %1 bytes").arg(bytes.size()));
         return;
     }
 
     const QString temp = UpdateFolders::temp(m_applicationDir, m_kind);
     const QString ready = UpdateFolders::ready(m_applicationDir, m_kind);
     if (!UpdateFolders::removeTree(temp) || !UpdateFolders::removeTree(ready)) {
-        fatalFailure();
+        fatalFailure(UpdateFailure::Disk, QStringLiteral("cannot clear %1 or %2").arg(temp, ready));
         return;
     }
 
     QString version;
     UpdatePackage::Failure failure;
-    if (!UpdatePackage::unpack(bytes, temp, &version, &failure)) {
+    if (!UpdatePackage::unpack(bytes, temp, &version, &failure, &m_cancelled)) {
+        if (failure.cause == UpdatePackage::Failure::Cancelled) {
+            // Nothing is said: whoever cancelled has gone. The package file stays for a resume.
+            UpdateFolders::removeTree(temp);
+            return;
+        }
         if (!failure.message.isEmpty())
             UpdateLog::info(kSource, failure.line, failure.message);
-        fatalFailure();
+        fatalFailure(failure.cause == UpdatePackage::Failure::Disk ? UpdateFailure::Disk : UpdateFailure::Damaged,
+                     failure.message);
         return;
     }
     if (!QDir().rename(temp, ready)) {
-        UpdateLog::info(kSource, kRenameLine,
-                        QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'").arg(temp, ready));
-        fatalFailure();
+        const QString message = QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'").arg(temp, ready);
+        UpdateLog::info(kSource, kRenameLine, message);
+        fatalFailure(UpdateFailure::Disk, message);
         return;
     }
-    if (QFile::remove(m_outputFile.fileName()))
-        emit unpressFinished(version);
+    // The package is unpacked whole; a package file that will not go away only costs space (the
+    // next downloader of this kind clears it), and must not leave the dialog waiting for ever.
+    if (!QFile::remove(m_outputFile.fileName()))
+        UpdateLog::info(kSource, kLeftoverLine,
+                        QStringLiteral("Update Error: cant remove the unpacked package '%1'").arg(m_outputFile.fileName()));
+    emit unpressFinished(version);
 }
 
-void PsUpdateDownloader::fatalFailure()
+void PsUpdateDownloader::fatalFailure(UpdateFailure why, const QString &detail)
 {
     // Only this kind's own data goes: a bad page package says nothing about a client package
     // downloaded beside it.
@@ -443,6 +510,10 @@ void PsUpdateDownloader::fatalFailure()
     QFile::remove(m_outputFile.fileName());
     UpdateFolders::removeTree(UpdateFolders::temp(m_applicationDir, m_kind));
     UpdateFolders::removeTree(UpdateFolders::ready(m_applicationDir, m_kind));
-    QMutexLocker lock(&m_mutex);
-    m_already = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_already = 0;
+    }
+    if (!m_cancelled)
+        emit packageFailed(why, detail);
 }

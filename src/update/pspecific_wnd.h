@@ -7,10 +7,13 @@
 #pragma once
 
 #include <QFile>
+#include <QMetaType>
 #include <QMutex>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
+
+#include <atomic>
 
 class QNetworkAccessManager;
 class QThread;
@@ -30,6 +33,11 @@ QString installerFileName();
 // tupdates/client/ready, so the next check downloads the client again. True when it started.
 bool launchUpdater(const QString &applicationDir);
 
+// Why a package did not arrive, in the terms the dialog tells the user: the network or the
+// server (a retry may help), a package that is not what it claims (a retry fetches it again), or a
+// folder that cannot take it (a retry helps once the disk has room).
+enum class UpdateFailure { Network, Server, Damaged, Disk };
+
 class PsUpdateDownloader : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +55,19 @@ public:
     ~PsUpdateDownloader() override;
 
     QString outputFilePath() const { return m_outputFile.fileName(); }
+    QString kind() const { return m_kind; }
+
+    // Callable from any thread: the request is aborted and an unpacking stops at its next file
+    // or block; nothing more is emitted. The partial package file stays for a later resume.
+    void cancel();
+
+    // Ends a downloader's thread without waiting for it: the thread quits once the downloader
+    // has stopped, then deletes the downloader and itself. finishAll() waits for such threads.
+    static void retire(QThread *thread, PsUpdateDownloader *downloader);
+    // Waits (at most timeoutMs) for every retired thread that is still running; the application
+    // calls it on its way out, once its windows are gone, so no thread outlives the Qt objects
+    // it uses. True when none is left running.
+    static bool finishAll(int timeoutMs);
     // Bytes of the package in the file so far.
     qint64 already() const;
 
@@ -58,6 +79,8 @@ signals:
     // A network failure (or a stall); the partial file stays for the next attempt.
     void downLoadFailed();
     void unpressFinished(QString version);
+    // Anything but a network failure that ended this package; detail is for the log.
+    void packageFailed(UpdateFailure why, QString detail);
 
 public slots:
     void start();
@@ -76,7 +99,7 @@ private:
     QNetworkReply *takeReply();
     void complete();
     void unpack();
-    void fatalFailure();
+    void fatalFailure(UpdateFailure why, const QString &detail);
 
     QString m_updateUrl;
     QNetworkAccessManager *m_manager = nullptr;
@@ -91,4 +114,7 @@ private:
     bool m_replyStartChecked = false;
     // Bytes of the current reply's body written to the file.
     qint64 m_replyReceived = 0;
+    std::atomic<bool> m_cancelled{false};
 };
+
+Q_DECLARE_METATYPE(UpdateFailure)

@@ -20,18 +20,23 @@
 #include <QQueue>
 #include <QSaveFile>
 #include <QStackedWidget>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
 const QString kClient = QStringLiteral("client");
 const QString kHtml = QStringLiteral("html");
 const QString kFirmware = QStringLiteral("firmware");
-const QString kFlashingText = QStringLiteral("正在更新固件，请勿插拔鼠标");
+const QString kPreparingFlashText = QStringLiteral("Preparing the firmware update。。。");
+const QString kDownloadingText = QStringLiteral("Downloading package resources。。。");
 
 const char kLogSource[] = "update_dlg";
 constexpr int kFlashOutcomeLine = 700;
+constexpr int kFailureLine = 701;
 
 constexpr int kCopyAttempts = 30;
 constexpr unsigned long kCopyPauseMs = 100;
@@ -71,6 +76,59 @@ InstallerCopy copyInstaller(const QString &source, const QString &target)
     return InstallerCopy::Failed;
 }
 
+// How the user knows each package kind in a sentence.
+QString packageName(const QString &kind)
+{
+    if (kind == kClient)
+        return QStringLiteral("The new version of vexa");
+    if (kind == kHtml)
+        return QStringLiteral("The new pages");
+    return QStringLiteral("The new firmware");
+}
+
+// Things the folder of vexa (or the disk) has to do with, a package that is not what it says, and
+// the network or the server: each in words that say what to do about it.
+QString failureText(const QString &kind, UpdateFailure why, const QString &applicationDir)
+{
+    switch (why) {
+    case UpdateFailure::Network:
+        return QStringLiteral("%1 could not be downloaded: please check the network.").arg(packageName(kind));
+    case UpdateFailure::Server:
+        return QStringLiteral("%1 could not be downloaded: the update server did not deliver it. Please try again later.")
+            .arg(packageName(kind));
+    case UpdateFailure::Damaged:
+        return QStringLiteral("%1 arrived damaged and was thrown away. Retry downloads it again.").arg(packageName(kind));
+    case UpdateFailure::Disk:
+        return QStringLiteral("%1 could not be saved in %2: please check that the disk has free space.")
+            .arg(packageName(kind), QDir::toNativeSeparators(UpdateFolders::root(applicationDir)));
+    }
+    return QString();
+}
+
+// Whether the installer could replace the program's files: the folder and the program in it
+// must take a new file. Root passes any mode bits, so a file is really made and removed.
+bool folderTakesInstall(const QString &applicationDir)
+{
+    QTemporaryFile probe(applicationDir + QStringLiteral("/.vexa-install-probe-XXXXXX"));
+    if (!probe.open())
+        return false;
+    const QFileInfo program(QCoreApplication::applicationFilePath());
+    return program.absolutePath() != QFileInfo(applicationDir).absoluteFilePath() || program.isWritable();
+}
+
+// A Debian package's program lives in a folder only the package manager writes.
+bool managedByPackageManager(const QString &applicationDir)
+{
+    return QFileInfo(applicationDir).canonicalFilePath().startsWith(QLatin1String("/usr/"));
+}
+
+// The files of view/ that hold the user's own work: a page package brings defaults for them, which
+// only go in where the user has none.
+bool isUsersPageFile(const QString &relative)
+{
+    return relative == QLatin1String("xml/configuration.xml") || relative.startsWith(QLatin1String("profiles/"));
+}
+
 } // namespace
 
 updateDlg::updateDlg(AppSettings *settings, const QString &applicationDir)
@@ -91,15 +149,10 @@ updateDlg::updateDlg(AppSettings *settings, const QString &applicationDir)
 
 updateDlg::~updateDlg()
 {
-    for (Download *download : {&m_client, &m_html, &m_firmware}) {
-        if (!download->thread)
-            continue;
-        // The downloader is deleted on its own thread as the thread ends (finished →
-        // deleteLater); waiting here means nothing of it outlives the dialog.
-        download->thread->quit();
-        download->thread->wait();
-        delete download->thread;
-    }
+    // Waiting here would freeze the window for as long as an unpacking takes: the work is told
+    // to stop and ends on its own threads, which the application waits for on its way out.
+    for (Download *download : {&m_client, &m_html, &m_firmware})
+        PsUpdateDownloader::retire(download->thread, download->downloader);
 }
 
 void updateDlg::buildWidgets()
@@ -143,7 +196,7 @@ void updateDlg::buildWidgets()
     lb_install->move(10, 195);
     lb_install->setFixedWidth(580);
     lb_install->setAlignment(Qt::AlignCenter);
-    setLabelText(lb_install, QStringLiteral("Downloading package resources。。。"));
+    setLabelText(lb_install, kDownloadingText);
     pb_install = new QProgressBar(pageThird);
     pb_install->setObjectName(QStringLiteral("pb_install"));
     pb_install->move(47, 240);
@@ -164,6 +217,32 @@ void updateDlg::buildWidgets()
     connect(pb_ok, &QPushButton::clicked, this, &updateDlg::on_pb_ok_clicked);
     pages->addWidget(pageInfo);
 
+    pageFailed = new QFrame;
+    pageFailed->setObjectName(QStringLiteral("pageFailed"));
+    pageFailed->resize(580, 310);
+    lb_failed = new QLabel(pageFailed);
+    lb_failed->setObjectName(QStringLiteral("lb_failed"));
+    lb_failed->setGeometry(30, 20, 520, 160);
+    lb_failed->setWordWrap(true);
+    lb_failed->setAlignment(Qt::AlignCenter);
+    pb_close = new QPushButton(QStringLiteral("Close"), pageFailed);
+    pb_close->setObjectName(QStringLiteral("pb_close"));
+    pb_close->move(180, 190);
+    connect(pb_close, &QPushButton::clicked, this, [this] {
+        // A client package that made it waits behind the failures of the others.
+        if (!m_clientReady) {
+            reject();
+            return;
+        }
+        m_failures.clear();
+        settle();
+    });
+    pb_retry = new QPushButton(QStringLiteral("Retry"), pageFailed);
+    pb_retry->setObjectName(QStringLiteral("pb_retry"));
+    pb_retry->move(300, 190);
+    connect(pb_retry, &QPushButton::clicked, this, &updateDlg::on_pb_retry_clicked);
+    pages->addWidget(pageFailed);
+
     pages->setCurrentWidget(pageFirst);
 }
 
@@ -182,7 +261,7 @@ void updateDlg::showEvent(QShowEvent *event)
     const QList<QWidget *> children = findChildren<QWidget *>();
     for (QWidget *child : children) {
         child->ensurePolished();
-        if (child != closeButton && child != pages && child->parentWidget() != pages)
+        if (child != closeButton && child != pages && child->parentWidget() != pages && child != lb_failed)
             child->adjustSize();
     }
     QDialog::showEvent(event);
@@ -209,12 +288,20 @@ void updateDlg::offerReflash()
     connect(uninstallButton, &QPushButton::clicked, this, [this] {
         pb_install->setTextVisible(false);
         runFirmwareStep(FlashStart::AlreadyInLoader);
+        settle();
     });
     pages->setCurrentWidget(pageFirst);
 }
 
-void updateDlg::showInfoPage()
+void updateDlg::showInfoPage(const QString &text)
 {
+    if (!text.isEmpty()) {
+        // A reason runs longer than the one line the note was laid out for.
+        lb_info->setWordWrap(true);
+        lb_info->setAlignment(Qt::AlignCenter);
+        lb_info->setGeometry(30, 20, 520, 160);
+        lb_info->setText(text);
+    }
     pages->setCurrentWidget(pageInfo);
 }
 
@@ -275,26 +362,52 @@ void updateDlg::on_uninstallButton_clicekd()
     const QString firmwarePackage = offer.value(QStringLiteral("firmwarePackage")).toString();
     const QString clientPackage = offer.value(QStringLiteral("clientPackage")).toString();
     const QString devicePackage = offer.value(QStringLiteral("devicePackage")).toString();
-    if (kinds.contains(kClient) && !clientPackage.isEmpty())
-        startDownload(m_client, kClient, clientPackage, &updateDlg::on_clientPackageDownLoadFinished);
-    if (kinds.contains(kHtml) && !devicePackage.isEmpty())
-        startDownload(m_html, kHtml, devicePackage, &updateDlg::on_htmlPackageDownLoadFinished);
-    if (kinds.contains(kFirmware) && !firmwarePackage.isEmpty())
-        startDownload(m_firmware, kFirmware, firmwarePackage, &updateDlg::on_firmPackageDownLoadFinished);
+    if (kinds.contains(kClient) && !clientPackage.isEmpty()) {
+        m_client.url = clientPackage;
+        startDownload(kClient);
+    }
+    if (kinds.contains(kHtml) && !devicePackage.isEmpty()) {
+        m_html.url = devicePackage;
+        startDownload(kHtml);
+    }
+    if (kinds.contains(kFirmware) && !firmwarePackage.isEmpty()) {
+        m_firmware.url = firmwarePackage;
+        startDownload(kFirmware);
+    }
+    // An offer of kinds without addresses would leave the progress page up for ever.
+    if (!m_client.thread && !m_html.thread && !m_firmware.thread) {
+        addFailure(QString(), QStringLiteral("The update offer names no package to download. Please try again later."),
+                   RetryBy::Nothing);
+        settle();
+    }
 }
 
-void updateDlg::startDownload(Download &download, const QString &kind, const QString &url,
-                              void (updateDlg::*finished)(QString))
+updateDlg::Download &updateDlg::downloadOf(const QString &kind)
 {
+    return kind == kClient ? m_client : kind == kHtml ? m_html : m_firmware;
+}
+
+void updateDlg::startDownload(const QString &kind)
+{
+    Download &download = downloadOf(kind);
     // One downloader per kind: two would write the same package file.
-    if (download.thread)
+    if (download.running)
         return;
+    PsUpdateDownloader::retire(download.thread, download.downloader);
     download.thread = new QThread;
-    download.downloader = new PsUpdateDownloader(download.thread, url, kind, m_applicationDir, m_stallTimeoutMs);
+    download.downloader = new PsUpdateDownloader(download.thread, download.url, kind, m_applicationDir, m_stallTimeoutMs);
+    download.running = true;
     connect(download.thread, &QThread::finished, download.downloader, &QObject::deleteLater);
     connect(download.downloader, &PsUpdateDownloader::finishPart, this, &updateDlg::on_finishPart);
+    void (updateDlg::*finished)(QString) = kind == kClient ? &updateDlg::on_clientPackageDownLoadFinished
+                                           : kind == kHtml ? &updateDlg::on_htmlPackageDownLoadFinished
+                                                           : &updateDlg::on_firmPackageDownLoadFinished;
     connect(download.downloader, &PsUpdateDownloader::unpressFinished, this, finished);
     connect(download.downloader, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
+    connect(download.downloader, &PsUpdateDownloader::downLoadFailed, this,
+            [this, kind] { onPackageFailed(kind, int(UpdateFailure::Network)); });
+    connect(download.downloader, &PsUpdateDownloader::packageFailed, this,
+            [this, kind](UpdateFailure why) { onPackageFailed(kind, int(why)); });
     download.thread->start(QThread::InheritPriority);
 }
 
@@ -309,6 +422,25 @@ void updateDlg::on_downLoadFaild()
     setLabelText(lb_install, QStringLiteral("Download failed, please check the network"));
 }
 
+void updateDlg::onPackageFailed(const QString &kind, int why)
+{
+    downloadOf(kind).running = false;
+    addFailure(kind, failureText(kind, UpdateFailure(why), m_applicationDir), RetryBy::Download);
+    settle();
+}
+
+void updateDlg::addFailure(const QString &kind, const QString &text, RetryBy retry)
+{
+    m_failures.append({kind, text, retry});
+    UpdateLog::info(kLogSource, kFailureLine, QStringLiteral("update step failed (%1): %2").arg(kind, text));
+    // Firmware that waits for the page it belongs with is not written without it.
+    if (kind == kHtml && m_firmwareWaiting)
+        m_failures.append({kFirmware,
+                           QStringLiteral("The new firmware was not written to the pad, because the new pages it "
+                                          "needs are not installed."),
+                           RetryBy::Nothing});
+}
+
 void updateDlg::updateNow()
 {
     emit needupdate();
@@ -316,32 +448,61 @@ void updateDlg::updateNow()
 
 void updateDlg::on_clientPackageDownLoadFinished(QString version)
 {
-    if (!prepareClientUpdate())
-        return;
-    setLabelText(lb_text, QStringLiteral("The download is complete,Restart now?"));
-    uninstallButton->setText(QStringLiteral("Restart Now"));
-    uninstallButton->adjustSize();
-    disconnect(uninstallButton, &QPushButton::clicked, this, nullptr);
-    connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
-    pages->setCurrentWidget(pageFirst);
-    restartToUpdate = true;
+    m_client.running = false;
+    preparedClient(version);
+    settle();
+}
 
-    // Recorded only where a version is kept already.
-    if (m_settings && !m_settings->value(QStringLiteral("version")).isEmpty())
-        m_settings->storeAttribute(QStringLiteral("version"), version);
+void updateDlg::preparedClient(const QString &version)
+{
+    if (!folderTakesInstall(m_applicationDir)) {
+        // The installer could not write there either; quitting for it would end in nothing.
+        addFailure(kClient,
+                   managedByPackageManager(m_applicationDir)
+                       ? QStringLiteral("This installation is managed by the system's package manager: please update "
+                                        "vexa with it. vexa keeps running as it is.")
+                       : QStringLiteral("The new version of vexa cannot be installed: this user may not change the "
+                                        "folder %1. vexa keeps running as it is.")
+                             .arg(QDir::toNativeSeparators(m_applicationDir)),
+                   RetryBy::Nothing);
+        return;
+    }
+    if (!prepareClientUpdate()) {
+        addFailure(kClient,
+                   QStringLiteral("The new version of vexa could not be prepared for installation in %1. Retry "
+                                  "downloads it again.")
+                       .arg(QDir::toNativeSeparators(m_applicationDir)),
+                   RetryBy::Download);
+        return;
+    }
+    m_clientReady = true;
+    restartToUpdate = true;
+    Q_UNUSED(version)
 }
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString)
 {
+    m_html.running = false;
     setLabelText(lb_install, QStringLiteral("Update Complete"));
-    installPagePackage();
-    m_pageInstalled = true;
-    // With a firmware package in the same offer the dialog stays: the flash follows the page
-    // and its outcome is the last thing the user must read.
-    if (!m_firmware.thread) {
-        accept();
+    installPage();
+    settle();
+}
+
+void updateDlg::installPage()
+{
+    QString failedFile;
+    if (!installPagePackage(&failedFile)) {
+        addFailure(kHtml,
+                   failedFile.isEmpty()
+                       ? QStringLiteral("The new pages were not installed. Retry finishes the installation.")
+                       : QStringLiteral("The new pages were not installed: %1 is not accessible. Retry finishes the "
+                                        "installation.")
+                             .arg(QDir::toNativeSeparators(failedFile)),
+                   RetryBy::Install);
         return;
     }
+    m_pageInstalled = true;
+    // With a firmware package in the same offer the flash follows the page.
     if (m_firmwareWaiting) {
         m_firmwareWaiting = false;
         runFirmwareStep();
@@ -350,12 +511,111 @@ void updateDlg::on_htmlPackageDownLoadFinished(QString)
 
 void updateDlg::on_firmPackageDownLoadFinished(QString)
 {
+    m_firmware.running = false;
     // A new page may come with firmware it expects; the pad is flashed once the page is in.
     if (m_html.thread && !m_pageInstalled) {
         m_firmwareWaiting = true;
+        const bool pageFailed = std::any_of(m_failures.cbegin(), m_failures.cend(),
+                                            [](const Failure &failure) { return failure.kind == kHtml; });
+        if (pageFailed)
+            m_failures.append({kFirmware,
+                               QStringLiteral("The new firmware was not written to the pad, because the new pages it "
+                                              "needs are not installed."),
+                               RetryBy::Nothing});
+        settle();
         return;
     }
     runFirmwareStep();
+    settle();
+}
+
+bool updateDlg::workRunning() const
+{
+    return m_flashing || m_client.running || m_html.running || m_firmware.running;
+}
+
+void updateDlg::settle()
+{
+    if (workRunning())
+        return;
+    if (!m_failures.isEmpty()) {
+        showFailurePage();
+        return;
+    }
+    if (m_clientReady) {
+        // After a flash its outcome stays on the page, above the question.
+        setLabelText(lb_text, m_flashOutcome.isEmpty()
+                                  ? QStringLiteral("The download is complete,Restart now?")
+                                  : m_flashOutcome + QStringLiteral("\nThe download is complete,Restart now?"));
+        uninstallButton->setText(QStringLiteral("Restart Now"));
+        uninstallButton->adjustSize();
+        disconnect(uninstallButton, &QPushButton::clicked, this, nullptr);
+        connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
+        pages->setCurrentWidget(pageFirst);
+        return;
+    }
+    if (!m_flashOutcome.isEmpty())
+        return;
+    if (m_pageInstalled) {
+        setLabelText(lb_install, QStringLiteral("Update Complete"));
+        accept();
+    }
+}
+
+void updateDlg::showFailurePage()
+{
+    QStringList lines;
+    bool retryHelps = false;
+    for (const Failure &failure : qAsConst(m_failures)) {
+        lines << failure.text;
+        retryHelps = retryHelps || failure.retry != RetryBy::Nothing;
+    }
+    if (m_clientReady)
+        lines << QStringLiteral("The new version of vexa is ready to be installed.");
+    lb_failed->setText(lines.join(QStringLiteral("\n\n")));
+    pb_retry->setVisible(retryHelps);
+    pb_close->setText(m_clientReady ? QStringLiteral("Continue") : QStringLiteral("Close"));
+    pb_close->move(retryHelps ? 180 : 240, 190);
+    pages->setCurrentWidget(pageFailed);
+    bringBack();
+}
+
+void updateDlg::bringBack()
+{
+    // Closed while the work went on: what went wrong is said all the same.
+    if (!isVisible())
+        show();
+    raise();
+    activateWindow();
+}
+
+void updateDlg::on_pb_retry_clicked()
+{
+    const QList<Failure> failures = m_failures;
+    m_failures.clear();
+    pages->setCurrentWidget(pageThird);
+    pb_install->setValue(0);
+    setLabelText(lb_install, kDownloadingText);
+    bool flashAgain = false;
+    for (const Failure &failure : failures) {
+        switch (failure.retry) {
+        case RetryBy::Nothing:
+            break;
+        case RetryBy::Download:
+            startDownload(failure.kind);
+            break;
+        case RetryBy::Install:
+            installPage();
+            break;
+        case RetryBy::Flash:
+            flashAgain = true;
+            break;
+        }
+    }
+    if (flashAgain && m_rom)
+        runFirmwareStep(FirmwareFlash::padWaitsInLoader(*m_rom) ? FlashStart::AlreadyInLoader
+                                                                : FlashStart::RestartIntoLoader);
+    settle();
 }
 
 void updateDlg::runFirmwareStep(FlashStart start)
@@ -363,12 +623,15 @@ void updateDlg::runFirmwareStep(FlashStart start)
     if (m_flashing)
         return;
     // The dialog may have been closed while the package downloaded; the flash is shown anyway.
-    if (!isVisible())
-        show();
+    bringBack();
     pages->setCurrentWidget(pageThird);
-    setLabelText(lb_install, kFlashingText);
-    if (!m_rom)
+    if (!m_rom) {
+        addFailure(kFirmware, QStringLiteral("The new firmware cannot be written: the pad's library is not loaded."),
+                   RetryBy::Nothing);
         return;
+    }
+    // "Do not unplug" comes only once the flash touches the pad.
+    setLabelText(lb_install, kPreparingFlashText);
 
     m_flashing = true;
     closeButton->setEnabled(false);
@@ -379,9 +642,32 @@ void updateDlg::runFirmwareStep(FlashStart start)
         start == FlashStart::AlreadyInLoader ? flash.flashInLoader() : flash.flashFirmware();
     closeButton->setEnabled(true);
     m_flashing = false;
+    m_flashOutcome = lb_install->text();
     UpdateLog::info(kLogSource, kFlashOutcomeLine,
                     QStringLiteral("firmware flash ended: %1; shown: %2")
-                        .arg(QLatin1String(FirmwareFlash::outcomeName(outcome)), lb_install->text()));
+                        .arg(QLatin1String(FirmwareFlash::outcomeName(outcome)), m_flashOutcome));
+    switch (outcome) {
+    case FirmwareFlash::Outcome::Verified:
+        break;
+    case FirmwareFlash::Outcome::NoPad:
+        addFailure(kFirmware, m_flashOutcome, RetryBy::Flash);
+        break;
+    case FirmwareFlash::Outcome::ImageIgnored:
+    case FirmwareFlash::Outcome::ImageRefused:
+        addFailure(kFirmware, m_flashOutcome, RetryBy::Nothing);
+        break;
+    case FirmwareFlash::Outcome::LoaderMissing:
+        addFailure(kFirmware,
+                   m_flashOutcome + QStringLiteral("\nThe pad did not start its update mode. Reconnect it and choose Retry."),
+                   RetryBy::Flash);
+        break;
+    case FirmwareFlash::Outcome::VerificationFailed:
+        addFailure(kFirmware,
+                   m_flashOutcome + QStringLiteral("\nThe pad did not accept the new firmware. Keep it connected and "
+                                                   "choose Retry to write it again."),
+                   RetryBy::Flash);
+        break;
+    }
 }
 
 void updateDlg::reject()
@@ -416,7 +702,7 @@ bool updateDlg::prepareClientUpdate()
     return false;
 }
 
-bool updateDlg::installPagePackage()
+bool updateDlg::installPagePackage(QString *failedFile)
 {
     const QString source = UpdateFolders::ready(m_applicationDir, kHtml);
     const QString target = m_applicationDir + QStringLiteral("/view");
@@ -440,27 +726,26 @@ bool updateDlg::installPagePackage()
         if (folder != source)
             folders << target + QLatin1Char('/') + sourceDir.relativeFilePath(folder);
         const QDir dir(folder);
-        if (!dir.isReadable()) {
-            clearPageUpdate();
+        if (!dir.isReadable())
             return false;
-        }
         const QFileInfoList entries =
             dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
         for (const QFileInfo &entry : entries) {
             // The unpacker writes plain files and folders only; anything else was not ours.
             if (entry.isSymLink())
                 continue;
+            const QString relative = sourceDir.relativeFilePath(entry.absoluteFilePath());
             if (entry.isDir())
                 queue.enqueue(entry.absoluteFilePath());
-            else if (entry.isFile())
-                copies.append({entry.absoluteFilePath(),
-                               target + QLatin1Char('/') + sourceDir.relativeFilePath(entry.absoluteFilePath())});
+            else if (entry.isFile() && !(isUsersPageFile(relative) && QFileInfo::exists(target + QLatin1Char('/') + relative)))
+                copies.append({entry.absoluteFilePath(), target + QLatin1Char('/') + relative});
         }
     }
 
     for (const QString &folder : qAsConst(folders)) {
         if (!QDir().mkpath(folder)) {
-            clearPageUpdate();
+            if (failedFile)
+                *failedFile = folder;
             return false;
         }
     }
@@ -481,7 +766,9 @@ bool updateDlg::installPagePackage()
                                 .arg(QDir::toNativeSeparators(copy.second)),
                             QMessageBox::Retry | QMessageBox::Cancel, this);
             if (box.exec() != QMessageBox::Retry) {
-                clearPageUpdate();
+                // The ready folder stays: Retry on the failure page finishes what was begun.
+                if (failedFile)
+                    *failedFile = copy.second;
                 return false;
             }
         }

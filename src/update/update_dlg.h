@@ -32,17 +32,21 @@ public:
 
     // The check reply's "ret" object and the package kinds of its "deployment".
     void setOffer(const QJsonObject &offer, const QStringList &kinds);
-    // "The current version is the latest version".
-    void showInfoPage();
+    // "The current version is the latest version", or why a check the user asked for could not
+    // tell (no service, no network, an answer that is not understood).
+    void showInfoPage(const QString &text = QString());
 
     // Puts a new installer from tupdates/client/ready beside the program. False when there is
     // no ready client package or it had to be thrown away; true also when the folder refused
     // the installer (updaterWriteProtected is then set).
     bool prepareClientUpdate();
     // Copies tupdates/html/ready over view/; each file is written beside its target and renamed
-    // over it, so a page file is either old or new, never half of each. Asks Retry/Cancel when a
-    // file stays unwritable for 30 attempts. The ready folder is gone afterwards either way.
-    bool installPagePackage();
+    // over it, so a page file is either old or new, never half of each. The user's own files
+    // (profiles, mode bindings) are only added where the user has none. Asks Retry/Cancel when a
+    // file stays unwritable for 30 attempts. The ready folder goes once everything is in; after
+    // a failure or a cancel it stays, so that Retry can finish the installation. *failedFile:
+    // the file that could not be written (empty when the folder could not be read).
+    bool installPagePackage(QString *failedFile = nullptr);
     void clearPageUpdate();
 
     // The device library as the firmware step sees it; without one an offered firmware package
@@ -60,6 +64,9 @@ public:
     // How long a download may receive nothing before it counts as failed.
     void setDownloadStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
 
+    // Whether downloads, an installation or a flash are still under way.
+    bool workRunning() const;
+
 signals:
     void needupdate();
 
@@ -73,6 +80,8 @@ public slots:
     void on_clientPackageDownLoadFinished(QString version);
     void on_htmlPackageDownLoadFinished(QString version);
     void on_firmPackageDownLoadFinished(QString version);
+    // The failure page's buttons: the failed steps again, or close.
+    void on_pb_retry_clicked();
 
     // Ignored while a flash runs: the outcome must stay in sight, and the pad must not be left
     // in its loader by someone who thinks closing stops the flash.
@@ -89,12 +98,32 @@ private:
     struct Download {
         QThread *thread = nullptr;
         PsUpdateDownloader *downloader = nullptr;
+        QString url;
+        // Started and not yet unpacked or failed.
+        bool running = false;
+    };
+    // What Retry does for a failure: nothing (it cannot help), fetch the package again, finish
+    // the page installation from its ready folder, or flash the pad again.
+    enum class RetryBy { Nothing, Download, Install, Flash };
+    struct Failure {
+        QString kind;
+        QString text;
+        RetryBy retry = RetryBy::Nothing;
     };
 
     void buildWidgets();
     void setLabelText(QLabel *label, const QString &text);
-    void startDownload(Download &download, const QString &kind, const QString &url,
-                       void (updateDlg::*finished)(QString));
+    Download &downloadOf(const QString &kind);
+    void startDownload(const QString &kind);
+    void onPackageFailed(const QString &kind, int why);
+    void addFailure(const QString &kind, const QString &text, RetryBy retry);
+    void installPage();
+    void preparedClient(const QString &version);
+    // Once nothing runs any more, shows where the offer ended: the failures with a way out, the
+    // restart prompt, the flash's outcome, or "Update Complete" for a page alone.
+    void settle();
+    void showFailurePage();
+    void bringBack();
     bool isDragArea(const QPoint &position) const;
     enum class FlashStart { RestartIntoLoader, AlreadyInLoader };
     void runFirmwareStep(FlashStart start = FlashStart::RestartIntoLoader);
@@ -115,6 +144,10 @@ private:
     QFrame *pageInfo;
     QLabel *lb_info;
     QPushButton *pb_ok;
+    QFrame *pageFailed;
+    QLabel *lb_failed;
+    QPushButton *pb_close;
+    QPushButton *pb_retry;
     QJsonObject offer;
     QStringList kinds;
     Download m_client;
@@ -126,6 +159,11 @@ private:
     bool m_pageInstalled = false;
     // The firmware package arrived before the page package of the same offer had installed.
     bool m_firmwareWaiting = false;
+    // A client package waits in its ready folder for the installer.
+    bool m_clientReady = false;
+    // The last flash's outcome as lb_install showed it; empty before any flash ended.
+    QString m_flashOutcome;
+    QList<Failure> m_failures;
 
     AppSettings *m_settings;
     QString m_applicationDir;

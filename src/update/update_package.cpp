@@ -52,11 +52,30 @@ enum Line {
     LineWrite = 412,
 };
 
-bool fail(Failure *failure, int line, const QString &message)
+bool fail(Failure *failure, int line, const QString &message, Failure::Cause cause = Failure::Damaged)
 {
     if (failure)
-        *failure = {line, message};
+        *failure = {line, message, cause};
     return false;
+}
+
+bool diskFailure(Failure *failure, int line, const QString &message)
+{
+    return fail(failure, line, message, Failure::Disk);
+}
+
+// Work between two looks at the cancel flag: a few tens of milliseconds of decoding, hashing or
+// writing on a slow machine.
+constexpr qint64 kStep = 2 << 20;
+
+bool cancelled(const std::atomic<bool> *cancel)
+{
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+bool stopped(Failure *failure)
+{
+    return fail(failure, 0, QString(), Failure::Cancelled);
 }
 
 const uint8_t *bytes(const char *data)
@@ -85,7 +104,8 @@ bool signatureHolds(const QByteArray &package, const QByteArray &publicKey)
 }
 
 // Decodes exactly outSize bytes; LZMA_OK, or the code the log reports.
-lzma_ret decode(const char *properties, const char *in, size_t inSize, char *out, size_t outSize)
+lzma_ret decode(const char *properties, const char *in, size_t inSize, char *out, size_t outSize,
+               const std::atomic<bool> *cancel, bool *wasCancelled)
 {
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
     lzma_ret ret = lzma_properties_decode(&filters[0], nullptr, bytes(properties), kPropertiesSize);
@@ -104,13 +124,21 @@ lzma_ret decode(const char *properties, const char *in, size_t inSize, char *out
     stream.next_in = bytes(in);
     stream.avail_in = inSize;
     stream.next_out = reinterpret_cast<uint8_t *>(out);
-    stream.avail_out = outSize;
-    // The first call normally fills the whole output. A stream cut short keeps answering
-    // LZMA_OK for a few calls without progress before LZMA_BUF_ERROR, so only a full output
-    // counts as success; the end marker, if any, after it is never read.
-    while (ret == LZMA_OK && stream.avail_out > 0)
+    // Output is offered a step at a time, so a cancel is seen between steps. A stream cut short
+    // keeps answering LZMA_OK for a few calls without progress before LZMA_BUF_ERROR, so only a
+    // full output counts as success; the end marker, if any, after it is never read.
+    size_t left = outSize;
+    while (ret == LZMA_OK && left > 0) {
+        if (cancelled(cancel)) {
+            *wasCancelled = true;
+            break;
+        }
+        const size_t step = std::min<size_t>(left, size_t(kStep));
+        stream.avail_out = step;
         ret = lzma_code(&stream, LZMA_FINISH);
-    const size_t missing = stream.avail_out;
+        left -= step - stream.avail_out;
+    }
+    const size_t missing = left;
     lzma_end(&stream);
     if (missing == 0)
         return LZMA_OK;
@@ -144,11 +172,12 @@ QDataStream::Status readFile(QDataStream &in, qint64 contentSize, ListedFile *fi
 }
 
 // Creates tempDir and writes the listed files into it; the list has been read and checked whole.
-bool writeFiles(const QByteArray &content, qint64 listStart, quint32 count, const QString &tempDir, Failure *failure)
+bool writeFiles(const QByteArray &content, qint64 listStart, quint32 count, const QString &tempDir, Failure *failure,
+                const std::atomic<bool> *cancel)
 {
     const QFileInfo temp(tempDir);
     if (!QDir().mkpath(temp.absolutePath()) || !QDir().mkdir(tempDir))
-        return fail(failure, LineTempDir, QStringLiteral("Update Error: cant create temp dir '%1'").arg(tempDir));
+        return diskFailure(failure, LineTempDir, QStringLiteral("Update Error: cant create temp dir '%1'").arg(tempDir));
     const QString root = QFileInfo(tempDir).canonicalFilePath() + QLatin1Char('/');
     const QDir dir(tempDir);
 
@@ -165,7 +194,8 @@ bool writeFiles(const QByteArray &content, qint64 listStart, quint32 count, cons
         if (slash > 0) {
             const QString folder = relative.left(slash);
             if (!dir.mkpath(folder))
-                return fail(failure, LineOpen, QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
+                return diskFailure(failure, LineOpen,
+                                   QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
             // The names cannot climb out, but a link inside temp could still lead elsewhere.
             if (folder != checkedFolder) {
                 if (!QFileInfo(dir.filePath(folder)).canonicalFilePath().append(QLatin1Char('/')).startsWith(root))
@@ -176,12 +206,19 @@ bool writeFiles(const QByteArray &content, qint64 listStart, quint32 count, cons
         }
         QFile out(dir.filePath(relative));
         if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return fail(failure, LineOpen, QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
-        if (out.write(content.constData() + file.offset, file.length) != qint64(file.length))
-            return fail(failure, LineWrite, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
+            return diskFailure(failure, LineOpen,
+                               QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
+        for (qint64 written = 0; written < file.length;) {
+            if (cancelled(cancel))
+                return stopped(failure);
+            const qint64 step = std::min<qint64>(kStep, file.length - written);
+            if (out.write(content.constData() + file.offset + written, step) != step)
+                return diskFailure(failure, LineWrite, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
+            written += step;
+        }
         out.close();
         if (out.error() != QFileDevice::NoError)
-            return fail(failure, LineWrite, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
+            return diskFailure(failure, LineWrite, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
     }
     return true;
 }
@@ -226,13 +263,14 @@ QByteArray vendorPublicKey()
     return QByteArray::fromHex(VEXA_UPDATE_PUBKEY);
 }
 
-bool unpack(const QByteArray &package, const QString &tempDir, QString *version, Failure *failure)
+bool unpack(const QByteArray &package, const QString &tempDir, QString *version, Failure *failure,
+            const std::atomic<bool> *cancel)
 {
-    return unpack(package, tempDir, vendorPublicKey(), version, failure);
+    return unpack(package, tempDir, vendorPublicKey(), version, failure, cancel);
 }
 
 bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray &publicKey, QString *version,
-            Failure *failure)
+            Failure *failure, const std::atomic<bool> *cancel)
 {
     if (package.size() < kMinPackageSize)
         return fail(failure, LineTooShort,
@@ -240,7 +278,11 @@ bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray 
     const char *data = package.constData();
 
     QCryptographicHash sha1(QCryptographicHash::Sha1);
-    sha1.addData(data + kPropertiesOffset, package.size() - kPropertiesOffset);
+    for (qint64 at = kPropertiesOffset; at < package.size(); at += kStep * 8) {
+        if (cancelled(cancel))
+            return stopped(failure);
+        sha1.addData(data + at, int(std::min<qint64>(kStep * 8, package.size() - at)));
+    }
     if (std::memcmp(sha1.result().constData(), data + kDigestOffset, kDigestSize) != 0)
         return fail(failure, LineDigest, QStringLiteral("Update Error: bad SHA1 hash of update file!"));
     // Anyone can compute a digest; with a vendor key only the vendor can make a package.
@@ -255,7 +297,7 @@ bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray 
         return fail(failure, LineContentSize, lzmaError.arg(int(LZMA_MEMLIMIT_ERROR)));
     // Checked now as well as when it is created, so that a leftover folder costs no decoding.
     if (QFileInfo::exists(tempDir))
-        return fail(failure, LineTempDir, QStringLiteral("Update Error: cant create temp dir '%1'").arg(tempDir));
+        return diskFailure(failure, LineTempDir, QStringLiteral("Update Error: cant create temp dir '%1'").arg(tempDir));
 
     QByteArray content;
     try {
@@ -263,8 +305,11 @@ bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray 
     } catch (const std::bad_alloc &) {
         return fail(failure, LineLzma, lzmaError.arg(int(LZMA_MEM_ERROR)));
     }
+    bool decodeCancelled = false;
     const lzma_ret decoded = decode(data + kPropertiesOffset, data + kHeaderSize, size_t(package.size() - kHeaderSize),
-                                    content.data(), size_t(contentSize));
+                                    content.data(), size_t(contentSize), cancel, &decodeCancelled);
+    if (decodeCancelled)
+        return stopped(failure);
     if (decoded != LZMA_OK)
         return fail(failure, decoded == LZMA_BUF_ERROR ? LineLzmaShort : LineLzma, lzmaError.arg(int(decoded)));
 
@@ -307,7 +352,7 @@ bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray 
         }
     }
 
-    if (!writeFiles(content, listStart, count, tempDir, failure))
+    if (!writeFiles(content, listStart, count, tempDir, failure, cancel))
         return false;
     if (version)
         *version = packageVersion;

@@ -17,13 +17,19 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
+
 namespace UpdatePackage {
 
 // A failure as the downloader logs it: the message text and the line number of its log tag
 // ("pspecific_wnd").
 struct Failure {
+    // What the user is told: the package is not what it claims, the folder cannot take it, or
+    // whoever asked for the unpacking has stopped it.
+    enum Cause { Damaged, Disk, Cancelled };
     int line = 0;
     QString message;
+    Cause cause = Damaged;
 };
 
 // name carries its prefix component: "package/view/index.html" unpacks to view/index.html.
@@ -43,12 +49,15 @@ constexpr qint32 kMaxContentSize = 1 << 30;
 // the content into exactly its declared size, checks every name, and only then creates tempDir
 // (which must not exist yet) and writes the files into it. False with *failure set otherwise;
 // whatever is in tempDir then is not to be trusted (the caller deletes it).
-bool unpack(const QByteArray &package, const QString &tempDir, QString *version, Failure *failure);
+// cancel, when given, is looked at between steps of at most a few tens of milliseconds; once it
+// is set the unpacking ends with a Cancelled failure.
+bool unpack(const QByteArray &package, const QString &tempDir, QString *version, Failure *failure,
+            const std::atomic<bool> *cancel = nullptr);
 
 // The same with the public key given (kPublicKeySize raw bytes): empty reads unsigned packages
 // without any signature check, as a program built without a vendor key does.
 bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray &publicKey, QString *version,
-            Failure *failure);
+            Failure *failure, const std::atomic<bool> *cancel = nullptr);
 
 // The key the program was built with (empty: none).
 QByteArray vendorPublicKey();

@@ -20,6 +20,17 @@ const char kSource[] = "updatesystem";
 constexpr int kReplyLine = 112;
 constexpr int kNotConfiguredLine = 600;
 
+// Why a check the user asked for could not tell whether there is something newer.
+const QString kNoServiceText = QStringLiteral(
+    "This copy of vexa has no update service to ask, so it cannot look for updates. Updates come with the "
+    "package it was installed from.");
+const QString kNetworkText =
+    QStringLiteral("The update service could not be reached: please check the network and try again.");
+const QString kNotUnderstoodText = QStringLiteral(
+    "The update service sent an answer this version of vexa does not understand. Please try again later.");
+const QString kNothingForUsText =
+    QStringLiteral("The update service offered nothing this version of vexa can install.");
+
 } // namespace
 
 UpdateCheck::UpdateCheck(CommandContext &context, QObject *parent, const QString &applicationDir)
@@ -42,6 +53,14 @@ void UpdateCheck::checkNow(const QString &deviceId, const QString &fwVersion, co
     manual = manualCheck;
     if (!UpdateService::configured()) {
         UpdateLog::info(kSource, kNotConfiguredLine, UpdateService::notConfiguredReason());
+        if (manual) {
+            // Shown from the event loop: the page's command that asked is answered first.
+            m_offerPending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_offerPending = false;
+                showInformation(kNoServiceText);
+            });
+        }
         return;
     }
     // Fields go out in key order: deviceid, fwversion, noencrypt, test, version.
@@ -62,17 +81,22 @@ void UpdateCheck::checkNow(const QString &deviceId, const QString &fwVersion, co
 void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
 {
     QString logText;
+    // What a check the user asked for shows when it ends without a dialog of its own.
+    QString untold;
     if (finished->errorType != QNetworkReply::NoError) {
         logText = QStringLiteral("Error: ") + finished->errorText + QString::fromUtf8(finished->response);
+        untold = kNetworkText;
     } else {
         logText = QString::fromUtf8(finished->response);
         const QJsonDocument document = QJsonDocument::fromJson(finished->response);
+        untold = kNotUnderstoodText;
         if (document.isObject()) {
             const QJsonObject reply = document.object();
             // A "code" that is not a number reads as 0, as the service's old clients read it.
             const bool hasCode = reply.contains(QStringLiteral("code"));
             const int code = reply.value(QStringLiteral("code")).toInt();
             if (hasCode && code == 0 && reply.contains(QStringLiteral("ret"))) {
+                untold = kNothingForUsText;
                 const QJsonObject offer = reply.value(QStringLiteral("ret")).toObject();
                 emit FindNewVersion();
                 const QString type = offer.value(QStringLiteral("type")).toString();
@@ -82,17 +106,27 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
                     connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
                     dialog->setFirmwareRom(m_rom);
                     dialog->setOffer(offer, deployment.split(QLatin1Char(',')));
+                    untold.clear();
                     runDialog();
                 }
             }
-            if (hasCode && code == 1 && manual) {
-                dialog = new updateDlg(&m_context.settings(), m_applicationDir);
-                dialog->showInfoPage();
-                runDialog();
+            if (hasCode && code == 1) {
+                untold.clear();
+                if (manual)
+                    showInformation(QString());
             }
         }
     }
     UpdateLog::info(kSource, kReplyLine, logText);
+    if (manual && !untold.isEmpty())
+        showInformation(untold);
+}
+
+void UpdateCheck::showInformation(const QString &text)
+{
+    dialog = new updateDlg(&m_context.settings(), m_applicationDir);
+    dialog->showInfoPage(text);
+    runDialog();
 }
 
 bool UpdateCheck::offerReflash()
@@ -130,4 +164,14 @@ void UpdateCheck::runDialog()
 void UpdateCheck::on_needupdate()
 {
     emit closeApp();
+}
+
+void UpdateCheck::bringForward()
+{
+    if (!dialog)
+        return;
+    if (!dialog->isVisible())
+        dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }

@@ -52,8 +52,14 @@ public slots:
     void handle_doCheckUpdate(HttpRequestWorker *worker);
     void on_needupdate();
 
+    // A check the user asked for could not start (another one or a flash is under way): the
+    // window that is busy comes forward, so the click is answered.
+    void bringForward();
+
 private:
     void runDialog();
+    // The dialog's information page: text, or "The current version is the latest version".
+    void showInformation(const QString &text);
 
     HttpRequestWorker *worker = nullptr;
     updateDlg *dialog = nullptr;

@@ -87,7 +87,7 @@ class tst_FirmwareFlash : public QObject {
 private slots:
     void blocksCoverThePayload_data();
     void blocksCoverThePayload();
-    void foreignImageIsIgnoredSilently();
+    void whatStopsAFlashIsToldBeforeThePadIsTouched();
     void imageThatCannotFitIsRefusedBeforeTheReset_data();
     void imageThatCannotFitIsRefusedBeforeTheReset();
     void loaderThatNeverAppearsEndsAfterThirteenSeconds();
@@ -158,18 +158,27 @@ void tst_FirmwareFlash::blocksCoverThePayload()
     QCOMPARE(rom.calls.last(), QStringLiteral("finish ") + FirmwareFlash::loaderHardwareId);
     QCOMPARE(rom.calls.at(rom.calls.size() - 2),
              QStringLiteral("check %1 %2 c0ffee42").arg(FirmwareFlash::loaderHardwareId).arg(length));
-    QCOMPARE(m_shown, (QStringList{FirmwareFlash::kWrittenText, FirmwareFlash::kVerifiedText}));
+    QCOMPARE(m_shown, (QStringList{FirmwareFlash::kFlashingText, FirmwareFlash::kWrittenText, FirmwareFlash::kVerifiedText}));
 }
 
-void tst_FirmwareFlash::foreignImageIsIgnoredSilently()
+void tst_FirmwareFlash::whatStopsAFlashIsToldBeforeThePadIsTouched()
 {
-    QByteArray image = imageBytes(4001);
-    put(image, FirmwareFlash::kMagicOffset, 0x1017, 4);
+    // "Do not unplug" never shows over a flash that does not happen.
+    QByteArray foreign = imageBytes(4001);
+    put(foreign, FirmwareFlash::kMagicOffset, 0x1017, 4);
     RecordingRom rom;
-    QCOMPARE(flash(rom, image), FirmwareFlash::Outcome::ImageIgnored);
-    QVERIFY(rom.calls.isEmpty());
-    QVERIFY(rom.waits.isEmpty());
-    QVERIFY(m_shown.isEmpty());
+    QCOMPARE(flash(rom, foreign), FirmwareFlash::Outcome::ImageIgnored);
+    QCOMPARE(m_shown, QStringList{FirmwareFlash::kForeignImageText});
+
+    RecordingRom unplugged;
+    unplugged.padListed = false;
+    QCOMPARE(flash(unplugged, imageBytes(4001)), FirmwareFlash::Outcome::NoPad);
+    QCOMPARE(m_shown, QStringList{FirmwareFlash::kNoPadText});
+
+    for (const RecordingRom *untouched : {&rom, &unplugged}) {
+        QVERIFY(untouched->calls.isEmpty());
+        QVERIFY(untouched->waits.isEmpty());
+    }
 }
 
 void tst_FirmwareFlash::imageThatCannotFitIsRefusedBeforeTheReset_data()
@@ -196,7 +205,7 @@ void tst_FirmwareFlash::loaderThatNeverAppearsEndsAfterThirteenSeconds()
     QCOMPARE(flash(rom, imageBytes(4001)), FirmwareFlash::Outcome::LoaderMissing);
     QCOMPARE(rom.waits, (QList<int>{4000, 4000, 5000}));
     QCOMPARE(rom.calls, QStringList{QStringLiteral("reset ") + kPad});
-    QCOMPARE(m_shown, QStringList{FirmwareFlash::kLoaderMissingText});
+    QCOMPARE(m_shown, (QStringList{FirmwareFlash::kFlashingText, FirmwareFlash::kLoaderMissingText}));
 }
 
 void tst_FirmwareFlash::writeFailureIsShownAndVerificationStillDecides()
@@ -209,7 +218,8 @@ void tst_FirmwareFlash::writeFailureIsShownAndVerificationStillDecides()
     // The loader was there after the first wait: no second or third; then the pause after the
     // erase and one after every block.
     QCOMPARE(rom.waits, (QList<int>{4000, 1000, 20, 20, 20}));
-    QCOMPARE(m_shown, (QStringList{FirmwareFlash::kWriteFailedText, FirmwareFlash::kVerifyFailedText}));
+    QCOMPARE(m_shown,
+             (QStringList{FirmwareFlash::kFlashingText, FirmwareFlash::kWriteFailedText, FirmwareFlash::kVerifyFailedText}));
     QVERIFY(rom.calls.last().startsWith(QLatin1String("check ")));
     QCOMPARE(rom.calls.first(), QStringLiteral("reset ") + kPad);
     QCOMPARE(rom.calls.at(1), QStringLiteral("erase ") + FirmwareFlash::loaderHardwareId);
@@ -232,7 +242,7 @@ void tst_FirmwareFlash::padInItsLoaderIsFlashedWithoutARestart()
     // No wait for a loader that is there already: the pause after the erase, one per block, the
     // pause before the restart.
     QCOMPARE(rom.waits, (QList<int>{1000, 20, 20, 20, 100}));
-    QCOMPARE(m_shown, (QStringList{FirmwareFlash::kWrittenText, FirmwareFlash::kVerifiedText}));
+    QCOMPARE(m_shown, (QStringList{FirmwareFlash::kFlashingText, FirmwareFlash::kWrittenText, FirmwareFlash::kVerifiedText}));
 }
 
 void tst_FirmwareFlash::loaderOnlyFlashSaysWhyItDidNotStart()

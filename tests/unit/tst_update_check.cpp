@@ -11,9 +11,11 @@
 #include "vendor_service.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -54,7 +56,7 @@ private slots:
     void requestCarriesFieldsInKeyOrder();
     void replyDecidesWhatOpens_data();
     void replyDecidesWhatOpens();
-    void withoutServiceNothingIsSent();
+    void checkThatCannotAskSaysWhy();
     void checkUpdateAnswersAtOnce();
     void offeredClientEndsInRestart();
 
@@ -145,22 +147,32 @@ void TestUpdateCheck::replyDecidesWhatOpens_data()
     QTest::addColumn<bool>("manual");
     QTest::addColumn<QString>("page");
     QTest::addColumn<int>("offers");
+    // The start of what the information page says.
+    QTest::addColumn<QString>("says");
 
     const QByteArray html = R"({"code":0,"ret":{"type":"0","deployment":"html","devicePackage":"x"}})";
-    QTest::newRow("offer") << html << false << "pageFirst" << 1;
+    const QString nothing = QStringLiteral("The update service offered nothing");
+    const QString notUnderstood = QStringLiteral("The update service sent an answer");
+    QTest::newRow("offer") << html << false << "pageFirst" << 1 << "";
+    // Asked for, a check always ends in a window that says how it ended; at start only an
+    // offer shows.
     QTest::newRow("offer of another type") << QByteArray(R"({"code":0,"ret":{"type":"1","deployment":"html"}})")
-                                           << true << "" << 1;
+                                           << true << "pageInfo" << 1 << nothing;
     QTest::newRow("type as a number") << QByteArray(R"({"code":0,"ret":{"type":0,"deployment":"html"}})") << true
-                                      << "" << 1;
+                                      << "pageInfo" << 1 << nothing;
     QTest::newRow("nothing deployed") << QByteArray(R"({"code":0,"ret":{"type":"0","deployment":""}})") << true
-                                      << "" << 1;
-    QTest::newRow("latest, asked") << QByteArray(R"({"code":1})") << true << "pageInfo" << 0;
-    QTest::newRow("latest, at start") << QByteArray(R"({"code":1})") << false << "" << 0;
+                                      << "pageInfo" << 1 << nothing;
+    QTest::newRow("nothing deployed, at start") << QByteArray(R"({"code":0,"ret":{"type":"0","deployment":""}})")
+                                                << false << "" << 1 << "";
+    QTest::newRow("latest, asked") << QByteArray(R"({"code":1})") << true << "pageInfo" << 0
+                                   << "The current version is the latest version";
+    QTest::newRow("latest, at start") << QByteArray(R"({"code":1})") << false << "" << 0 << "";
     // A code that is no number reads as 0: an offer without its "ret".
-    QTest::newRow("code as text") << QByteArray(R"({"code":"1"})") << true << "" << 0;
-    QTest::newRow("other code") << QByteArray(R"({"code":2,"ret":{"type":"0","deployment":"html"}})") << true << ""
-                                << 0;
-    QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << true << "" << 0;
+    QTest::newRow("code as text") << QByteArray(R"({"code":"1"})") << true << "pageInfo" << 0 << notUnderstood;
+    QTest::newRow("other code") << QByteArray(R"({"code":2,"ret":{"type":"0","deployment":"html"}})") << true
+                                << "pageInfo" << 0 << notUnderstood;
+    QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << true << "pageInfo" << 0 << notUnderstood;
+    QTest::newRow("not JSON, at start") << QByteArray("<html>busy</html>") << false << "" << 0 << "";
 }
 
 void TestUpdateCheck::replyDecidesWhatOpens()
@@ -169,32 +181,66 @@ void TestUpdateCheck::replyDecidesWhatOpens()
     QFETCH(bool, manual);
     QFETCH(QString, page);
     QFETCH(int, offers);
+    QFETCH(QString, says);
     m_service.setUpgradeReply(reply);
     UpdateCheck check(*m_context);
     QSignalSpy found(&check, &UpdateCheck::FindNewVersion);
     QStringList pages;
+    QString info;
     QPoint position;
     runCheck(check, manual, [&](updateDlg *dialog) {
         pages << pageOf(dialog);
+        info = dialog->findChild<QLabel *>(QStringLiteral("lb_info"))->text();
         position = dialog->pos();
         dialog->reject();
     });
     QCOMPARE(pages, page.isEmpty() ? QStringList() : QStringList{page});
+    if (page == QLatin1String("pageInfo"))
+        QVERIFY2(info.startsWith(says), qPrintable(info));
     QCOMPARE(found.count(), offers);
     if (!page.isEmpty()) // centred over the main window
         QCOMPARE(position, QPoint(100 + 400 - 300, 80 + 300 - 190));
 }
 
-void TestUpdateCheck::withoutServiceNothingIsSent()
+void TestUpdateCheck::checkThatCannotAskSaysWhy()
 {
+    // No service: nothing is sent, and the user who asked learns why.
     qputenv("VEXA_UPDATE_SERVICE", "");
     const int before = m_service.requests().size();
+    QStringList told;
+    QTimer watch;
+    watch.setInterval(20);
+    UpdateCheck *current = nullptr;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        updateDlg *dialog = current ? current->dialogWindow() : nullptr;
+        if (dialog && dialog->isVisible()) {
+            told << dialog->findChild<QLabel *>(QStringLiteral("lb_info"))->text();
+            dialog->reject();
+        }
+    });
+    watch.start();
+    {
+        UpdateCheck check(*m_context);
+        current = &check;
+        check.checkNow(QString(), QString(), QString(), true);
+        QTRY_COMPARE(told.size(), 1);
+        QVERIFY(told.first().startsWith(QLatin1String("This copy of vexa has no update service")));
+        QCOMPARE(m_service.requests().size(), before);
+        QCOMPARE(log().count("updatesystem("), 1);
+        QVERIFY(log().contains("no vendor service address is configured"));
+    }
+
+    // A service that cannot be reached.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    qputenv("VEXA_UPDATE_SERVICE", QByteArray("http://127.0.0.1:") + QByteArray::number(port));
     UpdateCheck check(*m_context);
+    current = &check;
     check.checkNow(QString(), QString(), QString(), true);
-    QTest::qWait(300);
-    QCOMPARE(m_service.requests().size(), before);
-    QCOMPARE(log().count("updatesystem("), 1);
-    QVERIFY(log().contains("no vendor service address is configured"));
+    QTRY_COMPARE_WITH_TIMEOUT(told.size(), 2, 15000);
+    QVERIFY2(told.last().startsWith(QLatin1String("The update service could not be reached")), qPrintable(told.last()));
 }
 
 void TestUpdateCheck::checkUpdateAnswersAtOnce()
@@ -224,15 +270,24 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     UpdateCheck check(*m_context, nullptr, m_dir->path());
     QSignalSpy closeApp(&check, &UpdateCheck::closeApp);
     QStringList restartTexts;
+    QString failure;
     runCheck(check, false, [&](updateDlg *dialog) {
         auto *button = dialog->findChild<QPushButton *>(QStringLiteral("uninstallButton"));
         QTest::mouseClick(button, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(button->text(), QStringLiteral("Restart Now"), 15000);
+        // The firmware address leads nowhere: its failure is told first, and the ready client
+        // waits behind it.
+        QTRY_COMPARE_WITH_TIMEOUT(pageOf(dialog), QStringLiteral("pageFailed"), 15000);
+        failure = dialog->findChild<QLabel *>(QStringLiteral("lb_failed"))->text();
+        auto *next = dialog->findChild<QPushButton *>(QStringLiteral("pb_close"));
+        QCOMPARE(next->text(), QStringLiteral("Continue"));
+        QTest::mouseClick(next, Qt::LeftButton);
+        QCOMPARE(button->text(), QStringLiteral("Restart Now"));
         restartTexts << pageOf(dialog);
         QTest::mouseClick(button, Qt::LeftButton);
         dialog->reject();
     });
     QCOMPARE(restartTexts, QStringList{"pageFirst"});
+    QVERIFY2(failure.startsWith(QLatin1String("The new firmware could not be downloaded")), qPrintable(failure));
     QCOMPARE(closeApp.count(), 1);
     QVERIFY(restartToUpdate);
     // The new installer is in place before the old one would run; the rest waits in ready/.
@@ -241,7 +296,8 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     const QString ready = UpdateFolders::ready(m_dir->path(), QStringLiteral("client"));
     QCOMPARE(readFile(ready + QStringLiteral("/vexa")), QByteArray("new program"));
     QVERIFY(!QFileInfo::exists(ready + '/' + installerFileName()));
-    QVERIFY(readFile(m_context->settings().confFilePath()).contains("version=\"2.0.0\""));
+    // The version is the installer's to record, once every file is in place.
+    QVERIFY(readFile(m_context->settings().confFilePath()).contains("version=\"1.0.0\""));
     // The check and one download; Restart Now downloads nothing more, and the firmware address
     // "x" reaches no server.
     QTest::qWait(200);

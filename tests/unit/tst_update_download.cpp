@@ -8,6 +8,7 @@
 #include "vendor_service.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -83,6 +84,7 @@ public:
     QStringList versions;
     int finished = 0;
     int failed = 0;
+    QList<UpdateFailure> failures;
     qint64 lastGot = 0;
     qint64 lastTotal = 0;
 
@@ -90,6 +92,7 @@ public slots:
     void onUnpacked(const QString &version) { versions << version; }
     void onFinished() { ++finished; }
     void onFailed() { ++failed; }
+    void onPackageFailed(UpdateFailure why) { failures << why; }
     void onPart(qint64 got, qint64 total)
     {
         lastGot = got;
@@ -109,6 +112,7 @@ public:
         QObject::connect(downloader, &PsUpdateDownloader::downLoadFinished, &outcome, &Outcome::onFinished);
         QObject::connect(downloader, &PsUpdateDownloader::downLoadFailed, &outcome, &Outcome::onFailed);
         QObject::connect(downloader, &PsUpdateDownloader::finishPart, &outcome, &Outcome::onPart);
+        QObject::connect(downloader, &PsUpdateDownloader::packageFailed, &outcome, &Outcome::onPackageFailed);
     }
     ~Download()
     {
@@ -199,6 +203,8 @@ private slots:
     void serverErrorDiscardsOnlyThatKind();
     void unknownLengthCompleteWhenReplyEnds();
     void rangeFromElsewhereStartsTheFileAgain();
+    void everyFailureIsTold_data();
+    void everyFailureIsTold();
 
 private:
     QString packagePath(const QString &name) const { return UpdateFolders::kindFolder(m_dir->path(), kHtml) + '/' + name; }
@@ -384,8 +390,7 @@ void TestUpdateDownload::serverErrorDiscardsOnlyThatKind()
     QVERIFY(!QFileInfo::exists(ready()));
     QVERIFY(QFileInfo::exists(client + QStringLiteral("/client.pkg")));
     QVERIFY(QFileInfo::exists(client + QStringLiteral("/ready/Updater")));
-    // Fatal failures say nothing: the dialog keeps its progress page.
-    QTest::qWait(200);
+    QTRY_COMPARE(download.outcome.failures, QList<UpdateFailure>{UpdateFailure::Server});
     QCOMPARE(download.outcome.failed, 0);
     QCOMPARE(download.outcome.finished, 0);
     QVERIFY(download.outcome.versions.isEmpty());
@@ -428,6 +433,74 @@ void TestUpdateDownload::rangeFromElsewhereStartsTheFileAgain()
     QCOMPARE(server.requests.size(), 2);
     QCOMPARE(rangeOf(server.requests.at(0)), QByteArray("bytes=204800-"));
     QCOMPARE(rangeOf(server.requests.at(1)), QByteArray("bytes=0-"));
+}
+
+void TestUpdateDownload::everyFailureIsTold_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("folderInTheWay");
+    QTest::addColumn<int>("why");
+
+    const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: %1\r\n";
+    const auto whole = [&](const QByteArray &body) { return QByteArray(ok).replace("%1", QByteArray::number(body.size())); };
+    QByteArray badDigest = m_package.bytes;
+    badDigest[200] = char(badDigest[200] ^ 0x55);
+    QByteArray badStream = m_package.bytes;
+    for (int i = 157; i < 400; ++i)
+        badStream[i] = char(0xff);
+    badStream.replace(128, 20, QCryptographicHash::hash(badStream.mid(148), QCryptographicHash::Sha1));
+    QString error;
+    const QByteArray unsafeName = UpdatePackage::seal(
+        [] {
+            QByteArray content;
+            QDataStream out(&content, QIODevice::WriteOnly);
+            out.setVersion(QDataStream::Qt_5_1);
+            out << QStringLiteral("1.0") << quint32(1) << QStringLiteral("html/../../evil.js") << quint32(1) << QByteArray("x");
+            return content;
+        }(),
+        QByteArray(), &error);
+    QByteArray absurd = m_package.bytes;
+    absurd.replace(153, 4, QByteArray("\xff\xff\xff\x7f", 4));
+    absurd.replace(128, 20, QCryptographicHash::hash(absurd.mid(148), QCryptographicHash::Sha1));
+    const int size = m_package.bytes.size();
+
+    QTest::newRow("404") << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n") << QByteArray() << false
+                         << int(UpdateFailure::Server);
+    QTest::newRow("503") << QByteArray("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\n") << QByteArray("busy")
+                         << false << int(UpdateFailure::Server);
+    QTest::newRow("206 at the wrong offset") << "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 100-" +
+                                                    QByteArray::number(size - 1) + '/' + QByteArray::number(size) +
+                                                    "\r\nContent-Length: " + QByteArray::number(size - 100) + "\r\n"
+                                             << m_package.bytes.mid(100) << false << int(UpdateFailure::Server);
+    QTest::newRow("bad digest") << whole(badDigest) << badDigest << false << int(UpdateFailure::Damaged);
+    QTest::newRow("lzma error") << whole(badStream) << badStream << false << int(UpdateFailure::Damaged);
+    QTest::newRow("unsafe name") << whole(unsafeName) << unsafeName << false << int(UpdateFailure::Damaged);
+    QTest::newRow("absurd size") << whole(absurd) << absurd << false << int(UpdateFailure::Damaged);
+    QTest::newRow("package file cannot be written") << whole(m_package.bytes) << m_package.bytes << true
+                                                    << int(UpdateFailure::Disk);
+}
+
+void TestUpdateDownload::everyFailureIsTold()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, folderInTheWay);
+    QFETCH(int, why);
+    ScriptedServer server;
+    QVERIFY(server.listen());
+    server.replies << ScriptedServer::Reply{head, body, 0};
+    m_dir.reset(new QTemporaryDir);
+    // A folder where the package file goes fails every write, whoever runs the test.
+    if (folderInTheWay)
+        QVERIFY(QDir().mkpath(packagePath(QStringLiteral("package.bin")) + QStringLiteral("/held")));
+
+    Download download(server.url(), m_dir->path());
+    download.start();
+    QTRY_COMPARE_WITH_TIMEOUT(download.outcome.failures, QList<UpdateFailure>{UpdateFailure(why)}, 15000);
+    QVERIFY(download.outcome.versions.isEmpty());
+    QVERIFY(!QFileInfo::exists(ready()));
+    QVERIFY(!QFileInfo::exists(UpdateFolders::temp(m_dir->path(), kHtml)));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateDownload)
