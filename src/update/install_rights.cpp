@@ -12,7 +12,9 @@
 
 #include <cerrno>
 #include <cstring>
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -38,10 +40,17 @@ bool takesNewFiles(const QString &folder, QString *why)
 
 bool writable(const QString &file, QString *why)
 {
+#ifdef Q_OS_WIN
+    if (QFileInfo(file).isWritable())
+        return true;
+    return fail(why, QStringLiteral("%1 may not be changed").arg(file));
+#else
+    // The system's answer for this process: root passes mode bits, not a read-only mount.
     if (::access(QFile::encodeName(file).constData(), W_OK) == 0)
         return true;
     const int error = errno;
     return fail(why, QStringLiteral("%1 may not be changed: %2").arg(file, QString::fromLocal8Bit(std::strerror(error))));
+#endif
 }
 
 } // namespace
