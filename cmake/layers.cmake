@@ -4,8 +4,9 @@
 #
 #   platform   operating-system services
 #   base       what the browser host offers without the web engine (counted objects, the reply
-#              callback of a query, page events, the runtime log), the XML string writer and
-#              the settings file
+#              callback of a query, page events, the runtime log), the XML string writer, the
+#              settings file, and the user's files of an application folder with the rules
+#              packages follow with them
 #   browser    the runtime over QtWebEngine; the command interfaces (registry, arguments, context)
 #   subsystems pads, profiles, automation, desktop, update
 #   bridge     the main window with its dispatcher, the router handler, the pop-up views
@@ -13,7 +14,7 @@
 #   launcher   the installed program's launcher (/usr/bin/vexa), a program of its own
 set(VEXA_LAYERS
   "platform:vexa_platform"
-  "base:vexa_browser_base,vexa_xml,vexa_settings"
+  "base:vexa_browser_base,vexa_xml,vexa_settings,vexa_userfiles"
   "browser:vexa_browser,vexa_commands"
   "subsystems:vexa_profile,vexa_automation,vexa_device,vexa_desktop,vexa_update"
   "bridge:vexa_bridge"

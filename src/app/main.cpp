@@ -96,6 +96,6 @@ int main(int argc, char *argv[])
     client = nullptr;
     // Only now are the program's files free for the installer to replace.
     if (restartToUpdate)
-        launchUpdater(g_updateApplicationDir);
+        launchUpdater(g_updateApplicationDir, pendingClientVersion);
     return result;
 }

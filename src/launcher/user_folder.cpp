@@ -1,5 +1,7 @@
 #include "user_folder.h"
 
+#include "user_files.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -12,7 +14,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <sstream>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -21,8 +22,6 @@ namespace launcher {
 const char kPackageStamp[] = "package-version";
 
 namespace {
-
-const char kSettingsFile[] = "Resources/profiles/conf.xml";
 
 QString readStamp(const QString &folder)
 {
@@ -36,18 +35,13 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-pugi::xml_node clientOf(const pugi::xml_document &doc)
-{
-    return doc.child("root").child("client");
-}
-
 QString clientVersion(const QString &folder)
 {
-    const QByteArray text = readAll(folder + QLatin1Char('/') + QLatin1String(kSettingsFile));
+    const QByteArray text = readAll(folder + QLatin1Char('/') + QLatin1String(userFiles::kSettingsFile));
     pugi::xml_document doc;
     if (!doc.load_buffer(text.constData(), size_t(text.size())))
         return QString();
-    return QString::fromUtf8(clientOf(doc).attribute("version").value());
+    return QString::fromUtf8(doc.child("root").child("client").attribute("version").value());
 }
 
 // vexa holds vexa.lock in its folder while it runs (the installer waits on the same lock).
@@ -145,9 +139,9 @@ Preparation refresh(const QString &pristine, const QString &user)
     for (const QString &file : filesOf(pristine)) {
         const QString source = pristine + QLatin1Char('/') + file;
         const QString target = user + QLatin1Char('/') + file;
-        if (file == QLatin1String(kSettingsFile) && QFileInfo::exists(target)) {
+        if (file == QLatin1String(userFiles::kSettingsFile) && QFileInfo::exists(target)) {
             QByteArray merged;
-            if (mergeSettings(readAll(target), readAll(source), &merged)) {
+            if (userFiles::mergeSettings(readAll(target), readAll(source), &merged)) {
                 if (!writeFile(target, merged, &error))
                     return fail(error);
                 continue;
@@ -155,7 +149,7 @@ Preparation refresh(const QString &pristine, const QString &user)
             // Unreadable for the program too; kept aside for the user, the package's takes over.
             QFile::remove(target + QStringLiteral(".unreadable"));
             QFile::copy(target, target + QStringLiteral(".unreadable"));
-        } else if (isUserFile(file) && QFileInfo::exists(target)) {
+        } else if (userFiles::keepsUsersCopy(file, user)) {
             continue;
         }
         if (!replaceFile(source, target, &error))
@@ -227,43 +221,6 @@ int compareVersions(const QString &a, const QString &b)
             return first;
     }
     return 0;
-}
-
-bool isUserFile(const QString &relativePath)
-{
-    return relativePath == QLatin1String(kSettingsFile) || relativePath == QLatin1String("view/xml/configuration.xml") ||
-           relativePath.startsWith(QLatin1String("view/profiles/"));
-}
-
-bool mergeSettings(const QByteArray &userConf, const QByteArray &packageConf, QByteArray *merged)
-{
-    pugi::xml_document user;
-    if (!user.load_buffer(userConf.constData(), size_t(userConf.size())) || !user.child("root"))
-        return false;
-    pugi::xml_document package;
-    package.load_buffer(packageConf.constData(), size_t(packageConf.size()));
-
-    pugi::xml_node root = user.child("root");
-    pugi::xml_node client = root.child("client");
-    const pugi::xml_node packageClient = clientOf(package);
-    if (!client && packageClient)
-        client = root.prepend_child("client");
-    for (const pugi::xml_attribute &setting : packageClient.attributes()) {
-        if (!client.attribute(setting.name()))
-            client.append_attribute(setting.name()) = setting.value();
-        else if (std::string(setting.name()) == "version")
-            client.attribute("version") = setting.value();
-    }
-    for (const pugi::xml_node &entry : package.child("root").children("conf")) {
-        const char *id = entry.attribute("deviceId").value();
-        if (!root.find_child_by_attribute("conf", "deviceId", id))
-            root.append_copy(entry);
-    }
-    std::ostringstream out;
-    user.save(out, "\t", pugi::format_default, pugi::encoding_utf8);
-    const std::string text = out.str();
-    *merged = QByteArray(text.data(), int(text.size()));
-    return true;
 }
 
 Preparation prepareUserFolder(const QString &pristine, const QString &user)

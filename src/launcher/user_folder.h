@@ -2,10 +2,9 @@
 // under /usr/lib/vexa, which nobody but root may write; the program reads and writes its settings,
 // profiles, update packages, logs and dumps inside its own folder. So every user runs a private
 // copy, made from the pristine folder on first start and brought up to date when a newer package
-// is installed, keeping what belongs to the user.
+// is installed, keeping what belongs to the user (user_files.h says what that is).
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
 namespace launcher {
@@ -21,21 +20,10 @@ QString userFolderLocation();
 // before everything, even the end): negative, zero or positive.
 int compareVersions(const QString &a, const QString &b);
 
-// Files of the application folder that hold the user's own data: never replaced by a newer
-// package, only added when missing (the settings file is merged instead). Paths relative to the
-// folder, with "/".
-bool isUserFile(const QString &relativePath);
-
-// The user's settings file brought up to a package's: every setting of the package's `client`
-// element the user lacks is added, every catalogue entry (`conf` by "deviceId") the user lacks
-// too; the user's values and entries stay, except "version", which names the program and so
-// becomes the package's. False when the user's text does not parse (merged is then untouched).
-bool mergeSettings(const QByteArray &userConf, const QByteArray &packageConf, QByteArray *merged);
-
 struct Preparation {
     enum Result {
         Created,    // first start: the folder was made from the pristine one
-        Refreshed,  // a newer package: program files replaced, user files kept and merged
+        Refreshed,  // a newer package: program files replaced, user files kept, settings merged
         KeptNewer,  // a newer package whose program is older than the folder's own self-update
         UpToDate,   // nothing to do
         Busy,       // a newer package, but vexa runs from the folder: next start

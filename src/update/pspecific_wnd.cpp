@@ -20,7 +20,9 @@
 #include <cstdlib>
 
 bool restartToUpdate = false;
+bool restartAfterUpdate = false;
 bool updaterWriteProtected = false;
+QString pendingClientVersion;
 
 namespace {
 
@@ -81,37 +83,32 @@ QString installerFileName()
 #endif
 }
 
-bool launchUpdater(const QString &applicationDir)
+bool launchUpdater(const QString &applicationDir, const QString &version)
 {
     const QString folder = QDir::cleanPath(applicationDir);
-    const QString installer = updaterWriteProtected
-                                  ? UpdateFolders::ready(folder, QStringLiteral("client")) + QLatin1Char('/') + installerFileName()
-                                  : folder + QLatin1Char('/') + installerFileName();
+    const QString installer = folder + QLatin1Char('/') + installerFileName();
     const QString nativeInstaller = QDir::toNativeSeparators(installer);
     const QString nativeFolder = QDir::toNativeSeparators(folder);
+    if (updaterWriteProtected) {
+        // Elevating the installer cannot help: it would outlive no parent to ask for it, and it
+        // would start vexa as root. The dialog has told the user already.
+        UpdateLog::info(kSource, kNoElevationLine,
+                        QStringLiteral("Application Error: %1 may not replace the files in %2; the installer was not started")
+                            .arg(nativeInstaller, nativeFolder));
+        return false;
+    }
+    QStringList arguments{QStringLiteral("-update")};
+    if (!version.isEmpty())
+        arguments << QStringLiteral("-version") << version;
+    if (restartAfterUpdate)
+        arguments << QStringLiteral("-restart");
     UpdateLog::info(kSource, kExecutingLine,
-                    QStringLiteral("Application Info: executing %1 %2")
-                        .arg(folder + QLatin1Char('/') + installerFileName(), QStringLiteral("-update")));
+                    QStringLiteral("Application Info: executing %1 %2").arg(installer, arguments.join(QLatin1Char(' '))));
 
     QProcess process;
     process.setWorkingDirectory(nativeFolder);
-    if (updaterWriteProtected) {
-        // The ready folder's installer may write where we could not; the desktop's
-        // authentication agent asks the user, as the elevation prompt does elsewhere.
-        const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
-        if (pkexec.isEmpty()) {
-            UpdateLog::info(kSource, kNoElevationLine,
-                            QStringLiteral("Application Error: %1 needs rights this user lacks, and there is no "
-                                           "pkexec to ask for them; run it as an administrator with -update")
-                                .arg(nativeInstaller));
-            return false;
-        }
-        process.setProgram(pkexec);
-        process.setArguments({nativeInstaller, QStringLiteral("-update")});
-    } else {
-        process.setProgram(nativeInstaller);
-        process.setArguments({QStringLiteral("-update")});
-    }
+    process.setProgram(nativeInstaller);
+    process.setArguments(arguments);
     if (process.startDetached())
         return true;
 

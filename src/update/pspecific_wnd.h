@@ -19,19 +19,28 @@ class QNetworkAccessManager;
 class QThread;
 class QTimer;
 
-// Set by the update dialog, read at the end of main: the installer is to run once the program
-// has let go of its files, and whether it must run elevated from the ready folder because the
-// application folder refused the new installer.
+// Set by the update dialog, read at the end of main. restartToUpdate: a client package waits
+// in tupdates/client/ready, and the installer is to run once the program has let go of its
+// files, whatever ends the program (the tray, the session). restartAfterUpdate: the user chose
+// "Restart Now", so the installer starts vexa again; after any other quit it installs and ends.
+// updaterWriteProtected: the application folder refused the new installer, so no installer of
+// ours can replace the program's files; nothing is started (applicationFolderWritable tells
+// beforehand). pendingClientVersion: the version of the waiting client package, which the
+// installer records in the settings once every file is in place.
 extern bool restartToUpdate;
+extern bool restartAfterUpdate;
 extern bool updaterWriteProtected;
+extern QString pendingClientVersion;
 
 // The installer's file name beside the executable.
 QString installerFileName();
 
-// Starts the installer with "-update" in applicationDir, detached, so it outlives us; elevated
-// through pkexec when updaterWriteProtected is set. A start that fails removes
-// tupdates/client/ready, so the next check downloads the client again. True when it started.
-bool launchUpdater(const QString &applicationDir);
+// Starts applicationDir's installer detached in applicationDir, so it outlives us, with
+// "-update", then "-version <version>" when version is not empty, then "-restart" when
+// restartAfterUpdate is set. Starts nothing, and logs why, when updaterWriteProtected is set. A
+// start that fails removes tupdates/client/ready, so the next check downloads the client again.
+// True when it started.
+bool launchUpdater(const QString &applicationDir, const QString &version = QString());
 
 // Why a package did not arrive, in the terms the dialog tells the user: the network or the
 // server (a retry may help), a package that is not what it claims (a retry fetches it again), or a

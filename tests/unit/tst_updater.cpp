@@ -1,7 +1,11 @@
 // The installer program, run as vexa runs it ("Updater -update" in the application folder) on
 // application folders of its own with a stand-in vexa: a shell script that notes where and as
 // which version it was started.
+#include "install_rights.h"
+#include "pspecific_wnd.h"
 #include "running_lock.h"
+#include "runtime_log.h"
+#include "user_files.h"
 
 #include <QtTest>
 
@@ -39,6 +43,16 @@ QStringList leftovers(const QString &folder)
     return found;
 }
 
+QByteArray conf(const char *client, const char *catalogue = "")
+{
+    return QByteArray("<?xml version=\"1.0\"?>\n<root>\n\t<client ") + client + " />\n" + catalogue + "</root>\n";
+}
+
+bool executable(const QString &path)
+{
+    return QFile::permissions(path) & QFile::ExeOwner;
+}
+
 } // namespace
 
 class TestUpdater : public QObject {
@@ -46,16 +60,19 @@ class TestUpdater : public QObject {
 
 private slots:
     void init();
-    void installsEverythingAndStartsTheNewVexa();
+    void installsEverythingAndStartsVexaOnlyWhenAsked_data();
+    void installsEverythingAndStartsVexaOnlyWhenAsked();
+    void keepsTheUsersFilesAndMergesTheSettings();
     void waitsForVexaToEnd();
     void rollsBackWhenOneFileCannotBeReplaced();
     void refusesTargetsOutsideTheApplicationFolder_data();
     void refusesTargetsOutsideTheApplicationFolder();
+    void tellsWhereAnInstallerMayWork();
 
 private:
     QString app(const QString &relative) const { return m_app->filePath(relative); }
     QString ready(const QString &relative) const { return m_app->filePath("tupdates/client/ready/" + relative); }
-    void startUpdater(QProcess &updater);
+    void startUpdater(QProcess &updater, const QStringList &arguments = {"-update", "-restart"});
     QString log() const { return QString::fromUtf8(content(app("updater.log"))); }
 
     QScopedPointer<QTemporaryDir> m_app;
@@ -66,41 +83,105 @@ void TestUpdater::init()
     m_app.reset(new QTemporaryDir);
     QVERIFY(m_app->isValid());
     QVERIFY(put(app("vexa"), oldVexa, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    restartAfterUpdate = false;
+    updaterWriteProtected = false;
+    // launchUpdater's lines; the default log file would be in the working folder.
+    cefLogConfigure(app("web.log"), LOGSEVERITY_INFO);
 }
 
-void TestUpdater::startUpdater(QProcess &updater)
+void TestUpdater::startUpdater(QProcess &updater, const QStringList &arguments)
 {
     updater.setProgram(QStringLiteral(UPDATER));
-    updater.setArguments({QStringLiteral("-update")});
+    updater.setArguments(arguments);
     updater.setWorkingDirectory(m_app->path());
     updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     updater.start();
     QVERIFY(updater.waitForStarted());
 }
 
-void TestUpdater::installsEverythingAndStartsTheNewVexa()
+void TestUpdater::installsEverythingAndStartsVexaOnlyWhenAsked_data()
 {
+    QTest::addColumn<bool>("restart");
+    QTest::addColumn<bool>("writeProtected");
+    QTest::newRow("Restart Now") << true << false;
+    QTest::newRow("quit from the tray") << false << false;
+    QTest::newRow("folder refused the new installer") << true << true;
+}
+
+// As the program hands over at its end: launchUpdater starts the installer of the folder.
+void TestUpdater::installsEverythingAndStartsVexaOnlyWhenAsked()
+{
+    QFETCH(bool, restart);
+    QFETCH(bool, writeProtected);
+    QVERIFY(QFile::copy(QStringLiteral(UPDATER), app(installerFileName())));
+    QVERIFY(put(app(userFiles::kSettingsFile), conf("language=\"de\" version=\"1.0.0\"")));
     QVERIFY(put(app("a.txt"), "old a"));
     QVERIFY(put(app("view/b.js"), "old b"));
     QVERIFY(put(app("keep.txt"), "kept"));
-    // The unpacker writes plain files: the new vexa arrives without its execute bit.
+    // The unpacker writes plain files: programs and scripts arrive without their execute bit.
     QVERIFY(put(ready("vexa"), newVexa, QFile::ReadOwner | QFile::WriteOwner));
     QVERIFY(put(ready("a.txt"), "new a"));
     QVERIFY(put(ready("view/b.js"), "new b"));
     QVERIFY(put(ready("new/deep/c.txt"), "c"));
+    QVERIFY(put(ready("lib/helper"), QByteArray("\x7f" "ELF\x02\x01\x01\0", 8)));
+    QVERIFY(put(ready("tools/run.sh"), "#!/bin/sh\n"));
 
-    QProcess updater;
-    startUpdater(updater);
-    QVERIFY(updater.waitForFinished(30000));
-    QCOMPARE(updater.exitCode(), 0);
+    restartAfterUpdate = restart;
+    updaterWriteProtected = writeProtected;
+    QCOMPARE(launchUpdater(m_app->path(), QStringLiteral("2.0.0")), !writeProtected);
+    if (writeProtected) {
+        QCOMPARE(content(app("a.txt")), QByteArray("old a"));
+        QVERIFY(QFileInfo::exists(ready("a.txt")));
+        return;
+    }
 
-    QTRY_VERIFY_WITH_TIMEOUT(content(app("started.txt")).endsWith("\n"), 10000);
-    QCOMPARE(content(app("started.txt")), m_app->path().toUtf8() + " new\n");
+    if (restart) {
+        QTRY_VERIFY_WITH_TIMEOUT(content(app("started.txt")).endsWith("\n"), 10000);
+        QCOMPARE(content(app("started.txt")), m_app->path().toUtf8() + " new\n");
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(log().contains(QLatin1String("vexa not started again")), 10000);
+        QVERIFY2(!log().contains(QStringLiteral("started ") + app("vexa")), qPrintable(log()));
+    }
     QCOMPARE(content(app("a.txt")), QByteArray("new a"));
     QCOMPARE(content(app("view/b.js")), QByteArray("new b"));
     QCOMPARE(content(app("new/deep/c.txt")), QByteArray("c"));
     QCOMPARE(content(app("keep.txt")), QByteArray("kept"));
+    QVERIFY(executable(app("lib/helper")));
+    QVERIFY(executable(app("tools/run.sh")));
+    QVERIFY(!executable(app("new/deep/c.txt")));
+    QCOMPARE(content(app(userFiles::kSettingsFile)), conf("language=\"de\" version=\"2.0.0\""));
     QVERIFY(!QFileInfo::exists(app("tupdates/client/ready")));
+    QCOMPARE(leftovers(m_app->path()), QStringList());
+}
+
+void TestUpdater::keepsTheUsersFilesAndMergesTheSettings()
+{
+    QVERIFY(put(app(userFiles::kSettingsFile),
+                conf("language=\"de\" autoStart=\"true\" version=\"1.0.0\" pageKey=\"mine\"",
+                     "\t<conf deviceId=\"5E1C7A92\" name=\"renamed by the user\" />\n")));
+    QVERIFY(put(app("view/profiles/profile1.xml"), "<profile>the user's</profile>\r\n"));
+    QVERIFY(put(app("view/xml/configuration.xml"), "<modes>the user's</modes>"));
+    QVERIFY(put(ready("vexa"), newVexa));
+    QVERIFY(put(ready(userFiles::kSettingsFile),
+                conf("language=\"en\" autoStart=\"false\" version=\"1.5.0\" closeFunc=\"hide\"",
+                     "\t<conf deviceId=\"5E1C7A92\" name=\"PX-ORB42\" />\n\t<conf deviceId=\"5E1C7A93\" name=\"PX-ORB43\" />\n")));
+    QVERIFY(put(ready("view/profiles/profile1.xml"), "<profile>the package's</profile>"));
+    QVERIFY(put(ready("view/profiles/profile2.xml"), "<profile>new</profile>"));
+    QVERIFY(put(ready("view/xml/configuration.xml"), "<modes>the package's</modes>"));
+
+    QProcess updater;
+    startUpdater(updater, {"-update", "-version", "2.0.0"});
+    QVERIFY(updater.waitForFinished(30000));
+    QCOMPARE(updater.exitCode(), 0);
+
+    QCOMPARE(content(app("vexa")), QByteArray(newVexa));
+    QCOMPARE(content(app("view/profiles/profile1.xml")), QByteArray("<profile>the user's</profile>\r\n"));
+    QCOMPARE(content(app("view/xml/configuration.xml")), QByteArray("<modes>the user's</modes>"));
+    QCOMPARE(content(app("view/profiles/profile2.xml")), QByteArray("<profile>new</profile>"));
+    // The user's values and entries, the package's new setting and entry, the version installed.
+    QCOMPARE(content(app(userFiles::kSettingsFile)),
+             conf("language=\"de\" autoStart=\"true\" version=\"2.0.0\" pageKey=\"mine\" closeFunc=\"hide\"",
+                  "\t<conf deviceId=\"5E1C7A92\" name=\"renamed by the user\" />\n\t<conf deviceId=\"5E1C7A93\" name=\"PX-ORB43\" />\n"));
     QCOMPARE(leftovers(m_app->path()), QStringList());
 }
 
@@ -133,6 +214,9 @@ void TestUpdater::rollsBackWhenOneFileCannotBeReplaced()
     // Root writes through any permission bits, so what blocks is a folder where a file should go;
     // it sorts last, after three files have been put in place.
     QVERIFY(put(app("z.dat/inside"), "in the way"));
+    const QByteArray settings = conf("language=\"de\" version=\"1.0.0\"");
+    QVERIFY(put(app(userFiles::kSettingsFile), settings));
+    QVERIFY(put(ready(userFiles::kSettingsFile), conf("language=\"en\" version=\"2.0.0\" closeFunc=\"hide\"")));
     QVERIFY(put(ready("vexa"), newVexa));
     QVERIFY(put(ready("a.txt"), "new a"));
     QVERIFY(put(ready("m.txt"), "new m"));
@@ -140,12 +224,14 @@ void TestUpdater::rollsBackWhenOneFileCannotBeReplaced()
     QVERIFY(put(ready("z.dat"), "new z"));
 
     QProcess updater;
-    startUpdater(updater);
+    startUpdater(updater, {"-update", "-version", "2.0.0", "-restart"});
     QVERIFY(updater.waitForFinished(30000));
     QCOMPARE(updater.exitCode(), 1);
 
     QCOMPARE(content(app("a.txt")), QByteArray("old a"));
     QCOMPARE(content(app("m.txt")), QByteArray("old m"));
+    // Neither the merge nor the new version: the old program is what runs.
+    QCOMPARE(content(app(userFiles::kSettingsFile)), settings);
     QCOMPARE(content(app("vexa")), QByteArray(oldVexa));
     QVERIFY(QFileInfo(app("vexa")).isExecutable());
     QVERIFY(!QFileInfo::exists(app("n")));
@@ -190,6 +276,21 @@ void TestUpdater::refusesTargetsOutsideTheApplicationFolder()
         QVERIFY(!QFileInfo(app("secret.txt")).exists());
     QVERIFY2(log().contains(QLatin1String("secret.txt")), qPrintable(log()));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(app("started.txt")), 10000);
+}
+
+void TestUpdater::tellsWhereAnInstallerMayWork()
+{
+    QString why;
+    QVERIFY2(applicationFolderWritable(m_app->path(), &why), qPrintable(why));
+    QVERIFY(!applicationFolderWritable(app("missing"), &why));
+    QVERIFY(why.contains(app("missing")));
+    // Nothing of the trial is left.
+    QCOMPARE(QDir(m_app->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"vexa"});
+
+    QVERIFY(installedByPackageManager(QStringLiteral("/usr/lib/vexa/"), app("no list")));
+    QVERIFY(put(app("vexa.list"), "/.\n/usr\n/opt/vexa\n/opt/vexa/vexa\n/opt/vexa/view/index.html\n"));
+    QVERIFY(installedByPackageManager(QStringLiteral("/opt/vexa"), app("vexa.list")));
+    QVERIFY(!installedByPackageManager(m_app->path(), app("vexa.list")));
 }
 
 QTEST_GUILESS_MAIN(TestUpdater)

@@ -1,5 +1,7 @@
 #include "installer.h"
 
+#include "user_files.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -75,6 +77,37 @@ bool writeCopy(const QString &source, const QString &path, QString *error)
     return true;
 }
 
+bool writeBytes(const QByteArray &bytes, const QString &path, QString *error)
+{
+    QSaveFile out(path);
+    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
+    return false;
+}
+
+// A program or a script: the kernel runs it only with an execute bit, which the unpacker,
+// knowing only names and bytes, never sets.
+bool isRunnable(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(4);
+    return head.startsWith("\x7f" "ELF") || head.startsWith("#!");
+}
+
+// Execute for whoever may read, as a package manager installs programs.
+QFile::Permissions withExecute(QFile::Permissions mode)
+{
+    mode |= QFile::ExeOwner;
+    if (mode & QFile::ReadGroup)
+        mode |= QFile::ExeGroup;
+    if (mode & QFile::ReadOther)
+        mode |= QFile::ExeOther;
+    return mode;
+}
+
 } // namespace
 
 Installer::Installer(const QString &applicationDir, const QString &readyDir, Log log)
@@ -145,9 +178,33 @@ bool Installer::plan()
                           .arg(relative);
             return false;
         }
-        m_items.append(item);
+        if (takeUsersFileIntoAccount(item))
+            m_items.append(item);
     }
     std::sort(m_items.begin(), m_items.end(), [](const Item &a, const Item &b) { return a.relative < b.relative; });
+    return true;
+}
+
+bool Installer::takeUsersFileIntoAccount(Item &item)
+{
+    if (!userFiles::keepsUsersCopy(item.relative, m_applicationDir))
+        return true;
+    const QFileInfo target(item.target);
+    // A link in place of the settings file is the user's arrangement: kept like the other files.
+    if (item.relative != QLatin1String(userFiles::kSettingsFile) || target.isSymLink() || !target.isFile()) {
+        m_log(QStringLiteral("kept the user's %1").arg(item.relative));
+        return false;
+    }
+    QFile users(item.target);
+    QFile package(item.source);
+    if (!users.open(QIODevice::ReadOnly) || !package.open(QIODevice::ReadOnly)
+        || !userFiles::mergeSettings(users.readAll(), package.readAll(), &item.mergedSettings)) {
+        // The program cannot read it either, but it is the user's to repair: nothing of it is lost.
+        m_log(QStringLiteral("kept the user's %1: it cannot be read as settings, so the package's were not merged in")
+                  .arg(item.relative));
+        return false;
+    }
+    item.merged = true;
     return true;
 }
 
@@ -201,14 +258,19 @@ bool Installer::replace(Item &item)
     item.targetExisted = fs::exists(target);
 
     QFile::remove(item.temporary);
-    if (!writeCopy(item.source, item.temporary, &m_error))
+    if (item.merged ? !writeBytes(item.mergedSettings, item.temporary, &m_error)
+                    : !writeCopy(item.source, item.temporary, &m_error))
         return false;
     item.written = true;
     // An executable stays executable: the ready folder's copy carries whatever mode the unpacker
     // gave it, the file it replaces carries the mode the installation needs.
-    const QFile::Permissions mode = item.targetExisted && fs::is_regular_file(target)
-                                        ? QFile::permissions(item.target)
-                                        : QFile::permissions(item.source);
+    QFile::Permissions mode;
+    if (item.targetExisted && fs::is_regular_file(target))
+        mode = QFile::permissions(item.target);
+    else if (isRunnable(item.source))
+        mode = withExecute(QFile::permissions(item.source));
+    else
+        mode = QFile::permissions(item.source);
     QFile::setPermissions(item.temporary, mode);
 
     if (item.targetExisted) {

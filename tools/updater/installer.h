@@ -9,6 +9,11 @@
 // Names are checked before anything changes: links in the ready folder, and targets that would
 // end up outside the application folder (through a link in it), stop the whole installation.
 // The installer's own files (vexa.lock, updater.log) and tupdates/ are never replaced.
+//
+// The user's files (user_files.h) that the folder has are kept as they are; the package's
+// settings file is merged into the user's instead, and that merge is put in place, and rolled
+// back, like any other file. A file the folder lacks comes in with the ready copy's mode, plus
+// the execute bits when its content is a program or a script, which the unpacker cannot know.
 #pragma once
 
 #include <QString>
@@ -35,6 +40,9 @@ private:
         QString target;
         QString temporary;
         QString backup;
+        // The user's settings merged with the package's, written instead of the source.
+        QByteArray mergedSettings;
+        bool merged = false;
         bool targetExisted = false;
         bool written = false;
         bool backedUp = false;
@@ -42,6 +50,8 @@ private:
     };
 
     bool plan();
+    // False when the user's copy of item stays, and item is not to be installed.
+    bool takeUsersFileIntoAccount(Item &item);
     bool isInsideApplicationDir(const QString &target) const;
     bool makeParentFolders(const Item &item);
     bool replace(Item &item);
