@@ -2,10 +2,12 @@
 
 #include "app_settings.h"
 #include "firmware_flash.h"
+#include "install_rights.h"
 #include "pspecific_wnd.h"
 #include "sleep_inhibitor.h"
 #include "update_folders.h"
 #include "update_log.h"
+#include "user_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,7 +22,6 @@
 #include <QQueue>
 #include <QSaveFile>
 #include <QStackedWidget>
-#include <QTemporaryFile>
 #include <QThread>
 #include <QWindow>
 
@@ -103,30 +104,6 @@ QString failureText(const QString &kind, UpdateFailure why, const QString &appli
             .arg(packageName(kind), QDir::toNativeSeparators(UpdateFolders::root(applicationDir)));
     }
     return QString();
-}
-
-// Whether the installer could replace the program's files: the folder and the program in it
-// must take a new file. Root passes any mode bits, so a file is really made and removed.
-bool folderTakesInstall(const QString &applicationDir)
-{
-    QTemporaryFile probe(applicationDir + QStringLiteral("/.vexa-install-probe-XXXXXX"));
-    if (!probe.open())
-        return false;
-    const QFileInfo program(QCoreApplication::applicationFilePath());
-    return program.absolutePath() != QFileInfo(applicationDir).absoluteFilePath() || program.isWritable();
-}
-
-// A Debian package's program lives in a folder only the package manager writes.
-bool managedByPackageManager(const QString &applicationDir)
-{
-    return QFileInfo(applicationDir).canonicalFilePath().startsWith(QLatin1String("/usr/"));
-}
-
-// The files of view/ that hold the user's own work: a page package brings defaults for them, which
-// only go in where the user has none.
-bool isUsersPageFile(const QString &relative)
-{
-    return relative == QLatin1String("xml/configuration.xml") || relative.startsWith(QLatin1String("profiles/"));
 }
 
 } // namespace
@@ -443,6 +420,7 @@ void updateDlg::addFailure(const QString &kind, const QString &text, RetryBy ret
 
 void updateDlg::updateNow()
 {
+    restartAfterUpdate = true;
     emit needupdate();
 }
 
@@ -455,15 +433,15 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version)
 
 void updateDlg::preparedClient(const QString &version)
 {
-    if (!folderTakesInstall(m_applicationDir)) {
+    QString why;
+    if (installedByPackageManager(m_applicationDir) || !applicationFolderWritable(m_applicationDir, &why)) {
         // The installer could not write there either; quitting for it would end in nothing.
         addFailure(kClient,
-                   managedByPackageManager(m_applicationDir)
+                   installedByPackageManager(m_applicationDir)
                        ? QStringLiteral("This installation is managed by the system's package manager: please update "
                                         "vexa with it. vexa keeps running as it is.")
-                       : QStringLiteral("The new version of vexa cannot be installed: this user may not change the "
-                                        "folder %1. vexa keeps running as it is.")
-                             .arg(QDir::toNativeSeparators(m_applicationDir)),
+                       : QStringLiteral("The new version of vexa cannot be installed: %1. vexa keeps running as it is.")
+                             .arg(why),
                    RetryBy::Nothing);
         return;
     }
@@ -477,7 +455,7 @@ void updateDlg::preparedClient(const QString &version)
     }
     m_clientReady = true;
     restartToUpdate = true;
-    Q_UNUSED(version)
+    pendingClientVersion = version;
 }
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString)
@@ -737,7 +715,8 @@ bool updateDlg::installPagePackage(QString *failedFile)
             const QString relative = sourceDir.relativeFilePath(entry.absoluteFilePath());
             if (entry.isDir())
                 queue.enqueue(entry.absoluteFilePath());
-            else if (entry.isFile() && !(isUsersPageFile(relative) && QFileInfo::exists(target + QLatin1Char('/') + relative)))
+            else if (entry.isFile()
+                     && !userFiles::keepsUsersCopy(QStringLiteral("view/") + relative, m_applicationDir))
                 copies.append({entry.absoluteFilePath(), target + QLatin1Char('/') + relative});
         }
     }
