@@ -15,7 +15,10 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -134,6 +137,28 @@ double toolMs(const QString &program, const QStringList &arguments, const QStrin
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+// Stops an unpacking after delayMs and answers how long it took to end once told (ms); negative
+// when it had ended before it was told, or did not end as cancelled.
+double cancelLatencyMs(const QByteArray &package, const QString &tempDir, double delayMs)
+{
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    UpdatePackage::Failure failure;
+    std::thread worker([&] {
+        QString version;
+        UpdatePackage::unpack(package, tempDir, {}, &version, &failure, &cancel);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(qint64(delayMs * 1000)));
+    QElapsedTimer timer;
+    timer.start();
+    cancel = true;
+    worker.join();
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    QDir(tempDir).removeRecursively();
+    return failure.cause == UpdatePackage::Failure::Cancelled ? ms : -1;
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -213,6 +238,24 @@ int main(int argc, char *argv[])
         peak = std::max(peak, run.peakKiB);
     }
 
+    // Closing the update dialog or quitting mid-unpack: how long the unpacking takes to stop,
+    // told at a quarter, half and three quarters of its way.
+    double worstCancelMs = 0;
+    {
+        QFile file(dir.filePath(QStringLiteral("package.bin")));
+        if (!file.open(QIODevice::ReadOnly))
+            return 1;
+        const QByteArray package = file.readAll();
+        for (const double share : {0.25, 0.5, 0.75}) {
+            const double ms = cancelLatencyMs(package, dir.filePath(QStringLiteral("cancelled")), median(unpackMs) * share);
+            if (ms < 0) {
+                std::fprintf(stderr, "the unpacking told to stop at %.0f %% did not stop as cancelled\n", share * 100);
+                return 1;
+            }
+            worstCancelMs = std::max(worstCancelMs, ms);
+        }
+    }
+
     const double unpack = median(unpackMs);
     const double tools = median(xzMs) + median(shaMs);
     const qint64 limitKiB = (packageSize + contentSize + (64 << 20)) >> 10;
@@ -224,5 +267,6 @@ int main(int argc, char *argv[])
     std::printf("  ratio unpack / (xz + sha1sum): %.3f (goal <= 1.1)\n", unpack / tools);
     std::printf("  unpack peak memory: %lld KiB; package + content + 64 MiB = %lld KiB (%s)\n", peak, limitKiB,
                 peak < limitKiB ? "under" : "OVER");
+    std::printf("  longest stop of a cancelled unpack: %.1f ms (goal <= 100)\n", worstCancelMs);
     return 0;
 }

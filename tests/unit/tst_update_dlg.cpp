@@ -1,6 +1,7 @@
 // The update dialog's installation steps on application folders of their own: a page package
 // from the vendor service into view/, a page file that cannot be replaced, and the installer
 // started (or not) at exit.
+#include "firmware_flash.h"
 #include "pspecific_wnd.h"
 #include "runtime_log.h"
 #include "update_dlg.h"
@@ -13,7 +14,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -44,6 +47,50 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
+QString pageOf(updateDlg *dialog)
+{
+    return dialog->findChild<QStackedWidget *>()->currentWidget()->objectName();
+}
+
+QString textOf(updateDlg *dialog, const char *label)
+{
+    return dialog->findChild<QLabel *>(QLatin1String(label))->text();
+}
+
+void click(updateDlg *dialog, const char *button)
+{
+    QTest::mouseClick(dialog->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+}
+
+// A firmware image the flash accepts: the header, a short payload, its length and check value.
+QByteArray firmwareImage()
+{
+    QByteArray image(66125, '\0');
+    const auto put = [&image](int offset, quint64 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            image[offset + i] = char(value >> (8 * i));
+    };
+    put(FirmwareFlash::kMagicOffset, FirmwareFlash::kMagic, 4);
+    put(FirmwareFlash::kLengthOffset, 100, 8);
+    return image;
+}
+
+// A pad whose loader shows up once loaderReady says so, and which takes every block.
+class LoaderRom : public FirmwareRom {
+public:
+    std::function<bool()> loaderReady = [] { return true; };
+    int blocks = 0;
+
+    QString firstPadHardwareId() override { return QStringLiteral("HID\\Vid_5e1c&Pid_7a92&SN_1"); }
+    bool deviceExists(const QString &id) override { return id != FirmwareFlash::loaderHardwareId || loaderReady(); }
+    bool canRebootIntoLoader() override { return true; }
+    void resetIntoLoader(const QString &) override {}
+    void eraseRom(const QString &) override {}
+    bool bornRom(const QString &, const Block &, int, int) override { return ++blocks > 0; }
+    bool checkRom(const QString &, uint32_t, uint32_t) override { return true; }
+    void finishUpdateRom(const QString &) override {}
+};
+
 } // namespace
 
 class TestUpdateDlg : public QObject {
@@ -57,6 +104,11 @@ private slots:
     void lockedPageFileAsksRetryOrCancel();
     void installerStartedInApplicationFolder();
     void installerThatCannotStartIsForgotten();
+    void offersOfSeveralKindsEndWhereTheyShould_data();
+    void offersOfSeveralKindsEndWhereTheyShould();
+    void failuresEndOnTheFailurePageWithAWayOut();
+    void pagePackageKeepsTheUsersFiles();
+    void closingDuringAnUnpackDoesNotWaitForIt();
 
 private:
     QString view() const { return m_dir->path() + QStringLiteral("/view"); }
@@ -172,6 +224,188 @@ void TestUpdateDlg::installerThatCannotStartIsForgotten()
     QVERIFY(readFile(m_dir->path() + QStringLiteral("/web.log")).contains("pspecific_wnd(444)] Application Error: failed to execute"));
     // The next check downloads the client again instead of waiting for an installer.
     QVERIFY(!QFileInfo::exists(ready));
+}
+
+void TestUpdateDlg::offersOfSeveralKindsEndWhereTheyShould_data()
+{
+    QTest::addColumn<QStringList>("kinds");
+    QTest::addColumn<QString>("page");
+    QTest::newRow("client and page") << QStringList{"client", "html"} << "pageFirst";
+    QTest::newRow("page and firmware") << QStringList{"html", "firmware"} << "pageThird";
+    QTest::newRow("client and firmware") << QStringList{"client", "firmware"} << "pageFirst";
+}
+
+void TestUpdateDlg::offersOfSeveralKindsEndWhereTheyShould()
+{
+    QFETCH(QStringList, kinds);
+    QFETCH(QString, page);
+    if (!UpdatePackage::vendorPublicKey().isEmpty())
+        QSKIP("built with a vendor key: unsigned test packages would be refused");
+    VendorService service;
+    if (!service.start())
+        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + service.errorString()));
+    QString error;
+    QJsonObject offer;
+    const auto place = [&](const QString &key, const QString &name, const QString &file, const QByteArray &content) {
+        const QByteArray package = UpdatePackage::build(QStringLiteral("2.0.0"), {{file, content}}, QByteArray(), &error);
+        offer.insert(key, service.placePackage(name, package).toString());
+    };
+    place(QStringLiteral("clientPackage"), QStringLiteral("client.pkg"), QStringLiteral("client/vexa"), "new program");
+    place(QStringLiteral("devicePackage"), QStringLiteral("html.pkg"), QStringLiteral("html/index.html"), "new page");
+    place(QStringLiteral("firmwarePackage"), QStringLiteral("firmware.pkg"), QStringLiteral("firmware/update.bin"),
+          firmwareImage());
+
+    updateDlg dialog(nullptr, m_dir->path());
+    auto rom = std::make_shared<LoaderRom>();
+    // The loader comes up only once the client package is ready, so that the client finishes
+    // while the flash runs; the page shown at that moment is recorded.
+    QStringList pagesWhenClientReady;
+    const QString clientReady = UpdateFolders::ready(m_dir->path(), QStringLiteral("client"));
+    if (kinds.contains(QStringLiteral("client")) && kinds.contains(QStringLiteral("firmware")))
+        rom->loaderReady = [&] {
+            if (!QFileInfo::exists(clientReady))
+                return false;
+            if (pagesWhenClientReady.isEmpty())
+                pagesWhenClientReady << pageOf(&dialog) + QLatin1Char('|') + textOf(&dialog, "lb_install");
+            return true;
+        };
+    dialog.setFirmwareRom(rom);
+    dialog.setOffer(offer, kinds);
+    dialog.show();
+    click(&dialog, "uninstallButton");
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.workRunning() && pageOf(&dialog) == page, 30000);
+
+    if (kinds.contains(QStringLiteral("html"))) {
+        QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
+        QVERIFY(dialog.isVisible()); // it stays for what comes after the page
+    }
+    if (kinds.contains(QStringLiteral("firmware"))) {
+        QVERIFY(rom->blocks > 0);
+        QCOMPARE(textOf(&dialog, "lb_install"), FirmwareFlash::kVerifiedText);
+    }
+    if (kinds.contains(QStringLiteral("client"))) {
+        QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("uninstallButton"))->text(), QStringLiteral("Restart Now"));
+        QCOMPARE(pendingClientVersion, QStringLiteral("2.0.0"));
+    }
+    if (!pagesWhenClientReady.isEmpty()) {
+        // The flash stayed in view while the client became ready; its outcome heads the prompt.
+        QVERIFY2(pagesWhenClientReady.first().startsWith(QLatin1String("pageThird|")), qPrintable(pagesWhenClientReady.first()));
+        QVERIFY(textOf(&dialog, "lb_text").startsWith(FirmwareFlash::kVerifiedText));
+    }
+}
+
+void TestUpdateDlg::failuresEndOnTheFailurePageWithAWayOut()
+{
+    if (!UpdatePackage::vendorPublicKey().isEmpty())
+        QSKIP("built with a vendor key: unsigned test packages would be refused");
+    VendorService service;
+    if (!service.start())
+        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + service.errorString()));
+    const QString missing = service.address() + QStringLiteral("/packages/html.pkg");
+    const auto retryShown = [](updateDlg *dialog) { return dialog->findChild<QPushButton *>(QStringLiteral("pb_retry"))->isVisible(); };
+
+    {
+        // Not on the server yet: a retry helps once it is.
+        updateDlg dialog(nullptr, m_dir->path());
+        dialog.setOffer({{QStringLiteral("devicePackage"), missing}}, {QStringLiteral("html")});
+        dialog.show();
+        click(&dialog, "uninstallButton");
+        QTRY_COMPARE_WITH_TIMEOUT(pageOf(&dialog), QStringLiteral("pageFailed"), 15000);
+        QVERIFY(textOf(&dialog, "lb_failed").contains(QLatin1String("the update server did not deliver it")));
+        QVERIFY(retryShown(&dialog));
+        QString error;
+        service.placePackage(QStringLiteral("html.pkg"),
+                             UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/index.html"), "new page"}},
+                                                  QByteArray(), &error));
+        click(&dialog, "pb_retry");
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 15000);
+        QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
+    }
+    {
+        // Kinds without addresses: nothing to retry, Close only.
+        updateDlg dialog(nullptr, m_dir->path());
+        dialog.setOffer({}, {QStringLiteral("client"), QStringLiteral("html")});
+        dialog.show();
+        click(&dialog, "uninstallButton");
+        QCOMPARE(pageOf(&dialog), QStringLiteral("pageFailed"));
+        QVERIFY(!retryShown(&dialog));
+        click(&dialog, "pb_close");
+        QVERIFY(!dialog.isVisible());
+    }
+    {
+        // A page file that cannot be written: the ready folder stays and Retry finishes the
+        // installation; the firmware that waits for the page is not flashed before.
+        QVERIFY(writeFile(htmlReady() + QStringLiteral("/js/keep.js"), "new keep"));
+        const QString blocked = view() + QStringLiteral("/js/keep.js");
+        QVERIFY(QFile::remove(blocked) && QDir().mkpath(blocked + QStringLiteral("/held")));
+        updateDlg dialog(nullptr, m_dir->path());
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, this, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Cancel)->click();
+        });
+        cancel.start(50);
+        dialog.show();
+        dialog.on_htmlPackageDownLoadFinished(QStringLiteral("2.0.0"));
+        QCOMPARE(pageOf(&dialog), QStringLiteral("pageFailed"));
+        QVERIFY(textOf(&dialog, "lb_failed").contains(QDir::toNativeSeparators(blocked)));
+        QVERIFY(QFileInfo::exists(htmlReady()));
+        QDir(blocked).removeRecursively();
+        click(&dialog, "pb_retry");
+        QCOMPARE(readFile(blocked), QByteArray("new keep"));
+        QVERIFY(!QFileInfo::exists(htmlReady()));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+}
+
+void TestUpdateDlg::pagePackageKeepsTheUsersFiles()
+{
+    QVERIFY(writeFile(view() + QStringLiteral("/profiles/profile1.xml"), "<profile name=\"Mine\"/>"));
+    QVERIFY(writeFile(view() + QStringLiteral("/xml/configuration.xml"), "<modes mine=\"1\"/>"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/profiles/profile1.xml"), "<profile/>"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/profiles/profile2.xml"), "<profile/>"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/xml/configuration.xml"), "<modes/>"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/index.html"), "new page"));
+
+    updateDlg dialog(nullptr, m_dir->path());
+    QVERIFY(dialog.installPagePackage());
+    QCOMPARE(readFile(view() + QStringLiteral("/profiles/profile1.xml")), QByteArray("<profile name=\"Mine\"/>"));
+    QCOMPARE(readFile(view() + QStringLiteral("/xml/configuration.xml")), QByteArray("<modes mine=\"1\"/>"));
+    // A place the user has not made yet comes from the package.
+    QCOMPARE(readFile(view() + QStringLiteral("/profiles/profile2.xml")), QByteArray("<profile/>"));
+    QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
+}
+
+void TestUpdateDlg::closingDuringAnUnpackDoesNotWaitForIt()
+{
+    if (!UpdatePackage::vendorPublicKey().isEmpty())
+        QSKIP("built with a vendor key: unsigned test packages would be refused");
+    VendorService service;
+    if (!service.start())
+        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + service.errorString()));
+    // Large enough that its unpacking is still under way when the dialog goes.
+    QByteArray big(200 << 20, 'v');
+    QString error;
+    const QUrl url = service.placePackage(
+        QStringLiteral("html.pkg"),
+        UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/big.bin"), big}}, QByteArray(), &error));
+    big.clear();
+    const QString package = UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("html")) + QStringLiteral("/html.pkg");
+
+    auto *dialog = new updateDlg(nullptr, m_dir->path());
+    dialog->setOffer({{QStringLiteral("devicePackage"), url.toString()}}, {QStringLiteral("html")});
+    dialog->show();
+    // The whole package has arrived once the bar is full; the unpacking follows on the same thread.
+    bool arrived = false;
+    connect(dialog->findChild<QProgressBar *>(), &QProgressBar::valueChanged, this, [&](int value) { arrived = value == 100; });
+    click(dialog, "uninstallButton");
+    QTRY_VERIFY_WITH_TIMEOUT(arrived, 15000);
+    delete dialog;
+    QVERIFY(PsUpdateDownloader::finishAll(5000));
+    QVERIFY(!QFileInfo::exists(htmlReady()));
+    QVERIFY(!QFileInfo::exists(UpdateFolders::temp(m_dir->path(), QStringLiteral("html"))));
+    // Kept whole for the next attempt.
+    QVERIFY(QFileInfo::exists(package));
 }
 
 QTEST_MAIN(TestUpdateDlg)
