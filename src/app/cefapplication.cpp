@@ -28,8 +28,10 @@
 
 #include <QFile>
 #include <QLocalServer>
+#include <QTimer>
 
 #include <atomic>
+#include <memory>
 
 QString g_applicationDir;
 QString g_updateApplicationDir;
@@ -40,6 +42,11 @@ std::atomic<bool> g_quitRequested{false};
 // A download looks at its cancel flag every few tens of milliseconds; this only bounds a thread
 // stuck in the file system.
 constexpr int kDownloadStopMs = 3000;
+
+// After a flash: the pad list is looked at this often, for at most this many times (15 s, as
+// long as the pad takes to restart at its slowest).
+constexpr int kPadWatchIntervalMs = 200;
+constexpr int kPadWatchPolls = 75;
 
 // Events of a program that has no page to tell.
 class NoPageEvents : public PageEvents {
@@ -300,6 +307,7 @@ void cefApplication::replaceUpdateCheck()
     delete m_updateCheck;
     m_updateCheck = new UpdateCheck(*this, this);
     connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
+    connect(m_updateCheck, &UpdateCheck::firmwareFlashEnded, this, &cefApplication::followPadsAfterFlash);
     m_updateCheck->setFirmwareRom(std::make_shared<DeviceRom>(*m_devicesHandler, [this] {
         const DeviceMap devices = deviceMap();
         return devices.isEmpty() ? QString() : devices.constBegin()->HardwareID;
@@ -336,6 +344,34 @@ void cefApplication::runUpdateCheck(bool manual)
     const QString clientVersion =
         settings().map().isEmpty() ? QString() : settings().valueInsertingEmpty(QStringLiteral("version"));
     m_updateCheck->checkNow(deviceId, fwVersion, clientVersion, manual);
+}
+
+void cefApplication::followPadsAfterFlash()
+{
+    // During a flash the pad leaves for its loader and comes back as itself; the library's events
+    // for that may fall between the ones acted on, which would leave the page's list empty until
+    // some later change. So the table is looked at until it shows the change, and the page told.
+    const auto snapshot = [this] {
+        QStringList pads;
+        const DeviceMap devices = deviceMap();
+        for (const DeviceInfo &pad : devices)
+            pads << pad.DeviceID + QLatin1Char(' ') + pad.HardwareID + QLatin1Char(' ') + pad.Version;
+        return pads;
+    };
+    const QStringList before = snapshot();
+    auto *watch = new QTimer(this);
+    watch->setInterval(kPadWatchIntervalMs);
+    auto polls = std::make_shared<int>(0);
+    connect(watch, &QTimer::timeout, this, [this, watch, polls, before, snapshot] {
+        refreshDeviceMap();
+        const QStringList now = snapshot();
+        const bool changed = now != before;
+        if (changed)
+            m_events->devicesChanged(0);
+        if ((changed && !now.isEmpty()) || ++*polls >= kPadWatchPolls)
+            watch->deleteLater();
+    });
+    watch->start();
 }
 
 void cefApplication::onEventloop(bool)

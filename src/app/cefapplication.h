@@ -86,6 +86,8 @@ public:
 public slots:
     void onEventloop(bool forceWait = false);
     void on_closeApp();
+    // Watches the pad list after a firmware flash until the pad is back, and tells the page.
+    void followPadsAfterFlash();
 
     // Single instance, new instance's side: the probe of a running one.
     void socketConnected();

@@ -620,6 +620,7 @@ void updateDlg::runFirmwareStep(FlashStart start)
         start == FlashStart::AlreadyInLoader ? flash.flashInLoader() : flash.flashFirmware();
     closeButton->setEnabled(true);
     m_flashing = false;
+    emit firmwareFlashEnded();
     m_flashOutcome = lb_install->text();
     UpdateLog::info(kLogSource, kFlashOutcomeLine,
                     QStringLiteral("firmware flash ended: %1; shown: %2")

@@ -69,6 +69,8 @@ public:
 
 signals:
     void needupdate();
+    // A flash ended, whatever its outcome: the pad left for its loader and may be back.
+    void firmwareFlashEnded();
 
 public slots:
     void on_btn_closeSetuper_clicked();

@@ -102,9 +102,8 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
                 const QString type = offer.value(QStringLiteral("type")).toString();
                 const QString deployment = offer.value(QStringLiteral("deployment")).toString();
                 if (!deployment.isEmpty() && type == QLatin1String("0")) {
-                    dialog = new updateDlg(&m_context.settings(), m_applicationDir);
+                    dialog = newDialog();
                     connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
-                    dialog->setFirmwareRom(m_rom);
                     dialog->setOffer(offer, deployment.split(QLatin1Char(',')));
                     untold.clear();
                     runDialog();
@@ -124,7 +123,7 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
 
 void UpdateCheck::showInformation(const QString &text)
 {
-    dialog = new updateDlg(&m_context.settings(), m_applicationDir);
+    dialog = newDialog();
     dialog->showInfoPage(text);
     runDialog();
 }
@@ -133,8 +132,7 @@ bool UpdateCheck::offerReflash()
 {
     if (dialog || !QFileInfo::exists(updateDlg::firmwareImagePath(m_applicationDir)))
         return false;
-    dialog = new updateDlg(&m_context.settings(), m_applicationDir);
-    dialog->setFirmwareRom(m_rom);
+    dialog = newDialog();
     dialog->offerReflash();
     m_offerPending = true;
     // The caller is still starting the program; the dialog's own event loop starts once its
@@ -144,6 +142,14 @@ bool UpdateCheck::offerReflash()
         runDialog();
     });
     return true;
+}
+
+updateDlg *UpdateCheck::newDialog()
+{
+    auto *created = new updateDlg(&m_context.settings(), m_applicationDir);
+    created->setFirmwareRom(m_rom);
+    connect(created, &updateDlg::firmwareFlashEnded, this, &UpdateCheck::firmwareFlashEnded);
+    return created;
 }
 
 bool UpdateCheck::busy() const

@@ -47,6 +47,8 @@ signals:
     void cantFindNewVersion();
     void FindNewVersion();
     void closeApp();
+    // The dialog's flash ended: the pad list may differ from what the device events said.
+    void firmwareFlashEnded();
 
 public slots:
     void handle_doCheckUpdate(HttpRequestWorker *worker);
@@ -58,6 +60,7 @@ public slots:
 
 private:
     void runDialog();
+    updateDlg *newDialog();
     // The dialog's information page: text, or "The current version is the latest version".
     void showInformation(const QString &text);
 

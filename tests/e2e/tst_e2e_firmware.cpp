@@ -132,12 +132,13 @@ void tst_E2eFirmware::offeredFirmwareIsFlashedAndThePadComesBack()
     QVERIFY(m_app->isRunning());
     QCOMPARE(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")), windows);
 
-    // Back under its usual id with the new version, and the page's list after the next change.
+    // Back under its usual id with the new version, and on the page's list within 2 s, whichever
+    // of the library's events the program acted on.
     QTRY_VERIFY_WITH_TIMEOUT(padctl({QStringLiteral("list")}).contains(QLatin1String(kNewVersion)), 10000);
     const QString after = padctl({QStringLiteral("list")});
     QVERIFY2(after.contains(hardwareId) && after.contains(QLatin1String(" pad ")), qPrintable(after));
-    QVERIFY(m_app->waitUntil(QStringLiteral("window.vexaPage.counts.devicesChanged > %1").arg(changesBefore), 20000));
-    QVERIFY(m_app->waitUntil(QStringLiteral("%1.includes('%2')").arg(facts, QLatin1String(kNewVersion)), 20000));
+    QVERIFY(m_app->waitUntil(QStringLiteral("%1.includes('%2')").arg(facts, QLatin1String(kNewVersion)), 2000));
+    QVERIFY(m_app->evaluate(QStringLiteral("window.vexaPage.counts.devicesChanged")).toInt() > changesBefore);
     QVERIFY(m_app->evaluate(facts).toString().contains(hardwareId));
 }
 
