@@ -40,6 +40,9 @@ void *alternateStack()
     return current.ss_sp;
 }
 
+// (The address sanitizer gives every thread an alternate stack of its own first, and that one
+// is kept: there is nothing of ours to see released.)
+#ifndef __SANITIZE_ADDRESS__
 bool isMapped(void *address)
 {
     const long page = sysconf(_SC_PAGESIZE);
@@ -47,6 +50,7 @@ bool isMapped(void *address)
     unsigned char resident = 0;
     return mincore(start, 1, &resident) == 0 || errno != ENOMEM;
 }
+#endif
 
 } // namespace
 
@@ -226,7 +230,6 @@ void tst_CrashHandler::threads_getAnAlternateStackFirst_andGiveItBackAtTheEnd()
     QVERIFY(used);
     QCOMPARE(again, used);
 #ifndef __SANITIZE_ADDRESS__
-    // (The sanitizer gives every thread its own stack first, and that one is kept.)
     QVERIFY(!isMapped(used));
 #endif
 }
