@@ -60,8 +60,7 @@ QString setCrashReporter(const QString &name)
     // The message keeps the wording of earlier releases, which support scripts look for.
     if (relative)
         qDebug("BreakpadQt: setReporter: %s -> %s", qPrintable(name), qPrintable(path));
-    const QByteArray encoded = QFile::encodeName(path);
-    if (!crash_backend::storeReporterPath(encoded)) {
+    if (!crash_backend::storeReporterPath(QFile::encodeName(path))) {
         qWarning("crash reporter path too long, no reporter will be started: %s", qPrintable(path));
         return QString();
     }

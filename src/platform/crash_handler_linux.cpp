@@ -1,11 +1,10 @@
 // The Linux crash handler (x86-64: the dump writer knows that CPU only). A fatal signal is caught
 // on the crashing thread's alternate stack (a stack overflow leaves no room on the thread's own;
 // each thread needs one, see prepareThreadForCrashes); the handler only copies the signal frame
-// and wakes the
-// writer thread, which was started at install time because creating a thread after a crash can
-// deadlock. The crashing thread waits until the dump is written and the reporter started, then
-// the signal is delivered again with its default action, so the exit status still says which
-// signal ended the process.
+// and wakes the writer thread, which was started at install time because creating a thread after
+// a crash can deadlock. The crashing thread waits until the dump is written and the reporter
+// started, then the signal is delivered again with its default action, so the exit status still
+// says which signal ended the process.
 #include "crash_backend.h"
 #include "crash_handler.h"
 #include "minidump_writer_linux.h"
@@ -15,12 +14,12 @@
 #include <QThread>
 
 #include <atomic>
-#include <iterator>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
