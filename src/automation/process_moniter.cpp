@@ -1,5 +1,6 @@
 #include "process_moniter.h"
 
+#include "crash_handler.h"
 #include "mode_bindings.h"
 #include "page_events.h"
 #include "process_list.h"
@@ -114,7 +115,7 @@ ProcessMonitorThread::~ProcessMonitorThread()
 void ProcessMonitorThread::restart()
 {
     stop();
-    m_thread.reset(new QThread);
+    m_thread.reset(new platform::CrashReadyThread);
     m_thread->setObjectName(QStringLiteral("process monitor"));
     m_monitor.reset(new ProcessMoniter(m_thread.get(), m_configurationPath, m_periodMs, m_events));
     m_thread->start(QThread::InheritPriority);

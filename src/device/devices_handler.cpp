@@ -1,5 +1,6 @@
 #include "devices_handler.h"
 
+#include "crash_handler.h"
 #include "device_table.h"
 #include "page_events.h"
 
@@ -69,6 +70,9 @@ class devices_handler::CallbackScope {
 public:
     CallbackScope()
     {
+        // The library's threads are not ours to start, but our code runs on them: a stack
+        // overflow in a callback must leave a dump too.
+        platform::prepareThreadForCrashes();
         std::lock_guard<std::mutex> lock(g_callbackMutex);
         m_handler = g_target;
         if (m_handler)

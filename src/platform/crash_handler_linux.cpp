@@ -1,9 +1,10 @@
-// The Linux crash handler. A fatal signal is caught on an alternate stack (a stack overflow
-// leaves no room on the thread's own); the handler only copies the signal frame and wakes the
-// writer thread, which was started at install time because creating a thread after a crash can
-// deadlock. The crashing thread waits until the dump is written and the reporter started, then
-// the signal is delivered again with its default action, so the exit status still says which
-// signal ended the process.
+// The Linux crash handler (x86-64: the dump writer knows that CPU only). A fatal signal is caught
+// on the crashing thread's alternate stack (a stack overflow leaves no room on the thread's own;
+// each thread needs one, see prepareThreadForCrashes); the handler only copies the signal frame
+// and wakes the writer thread, which was started at install time because creating a thread after
+// a crash can deadlock. The crashing thread waits until the dump is written and the reporter
+// started, then the signal is delivered again with its default action, so the exit status still
+// says which signal ended the process.
 #include "crash_backend.h"
 #include "crash_handler.h"
 #include "minidump_writer_linux.h"
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -53,6 +55,7 @@ constexpr int kHoldThreadsMs = kWriterTimeoutMs - 10 * 1000;
 
 // Everything the crash path touches, fixed in size and filled before any crash can happen.
 struct CrashState {
+    std::atomic<bool> attempted{false};
     std::atomic<bool> installed{false};
     std::atomic<pid_t> crashingTid{0};
     std::atomic<pid_t> writerTid{0};
@@ -77,6 +80,61 @@ pid_t currentTid()
 {
     return static_cast<pid_t>(syscall(SYS_gettid));
 }
+
+// One thread's alternate signal stack, with a page below it that nothing may touch: a handler
+// that ran out of it faults there instead of writing over whatever memory lies below.
+class AlternateStack {
+public:
+    AlternateStack() = default;
+    AlternateStack(const AlternateStack &) = delete;
+    AlternateStack &operator=(const AlternateStack &) = delete;
+    ~AlternateStack()
+    {
+        if (!m_pages || m_keep)
+            return;
+        // Switched off before it is unmapped: a signal in between would otherwise be delivered
+        // onto memory that is gone. Kept mapped if it cannot be switched off.
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        if (sigaltstack(&off, nullptr) == 0)
+            munmap(m_pages, m_mappedSize);
+    }
+
+    // Answers whether the calling thread now has an alternate stack, this one or another's.
+    bool ensure(bool keepForLife)
+    {
+        if (m_pages)
+            return true;
+        stack_t current{};
+        if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
+            return true;
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t mapped = kAlternateStackSize + page;
+        void *pages = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (pages == MAP_FAILED)
+            return false;
+        stack_t stack{};
+        stack.ss_sp = static_cast<char *>(pages) + page;
+        stack.ss_size = kAlternateStackSize;
+        if (mprotect(pages, page, PROT_NONE) != 0 || sigaltstack(&stack, nullptr) != 0) {
+            munmap(pages, mapped);
+            return false;
+        }
+        m_pages = pages;
+        m_mappedSize = mapped;
+        m_keep = keepForLife;
+        return true;
+    }
+
+private:
+    void *m_pages = nullptr;
+    size_t m_mappedSize = 0;
+    bool m_keep = false;
+};
+
+// Released by the thread itself as it ends (thread-local destructors run on the ending thread,
+// after all of its own code).
+thread_local AlternateStack t_alternateStack;
 
 void writeAll(int fd, const char *text, size_t size)
 {
@@ -486,6 +544,8 @@ void *writerMain(void *)
             break;
         if (n < 0 && errno == EINTR)
             continue;
+        // The installation was given up: nothing will ever be written.
+        close(g_state.wakePipe[0]);
         return nullptr;
     }
     writeDump();
@@ -533,15 +593,17 @@ void onFatalSignal(int sig, siginfo_t *info, void *ucontext)
     errno = savedErrno;
 }
 
-} // namespace
-
-bool installCrashHandler(const QString &dumpFolder)
+void closeIfOpen(int *fd)
 {
-    bool expected = false;
-    if (!g_state.installed.compare_exchange_strong(expected, true))
-        return false;
+    if (*fd >= 0)
+        close(*fd);
+    *fd = -1;
+}
 
-    const QByteArray folder = QFile::encodeName(dumpFolder);
+// Sets up everything but the installed flag; on failure undoes what it did and says why.
+bool install(const QString &dumpFolder)
+{
+    const QByteArray folder = QFile::encodeName(chooseDumpFolder(dumpFolder));
     if (folder.size() >= static_cast<int>(sizeof g_state.dumpFolder) - 64) {
         qWarning("crash dump folder path too long, no crash handler: %s", folder.constData());
         return false;
@@ -552,6 +614,8 @@ bool installCrashHandler(const QString &dumpFolder)
 
     if (pipe2(g_state.wakePipe, O_CLOEXEC) != 0 || pipe2(g_state.donePipe, O_CLOEXEC) != 0) {
         qWarning("crash handler: no pipes (%s)", std::strerror(errno));
+        for (int *fd : {&g_state.wakePipe[0], &g_state.wakePipe[1], &g_state.donePipe[0], &g_state.donePipe[1]})
+            closeIfOpen(fd);
         return false;
     }
 
@@ -571,6 +635,8 @@ bool installCrashHandler(const QString &dumpFolder)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (created != 0) {
         qWarning("crash handler: no writer thread (%s)", std::strerror(created));
+        for (int *fd : {&g_state.wakePipe[0], &g_state.wakePipe[1], &g_state.donePipe[0], &g_state.donePipe[1]})
+            closeIfOpen(fd);
         return false;
     }
     pthread_setname_np(writer, "crash-writer");
@@ -578,12 +644,10 @@ bool installCrashHandler(const QString &dumpFolder)
     while (g_state.writerTid.load() == 0)
         sched_yield();
 
-    // Kept for the life of the process: the handler may run on it at any moment.
-    static char alternateStack[kAlternateStackSize];
-    stack_t stack{};
-    stack.ss_sp = alternateStack;
-    stack.ss_size = sizeof alternateStack;
-    sigaltstack(&stack, nullptr);
+    // The installing thread is expected to live as long as the process; its stack stays.
+    if (!t_alternateStack.ensure(true))
+        qWarning("crash handler: no alternate signal stack (%s); a stack overflow here leaves no dump",
+                 std::strerror(errno));
 
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
@@ -592,14 +656,42 @@ bool installCrashHandler(const QString &dumpFolder)
     sigemptyset(&action.sa_mask);
     for (int sig : kFatalSignals)
         sigaddset(&action.sa_mask, sig);
-    for (int sig : kFatalSignals)
-        sigaction(sig, &action, nullptr);
+    struct sigaction before[std::size(kFatalSignals)];
+    for (size_t i = 0; i < std::size(kFatalSignals); ++i) {
+        if (sigaction(kFatalSignals[i], &action, &before[i]) == 0)
+            continue;
+        qWarning("crash handler: signal %d cannot be handled (%s)", kFatalSignals[i], std::strerror(errno));
+        while (i-- > 0)
+            sigaction(kFatalSignals[i], &before[i], nullptr);
+        // The writer sees the end of its pipe and ends.
+        closeIfOpen(&g_state.wakePipe[1]);
+        closeIfOpen(&g_state.donePipe[0]);
+        closeIfOpen(&g_state.donePipe[1]);
+        return false;
+    }
     return true;
+}
+
+} // namespace
+
+bool installCrashHandler(const QString &dumpFolder)
+{
+    bool expected = false;
+    if (!g_state.attempted.compare_exchange_strong(expected, true))
+        return false;
+    const bool done = install(dumpFolder);
+    g_state.installed.store(done);
+    return done;
 }
 
 bool crashHandlerInstalled()
 {
     return g_state.installed.load();
+}
+
+void prepareThreadForCrashes()
+{
+    t_alternateStack.ensure(false);
 }
 
 bool onDumpWritten(const char *dumpFolder, const char *dumpId, bool succeeded)
@@ -612,7 +704,8 @@ bool onDumpWritten(const char *dumpFolder, const char *dumpId, bool succeeded)
     append(path, sizeof g_state.dumpPath, "/");
     append(path, sizeof g_state.dumpPath, dumpId);
     append(path, sizeof g_state.dumpPath, ".dmp");
-    if (g_state.reporterPath[0] == '\0')
+    // A missing reporter was named at start-up; a start that can only fail would add nothing.
+    if (g_state.reporterPath[0] == '\0' || access(g_state.reporterPath, X_OK) != 0)
         return true;
     g_state.reporterArgv[0] = g_state.reporterPath;
     g_state.reporterArgv[1] = path;

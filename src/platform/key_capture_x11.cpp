@@ -1,6 +1,7 @@
 // Key capture through the X RECORD extension. The server copies every key event of every client
 // to a connection of ours; a thread of its own blocks on that connection and hands each event to
 // the thread that started the capture.
+#include "crash_handler.h"
 #include "x11_backend.h"
 #include "x11_scan_codes.h"
 
@@ -70,6 +71,7 @@ public:
         m_receiver = new QObject;
         m_state = Enabling;
         m_thread = std::thread([this] {
+            platform::prepareThreadForCrashes();
             const int enabled = XRecordEnableContext(m_data, m_context, &X11KeyCapture::intercept,
                                                      reinterpret_cast<XPointer>(this));
             std::lock_guard<std::mutex> lock(m_stateLock);

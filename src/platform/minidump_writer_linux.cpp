@@ -280,9 +280,21 @@ void stackRange(uint64_t sp, uint64_t limit, const Mapping *maps, int count, uin
     *start = 0;
     *size = 0;
     const Mapping *m = mappingOf(sp, maps, count);
-    if (!m || !m->readable)
-        return;
-    uint64_t from = sp >= m->start + kRedZone ? sp - kRedZone : m->start;
+    uint64_t from = 0;
+    if (m && m->readable) {
+        from = sp >= m->start + kRedZone ? sp - kRedZone : m->start;
+    } else {
+        // A thread that ran out of stack faults with its stack pointer in the guard page below
+        // its stack, or in the gap below it: its frames are all in the mapping just above.
+        m = nullptr;
+        for (int i = 0; i < count; ++i) {
+            if (maps[i].start > sp && (!m || maps[i].start < m->start))
+                m = &maps[i];
+        }
+        if (!m || !m->readable || m->start - sp > limit)
+            return;
+        from = m->start;
+    }
     uint64_t to = m->end;
     if (to - from > limit)
         to = from + limit;

@@ -6,13 +6,20 @@ find_package(Qt5 5.15 REQUIRED COMPONENTS X11Extras)
 # Hot keys are grabbed on Qt's own xcb connection.
 find_library(VEXA_XCB_LIBRARY xcb REQUIRED)
 
+# Fatal signals leave a minidump written by our own writer (Debian has no Breakpad). It writes
+# x86-64 registers and stacks only; other processors get a handler that declines to install.
+if(VEXA_CRASH_DUMPS)
+  target_sources(vexa_platform PRIVATE
+    crash_handler_linux.cpp
+    private/minidump_format.h
+    private/minidump_writer_linux.h
+    minidump_writer_linux.cpp)
+else()
+  target_sources(vexa_platform PRIVATE crash_handler_none.cpp)
+endif()
+
 target_sources(vexa_platform PRIVATE
   autostart_linux.cpp
-  # Fatal signals leave a minidump written by our own writer (Debian has no Breakpad).
-  crash_handler_linux.cpp
-  private/minidump_format.h
-  private/minidump_writer_linux.h
-  minidump_writer_linux.cpp
   process_list_linux.cpp
   program_locations_linux.cpp
   termination_signals_posix.cpp

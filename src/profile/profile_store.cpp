@@ -1,5 +1,6 @@
 #include "profile_store.h"
 
+#include "crash_handler.h"
 #include "profile_package.h"
 #include "regular_file.h"
 
@@ -130,8 +131,10 @@ struct Evaluation {
 // a page cannot pile up threads that each keep a core busy.
 std::atomic<int> g_runaways{0};
 
+// The body of an evaluation's own thread.
 void evaluate(const std::shared_ptr<Evaluation> &job)
 {
+    platform::prepareThreadForCrashes();
     std::vector<pugi::xml_node> nodes;
     bool ok = false;
     try {

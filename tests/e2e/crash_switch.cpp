@@ -1,10 +1,16 @@
-// The test build's switch: "--crash-for-test" crashes once start-up is complete, with one more
-// thread of the program's own waiting meanwhile, so that a dump shows a thread besides the
-// crashing one.
+// The test build's switches, each acted on once start-up is complete:
+//   --crash-for-test           a bad write on the main thread, with one more thread of the
+//                              program's own waiting meanwhile, so that a dump shows a thread
+//                              besides the crashing one;
+//   --overflow-stack-for-test  endless recursion on a worker thread made as the program makes
+//                              its threads, while the main thread waits;
+//   --abort-for-test           abort() on a plain worker thread, while the main thread waits.
+#include "crash_handler.h"
 #include "test_switches.h"
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <pthread.h>
 #include <unistd.h>
@@ -12,6 +18,8 @@
 namespace {
 
 std::atomic<bool> g_waiterWaiting{false};
+// Read at every level, so that no compiler can prove the recursion endless and fold it away.
+volatile int g_deepestLevel = -1;
 
 } // namespace
 
@@ -20,6 +28,20 @@ __attribute__((noinline)) void crashOnPurposeForTests()
 {
     volatile std::uintptr_t address = 16;
     *reinterpret_cast<volatile int *>(address) = 1;
+}
+
+__attribute__((noinline)) int overflowStackForTests(int level)
+{
+    volatile char frame[512];
+    frame[level % sizeof frame] = static_cast<char>(level);
+    if (level == g_deepestLevel)
+        return frame[0];
+    return overflowStackForTests(level + 1) + frame[level % sizeof frame];
+}
+
+__attribute__((noinline)) void abortOnPurposeForTests()
+{
+    std::abort();
 }
 
 __attribute__((noinline)) void waitForeverForTests()
@@ -37,14 +59,34 @@ void *waiterMain(void *)
     return nullptr;
 }
 
+void *aborterMain(void *)
+{
+    abortOnPurposeForTests();
+    return nullptr;
+}
+
+void startThread(void *(*body)(void *), const char *name)
+{
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, body, nullptr) != 0)
+        return;
+    pthread_setname_np(thread, name);
+}
+
 void startWaiter()
 {
-    pthread_t waiter;
-    if (pthread_create(&waiter, nullptr, waiterMain, nullptr) != 0)
-        return;
-    pthread_setname_np(waiter, "test-waiter");
+    startThread(waiterMain, "test-waiter");
     while (!g_waiterWaiting.load())
         sched_yield();
+}
+
+void overflowOnAWorker()
+{
+    auto *thread = new platform::CrashReadyThread;
+    thread->setObjectName(QStringLiteral("test-overflow"));
+    // The worker's first code, as for the program's own threads that start on started().
+    QObject::connect(thread, &QThread::started, thread, [] { overflowStackForTests(0); }, Qt::DirectConnection);
+    thread->start();
 }
 
 } // namespace
@@ -55,6 +97,12 @@ void runTestSwitches(int argc, char *argv[])
         if (std::strcmp(argv[i], "--crash-for-test") == 0) {
             startWaiter();
             crashOnPurposeForTests();
+        } else if (std::strcmp(argv[i], "--overflow-stack-for-test") == 0) {
+            overflowOnAWorker();
+            waitForeverForTests();
+        } else if (std::strcmp(argv[i], "--abort-for-test") == 0) {
+            startThread(aborterMain, "test-aborter");
+            waitForeverForTests();
         }
     }
 }
