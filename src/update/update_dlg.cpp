@@ -1,6 +1,7 @@
 #include "update_dlg.h"
 
 #include "app_settings.h"
+#include "crash_handler.h"
 #include "firmware_flash.h"
 #include "install_rights.h"
 #include "pspecific_wnd.h"
@@ -371,7 +372,7 @@ void updateDlg::startDownload(const QString &kind)
     if (download.running)
         return;
     PsUpdateDownloader::retire(download.thread, download.downloader);
-    download.thread = new QThread;
+    download.thread = new platform::CrashReadyThread;
     download.downloader = new PsUpdateDownloader(download.thread, download.url, kind, m_applicationDir, m_stallTimeoutMs);
     download.running = true;
     connect(download.thread, &QThread::finished, download.downloader, &QObject::deleteLater);
