@@ -200,8 +200,19 @@ void tst_E2eViews::openView_popUpPageUsesTheSameDispatcher()
     QTest::qWait(1500);
     QCOMPARE(m_app->evaluate("e2e.count('first opened 420x310')").toInt(), 1);
 
-    // While the pop-up has the queries, the main page's commands still run.
+    // While the pop-up has the queries, the main page's commands still run. Without an update
+    // service the check the user asked for says so in the update window; its "confirm" button
+    // (page at 10, 60; button at 240, 190, 104 × 44) closes it.
     QCOMPARE(ask(*m_app, R"({"funcname":"checkUpdate"})"), QStringLiteral("success checkUpdate success"));
+    QStringList windows;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$"))).isEmpty(), 10000);
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"),
+                                                           windows.first(), QStringLiteral("302"), QStringLiteral("272"),
+                                                           QStringLiteral("click"), QStringLiteral("1")}),
+             0);
+    QTRY_VERIFY_WITH_TIMEOUT(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")).isEmpty(),
+                             10000);
 }
 
 void tst_E2eViews::closeView_closesTheLastActivatedView()
