@@ -239,7 +239,9 @@ void updateDlg::showEvent(QShowEvent *event)
     const QList<QWidget *> children = findChildren<QWidget *>();
     for (QWidget *child : children) {
         child->ensurePolished();
-        if (child != closeButton && child != pages && child->parentWidget() != pages && child != lb_failed)
+        // Wrapped texts keep the box they were given; adjusted, they would shrink to one column.
+        const auto *label = qobject_cast<QLabel *>(child);
+        if (child != closeButton && child != pages && child->parentWidget() != pages && !(label && label->wordWrap()))
             child->adjustSize();
     }
     QDialog::showEvent(event);
