@@ -93,10 +93,20 @@ public:
 
 } // namespace
 
+// Cases that download need unsigned test packages and the stand-in service.
+#define SKIP_WITHOUT_SERVICE()                                                                                         \
+    do {                                                                                                               \
+        if (!UpdatePackage::vendorPublicKey().isEmpty())                                                              \
+            QSKIP("built with a vendor key: unsigned test packages would be refused");                               \
+        if (!m_serviceStarted)                                                                                         \
+            QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));                        \
+    } while (false)
+
 class TestUpdateDlg : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { m_serviceStarted = m_service.start(); }
     void init();
 
     void pagePackageInstalledIntoView();
@@ -115,6 +125,8 @@ private:
     QString htmlReady() const { return UpdateFolders::ready(m_dir->path(), QStringLiteral("html")); }
 
     QScopedPointer<QTemporaryDir> m_dir;
+    VendorService m_service;
+    bool m_serviceStarted = false;
 };
 
 void TestUpdateDlg::init()
@@ -128,18 +140,15 @@ void TestUpdateDlg::init()
 
 void TestUpdateDlg::pagePackageInstalledIntoView()
 {
-    if (!UpdatePackage::vendorPublicKey().isEmpty())
-        QSKIP("built with a vendor key: unsigned test packages would be refused");
-    VendorService service;
-    if (!service.start())
-        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + service.errorString()));
+    SKIP_WITHOUT_SERVICE();
     QString error;
     const QByteArray package = UpdatePackage::build(
         QStringLiteral("1.1.0"),
         {{QStringLiteral("html/index.html"), "new page"}, {QStringLiteral("html/js/about/new.js"), "new script"}},
         QByteArray(), &error);
     QVERIFY2(!package.isEmpty(), qPrintable(error));
-    const QUrl url = service.placePackage(QStringLiteral("html-1.1.0.pkg"), package);
+    const QUrl url = m_service.placePackage(QStringLiteral("html-1.1.0.pkg"), package);
+    const int requestsBefore = m_service.requests().size();
 
     updateDlg dialog(nullptr, m_dir->path());
     // "client" is offered without an address: nothing to download for it.
@@ -154,7 +163,7 @@ void TestUpdateDlg::pagePackageInstalledIntoView()
     QVERIFY(!QFileInfo::exists(htmlReady()));
     QVERIFY(!QFileInfo::exists(UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("client"))));
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lb_install"))->text(), QStringLiteral("Update Complete"));
-    QCOMPARE(service.requests().size(), 1);
+    QCOMPARE(m_service.requests().size(), requestsBefore + 1);
 }
 
 void TestUpdateDlg::lockedPageFileAsksRetryOrCancel_data()
@@ -239,16 +248,12 @@ void TestUpdateDlg::offersOfSeveralKindsEndWhereTheyShould()
 {
     QFETCH(QStringList, kinds);
     QFETCH(QString, page);
-    if (!UpdatePackage::vendorPublicKey().isEmpty())
-        QSKIP("built with a vendor key: unsigned test packages would be refused");
-    VendorService service;
-    if (!service.start())
-        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + service.errorString()));
+    SKIP_WITHOUT_SERVICE();
     QString error;
     QJsonObject offer;
     const auto place = [&](const QString &key, const QString &name, const QString &file, const QByteArray &content) {
         const QByteArray package = UpdatePackage::build(QStringLiteral("2.0.0"), {{file, content}}, QByteArray(), &error);
-        offer.insert(key, service.placePackage(name, package).toString());
+        offer.insert(key, m_service.placePackage(name, package).toString());
     };
     place(QStringLiteral("clientPackage"), QStringLiteral("client.pkg"), QStringLiteral("client/vexa"), "new program");
     place(QStringLiteral("devicePackage"), QStringLiteral("html.pkg"), QStringLiteral("html/index.html"), "new page");
@@ -296,12 +301,8 @@ void TestUpdateDlg::offersOfSeveralKindsEndWhereTheyShould()
 
 void TestUpdateDlg::failuresEndOnTheFailurePageWithAWayOut()
 {
-    if (!UpdatePackage::vendorPublicKey().isEmpty())
-        QSKIP("built with a vendor key: unsigned test packages would be refused");
-    VendorService service;
-    if (!service.start())
-        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + service.errorString()));
-    const QString missing = service.address() + QStringLiteral("/packages/html.pkg");
+    SKIP_WITHOUT_SERVICE();
+    const QString missing = m_service.address() + QStringLiteral("/packages/late.pkg");
     const auto retryShown = [](updateDlg *dialog) { return dialog->findChild<QPushButton *>(QStringLiteral("pb_retry"))->isVisible(); };
 
     {
@@ -314,8 +315,8 @@ void TestUpdateDlg::failuresEndOnTheFailurePageWithAWayOut()
         QVERIFY(textOf(&dialog, "lb_failed").contains(QLatin1String("the update server did not deliver it")));
         QVERIFY(retryShown(&dialog));
         QString error;
-        service.placePackage(QStringLiteral("html.pkg"),
-                             UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/index.html"), "new page"}},
+        m_service.placePackage(QStringLiteral("late.pkg"),
+                               UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/index.html"), "new page"}},
                                                   QByteArray(), &error));
         click(&dialog, "pb_retry");
         QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 15000);
@@ -378,15 +379,11 @@ void TestUpdateDlg::pagePackageKeepsTheUsersFiles()
 
 void TestUpdateDlg::closingDuringAnUnpackDoesNotWaitForIt()
 {
-    if (!UpdatePackage::vendorPublicKey().isEmpty())
-        QSKIP("built with a vendor key: unsigned test packages would be refused");
-    VendorService service;
-    if (!service.start())
-        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + service.errorString()));
+    SKIP_WITHOUT_SERVICE();
     // Large enough that its unpacking is still under way when the dialog goes.
     QByteArray big(200 << 20, 'v');
     QString error;
-    const QUrl url = service.placePackage(
+    const QUrl url = m_service.placePackage(
         QStringLiteral("html.pkg"),
         UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/big.bin"), big}}, QByteArray(), &error));
     big.clear();
