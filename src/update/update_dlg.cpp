@@ -448,7 +448,17 @@ void updateDlg::preparedClient(const QString &version)
                    RetryBy::Nothing);
         return;
     }
-    if (!prepareClientUpdate()) {
+    const bool prepared = prepareClientUpdate();
+    if (prepared && updaterWriteProtected) {
+        // The folder took the trial file but refused the installer: it would not take the rest.
+        addFailure(kClient,
+                   QStringLiteral("The new version of vexa cannot be installed: %1 may not be changed. vexa keeps "
+                                  "running as it is.")
+                       .arg(QDir::toNativeSeparators(m_applicationDir + QLatin1Char('/') + installerFileName())),
+                   RetryBy::Nothing);
+        return;
+    }
+    if (!prepared) {
         addFailure(kClient,
                    QStringLiteral("The new version of vexa could not be prepared for installation in %1. Retry "
                                   "downloads it again.")
