@@ -173,6 +173,8 @@ void TestUpdateCheck::replyDecidesWhatOpens_data()
                                 << "pageInfo" << 0 << notUnderstood;
     QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << true << "pageInfo" << 0 << notUnderstood;
     QTest::newRow("not JSON, at start") << QByteArray("<html>busy</html>") << false << "" << 0 << "";
+    QTest::newRow("larger than any answer") << QByteArray(R"({"code":1,"pad":")") + QByteArray(70000, 'x') + "\"}"
+                                            << true << "pageInfo" << 0 << notUnderstood;
 }
 
 void TestUpdateCheck::replyDecidesWhatOpens()
