@@ -169,7 +169,7 @@ updateDlg *UpdateCheck::newDialog()
 
 bool UpdateCheck::busy() const
 {
-    return m_offerPending || m_dialogRunning || (dialog && dialog->flashRunning());
+    return m_offerPending || m_dialogRunning || (dialog && (dialog->flashRunning() || dialog->installRunning()));
 }
 
 void UpdateCheck::runDialog()

@@ -168,7 +168,9 @@ void TestUpdateDlg::lockedPageFileAsksRetryOrCancel()
 {
     QFETCH(bool, retry);
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/index.html"), "new page"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/added.html"), "added page"));
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/js/keep.js"), "new keep"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/js/about/new.js"), "new script"));
     // A folder where the file goes cannot be replaced by a file, whoever runs the test.
     const QString blocked = view() + QStringLiteral("/js/keep.js");
     QVERIFY(QFile::remove(blocked) && QDir().mkpath(blocked + QStringLiteral("/held")));
@@ -194,13 +196,16 @@ void TestUpdateDlg::lockedPageFileAsksRetryOrCancel()
 
     QCOMPARE(installed, retry);
     QCOMPARE(asked, QStringList{QStringLiteral("Update error!|Failed to update vexa :(\n%1 is not accessible.").arg(blocked)});
-    QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
+    // All or nothing: a cancelled package leaves the old page exactly as it was (nothing
+    // half-written beside it, nothing added) and stays ready for the failure page's Retry.
+    QCOMPARE(readFile(view() + QStringLiteral("/index.html")), retry ? QByteArray("new page") : QByteArray("old page"));
     if (retry)
         QCOMPARE(readFile(blocked), QByteArray("new keep"));
-    // Nothing half-written is left beside the page files; a cancelled package stays ready for
-    // the failure page's Retry.
-    QCOMPARE(filesBelow(view()), retry ? QStringList({"index.html", "js/keep.js"}) : QStringList{"index.html"});
+    QCOMPARE(filesBelow(view()), retry ? QStringList({"added.html", "index.html", "js/about/new.js", "js/keep.js"})
+                                       : QStringList{"index.html"});
+    QCOMPARE(QFileInfo::exists(view() + QStringLiteral("/js/about")), retry);
     QCOMPARE(QFileInfo::exists(htmlReady()), !retry);
+    QVERIFY(!QFileInfo::exists(UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("html")) + QStringLiteral("/backup")));
 }
 
 void TestUpdateDlg::installerStartedInApplicationFolder()
