@@ -26,6 +26,7 @@
 #include <QScopeGuard>
 #include <QStackedWidget>
 #include <QThread>
+#include <QUrl>
 #include <QWindow>
 
 #include <algorithm>
@@ -259,6 +260,15 @@ QString packageName(const QString &kind)
     if (kind == kHtml)
         return QStringLiteral("The new pages");
     return QStringLiteral("The new firmware");
+}
+
+// Package addresses come from the network and are fetched only from it: a file: address would
+// read, or wait for ever on, whatever the offer names on this machine.
+bool isWebAddress(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+           && !url.host().isEmpty();
 }
 
 // Things the folder of vexa (or the disk) has to do with, a package that is not what it says, and
@@ -528,11 +538,10 @@ void updateDlg::on_uninstallButton_clicekd()
         startDownload(kFirmware);
     }
     // An offer of kinds without addresses would leave the progress page up for ever.
-    if (!m_client.thread && !m_html.thread && !m_firmware.thread) {
+    if (!m_client.thread && !m_html.thread && !m_firmware.thread && m_failures.isEmpty())
         addFailure(QString(), QStringLiteral("The update offer names no package to download. Please try again later."),
                    RetryBy::Nothing);
-        settle();
-    }
+    settle();
 }
 
 updateDlg::Download &updateDlg::downloadOf(const QString &kind)
@@ -546,6 +555,13 @@ void updateDlg::startDownload(const QString &kind)
     // One downloader per kind: two would write the same package file.
     if (download.running)
         return;
+    if (!isWebAddress(download.url)) {
+        addFailure(kind,
+                   QStringLiteral("The update offer is not valid: it gives no web address for %1. Please try again later.")
+                       .arg(packageName(kind).toLower()),
+                   RetryBy::Nothing);
+        return;
+    }
     PsUpdateDownloader::retire(download.thread, download.downloader);
     download.thread = new platform::CrashReadyThread;
     download.downloader = new PsUpdateDownloader(download.thread, download.url, kind, m_applicationDir, m_stallTimeoutMs);
