@@ -266,7 +266,7 @@ QString packageName(const QString &kind)
 // read, or wait for ever on, whatever the offer names on this machine.
 bool isWebAddress(const QString &text)
 {
-    const QUrl url(text, QUrl::StrictMode);
+    const QUrl url(text);
     return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
            && !url.host().isEmpty();
 }
