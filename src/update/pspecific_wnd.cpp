@@ -18,7 +18,6 @@
 #include <QThread>
 #include <QTimer>
 
-
 bool restartToUpdate = false;
 bool restartAfterUpdate = false;
 bool updaterWriteProtected = false;
