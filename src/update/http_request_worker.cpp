@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdlib>
@@ -57,9 +58,17 @@ void HttpRequestSpec::addFile(const QString &fieldName, const QString &localPath
     files.append(HttpUploadFile{fieldName, localPath, uploadName, mimeType});
 }
 
-HttpRequestWorker::HttpRequestWorker(QObject *parent) : QObject(parent), manager(new QNetworkAccessManager(this))
+HttpRequestWorker::HttpRequestWorker(QObject *parent)
+    : QObject(parent), manager(new QNetworkAccessManager(this)), m_timer(new QTimer(this))
 {
     connect(manager, SIGNAL(finished(QNetworkReply *)), this, SLOT(on_manager_finished(QNetworkReply *)));
+    m_timer->setSingleShot(true);
+}
+
+void HttpRequestWorker::setLimits(qint64 maxResponseBytes, int timeoutMs)
+{
+    m_maxResponseBytes = maxResponseBytes;
+    m_timeoutMs = timeoutMs;
 }
 
 QString HttpRequestWorker::encodeDispositionParameter(const QString &attributeName, const QString &value)
@@ -96,6 +105,9 @@ void HttpRequestWorker::startRequest(HttpRequestSpec &spec)
     response.clear();
     errorType = QNetworkReply::NoError;
     errorText.clear();
+    responseTooLarge = false;
+    m_timedOut = false;
+    m_body.clear();
 
     if (!spec.files.isEmpty())
         spec.bodyLayout = HttpRequestSpec::Multipart;
@@ -163,15 +175,15 @@ void HttpRequestWorker::startRequest(HttpRequestSpec &spec)
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("multipart/form-data; boundary=" + boundary));
 
     if (spec.method == QLatin1String("GET")) {
-        manager->get(request);
+        watch(manager->get(request));
     } else if (spec.method == QLatin1String("POST")) {
-        manager->post(request, body);
+        watch(manager->post(request, body));
     } else if (spec.method == QLatin1String("PUT")) {
-        manager->put(request, body);
+        watch(manager->put(request, body));
     } else if (spec.method == QLatin1String("HEAD")) {
-        manager->head(request);
+        watch(manager->head(request));
     } else if (spec.method == QLatin1String("DELETE")) {
-        manager->deleteResource(request);
+        watch(manager->deleteResource(request));
     } else {
         // Qt reads a custom request's data while the request is under way, so the device must
         // outlive this call: the reply owns it and takes it along when it is deleted.
@@ -180,16 +192,58 @@ void HttpRequestWorker::startRequest(HttpRequestSpec &spec)
         device->open(QIODevice::ReadOnly);
         QNetworkReply *reply = manager->sendCustomRequest(request, spec.method.toLatin1(), device);
         device->setParent(reply);
+        watch(reply);
+    }
+}
+
+void HttpRequestWorker::watch(QNetworkReply *reply)
+{
+    // Read as it arrives, so that no more than the limit is ever held, by us or by Qt.
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { take(reply); });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > m_maxResponseBytes && !responseTooLarge) {
+            responseTooLarge = true;
+            reply->abort();
+        }
+    });
+    disconnect(m_timer, &QTimer::timeout, nullptr, nullptr);
+    connect(m_timer, &QTimer::timeout, reply, [this, reply] {
+        m_timedOut = true;
+        reply->abort();
+    });
+    m_timer->start(m_timeoutMs);
+}
+
+void HttpRequestWorker::take(QNetworkReply *reply)
+{
+    if (responseTooLarge || !reply->isOpen())
+        return;
+    m_body += reply->read(m_maxResponseBytes + 1 - m_body.size());
+    if (m_body.size() > m_maxResponseBytes) {
+        responseTooLarge = true;
+        m_body = QByteArray();
+        reply->abort();
     }
 }
 
 void HttpRequestWorker::on_manager_finished(QNetworkReply *reply)
 {
+    m_timer->stop();
+    take(reply);
     errorType = reply->error();
-    if (errorType != QNetworkReply::NoError)
+    if (responseTooLarge) {
+        errorType = QNetworkReply::UnknownContentError;
+        errorText = QStringLiteral("the reply is larger than %1 bytes and was not read").arg(m_maxResponseBytes);
+    } else if (m_timedOut) {
+        errorType = QNetworkReply::TimeoutError;
+        errorText = QStringLiteral("no complete reply within %1 ms").arg(m_timeoutMs);
+    } else if (errorType != QNetworkReply::NoError) {
         errorText = reply->errorString();
-    else
-        response = reply->readAll();
+    } else {
+        response = m_body;
+    }
+    m_body = QByteArray();
     reply->deleteLater();
     emit on_execution_finished(this);
 }

@@ -11,6 +11,7 @@
 #include <QString>
 
 class QNetworkAccessManager;
+class QTimer;
 
 struct HttpUploadFile {
     QString fieldName;
@@ -50,7 +51,16 @@ class HttpRequestWorker : public QObject {
     Q_OBJECT
 
 public:
+    // The service answers with a small JSON object; anything larger is not an answer, and must
+    // not cost the program its memory.
+    static constexpr qint64 kDefaultMaxResponseBytes = 64 * 1024;
+    static constexpr int kDefaultTimeoutMs = 30000;
+
     explicit HttpRequestWorker(QObject *parent = nullptr);
+
+    // For the next startRequest: a reply past maxResponseBytes is aborted (responseTooLarge), and
+    // a request that has not ended after timeoutMs is aborted as QNetworkReply::TimeoutError.
+    void setLimits(qint64 maxResponseBytes, int timeoutMs);
 
     // Decides the layout and, for the query layout, appends the parameters to spec.url; the
     // caller may drop spec as soon as this returns.
@@ -66,6 +76,8 @@ public:
     // QNetworkReply::NoError (0) on success; HTTP error statuses count as errors.
     QNetworkReply::NetworkError errorType = QNetworkReply::NoError;
     QString errorText;
+    // The reply went past the size limit and was not read; errorType is not 0 then.
+    bool responseTooLarge = false;
 
 signals:
     // Once per request, after response, errorType and errorText hold its outcome.
@@ -75,5 +87,13 @@ private slots:
     void on_manager_finished(QNetworkReply *reply);
 
 private:
+    void watch(QNetworkReply *reply);
+    void take(QNetworkReply *reply);
+
     QNetworkAccessManager *manager;
+    QTimer *m_timer;
+    qint64 m_maxResponseBytes = kDefaultMaxResponseBytes;
+    int m_timeoutMs = kDefaultTimeoutMs;
+    QByteArray m_body;
+    bool m_timedOut = false;
 };

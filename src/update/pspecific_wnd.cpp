@@ -5,6 +5,7 @@
 #include "update_package.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -16,8 +17,6 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
-
-#include <cstdlib>
 
 bool restartToUpdate = false;
 bool restartAfterUpdate = false;
@@ -31,6 +30,7 @@ const char kSource[] = "pspecific_wnd";
 // Support knows these log lines by their numbers; lines of our own take numbers above them.
 enum LogLine {
     kCantReadLine = 286,
+    kDigestLine = 317,
     kRenameLine = 421,
     kExecutingLine = 441,
     kExecuteFailedLine = 444,
@@ -52,8 +52,10 @@ void removePlainFilesExcept(const QString &folder, const QString &keep)
 }
 
 // The first byte of a "Content-Range: bytes first-last/total" value; -1 when there is none.
-qint64 contentRangeStart(const QByteArray &value)
+// *total: the whole file's size, -1 when the value does not say.
+qint64 contentRangeStart(const QByteArray &value, qint64 *total)
 {
+    *total = -1;
     static const QRegularExpression pattern(QStringLiteral("^\\s*bytes\\s+(\\d+)-\\d+/(\\d+|\\*)\\s*$"),
                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(value));
@@ -61,6 +63,10 @@ qint64 contentRangeStart(const QByteArray &value)
         return -1;
     bool ok = false;
     const qint64 start = match.captured(1).toLongLong(&ok);
+    bool totalOk = false;
+    const qint64 size = match.captured(2).toLongLong(&totalOk);
+    if (totalOk)
+        *total = size;
     return ok ? start : -1;
 }
 
@@ -190,13 +196,16 @@ qint64 PsUpdateDownloader::already() const
     return m_already;
 }
 
+QString PsUpdateDownloader::packageFileName(const QString &updateUrl)
+{
+    const QByteArray key = QUrl(updateUrl).adjusted(QUrl::RemoveFragment).toEncoded();
+    return QStringLiteral("package-%1.pkg")
+        .arg(QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24)));
+}
+
 void PsUpdateDownloader::prepareOutputFile()
 {
-    static const QRegularExpression lastSegment(QStringLiteral("/([^/\\?]+)(\\?|$)"));
-    QString name = lastSegment.match(m_updateUrl).captured(1);
-    // "." and ".." would name a folder, not a file of ours.
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        name = QStringLiteral("tupdate-%1").arg(std::rand());
+    const QString name = packageFileName(m_updateUrl);
 
     const QString root = UpdateFolders::root(m_applicationDir);
     const QString kindFolder = UpdateFolders::kindFolder(m_applicationDir, m_kind);
@@ -229,9 +238,16 @@ void PsUpdateDownloader::start()
 
 void PsUpdateDownloader::sendRequest()
 {
+    const QUrl url(m_updateUrl);
+    // Anything else (a file: address above all) would read, or wait on, whatever the offer
+    // names on this machine, with no time-out to end it.
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) {
+        fatalFailure(UpdateFailure::Server, QStringLiteral("%1 is not a web address").arg(m_updateUrl));
+        return;
+    }
     if (!m_manager)
         m_manager = new QNetworkAccessManager(this);
-    QNetworkRequest request{QUrl(m_updateUrl)};
+    QNetworkRequest request{url};
     request.setRawHeader("Range", "bytes=" + QByteArray::number(already()) + '-');
     // Byte offsets into the file must be offsets into what the server stores: no compression
     // by Qt or a proxy on the way.
@@ -245,6 +261,7 @@ void PsUpdateDownloader::sendRequest()
     m_reply = m_manager->get(request);
     m_replyStartChecked = false;
     m_replyReceived = 0;
+    m_declaredSize = -1;
     connect(m_reply, &QNetworkReply::downloadProgress, this, &PsUpdateDownloader::partFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &PsUpdateDownloader::partFailed);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &PsUpdateDownloader::partMetaGot);
@@ -293,12 +310,18 @@ bool PsUpdateDownloader::acceptReplyStart(int status)
 {
     const qint64 have = already();
     if (status == 200) {
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        m_declaredSize = length.isValid() ? length.toLongLong() : -1;
+        if (!declaredSizeFits())
+            return false;
         // The server ignored the range and sends the whole package from its first byte.
         if (have > 0)
             startFileAgain();
         return true;
     }
-    const qint64 start = contentRangeStart(m_reply->rawHeader("Content-Range"));
+    const qint64 start = contentRangeStart(m_reply->rawHeader("Content-Range"), &m_declaredSize);
+    if (!declaredSizeFits())
+        return false;
     if (start == have)
         return true;
     UpdateLog::info(kSource, kRangeLine,
@@ -316,6 +339,17 @@ bool PsUpdateDownloader::acceptReplyStart(int status)
         reply->abort();
     startFileAgain();
     sendRequest();
+    return false;
+}
+
+bool PsUpdateDownloader::declaredSizeFits()
+{
+    if (m_declaredSize <= m_sizeLimit)
+        return true;
+    fatalFailure(UpdateFailure::Server, QStringLiteral("%1 announces %2 bytes, more than any package (%3)")
+                                            .arg(m_updateUrl)
+                                            .arg(m_declaredSize)
+                                            .arg(m_sizeLimit));
     return false;
 }
 
@@ -337,6 +371,14 @@ bool PsUpdateDownloader::appendAvailable()
     const QByteArray bytes = m_reply->readAll();
     if (bytes.isEmpty())
         return true;
+    // Neither an endless body nor more than the server itself announced goes to the disk.
+    const qint64 size = already() + bytes.size();
+    if (size > m_sizeLimit || (m_declaredSize >= 0 && size > m_declaredSize)) {
+        fatalFailure(UpdateFailure::Server, QStringLiteral("%1 sent more than %2 bytes")
+                                                .arg(m_updateUrl)
+                                                .arg(m_declaredSize >= 0 ? qMin(m_declaredSize, m_sizeLimit) : m_sizeLimit));
+        return false;
+    }
     if (m_outputFile.write(bytes) != bytes.size()) {
         // A full disk: whatever made it into the file is no longer known to be whole.
         fatalFailure(UpdateFailure::Disk,
@@ -447,8 +489,34 @@ void PsUpdateDownloader::complete()
     unpack();
 }
 
+bool PsUpdateDownloader::digestHolds()
+{
+    QFile package(m_outputFile.fileName());
+    if (!package.open(QIODevice::ReadOnly) || package.size() < kMinimumPackageSize)
+        return true; // said by the steps that follow
+    const QByteArray stored = package.read(148).mid(128, 20);
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        if (m_cancelled)
+            return true;
+        const qint64 got = package.read(buffer.data(), buffer.size());
+        if (got <= 0)
+            break;
+        sha1.addData(buffer.constData(), int(got));
+    }
+    return sha1.result() == stored;
+}
+
 void PsUpdateDownloader::unpack()
 {
+    // A package that is not what it claims is told without ever being held in memory whole.
+    if (!digestHolds()) {
+        const QString message = QStringLiteral("Update Error: bad SHA1 hash of update file!");
+        UpdateLog::info(kSource, kDigestLine, message);
+        fatalFailure(UpdateFailure::Damaged, message);
+        return;
+    }
     QFile package(m_outputFile.fileName());
     if (!package.open(QIODevice::ReadOnly)) {
         UpdateLog::info(kSource, kCantReadLine, QStringLiteral("Update Erro: cant read updates file!"));

@@ -13,6 +13,8 @@
 #include <QObject>
 #include <QString>
 
+#include "update_package.h"
+
 #include <atomic>
 
 class QNetworkAccessManager;
@@ -54,6 +56,12 @@ public:
     // write may be garbage, a whole step before it was written and flushed in order.
     static constexpr qint64 kResumeStep = 102400;
     static constexpr int kDefaultStallTimeoutMs = 60000;
+    // The most a package file may hold: the header and the compressed form of the largest
+    // content the unpacker accepts. LZMA stores data it cannot compress as literals, at a cost
+    // far below 1 %; a quarter more leaves ample room for that and still keeps the whole file
+    // within what one QByteArray (the unpacker's input) can hold.
+    static constexpr qint64 kMaxPackageSize =
+        qint64(UpdatePackage::kHeaderSize) + qint64(UpdatePackage::kMaxContentSize) * 5 / 4;
 
     // Prepares the package file on the calling thread and runs everything else on thread, from
     // its started() signal on. applicationDir: the folder holding tupdates/, the running
@@ -63,7 +71,14 @@ public:
                        const QString &applicationDir = QString(), int stallTimeoutMs = kDefaultStallTimeoutMs);
     ~PsUpdateDownloader() override;
 
+    // The package file's name in tupdates/<kind>/, made from the whole address: the same
+    // address resumes the same file, and no address (one ending in "/ready", say) can name
+    // anything but a package file.
+    static QString packageFileName(const QString &updateUrl);
+
     QString outputFilePath() const { return m_outputFile.fileName(); }
+    // Before the thread starts: a file that would grow past bytes ends as a Server failure.
+    void setSizeLimit(qint64 bytes) { m_sizeLimit = bytes; }
     QString kind() const { return m_kind; }
 
     // Callable from any thread: the request is aborted and an unpacking stops at its next file
@@ -101,8 +116,10 @@ public slots:
 private:
     void prepareOutputFile();
     bool acceptReplyStart(int status);
+    bool declaredSizeFits();
     void startFileAgain();
     bool appendAvailable();
+    bool digestHolds();
     void replyFinished(QNetworkReply *finished);
     void stalled();
     QNetworkReply *takeReply();
@@ -123,6 +140,9 @@ private:
     bool m_replyStartChecked = false;
     // Bytes of the current reply's body written to the file.
     qint64 m_replyReceived = 0;
+    // The size the server says the whole file has (-1: it did not say).
+    qint64 m_declaredSize = -1;
+    qint64 m_sizeLimit = kMaxPackageSize;
     std::atomic<bool> m_cancelled{false};
 };
 

@@ -11,6 +11,7 @@
 #include "user_files.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
@@ -22,11 +23,16 @@
 #include <QPushButton>
 #include <QQueue>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QThread>
+#include <QUrl>
 #include <QWindow>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <system_error>
 
 namespace {
 
@@ -39,27 +45,195 @@ const QString kDownloadingText = QStringLiteral("Downloading package resources�
 const char kLogSource[] = "update_dlg";
 constexpr int kFlashOutcomeLine = 700;
 constexpr int kFailureLine = 701;
+constexpr int kRollBackLine = 702;
 
 constexpr int kCopyAttempts = 30;
 constexpr unsigned long kCopyPauseMs = 100;
 
 // Writes source's bytes to a file beside target and renames it over target: readers of target
-// (the browser view, a reload) see the old file or the new one, never a part of it.
+// (the browser view, a reload) see the old file or the new one, never a part of it. Streamed, so
+// a large file costs no more memory than a small one.
 bool replaceFile(const QString &source, const QString &target)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray bytes = in.readAll();
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(buffer.data(), buffer.size());
+        if (got == 0)
+            break;
+        if (got < 0 || out.write(buffer.constData(), got) != got) {
+            out.cancelWriting();
+            return false;
+        }
     }
     return out.commit();
 }
+
+std::filesystem::path fsPath(const QString &path)
+{
+    return std::filesystem::path(path.toStdU16String());
+}
+
+// Runs work on a thread of its own while this (the GUI) thread goes on handling events: a large
+// page file must not stop the window, the page or the command bridge.
+void offGuiThread(const std::function<void()> &work)
+{
+    platform::CrashReadyThread thread;
+    QEventLoop loop;
+    QObject::connect(&thread, &QThread::started, [&thread, &work] {
+        work();
+        thread.quit();
+    });
+    QObject::connect(&thread, &QThread::finished, &loop, &QEventLoop::quit);
+    thread.start();
+    loop.exec();
+    thread.wait();
+}
+
+// A page package put over view/ as a whole or not at all: every file it replaces is kept (a hard
+// link where the file system has them, a copy elsewhere) until the last file is in, and put back,
+// with every file and folder the package added taken away, when the installation does not finish.
+// Runs off the GUI thread; only the question what to do about a stuck file belongs to the dialog.
+class PageInstall {
+public:
+    PageInstall(const QString &source, const QString &target, const QString &backups, const QString &applicationDir)
+        : m_source(source), m_target(target), m_backups(backups), m_applicationDir(applicationDir)
+    {
+    }
+
+    // Everything is listed before anything is written. False when a folder cannot be read.
+    bool list()
+    {
+        UpdateFolders::removeTree(m_backups);
+        const QDir sourceDir(m_source);
+        QQueue<QString> queue;
+        queue.enqueue(m_source);
+        while (!queue.isEmpty()) {
+            const QString folder = queue.dequeue();
+            if (folder != m_source)
+                m_folders << m_target + QLatin1Char('/') + sourceDir.relativeFilePath(folder);
+            const QDir dir(folder);
+            if (!dir.isReadable())
+                return false;
+            const QFileInfoList entries =
+                dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+            for (const QFileInfo &entry : entries) {
+                // The unpacker writes plain files and folders only; anything else was not ours.
+                if (entry.isSymLink())
+                    continue;
+                const QString relative = sourceDir.relativeFilePath(entry.absoluteFilePath());
+                if (entry.isDir())
+                    queue.enqueue(entry.absoluteFilePath());
+                else if (entry.isFile() && !userFiles::keepsUsersCopy(QStringLiteral("view/") + relative, m_applicationDir))
+                    m_copies.append({entry.absoluteFilePath(), m_target + QLatin1Char('/') + relative,
+                                     m_backups + QLatin1Char('/') + relative});
+            }
+        }
+        return true;
+    }
+
+    enum class Outcome { Done, FolderRefused, FileStuck };
+
+    // From the first file not yet in on. *stuck: the folder or file that could not be written.
+    Outcome run(QString *stuck)
+    {
+        for (; m_foldersMade < m_folders.size(); ++m_foldersMade) {
+            const QString &folder = m_folders.at(m_foldersMade);
+            if (QFileInfo(folder).isDir())
+                continue;
+            if (!QDir().mkdir(folder)) {
+                *stuck = folder;
+                return Outcome::FolderRefused;
+            }
+            m_createdFolders << folder;
+        }
+        for (; m_copied < m_copies.size(); ++m_copied) {
+            Copy &copy = m_copies[m_copied];
+            bool written = false;
+            for (int attempt = 0; attempt < kCopyAttempts && !written; ++attempt) {
+                written = keepOld(copy) && replaceFile(copy.source, copy.target);
+                // The browser or a virus scanner may hold the file for a moment.
+                if (!written)
+                    QThread::msleep(kCopyPauseMs);
+            }
+            if (!written) {
+                *stuck = copy.target;
+                return Outcome::FileStuck;
+            }
+        }
+        return Outcome::Done;
+    }
+
+    void rollBack()
+    {
+        for (int i = m_copied - 1; i >= 0; --i) {
+            const Copy &copy = m_copies.at(i);
+            std::error_code error;
+            if (copy.prior == Prior::Kept)
+                std::filesystem::rename(fsPath(copy.backup), fsPath(copy.target), error);
+            else if (copy.prior == Prior::Absent && !QFile::remove(copy.target))
+                error = std::make_error_code(std::errc::io_error);
+            if (error)
+                UpdateLog::info(kLogSource, kRollBackLine,
+                                QStringLiteral("Update Error: could not restore %1 after a failed page update").arg(copy.target));
+        }
+        for (auto it = m_createdFolders.crbegin(); it != m_createdFolders.crend(); ++it)
+            QDir().rmdir(*it);
+        UpdateFolders::removeTree(m_backups);
+    }
+
+    void dropBackups() { UpdateFolders::removeTree(m_backups); }
+
+private:
+    // What stood where a package file goes before the installation began.
+    enum class Prior { Unknown, Kept, Absent };
+    struct Copy {
+        QString source;
+        QString target;
+        QString backup;
+        Prior prior = Prior::Unknown;
+    };
+
+    bool keepOld(Copy &copy)
+    {
+        if (copy.prior != Prior::Unknown)
+            return true;
+        const QFileInfo target(copy.target);
+        if (!target.exists()) {
+            copy.prior = Prior::Absent;
+            return true;
+        }
+        // A folder in the way: nothing to keep, and the copy fails until the user moves it.
+        if (!target.isFile())
+            return true;
+        QDir().mkpath(QFileInfo(copy.backup).absolutePath());
+        std::error_code error;
+        std::filesystem::remove(fsPath(copy.backup), error);
+        std::filesystem::create_hard_link(fsPath(copy.target), fsPath(copy.backup), error);
+        if (error)
+            std::filesystem::copy_file(fsPath(copy.target), fsPath(copy.backup),
+                                       std::filesystem::copy_options::overwrite_existing, error);
+        if (error)
+            return false;
+        copy.prior = Prior::Kept;
+        return true;
+    }
+
+    QString m_source;
+    QString m_target;
+    QString m_backups;
+    QString m_applicationDir;
+    QStringList m_folders;
+    QList<Copy> m_copies;
+    QStringList m_createdFolders;
+    int m_foldersMade = 0;
+    int m_copied = 0;
+};
 
 enum class InstallerCopy { Done, Refused, Failed };
 
@@ -86,6 +260,15 @@ QString packageName(const QString &kind)
     if (kind == kHtml)
         return QStringLiteral("The new pages");
     return QStringLiteral("The new firmware");
+}
+
+// Package addresses come from the network and are fetched only from it: a file: address would
+// read, or wait for ever on, whatever the offer names on this machine.
+bool isWebAddress(const QString &text)
+{
+    const QUrl url(text);
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+           && !url.host().isEmpty();
 }
 
 // Things the folder of vexa (or the disk) has to do with, a package that is not what it says, and
@@ -355,11 +538,10 @@ void updateDlg::on_uninstallButton_clicekd()
         startDownload(kFirmware);
     }
     // An offer of kinds without addresses would leave the progress page up for ever.
-    if (!m_client.thread && !m_html.thread && !m_firmware.thread) {
+    if (!m_client.thread && !m_html.thread && !m_firmware.thread && m_failures.isEmpty())
         addFailure(QString(), QStringLiteral("The update offer names no package to download. Please try again later."),
                    RetryBy::Nothing);
-        settle();
-    }
+    settle();
 }
 
 updateDlg::Download &updateDlg::downloadOf(const QString &kind)
@@ -373,6 +555,13 @@ void updateDlg::startDownload(const QString &kind)
     // One downloader per kind: two would write the same package file.
     if (download.running)
         return;
+    if (!isWebAddress(download.url)) {
+        addFailure(kind,
+                   QStringLiteral("The update offer is not valid: it gives no web address for %1. Please try again later.")
+                       .arg(packageName(kind).toLower()),
+                   RetryBy::Nothing);
+        return;
+    }
     PsUpdateDownloader::retire(download.thread, download.downloader);
     download.thread = new platform::CrashReadyThread;
     download.downloader = new PsUpdateDownloader(download.thread, download.url, kind, m_applicationDir, m_stallTimeoutMs);
@@ -474,7 +663,7 @@ void updateDlg::preparedClient(const QString &version)
 void updateDlg::on_htmlPackageDownLoadFinished(QString)
 {
     m_html.running = false;
-    setLabelText(lb_install, QStringLiteral("Update Complete"));
+    setLabelText(lb_install, QStringLiteral("Installing the new pages。。。"));
     installPage();
     settle();
 }
@@ -522,7 +711,7 @@ void updateDlg::on_firmPackageDownLoadFinished(QString)
 
 bool updateDlg::workRunning() const
 {
-    return m_flashing || m_client.running || m_html.running || m_firmware.running;
+    return m_flashing || m_installing || m_client.running || m_html.running || m_firmware.running;
 }
 
 void updateDlg::settle()
@@ -664,7 +853,8 @@ void updateDlg::runFirmwareStep(FlashStart start)
 
 void updateDlg::reject()
 {
-    if (m_flashing)
+    // A page half put in place would be left so by a close; the installation ends soon.
+    if (m_flashing || m_installing)
         return;
     QDialog::reject();
 }
@@ -706,67 +896,38 @@ bool updateDlg::installPagePackage(QString *failedFile)
         return false;
     }
 
-    // Everything is listed before anything is written, so a folder that cannot be read stops
-    // the installation before it changes a page file.
-    QStringList folders;
-    QList<QPair<QString, QString>> copies;
-    const QDir sourceDir(source);
-    QQueue<QString> queue;
-    queue.enqueue(source);
-    while (!queue.isEmpty()) {
-        const QString folder = queue.dequeue();
-        if (folder != source)
-            folders << target + QLatin1Char('/') + sourceDir.relativeFilePath(folder);
-        const QDir dir(folder);
-        if (!dir.isReadable())
-            return false;
-        const QFileInfoList entries =
-            dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
-        for (const QFileInfo &entry : entries) {
-            // The unpacker writes plain files and folders only; anything else was not ours.
-            if (entry.isSymLink())
-                continue;
-            const QString relative = sourceDir.relativeFilePath(entry.absoluteFilePath());
-            if (entry.isDir())
-                queue.enqueue(entry.absoluteFilePath());
-            else if (entry.isFile()
-                     && !userFiles::keepsUsersCopy(QStringLiteral("view/") + relative, m_applicationDir))
-                copies.append({entry.absoluteFilePath(), target + QLatin1Char('/') + relative});
-        }
-    }
-
-    for (const QString &folder : qAsConst(folders)) {
-        if (!QDir().mkpath(folder)) {
-            if (failedFile)
-                *failedFile = folder;
-            return false;
-        }
-    }
-
-    for (const auto &copy : qAsConst(copies)) {
-        for (;;) {
-            bool written = false;
-            for (int attempt = 0; attempt < kCopyAttempts && !written; ++attempt) {
-                written = replaceFile(copy.first, copy.second);
-                // The browser or a virus scanner may hold the file for a moment.
-                if (!written)
-                    QThread::msleep(kCopyPauseMs);
-            }
-            if (written)
-                break;
+    m_installing = true;
+    const auto done = qScopeGuard([this] { m_installing = false; });
+    PageInstall install(source, target, UpdateFolders::kindFolder(m_applicationDir, kHtml) + QStringLiteral("/backup"),
+                        m_applicationDir);
+    bool listed = false;
+    offGuiThread([&] { listed = install.list(); });
+    if (!listed)
+        return false;
+    for (;;) {
+        QString stuck;
+        PageInstall::Outcome outcome = PageInstall::Outcome::Done;
+        offGuiThread([&] { outcome = install.run(&stuck); });
+        if (outcome == PageInstall::Outcome::Done)
+            break;
+        if (outcome == PageInstall::Outcome::FileStuck) {
             QMessageBox box(QMessageBox::Critical, QStringLiteral("Update error!"),
-                            QStringLiteral("Failed to update vexa :(\n%1 is not accessible.")
-                                .arg(QDir::toNativeSeparators(copy.second)),
+                            QStringLiteral("Failed to update vexa :(\n%1 is not accessible.").arg(QDir::toNativeSeparators(stuck)),
                             QMessageBox::Retry | QMessageBox::Cancel, this);
-            if (box.exec() != QMessageBox::Retry) {
-                // The ready folder stays: Retry on the failure page finishes what was begun.
-                if (failedFile)
-                    *failedFile = copy.second;
-                return false;
-            }
+            if (box.exec() == QMessageBox::Retry)
+                continue;
         }
+        // The old page comes back whole; the ready folder stays, so that Retry on the failure
+        // page installs the package again.
+        offGuiThread([&] { install.rollBack(); });
+        if (failedFile)
+            *failedFile = stuck;
+        return false;
     }
-    clearPageUpdate();
+    offGuiThread([&] {
+        install.dropBackups();
+        clearPageUpdate();
+    });
     return true;
 }
 

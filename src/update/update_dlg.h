@@ -40,12 +40,15 @@ public:
     // no ready client package or it had to be thrown away; true also when the folder refused
     // the installer (updaterWriteProtected is then set).
     bool prepareClientUpdate();
-    // Copies tupdates/html/ready over view/; each file is written beside its target and renamed
-    // over it, so a page file is either old or new, never half of each. The user's own files
-    // (profiles, mode bindings) are only added where the user has none. Asks Retry/Cancel when a
-    // file stays unwritable for 30 attempts. The ready folder goes once everything is in; after
-    // a failure or a cancel it stays, so that Retry can finish the installation. *failedFile:
-    // the file that could not be written (empty when the folder could not be read).
+    // Copies tupdates/html/ready over view/ on a thread of its own while the dialog goes on
+    // handling events; each file is written beside its target and renamed over it, so a page
+    // file is either old or new, never half of each, and the page as a whole is the old one
+    // or the new one: after a failure or a cancel every replaced file is put back and every
+    // added one taken away. The user's own files (profiles, mode bindings) are only added where
+    // the user has none. Asks Retry/Cancel when a file stays unwritable for 30 attempts. The
+    // ready folder goes once everything is in; after a failure or a cancel it stays, so that
+    // Retry can install it again. *failedFile: the file or folder that could not be written
+    // (empty when the package could not be read).
     bool installPagePackage(QString *failedFile = nullptr);
     void clearPageUpdate();
 
@@ -60,6 +63,8 @@ public:
 
     // A flash processes events while it waits; whoever owns the dialog must not delete it then.
     bool flashRunning() const { return m_flashing; }
+    // The same holds while page files are put in place.
+    bool installRunning() const { return m_installing; }
 
     // How long a download may receive nothing before it counts as failed.
     void setDownloadStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
@@ -158,6 +163,7 @@ private:
 
     std::shared_ptr<FirmwareRom> m_rom;
     bool m_flashing = false;
+    bool m_installing = false;
     bool m_pageInstalled = false;
     // The firmware package arrived before the page package of the same offer had installed.
     bool m_firmwareWaiting = false;

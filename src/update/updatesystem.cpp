@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -19,6 +20,7 @@ const char kSource[] = "updatesystem";
 // Support knows the reply line by its number; lines of our own take numbers above it.
 constexpr int kReplyLine = 112;
 constexpr int kNotConfiguredLine = 600;
+constexpr int kLoggedReplyBytes = 2048;
 
 // Why a check the user asked for could not tell whether there is something newer.
 const QString kNoServiceText = QStringLiteral(
@@ -83,12 +85,21 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
     QString logText;
     // What a check the user asked for shows when it ends without a dialog of its own.
     QString untold;
-    if (finished->errorType != QNetworkReply::NoError) {
-        logText = QStringLiteral("Error: ") + finished->errorText + QString::fromUtf8(finished->response);
+    QJsonObject offer;
+    QStringList deployment;
+    if (finished->responseTooLarge) {
+        logText = QStringLiteral("Error: ") + finished->errorText;
+        untold = kNotUnderstoodText;
+    } else if (finished->errorType != QNetworkReply::NoError) {
+        logText = QStringLiteral("Error: ") + finished->errorText;
         untold = kNetworkText;
     } else {
-        logText = QString::fromUtf8(finished->response);
-        const QJsonDocument document = QJsonDocument::fromJson(finished->response);
+        const QByteArray &body = finished->response;
+        // Support needs to see what came; a log that grows by every reply does not help them.
+        logText = QString::fromUtf8(body.left(kLoggedReplyBytes));
+        if (body.size() > kLoggedReplyBytes)
+            logText += QStringLiteral(" [%1 bytes in all]").arg(body.size());
+        const QJsonDocument document = QJsonDocument::fromJson(body);
         untold = kNotUnderstoodText;
         if (document.isObject()) {
             const QJsonObject reply = document.object();
@@ -97,28 +108,32 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
             const int code = reply.value(QStringLiteral("code")).toInt();
             if (hasCode && code == 0 && reply.contains(QStringLiteral("ret"))) {
                 untold = kNothingForUsText;
-                const QJsonObject offer = reply.value(QStringLiteral("ret")).toObject();
+                const QJsonObject ret = reply.value(QStringLiteral("ret")).toObject();
                 emit FindNewVersion();
-                const QString type = offer.value(QStringLiteral("type")).toString();
-                const QString deployment = offer.value(QStringLiteral("deployment")).toString();
-                if (!deployment.isEmpty() && type == QLatin1String("0")) {
-                    dialog = newDialog();
-                    connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
-                    dialog->setOffer(offer, deployment.split(QLatin1Char(',')));
+                const QString type = ret.value(QStringLiteral("type")).toString();
+                const QString kinds = ret.value(QStringLiteral("deployment")).toString();
+                if (!kinds.isEmpty() && type == QLatin1String("0")) {
+                    offer = ret;
+                    deployment = kinds.split(QLatin1Char(','));
                     untold.clear();
-                    runDialog();
                 }
             }
-            if (hasCode && code == 1) {
+            if (hasCode && code == 1)
                 untold.clear();
-                if (manual)
-                    showInformation(QString());
-            }
         }
     }
+    // The dialog may stay up for long; the reply is not needed while it does.
+    finished->response = QByteArray();
     UpdateLog::info(kSource, kReplyLine, logText);
-    if (manual && !untold.isEmpty())
+    if (!deployment.isEmpty()) {
+        dialog = newDialog();
+        connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
+        dialog->setOffer(offer, deployment);
+        runDialog();
+    } else if (manual) {
+        // Empty: "The current version is the latest version".
         showInformation(untold);
+    }
 }
 
 void UpdateCheck::showInformation(const QString &text)
@@ -154,7 +169,7 @@ updateDlg *UpdateCheck::newDialog()
 
 bool UpdateCheck::busy() const
 {
-    return m_offerPending || m_dialogRunning || (dialog && dialog->flashRunning());
+    return m_offerPending || m_dialogRunning || (dialog && (dialog->flashRunning() || dialog->installRunning()));
 }
 
 void UpdateCheck::runDialog()

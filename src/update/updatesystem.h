@@ -35,8 +35,8 @@ public:
     // While the dialog runs, this object is on the call stack below the dialog's event loop:
     // it must not be deleted then (a new check has to wait).
     bool dialogRunning() const { return m_dialogRunning; }
-    // The same holds while the dialog flashes the pad, even after it was closed: the flash
-    // processes events from inside the dialog's slot.
+    // The same holds while the dialog flashes the pad or puts page files in place, even after
+    // it was closed: both process events from inside the dialog's slot.
     bool busy() const;
     // Handed to every dialog this check opens.
     void setFirmwareRom(std::shared_ptr<FirmwareRom> rom) { m_rom = std::move(rom); }

@@ -2,9 +2,11 @@
 // answer and no event by any route (the history API, a frame, a pop-up, code planted into an
 // application page, "loadurl"), the macro recorder must not outlive the page that started it,
 // "openUrl" must hand nothing but web and mail addresses to the desktop, unanswered queries must
-// not pile up in the page, and the sandbox choice is logged. Runs on a private X server, as it
+// not pile up in the page, the sandbox choice is logged, and an update service that answers
+// with more than any answer neither ends the program nor fills its log. Runs on a private X server, as it
 // types on the keyboard.
 #include "private_display.h"
+#include "vendor_service.h"
 #include "vexa_driver.h"
 
 #include <QDir>
@@ -105,6 +107,7 @@ private slots:
     void unansweredQueries_areNotKeptByThePage();
     void openUrl_handsOnlyWebAndMailAddressesToTheDesktop();
     void sandboxChoice_isLoggedOnce();
+    void hugeUpdateReply_isNotRead();
 
 private:
     QJsonValue run(const QString &expression, QString *error = nullptr, int timeoutMs = 60000)
@@ -125,6 +128,7 @@ private:
 
     PrivateDisplay m_display;
     Display *m_x = nullptr;
+    VendorService m_service;
     QTemporaryDir m_outside;
     QTemporaryDir m_bin;
     std::unique_ptr<VexaDriver> m_app;
@@ -156,6 +160,12 @@ void tst_E2eHostile::initTestCase()
     qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + qgetenv("PATH"));
     qunsetenv("XDG_CURRENT_DESKTOP");
     qunsetenv("DESKTOP_SESSION");
+
+    // The check at start meets a reply far larger than any answer.
+    if (m_service.start()) {
+        m_service.setUpgradeReply(R"({"code":1,"pad":")" + QByteArray(8 << 20, 'x') + "\"}");
+        qputenv("VEXA_UPDATE_SERVICE", m_service.address().toUtf8());
+    }
 
     VexaDriver::Options options;
     options.files.insert(QString::fromLatin1(kBlankPage),
@@ -362,6 +372,15 @@ void tst_E2eHostile::sandboxChoice_isLoggedOnce()
         lines += line.contains("renderer sandbox") ? 1 : 0;
     QCOMPARE(lines, 1);
     QVERIFY(m_app->webLog().contains("renderer sandbox off"));
+}
+
+void tst_E2eHostile::hugeUpdateReply_isNotRead()
+{
+    if (!m_service.isRunning())
+        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_app->webLog().contains("updatesystem(112)] Error: the reply is larger than"), 40000);
+    QVERIFY(m_app->isRunning());
+    QVERIFY2(m_app->webLog().size() < (1 << 20), qPrintable(QString::number(m_app->webLog().size())));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eHostile)

@@ -242,6 +242,7 @@ void FaultServer::Private::answer(QTcpSocket *socket, const Request &request)
         answer.payload = "the server failed on purpose\n";
         break;
     case Fault::IgnoreRange:
+    case Fault::Endless:
         answer.payload = content;
         break;
     case Fault::None:
@@ -259,6 +260,18 @@ void FaultServer::Private::answer(QTcpSocket *socket, const Request &request)
     head += "Connection: close\r\n\r\n";
 
     const bool headOnly = request.method == "HEAD";
+    if (chosen == Fault::Endless) {
+        const QByteArray chunk = content.isEmpty() ? QByteArray(64 * 1024, 'x') : content;
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n");
+        // Topped up as the client takes it: never more than a few chunks wait in memory.
+        auto topUp = [socket, chunk] {
+            while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * chunk.size())
+                socket->write(chunk);
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+        topUp();
+        return;
+    }
     if (chosen == Fault::CutMidBody || chosen == Fault::Stall) {
         socket->write(head + (headOnly ? QByteArray() : answer.payload.left(limit)));
         if (chosen == Fault::Stall) {

@@ -9,6 +9,7 @@
 //   Stall        honest headers, then bodyBytes of the body, then nothing until
 //                releaseStalled() or the server goes away
 //   ServerError  500 with a short text body
+//   Endless      200 without a length, then the body over and over until the client goes
 //
 // Every answer closes its connection. A fault can be limited to the next few requests, after
 // which the server is honest again (a download that fails once and is resumed).
@@ -28,7 +29,7 @@
 
 class FaultServer {
 public:
-    enum class Fault { None, IgnoreRange, CutMidBody, Stall, ServerError };
+    enum class Fault { None, IgnoreRange, CutMidBody, Stall, ServerError, Endless };
 
     struct Request {
         QByteArray method;

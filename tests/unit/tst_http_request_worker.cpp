@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(FaultServer::Fault)
+
 namespace {
 
 struct Outcome {
@@ -13,18 +15,21 @@ struct Outcome {
     QByteArray response;
     QNetworkReply::NetworkError errorType = QNetworkReply::NoError;
     QString errorText;
+    bool tooLarge = false;
 };
 
 // Reads the members inside the handler, as callers do: they must be set when the signal comes.
-Outcome run(HttpRequestSpec &spec)
+Outcome run(HttpRequestSpec &spec, int timeoutMs = HttpRequestWorker::kDefaultTimeoutMs)
 {
     Outcome outcome;
     HttpRequestWorker worker;
+    worker.setLimits(HttpRequestWorker::kDefaultMaxResponseBytes, timeoutMs);
     QObject::connect(&worker, &HttpRequestWorker::on_execution_finished, [&outcome](HttpRequestWorker *w) {
         outcome.finished = true;
         outcome.response = w->response;
         outcome.errorType = w->errorType;
         outcome.errorText = w->errorText;
+        outcome.tooLarge = w->responseTooLarge;
     });
     QSignalSpy finished(&worker, &HttpRequestWorker::on_execution_finished);
     worker.startRequest(spec);
@@ -53,6 +58,8 @@ private slots:
     void customVerbSendsItsBody();
     void httpErrorLeavesResponseEmpty_data();
     void httpErrorLeavesResponseEmpty();
+    void replyIsBounded_data();
+    void replyIsBounded();
     void dispositionParameter_data();
     void dispositionParameter();
 
@@ -207,6 +214,41 @@ void TestHttpRequestWorker::httpErrorLeavesResponseEmpty()
     QCOMPARE(outcome.errorType, error);
     QVERIFY(!outcome.errorText.isEmpty());
     QVERIFY(outcome.response.isEmpty());
+}
+
+void TestHttpRequestWorker::replyIsBounded_data()
+{
+    QTest::addColumn<FaultServer::Fault>("fault");
+    QTest::addColumn<int>("bodySize");
+    QTest::addColumn<QNetworkReply::NetworkError>("error");
+    QTest::addColumn<bool>("tooLarge");
+    const int cap = int(HttpRequestWorker::kDefaultMaxResponseBytes);
+    QTest::newRow("exactly the cap is read") << FaultServer::Fault::None << cap << QNetworkReply::NoError << false;
+    QTest::newRow("declared one byte more") << FaultServer::Fault::None << cap + 1
+                                            << QNetworkReply::UnknownContentError << true;
+    QTest::newRow("endless body without a length") << FaultServer::Fault::Endless << 1000
+                                                    << QNetworkReply::UnknownContentError << true;
+    QTest::newRow("stalled after the headers") << FaultServer::Fault::Stall << 10 << QNetworkReply::TimeoutError
+                                               << false;
+}
+
+void TestHttpRequestWorker::replyIsBounded()
+{
+    QFETCH(FaultServer::Fault, fault);
+    QFETCH(int, bodySize);
+    QFETCH(QNetworkReply::NetworkError, error);
+    QFETCH(bool, tooLarge);
+    m_faults.setBody(QByteArray(bodySize, '{'));
+    m_faults.setFault(fault, bodySize / 2);
+    HttpRequestSpec spec(m_faults.url(QStringLiteral("/api/system/upgrade")).toString(), QStringLiteral("GET"));
+
+    const Outcome outcome = run(spec, 1000);
+    m_faults.releaseStalled();
+    m_faults.setFault(FaultServer::Fault::None);
+    QVERIFY(outcome.finished);
+    QCOMPARE(outcome.errorType, error);
+    QCOMPARE(outcome.tooLarge, tooLarge);
+    QCOMPARE(outcome.response.size(), error == QNetworkReply::NoError ? bodySize : 0);
 }
 
 void TestHttpRequestWorker::dispositionParameter_data()

@@ -173,6 +173,8 @@ void TestUpdateCheck::replyDecidesWhatOpens_data()
                                 << "pageInfo" << 0 << notUnderstood;
     QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << true << "pageInfo" << 0 << notUnderstood;
     QTest::newRow("not JSON, at start") << QByteArray("<html>busy</html>") << false << "" << 0 << "";
+    QTest::newRow("larger than any answer") << QByteArray(R"({"code":1,"pad":")") + QByteArray(70000, 'x') + "\"}"
+                                            << true << "pageInfo" << 0 << notUnderstood;
 }
 
 void TestUpdateCheck::replyDecidesWhatOpens()
@@ -274,8 +276,8 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     runCheck(check, false, [&](updateDlg *dialog) {
         auto *button = dialog->findChild<QPushButton *>(QStringLiteral("uninstallButton"));
         QTest::mouseClick(button, Qt::LeftButton);
-        // The firmware address leads nowhere: its failure is told first, and the ready client
-        // waits behind it.
+        // The firmware address is no web address: the offer's fault is told first, and the
+        // ready client waits behind it.
         QTRY_COMPARE_WITH_TIMEOUT(pageOf(dialog), QStringLiteral("pageFailed"), 15000);
         failure = dialog->findChild<QLabel *>(QStringLiteral("lb_failed"))->text();
         auto *next = dialog->findChild<QPushButton *>(QStringLiteral("pb_close"));
@@ -287,7 +289,7 @@ void TestUpdateCheck::offeredClientEndsInRestart()
         dialog->reject();
     });
     QCOMPARE(restartTexts, QStringList{"pageFirst"});
-    QVERIFY2(failure.startsWith(QLatin1String("The new firmware could not be downloaded")), qPrintable(failure));
+    QVERIFY2(failure.startsWith(QLatin1String("The update offer is not valid")), qPrintable(failure));
     QCOMPARE(closeApp.count(), 1);
     QVERIFY(restartToUpdate);
     // The new installer is in place before the old one would run; the rest waits in ready/.
@@ -299,7 +301,7 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     // The version is the installer's to record, once every file is in place.
     QVERIFY(readFile(m_context->settings().confFilePath()).contains("version=\"1.0.0\""));
     // The check and one download; Restart Now downloads nothing more, and the firmware address
-    // "x" reaches no server.
+    // "x" is not fetched.
     QTest::qWait(200);
     QCOMPARE(m_service.requests().size(), before + 2);
 }

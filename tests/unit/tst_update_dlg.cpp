@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray readFile(const QString &path)
@@ -119,6 +121,8 @@ private slots:
     void failuresEndOnTheFailurePageWithAWayOut();
     void pagePackageKeepsTheUsersFiles();
     void closingDuringAnUnpackDoesNotWaitForIt();
+    void offerOfAnotherSchemeIsRefused_data();
+    void offerOfAnotherSchemeIsRefused();
 
 private:
     QString view() const { return m_dir->path() + QStringLiteral("/view"); }
@@ -177,7 +181,9 @@ void TestUpdateDlg::lockedPageFileAsksRetryOrCancel()
 {
     QFETCH(bool, retry);
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/index.html"), "new page"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/added.html"), "added page"));
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/js/keep.js"), "new keep"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/js/about/new.js"), "new script"));
     // A folder where the file goes cannot be replaced by a file, whoever runs the test.
     const QString blocked = view() + QStringLiteral("/js/keep.js");
     QVERIFY(QFile::remove(blocked) && QDir().mkpath(blocked + QStringLiteral("/held")));
@@ -203,13 +209,16 @@ void TestUpdateDlg::lockedPageFileAsksRetryOrCancel()
 
     QCOMPARE(installed, retry);
     QCOMPARE(asked, QStringList{QStringLiteral("Update error!|Failed to update vexa :(\n%1 is not accessible.").arg(blocked)});
-    QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
+    // All or nothing: a cancelled package leaves the old page exactly as it was (nothing
+    // half-written beside it, nothing added) and stays ready for the failure page's Retry.
+    QCOMPARE(readFile(view() + QStringLiteral("/index.html")), retry ? QByteArray("new page") : QByteArray("old page"));
     if (retry)
         QCOMPARE(readFile(blocked), QByteArray("new keep"));
-    // Nothing half-written is left beside the page files; a cancelled package stays ready for
-    // the failure page's Retry.
-    QCOMPARE(filesBelow(view()), retry ? QStringList({"index.html", "js/keep.js"}) : QStringList{"index.html"});
+    QCOMPARE(filesBelow(view()), retry ? QStringList({"added.html", "index.html", "js/about/new.js", "js/keep.js"})
+                                       : QStringList{"index.html"});
+    QCOMPARE(QFileInfo::exists(view() + QStringLiteral("/js/about")), retry);
     QCOMPARE(QFileInfo::exists(htmlReady()), !retry);
+    QVERIFY(!QFileInfo::exists(UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("html")) + QStringLiteral("/backup")));
 }
 
 void TestUpdateDlg::installerStartedInApplicationFolder()
@@ -387,7 +396,8 @@ void TestUpdateDlg::closingDuringAnUnpackDoesNotWaitForIt()
         QStringLiteral("html.pkg"),
         UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/big.bin"), big}}, QByteArray(), &error));
     big.clear();
-    const QString package = UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("html")) + QStringLiteral("/html.pkg");
+    const QString package = UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("html")) + QLatin1Char('/')
+                            + PsUpdateDownloader::packageFileName(url.toString());
 
     auto *dialog = new updateDlg(nullptr, m_dir->path());
     dialog->setOffer({{QStringLiteral("devicePackage"), url.toString()}}, {QStringLiteral("html")});
@@ -403,6 +413,35 @@ void TestUpdateDlg::closingDuringAnUnpackDoesNotWaitForIt()
     QVERIFY(!QFileInfo::exists(UpdateFolders::temp(m_dir->path(), QStringLiteral("html"))));
     // Kept whole for the next attempt.
     QVERIFY(QFileInfo::exists(package));
+}
+
+void TestUpdateDlg::offerOfAnotherSchemeIsRefused_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("a file") << "file:%1/view/index.html";
+    // Opened, a pipe would block the download's thread for ever.
+    QTest::newRow("a pipe") << "file://%1/pipe";
+    QTest::newRow("ftp") << "ftp://127.0.0.1/html.pkg";
+    QTest::newRow("no scheme") << "%1/view/index.html";
+    QTest::newRow("no host") << "http:///html.pkg";
+}
+
+void TestUpdateDlg::offerOfAnotherSchemeIsRefused()
+{
+    QFETCH(QString, address);
+    QCOMPARE(mkfifo(QFile::encodeName(m_dir->path() + QStringLiteral("/pipe")).constData(), 0600), 0);
+    updateDlg dialog(nullptr, m_dir->path());
+    dialog.setOffer({{QStringLiteral("devicePackage"), address.replace(QStringLiteral("%1"), m_dir->path())}},
+                    {QStringLiteral("html")});
+    dialog.show();
+    click(&dialog, "uninstallButton");
+
+    QCOMPARE(pageOf(&dialog), QStringLiteral("pageFailed"));
+    QVERIFY2(textOf(&dialog, "lb_failed").startsWith(QLatin1String("The update offer is not valid")),
+             qPrintable(textOf(&dialog, "lb_failed")));
+    QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("pb_retry"))->isVisible());
+    QVERIFY(!dialog.workRunning());
+    QVERIFY(!QFileInfo::exists(UpdateFolders::root(m_dir->path())));
 }
 
 QTEST_MAIN(TestUpdateDlg)

@@ -21,6 +21,8 @@
 
 #include <memory>
 
+Q_DECLARE_METATYPE(FaultServer::Fault)
+
 namespace {
 
 const QString kHtml = QStringLiteral("html");
@@ -205,9 +207,15 @@ private slots:
     void rangeFromElsewhereStartsTheFileAgain();
     void everyFailureIsTold_data();
     void everyFailureIsTold();
+    void downloadStopsAtItsLimit_data();
+    void downloadStopsAtItsLimit();
+    void packageFileKeyedOnTheWholeAddress();
 
 private:
-    QString packagePath(const QString &name) const { return UpdateFolders::kindFolder(m_dir->path(), kHtml) + '/' + name; }
+    QString packagePath(const QUrl &url) const
+    {
+        return UpdateFolders::kindFolder(m_dir->path(), kHtml) + '/' + PsUpdateDownloader::packageFileName(url.toString());
+    }
     QString ready() const { return UpdateFolders::ready(m_dir->path(), kHtml); }
     void verifyReady(const Package &package);
 
@@ -245,16 +253,17 @@ void TestUpdateDownload::leftoverKeptInWholeSteps()
     QFETCH(int, size);
     QFETCH(int, kept);
     m_dir.reset(new QTemporaryDir);
-    const QString output = packagePath(QStringLiteral("html.pkg"));
+    const QUrl url(QStringLiteral("http://127.0.0.1:9/a/html.pkg?sig=1"));
+    const QString output = packagePath(url);
     QVERIFY(writeFile(output, m_package.bytes.left(size)));
     // Stray files beside it go; another kind's data stays.
     const QString stray = UpdateFolders::root(m_dir->path()) + QStringLiteral("/stray.log");
-    const QString older = packagePath(QStringLiteral("html-1.9.pkg"));
+    const QString older = packagePath(QUrl(QStringLiteral("http://127.0.0.1:9/a/html-1.9.pkg")));
     const QString client = UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("client")) + QStringLiteral("/client.pkg");
     QVERIFY(writeFile(stray, "x") && writeFile(older, "x") && writeFile(client, "x"));
 
     QThread idle;
-    PsUpdateDownloader downloader(&idle, QStringLiteral("http://127.0.0.1:9/a/html.pkg?sig=1"), kHtml, m_dir->path());
+    PsUpdateDownloader downloader(&idle, url.toString(), kHtml, m_dir->path());
     QCOMPARE(downloader.outputFilePath(), output);
     QCOMPARE(downloader.already(), qint64(kept));
     if (kept == 0)
@@ -272,7 +281,7 @@ void TestUpdateDownload::leftoverResumedAndUnpacked()
         QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
     m_dir.reset(new QTemporaryDir);
     const QUrl url = m_service.placePackage(QStringLiteral("html-resume.pkg"), m_package.bytes);
-    QVERIFY(writeFile(packagePath(QStringLiteral("html-resume.pkg")), m_package.bytes.left(250000)));
+    QVERIFY(writeFile(packagePath(url), m_package.bytes.left(250000)));
     const int before = m_service.requests().size();
 
     Download download(url, m_dir->path());
@@ -281,7 +290,7 @@ void TestUpdateDownload::leftoverResumedAndUnpacked()
     QCOMPARE(download.outcome.finished, 1);
     verifyReady(m_package);
     // The package file has served its purpose.
-    QVERIFY(!QFileInfo::exists(packagePath(QStringLiteral("html-resume.pkg"))));
+    QVERIFY(!QFileInfo::exists(packagePath(url)));
     QVERIFY(m_service.waitForRequests(before + 1));
     const ServiceRequest request = m_service.requests().at(before);
     QCOMPARE(request.range, QStringLiteral("bytes=204800-"));
@@ -297,7 +306,7 @@ void TestUpdateDownload::completeLeftoverAnswered416IsUnpacked()
     const Package small = makePackage(QStringLiteral("2.2.0"), 150000, 11);
     const QByteArray whole = paddedTo(small.bytes, 204800);
     const QUrl url = m_service.placePackage(QStringLiteral("html-whole.pkg"), whole);
-    QVERIFY(writeFile(packagePath(QStringLiteral("html-whole.pkg")), whole));
+    QVERIFY(writeFile(packagePath(url), whole));
     const int before = m_service.requests().size();
 
     Download download(url, m_dir->path());
@@ -316,7 +325,7 @@ void TestUpdateDownload::ignoredRangeStartsTheFileAgain()
     server.setBody(m_package.bytes);
     server.setFault(FaultServer::Fault::IgnoreRange);
     m_dir.reset(new QTemporaryDir);
-    QVERIFY(writeFile(packagePath(QStringLiteral("package.bin")), m_package.bytes.left(204800)));
+    QVERIFY(writeFile(packagePath(server.url()), m_package.bytes.left(204800)));
 
     Download download(server.url(), m_dir->path());
     download.start();
@@ -342,7 +351,7 @@ void TestUpdateDownload::cutConnectionResumedByNextAttempt()
         QTRY_COMPARE_WITH_TIMEOUT(first.outcome.failed, 1, 15000);
         QVERIFY(first.outcome.versions.isEmpty());
     }
-    QCOMPARE(QFileInfo(packagePath(QStringLiteral("package.bin"))).size(), qint64(250000));
+    QCOMPARE(QFileInfo(packagePath(server.url())).size(), qint64(250000));
 
     Download second(server.url(), m_dir->path());
     second.start();
@@ -377,7 +386,7 @@ void TestUpdateDownload::serverErrorDiscardsOnlyThatKind()
     server.setBody(m_package.bytes);
     server.setFault(FaultServer::Fault::ServerError);
     m_dir.reset(new QTemporaryDir);
-    const QString leftover = packagePath(QStringLiteral("package.bin"));
+    const QString leftover = packagePath(server.url());
     QVERIFY(writeFile(leftover, m_package.bytes.left(204800)));
     QVERIFY(writeFile(ready() + QStringLiteral("/index.html"), "older page"));
     const QString client = UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("client"));
@@ -424,7 +433,7 @@ void TestUpdateDownload::rangeFromElsewhereStartsTheFileAgain()
     server.replies << ScriptedServer::Reply{"HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n",
                                             m_package.bytes, 0};
     m_dir.reset(new QTemporaryDir);
-    QVERIFY(writeFile(packagePath(QStringLiteral("package.bin")), m_package.bytes.left(204800)));
+    QVERIFY(writeFile(packagePath(server.url()), m_package.bytes.left(204800)));
 
     Download download(server.url(), m_dir->path());
     download.start();
@@ -493,7 +502,7 @@ void TestUpdateDownload::everyFailureIsTold()
     m_dir.reset(new QTemporaryDir);
     // A folder where the package file goes fails every write, whoever runs the test.
     if (folderInTheWay)
-        QVERIFY(QDir().mkpath(packagePath(QStringLiteral("package.bin")) + QStringLiteral("/held")));
+        QVERIFY(QDir().mkpath(packagePath(server.url()) + QStringLiteral("/held")));
 
     Download download(server.url(), m_dir->path());
     download.start();
@@ -501,6 +510,53 @@ void TestUpdateDownload::everyFailureIsTold()
     QVERIFY(download.outcome.versions.isEmpty());
     QVERIFY(!QFileInfo::exists(ready()));
     QVERIFY(!QFileInfo::exists(UpdateFolders::temp(m_dir->path(), kHtml)));
+}
+
+void TestUpdateDownload::downloadStopsAtItsLimit_data()
+{
+    QTest::addColumn<FaultServer::Fault>("fault");
+    QTest::newRow("endless body without a length") << FaultServer::Fault::Endless;
+    QTest::newRow("announced beyond the limit") << FaultServer::Fault::None;
+}
+
+void TestUpdateDownload::downloadStopsAtItsLimit()
+{
+    QFETCH(FaultServer::Fault, fault);
+    FaultServer server;
+    QVERIFY(server.listen());
+    server.setBody(m_package.bytes);
+    server.setFault(fault);
+    m_dir.reset(new QTemporaryDir);
+
+    Download download(server.url(), m_dir->path());
+    download.downloader->setSizeLimit(m_package.bytes.size() - 1);
+    download.start();
+    QTRY_COMPARE_WITH_TIMEOUT(download.outcome.failures, QList<UpdateFailure>{UpdateFailure::Server}, 15000);
+    QVERIFY(download.outcome.versions.isEmpty());
+    QVERIFY(!QFileInfo::exists(packagePath(server.url())));
+}
+
+void TestUpdateDownload::packageFileKeyedOnTheWholeAddress()
+{
+    m_dir.reset(new QTemporaryDir);
+    const QStringList urls{"http://h/v1/html.pkg", "http://h/v2/html.pkg", "http://h/v1/html.pkg?sig=2",
+                           "https://h/v1/html.pkg", "http://h/x/ready", "http://h/x/temp", "http://h/"};
+    QSet<QString> names;
+    for (const QString &url : urls) {
+        const QString name = PsUpdateDownloader::packageFileName(url);
+        // Never a work folder's name, never a path.
+        QVERIFY2(QRegularExpression(QStringLiteral("^package-[0-9a-f]{24}\\.pkg$")).match(name).hasMatch(), qPrintable(name));
+        QCOMPARE(PsUpdateDownloader::packageFileName(url), name);
+        names.insert(name);
+    }
+    QCOMPARE(names.size(), urls.size());
+
+    // The bytes of one address are not resumed for another that ends in the same name.
+    QVERIFY(writeFile(packagePath(QUrl(urls.at(0))), m_package.bytes.left(204800)));
+    QThread idle;
+    PsUpdateDownloader other(&idle, urls.at(1), kHtml, m_dir->path());
+    QCOMPARE(other.already(), qint64(0));
+    QVERIFY(!QFileInfo::exists(packagePath(QUrl(urls.at(0)))));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateDownload)

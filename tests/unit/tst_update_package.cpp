@@ -166,6 +166,7 @@ private slots:
     void signature();
     void builtInKeyDecides();
     void buildRefusesWhatUnpackWould();
+    void mkupdatePackageUnpacks_data();
     void mkupdatePackageUnpacks();
     void mkupdateRefuses_data();
     void mkupdateRefuses();
@@ -375,8 +376,18 @@ void TestUpdatePackage::buildRefusesWhatUnpackWould()
     QVERIFY(!error.isEmpty());
 }
 
+void TestUpdatePackage::mkupdatePackageUnpacks_data()
+{
+    // FOLDER as given, run from tmp: names are below FOLDER whichever way it is written.
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("absolute") << "";
+    QTest::newRow("relative") << "./source";
+    QTest::newRow("relative, roundabout") << "source/../source/";
+}
+
 void TestUpdatePackage::mkupdatePackageUnpacks()
 {
+    QFETCH(QString, folder);
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const FileMap files = {{"index.html", "<html/>"},
@@ -394,8 +405,9 @@ void TestUpdatePackage::mkupdatePackageUnpacks()
 
     const QString output = tmp.filePath(QStringLiteral("html.pkg"));
     QProcess mkupdate;
-    mkupdate.start(QStringLiteral(MKUPDATE),
-                   {"--sign", secretKeyFile(), "--prefix", "html", "--version", "3.0.1", source.path(), output});
+    mkupdate.setWorkingDirectory(tmp.path());
+    mkupdate.start(QStringLiteral(MKUPDATE), {"--sign", secretKeyFile(), "--prefix", "html", "--version", "3.0.1",
+                                              folder.isEmpty() ? source.path() : folder, output});
     QVERIFY(mkupdate.waitForFinished(60000));
     QVERIFY2(mkupdate.exitStatus() == QProcess::NormalExit && mkupdate.exitCode() == 0,
              mkupdate.readAllStandardError().constData());

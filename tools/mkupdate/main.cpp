@@ -50,8 +50,11 @@ bool readSecretKey(const QString &path, QByteArray *key, QString *error)
 }
 
 // Every regular file below folder, sorted by name so that the same folder gives the same package.
-bool collect(const QString &folder, const QString &prefix, QVector<UpdatePackage::Entry> *entries, QString *error)
+bool collect(const QString &givenFolder, const QString &prefix, QVector<UpdatePackage::Entry> *entries, QString *error)
 {
+    // QDir gives a relative path back unchanged when asked for it relative to a relative folder:
+    // only absolute paths make names that start below the folder.
+    const QString folder = QDir(givenFolder).absolutePath();
     const QDir root(folder);
     QStringList paths;
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
