@@ -49,6 +49,9 @@ public:
     // and the longest expression taken (the page's are a few dozen characters).
     static constexpr int kXPathBudgetMs = 1000;
     static constexpr int kMaxXPathBytes = 1024;
+    // The most work an expression may need on the document it runs on, in node visits: about a
+    // quarter of the time above on a slow core, so that no expression keeps one busy past it.
+    static constexpr long kXPathMaxWork = 16000000;
 
     ProfileReply queryProfile(const QString &filePath, const QString &xpath);
     ProfileReply nodeCounterProfile(const QString &filePath, const QString &xpath);
