@@ -225,20 +225,33 @@ struct Shape {
     double chars = 0; // names, values and text, in bytes
 };
 
-Shape shapeOf(const pugi::xml_node &root)
+// What the text alone tells, without a walk over the document: a node needs at least two bytes
+// of it (an element four, text beside it one), an attribute four, and the parse refused anything
+// deeper than the limit. Parsing never makes names, values or text longer.
+Shape shapeOfText(int bytes)
 {
     Shape shape;
+    shape.nodes = bytes / 2.0 + 2;
+    shape.attributes = shape.attributesEach = bytes / 4.0;
+    shape.fanout = shape.nodes;
+    shape.depth = ProfileStore::kMaxDepth;
+    shape.chars = bytes;
+    return shape;
+}
+
+// The document's own, for what the text alone would refuse.
+Shape shapeOf(const pugi::xml_node &root, int bytes)
+{
+    Shape shape;
+    shape.chars = bytes;
     double depth = 0;
     pugi::xml_node node = root;
     for (;;) {
         double attributes = 0;
-        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
             ++attributes;
-            shape.chars += double(std::strlen(a.name()) + std::strlen(a.value()));
-        }
         shape.attributes += attributes;
         shape.attributesEach = std::max(shape.attributesEach, attributes);
-        shape.chars += double(std::strlen(node.name()) + std::strlen(node.value()));
         if (pugi::xml_node child = node.first_child()) {
             double children = 0;
             for (pugi::xml_node c = child; c; c = c.next_sibling())
@@ -312,7 +325,8 @@ private:
     bool at(const char *token)
     {
         skipSpace();
-        return m_text.mid(m_pos).startsWith(token);
+        const size_t length = std::strlen(token);
+        return size_t(m_text.size() - m_pos) >= length && std::memcmp(m_text.constData() + m_pos, token, length) == 0;
     }
     bool accept(const char *token)
     {
@@ -424,34 +438,40 @@ private:
     }
     Value andExpression(const Context &context)
     {
-        Value value = comparison(context);
+        Value value = equality(context);
         while (!m_failed && peekName() == "and") {
             m_pos += 3;
-            comparison(context);
+            equality(context);
             add(context.evaluations);
             value = scalar(context, 24);
         }
         return value;
     }
-    Value comparison(const Context &context)
+    Value equality(const Context &context)
+    {
+        Value left = relational(context);
+        while (!m_failed && (accept("!=") || accept("=")))
+            left = compare(left, relational(context), context);
+        return left;
+    }
+    Value relational(const Context &context)
     {
         Value left = additive(context);
-        while (!m_failed) {
-            if (!(accept("!=") || accept("<=") || accept(">=") || accept("=") || accept("<") || accept(">")))
-                break;
-            const Value right = additive(context);
-            // Two node sets compare every pair, and the string values may be taken anew for
-            // each pair.
-            if (left.nodes && right.nodes) {
-                add(std::min(left.total * right.each, left.each * right.total) + left.each * allStrings(right)
-                    + right.each * allStrings(left));
-            } else if (left.nodes || right.nodes) {
-                add(allStrings(left.nodes ? left : right));
-            }
-            add(context.evaluations);
-            left = scalar(context, 24);
-        }
+        while (!m_failed && (accept("<=") || accept(">=") || accept("<") || accept(">")))
+            left = compare(left, additive(context), context);
         return left;
+    }
+    Value compare(const Value &left, const Value &right, const Context &context)
+    {
+        // Two node sets compare every pair, and the string values may be taken anew for each pair.
+        if (left.nodes && right.nodes) {
+            add(std::min(left.total * right.each, left.each * right.total) + left.each * allStrings(right)
+                + right.each * allStrings(left));
+        } else if (left.nodes || right.nodes) {
+            add(allStrings(left.nodes ? left : right));
+        }
+        add(context.evaluations + (left.chars + right.chars) / 16);
+        return scalar(context, 24);
     }
     Value additive(const Context &context)
     {
@@ -848,15 +868,21 @@ private:
 // The nodes an expression selects, in document order; attributes are no nodes here. False when
 // the expression does not compile, selects something other than nodes, would need too much work
 // or takes too long; after a false return the document must not be touched again.
-bool selectNodes(const Document &document, const QString &xpath, std::vector<pugi::xml_node> *nodes)
+// textBytes: the length of the text the document was parsed from.
+bool selectNodes(const Document &document, int textBytes, const QString &xpath, std::vector<pugi::xml_node> *nodes)
 {
     nodes->clear();
     auto job = std::make_shared<Evaluation>();
     job->xpath = xpath.toUtf8();
-    if (!hasBoundedCost(job->xpath) || g_runaways.load() > 0
-        || !(WorkBound(job->xpath, shapeOf(*document)).estimate() <= double(ProfileStore::kXPathMaxWork))) {
+    if (!hasBoundedCost(job->xpath) || g_runaways.load() > 0)
         return false;
-    }
+    // Most expressions are cheap even for the largest document the text could hold; only the
+    // others are weighed against the document itself.
+    const auto affordable = [&job](const Shape &shape) {
+        return WorkBound(job->xpath, shape).estimate() <= double(ProfileStore::kXPathMaxWork);
+    };
+    if (!affordable(shapeOfText(textBytes)) && !affordable(shapeOf(*document, textBytes)))
+        return false;
     job->document = document;
     try {
         std::thread(evaluate, job).detach();
@@ -878,24 +904,24 @@ bool selectNodes(const Document &document, const QString &xpath, std::vector<pug
     return true;
 }
 
-bool selectFirst(const Document &document, const QString &xpath, pugi::xml_node *node)
+bool selectFirst(const Document &document, int textBytes, const QString &xpath, pugi::xml_node *node)
 {
     std::vector<pugi::xml_node> nodes;
-    if (!selectNodes(document, xpath, &nodes))
+    if (!selectNodes(document, textBytes, xpath, &nodes))
         return false;
     *node = nodes.empty() ? pugi::xml_node() : nodes.front();
     return true;
 }
 
 // What loadAndSelect fills: every match, or the first (an empty node when none matches).
-bool select(const Document &document, const QString &xpath, std::vector<pugi::xml_node> *nodes)
+bool select(const Document &document, int textBytes, const QString &xpath, std::vector<pugi::xml_node> *nodes)
 {
-    return selectNodes(document, xpath, nodes);
+    return selectNodes(document, textBytes, xpath, nodes);
 }
 
-bool select(const Document &document, const QString &xpath, pugi::xml_node *node)
+bool select(const Document &document, int textBytes, const QString &xpath, pugi::xml_node *node)
 {
-    return selectFirst(document, xpath, node);
+    return selectFirst(document, textBytes, xpath, node);
 }
 
 Document newDocument()
@@ -1047,7 +1073,7 @@ ProfileStore::Load ProfileStore::loadAndSelect(const QString &relative, Access a
     const Load load = loadCachedProfile(relative, access, fullPath, document);
     if (load != Load::Ok)
         return load;
-    return select(*document, xpath, selection) ? Load::Ok : Load::BadXPath;
+    return select(*document, xmlCache.value(*fullPath).size(), xpath, selection) ? Load::Ok : Load::BadXPath;
 }
 
 ProfileStore::Load ProfileStore::storeDocument(const QString &fullPath, const pugi::xml_document &document)
@@ -1243,7 +1269,9 @@ ProfileReply ProfileStore::modifyReplaceProfile(const QString &srcFilePath, cons
                                  || !parseUtf8(source.get(), xmlCache.value(srcFull))))
             load = Load::Unparsable;
         pugi::xml_node from, target;
-        if (load == Load::Ok && (!selectFirst(source, srcXpath, &from) || !selectFirst(destination, desXpath, &target)))
+        if (load == Load::Ok
+            && (!selectFirst(source, xmlCache.value(srcFull).size(), srcXpath, &from)
+                || !selectFirst(destination, xmlCache.value(desFull).size(), desXpath, &target)))
             load = Load::BadXPath;
         if (load != Load::Ok)
             return failureFor(load, kReplaceFailed);
@@ -1286,7 +1314,7 @@ ProfileReply ProfileStore::modifyReplaceProfileEx(const QString &srcFilePath, co
             || !parseUtf8(&imported, packaged))
             return ProfileReply::failure(kReplaceFailed);
         pugi::xml_node target;
-        if (!selectFirst(destination, desXpath, &target))
+        if (!selectFirst(destination, xmlCache.value(desFull).size(), desXpath, &target))
             return ProfileReply::failure(kReplaceFailed);
 
         // The package's top element stands for the target: its children replace the target's.
