@@ -69,6 +69,7 @@ private slots:
     void slowXPathIsRefused();
     void nestedPredicatesAreRefused_data();
     void nestedPredicatesAreRefused();
+    void pageExpressionsRunOnTheLargestProfile();
     void nonRegularFilesAreRefusedWithoutBlocking();
     void badNamesAreRefused();
     void aliasesAndSymlinks();
@@ -623,6 +624,21 @@ void TestProfileStore::nestedPredicatesAreRefused()
     // and no other expression is taken until it ends.
     QCOMPARE(m_store->nodeCounterProfile("siblings.xml", "/profile").text, QStringLiteral("300"));
     QCOMPARE(m_store->queryProfile("siblings.xml", "/profile/k[@id=299]").text, QStringLiteral("<k id=\"299\" />\n"));
+}
+
+void TestProfileStore::pageExpressionsRunOnTheLargestProfile()
+{
+    // The kinds of expression the page sends, on a profile just below the size limit (written as a
+    // save writes it, so that a change fits again).
+    QByteArray large = "<?xml version=\"1.0\"?>\n<profile>\n\t<keys>\n";
+    for (int i = 0; large.size() < ProfileStore::kMaxTextBytes - 200; ++i)
+        large += "\t\t<key id=\"" + QByteArray::number(i) + "\" code=\"0x02,%,0x00,%\" label=\"K\" />\n";
+    write("large.xml", large + "\t</keys>\n\t<macros>\n\t\t<macro />\n\t\t<macro id=\"2\" />\n\t</macros>\n</profile>\n");
+    QCOMPARE(m_store->queryProfile("large.xml", "/profile/keys/key[@id='5000']").text.left(14),
+             QStringLiteral("<key id=\"5000\""));
+    QCOMPARE(m_store->queryProfile("large.xml", "(/profile/macros/macro)[2]").text, QStringLiteral("<macro id=\"2\" />\n"));
+    QCOMPARE(m_store->modifyRemoveProfile("large.xml", "/profile/macros/macro[1]").kind, Kind::Success);
+    QCOMPARE(m_store->nodeCounterProfile("large.xml", "/profile/macros").text, QStringLiteral("1"));
 }
 
 void TestProfileStore::nonRegularFilesAreRefusedWithoutBlocking()
