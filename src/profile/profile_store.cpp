@@ -222,7 +222,7 @@ struct Shape {
     double fanout = 0; // the most children of one node
     double attributesEach = 0; // the most attributes of one element
     double depth = 0;
-    double chars = 0; // names, values and text, in bytes
+    double chars = 0; // names, values and text together, in bytes
 };
 
 // What the text alone tells, without a walk over the document: a node needs at least two bytes
