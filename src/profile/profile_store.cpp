@@ -780,7 +780,7 @@ private:
         }
         return call(name, arguments, context);
     }
-    Value call(const QByteArray &name, std::vector<Value> &arguments, const Context &context)
+    Value call(const QByteArray &name, const std::vector<Value> &arguments, const Context &context)
     {
         add(context.evaluations);
         // The context node, where a function's argument may be left out.
