@@ -1,7 +1,7 @@
 // The page's profile commands on a fixture profile. The input is one command a line, its fields
 // separated by tabs: the command's name, then its text arguments in the order below; the file
-// arguments are always the fixture's. After the commands every cached profile must still load,
-// since that text is what a save writes.
+// arguments are always the fixture's. After the commands an ordinary query must be answered, and
+// every cached profile must still load, since that text is what a save writes.
 #include "command_test_support.h"
 #include "profile_commands.h"
 #include "profile_fixture.h"
@@ -59,6 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz::require(callback->replies.size() == 1, "every profile command with its arguments answers once");
         }
     }
+    // No request may leave work behind that holds back the next command: an expression given up
+    // after the time-out would.
+    fuzz::require(store.nodeCounterProfile(QLatin1String(fuzz::kProfilePath), QStringLiteral("/*")).kind
+                      == ProfileReply::Success,
+                  "an ordinary query is answered after any input");
     for (const char *path : {fuzz::kProfilePath, fuzz::kOtherPath}) {
         const QString full = applicationDir + QLatin1Char('/') + QLatin1String(path);
         if (store.isCached(full))

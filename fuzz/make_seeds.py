@@ -97,6 +97,10 @@ def hostile(out):
     # Shallow and wide: a nesting limit alone does not bound this expression's work.
     put(out, 'fuzz_profile_commands', 'wide-xpath',
         'modifyProfileEx\t/profile/macros\t' + '<a/>' * 3000 + '\nnodeCounterProfile\t//*[count(//*[count(//*) > 0]) > 0]\n')
+    # Only child and parent steps, each nested in the other's predicate: minutes on 300 siblings.
+    put(out, 'fuzz_profile_commands', 'nested-predicates',
+        'modifyProfileEx\t/profile/macros\t' + '<a/>' * 300
+        + "\nqueryProfile\t//*[*[parent::*[*[parent::*[*[parent::*[*[name()='q']]]]]]]]\nqueryProfile\t/profile\n")
     put(out, 'fuzz_profile_commands', 'bad-names',
         'modifyAddProfile\t/profile/keys\tx"y\t1\tbad name\n')
     put(out, 'fuzz_profile_package', 'deep-package',

@@ -13,10 +13,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cctype>
+#include <chrono>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
+#include <iterator>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <string>
@@ -110,12 +114,13 @@ bool hasOneTopElement(const pugi::xml_document &document)
     return elements == 1;
 }
 
-// XPath evaluation cannot be interrupted. Expressions whose work grows faster than the document
-// are refused (hasBoundedCost), but the rest still take seconds on the largest documents taken.
-// So each runs on a thread of its own while the window's thread waits a bounded time; on
-// time-out the document is left to that thread, which frees it, and the command fails. A
-// document is never used by two threads at once: the window's thread touches it again only
-// after the evaluation ended.
+// XPath evaluation cannot be interrupted. Expressions whose work could grow faster than the
+// document, or past ProfileStore::kXPathMaxWork on the document at hand, are refused before they
+// run (hasBoundedCost, WorkBound). Should one still run long (a much slower machine), the window
+// does not wait for it: each runs on a thread of its own while the window's thread waits a
+// bounded time; on time-out the document is left to that thread, which frees it, and the command
+// fails. A document is never used by two threads at once: the window's thread touches it again
+// only after the evaluation ended.
 struct Evaluation {
     Document document;
     QByteArray xpath;
@@ -163,7 +168,8 @@ void evaluate(const std::shared_ptr<Evaluation> &job)
 // sibling, following or preceding axis anywhere. Inside a predicate only the node's own
 // attributes, children, parent and itself may be asked for. Each descendant or ancestor step
 // after the first costs up to the document's nodes times its depth, so there may be two; each
-// union sorts everything selected so far, so there may be four.
+// union sorts everything selected so far, so there may be four. What these rules let through can
+// still multiply (predicates nested in predicates); WorkBound weighs that against the document.
 bool hasBoundedCost(const QByteArray &xpath)
 {
     if (xpath.size() > ProfileStore::kMaxXPathBytes)
@@ -209,15 +215,680 @@ bool hasBoundedCost(const QByteArray &xpath)
     return true;
 }
 
+// What bounds the work of an expression on one document.
+struct Shape {
+    double nodes = 1; // with the document node
+    double attributes = 0;
+    double fanout = 0; // the most children of one node
+    double attributesEach = 0; // the most attributes of one element
+    double depth = 0;
+    double chars = 0; // names, values and text together, in bytes
+};
+
+// What the text alone tells, without a walk over the document: a node needs at least two bytes
+// of it (an element four, text beside it one), an attribute four, and the parse refused anything
+// deeper than the limit. Parsing never makes names, values or text longer.
+Shape shapeOfText(int bytes)
+{
+    Shape shape;
+    shape.nodes = bytes / 2.0 + 2;
+    shape.attributes = shape.attributesEach = bytes / 4.0;
+    shape.fanout = shape.nodes;
+    shape.depth = ProfileStore::kMaxDepth;
+    shape.chars = bytes;
+    return shape;
+}
+
+// The document's own, for what the text alone would refuse.
+Shape shapeOf(const pugi::xml_node &root)
+{
+    Shape shape;
+    double depth = 0;
+    pugi::xml_node node = root;
+    for (;;) {
+        double attributes = 0;
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+            ++attributes;
+            shape.chars += double(std::strlen(a.name()) + std::strlen(a.value()));
+        }
+        shape.attributes += attributes;
+        shape.attributesEach = std::max(shape.attributesEach, attributes);
+        shape.chars += double(std::strlen(node.name()) + std::strlen(node.value()));
+        if (pugi::xml_node child = node.first_child()) {
+            double children = 0;
+            for (pugi::xml_node c = child; c; c = c.next_sibling())
+                ++children;
+            shape.fanout = std::max(shape.fanout, children);
+            shape.depth = std::max(shape.depth, ++depth);
+            node = child;
+            ++shape.nodes;
+            continue;
+        }
+        while (node != root && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node == root)
+            return shape;
+        node = node.next_sibling();
+        ++shape.nodes;
+    }
+}
+
+// An upper bound of the work an expression does on a document of the given shape, in node visits
+// (sixteen characters handled count as one), found by reading the expression as pugixml does.
+// Every part is weighed by how often it runs: a predicate once for every candidate of its step,
+// and a candidate may come back once for each node it was reached from. A parent step reaches one
+// node from each of its children, so a child step inside a parent step's predicate visits every
+// child once per child (*[parent::*[*[...]]] multiplies by the widest fan-out at every level);
+// within one evaluation a step's nodes are a set again, which keeps the steps of a top-level path
+// from multiplying. Whatever cannot be read is unbounded; pugixml would not compile it either.
+class WorkBound {
+public:
+    WorkBound(const QByteArray &xpath, const Shape &shape)
+        : m_text(xpath), m_shape(shape), m_all(shape.nodes + shape.attributes)
+    {
+    }
+
+    double estimate()
+    {
+        const Value value = expression({1, 1});
+        skipSpace();
+        return m_failed || m_pos != m_text.size() || !value.nodes ? kUnbounded : m_work;
+    }
+
+private:
+    static constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+    static constexpr int kMaxNesting = 64;
+
+    // How often an expression runs, and how often one node at most is its context.
+    struct Context {
+        double evaluations;
+        double multiplicity;
+    };
+    // A node set: items over all evaluations, how often one node at most among them, the most
+    // items of one evaluation. A string: characters over all evaluations, the most of one.
+    struct Value {
+        bool nodes = false;
+        double total = 0;
+        double multiplicity = 0;
+        double each = 0;
+        double chars = 0;
+        double length = 0;
+    };
+    enum class Axis { Child, Attribute, Self, Parent, Descendant, Ancestor, Sibling, Following };
+
+    // Lexing.
+    void skipSpace()
+    {
+        while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text.at(m_pos))))
+            ++m_pos;
+    }
+    bool at(const char *token)
+    {
+        skipSpace();
+        const size_t length = std::strlen(token);
+        return size_t(m_text.size() - m_pos) >= length && std::memcmp(m_text.constData() + m_pos, token, length) == 0;
+    }
+    bool accept(const char *token)
+    {
+        if (!at(token))
+            return false;
+        m_pos += int(std::strlen(token));
+        return true;
+    }
+    void expect(const char *token)
+    {
+        if (!accept(token))
+            m_failed = true;
+    }
+    static bool isNameStart(char c)
+    {
+        return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+    }
+    static bool isNameChar(char c)
+    {
+        return isNameStart(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+    }
+    // An NCName at the current position, not consumed.
+    QByteArray peekName()
+    {
+        skipSpace();
+        int end = m_pos;
+        if (end < m_text.size() && isNameStart(m_text.at(end))) {
+            while (end < m_text.size() && isNameChar(m_text.at(end)))
+                ++end;
+        }
+        return m_text.mid(m_pos, end - m_pos);
+    }
+    // What follows the name at the current position (skipping blanks).
+    char after(const QByteArray &name) const
+    {
+        int i = m_pos + name.size();
+        while (i < m_text.size() && std::isspace(static_cast<unsigned char>(m_text.at(i))))
+            ++i;
+        return i < m_text.size() ? m_text.at(i) : '\0';
+    }
+    bool afterIsAxis(const QByteArray &name) const
+    {
+        int i = m_pos + name.size();
+        while (i < m_text.size() && std::isspace(static_cast<unsigned char>(m_text.at(i))))
+            ++i;
+        return m_text.mid(i, 2) == "::";
+    }
+
+    void add(double work) { m_work += work; }
+    // Putting each evaluation's nodes in document order: comparisons cost about half a visit.
+    static double sorting(const Value &value) { return value.total * std::log2(std::max(value.each, 2.0)) / 2; }
+
+    static Value scalar(const Context &context, double length)
+    {
+        Value value;
+        value.chars = context.evaluations * length;
+        value.length = length;
+        return value;
+    }
+    // The string value of every item of a node set: all below each node. One node lies below
+    // at most depth + 1 distinct nodes.
+    double allStrings(const Value &value) const
+    {
+        const double subtrees = value.multiplicity * (m_shape.depth + 1);
+        return std::min(value.total * m_shape.nodes, subtrees * m_shape.nodes)
+            + std::min(value.total * m_shape.chars, subtrees * m_shape.chars) / 16;
+    }
+    // A value as a string (a node set gives its first node's string value).
+    Value asString(const Value &value, const Context &context)
+    {
+        if (!value.nodes)
+            return value.length > 0 || value.chars > 0 ? value : scalar(context, 24);
+        add(value.total);
+        Value first = value;
+        first.total = std::min(context.evaluations, value.total);
+        first.multiplicity = std::min(value.multiplicity, first.total);
+        add(allStrings(first));
+        Value text = scalar(context, m_shape.chars);
+        text.chars = std::min(context.evaluations * m_shape.chars,
+                              first.multiplicity * (m_shape.depth + 1) * m_shape.chars);
+        return text;
+    }
+    // Node sets are sets again at the end of each evaluation.
+    Value settled(Value value, const Context &context) const
+    {
+        value.each = std::min(value.each, m_all);
+        value.multiplicity = std::min(value.multiplicity, context.evaluations);
+        value.total = std::min(value.total, context.evaluations * m_all);
+        return value;
+    }
+
+    // Grammar, lowest precedence first.
+    Value expression(const Context &context)
+    {
+        if (++m_nesting > kMaxNesting)
+            m_failed = true;
+        Value value = m_failed ? Value() : orExpression(context);
+        --m_nesting;
+        return value;
+    }
+    Value orExpression(const Context &context)
+    {
+        Value value = andExpression(context);
+        while (!m_failed && peekName() == "or") {
+            m_pos += 2;
+            andExpression(context);
+            add(context.evaluations);
+            value = scalar(context, 24);
+        }
+        return value;
+    }
+    Value andExpression(const Context &context)
+    {
+        Value value = equality(context);
+        while (!m_failed && peekName() == "and") {
+            m_pos += 3;
+            equality(context);
+            add(context.evaluations);
+            value = scalar(context, 24);
+        }
+        return value;
+    }
+    Value equality(const Context &context)
+    {
+        Value left = relational(context);
+        while (!m_failed && (accept("!=") || accept("=")))
+            left = compare(left, relational(context), context);
+        return left;
+    }
+    Value relational(const Context &context)
+    {
+        Value left = additive(context);
+        while (!m_failed && (accept("<=") || accept(">=") || accept("<") || accept(">")))
+            left = compare(left, additive(context), context);
+        return left;
+    }
+    Value compare(const Value &left, const Value &right, const Context &context)
+    {
+        // Two node sets compare every pair, and the string values may be taken anew for each pair.
+        if (left.nodes && right.nodes) {
+            add(std::min(left.total * right.each, left.each * right.total) + left.each * allStrings(right)
+                + right.each * allStrings(left));
+        } else if (left.nodes || right.nodes) {
+            add(allStrings(left.nodes ? left : right));
+        }
+        add(context.evaluations + (left.chars + right.chars) / 16);
+        return scalar(context, 24);
+    }
+    Value additive(const Context &context)
+    {
+        Value value = multiplicative(context);
+        while (!m_failed && (accept("+") || accept("-"))) {
+            asString(value, context);
+            asString(multiplicative(context), context);
+            add(context.evaluations);
+            value = scalar(context, 24);
+        }
+        return value;
+    }
+    Value multiplicative(const Context &context)
+    {
+        Value value = unary(context);
+        while (!m_failed) {
+            if (!accept("*")) {
+                const QByteArray name = peekName();
+                if (name != "div" && name != "mod")
+                    break;
+                m_pos += name.size();
+            }
+            asString(value, context);
+            asString(unary(context), context);
+            add(context.evaluations);
+            value = scalar(context, 24);
+        }
+        return value;
+    }
+    Value unary(const Context &context)
+    {
+        if (accept("-")) {
+            asString(unary(context), context);
+            add(context.evaluations);
+            return scalar(context, 24);
+        }
+        return unionExpression(context);
+    }
+    Value unionExpression(const Context &context)
+    {
+        Value value = path(context);
+        while (!m_failed && accept("|")) {
+            const Value right = path(context);
+            if (!value.nodes || !right.nodes)
+                m_failed = true;
+            value.total += right.total;
+            value.multiplicity += right.multiplicity;
+            value.each += right.each;
+            add(sorting(value));
+            value = settled(value, context);
+        }
+        return value;
+    }
+
+    // A location path, or a filter expression with the path that may follow it.
+    Value path(const Context &context)
+    {
+        skipSpace();
+        Value value;
+        value.nodes = true;
+        if (at("/")) {
+            // The document node, once for each evaluation.
+            value.total = value.multiplicity = context.evaluations;
+            value.each = 1;
+            if (accept("//")) {
+                value = settled(step(value, Axis::Descendant), context);
+            } else {
+                accept("/");
+                if (!startsStep())
+                    return value;
+            }
+            return relativePath(value, context);
+        }
+        if (startsStep()) {
+            value.total = context.evaluations;
+            value.multiplicity = context.multiplicity;
+            value.each = 1;
+            return relativePath(value, context);
+        }
+        value = primary(context);
+        while (!m_failed && accept("[")) {
+            if (!value.nodes)
+                m_failed = true;
+            predicate(value);
+        }
+        if (value.nodes)
+            value = settled(value, context);
+        if (at("/")) {
+            if (!value.nodes)
+                m_failed = true;
+            if (accept("//"))
+                value = settled(step(value, Axis::Descendant), context);
+            else
+                accept("/");
+            return relativePath(value, context);
+        }
+        return value;
+    }
+    bool startsStep()
+    {
+        skipSpace();
+        if (at(".") || at("@") || at("*"))
+            return !(m_pos + 1 < m_text.size() && std::isdigit(static_cast<unsigned char>(m_text.at(m_pos + 1)))
+                     && m_text.at(m_pos) == '.');
+        const QByteArray name = peekName();
+        if (name.isEmpty())
+            return false;
+        if (afterIsAxis(name))
+            return true;
+        // A name before "(" is a function, unless it is a node type test.
+        if (after(name) == '(')
+            return name == "node" || name == "text" || name == "comment" || name == "processing-instruction";
+        return true;
+    }
+    Value relativePath(Value value, const Context &context)
+    {
+        for (;;) {
+            value = locationStep(value, context);
+            if (m_failed)
+                return value;
+            if (accept("//"))
+                value = settled(step(value, Axis::Descendant), context);
+            else if (!accept("/"))
+                return value;
+        }
+    }
+    Value locationStep(const Value &from, const Context &context)
+    {
+        if (accept(".."))
+            return settled(step(from, Axis::Parent), context);
+        if (accept("."))
+            return settled(step(from, Axis::Self), context);
+        Axis axis = Axis::Child;
+        if (accept("@")) {
+            axis = Axis::Attribute;
+        } else {
+            const QByteArray name = peekName();
+            if (!name.isEmpty() && afterIsAxis(name)) {
+                static const std::pair<const char *, Axis> axes[] = {
+                    {"child", Axis::Child},
+                    {"attribute", Axis::Attribute},
+                    {"namespace", Axis::Attribute},
+                    {"self", Axis::Self},
+                    {"parent", Axis::Parent},
+                    {"descendant", Axis::Descendant},
+                    {"descendant-or-self", Axis::Descendant},
+                    {"ancestor", Axis::Ancestor},
+                    {"ancestor-or-self", Axis::Ancestor},
+                    {"following-sibling", Axis::Sibling},
+                    {"preceding-sibling", Axis::Sibling},
+                    {"following", Axis::Following},
+                    {"preceding", Axis::Following},
+                };
+                const auto found = std::find_if(std::begin(axes), std::end(axes),
+                                                [&name](const auto &a) { return name == a.first; });
+                if (found == std::end(axes)) {
+                    m_failed = true;
+                    return from;
+                }
+                axis = found->second;
+                m_pos += name.size();
+                expect("::");
+            }
+        }
+        nodeTest();
+        Value value = step(from, axis);
+        while (!m_failed && accept("["))
+            predicate(value);
+        return settled(value, context);
+    }
+    void nodeTest()
+    {
+        if (accept("*"))
+            return;
+        const QByteArray name = peekName();
+        if (name.isEmpty()) {
+            m_failed = true;
+            return;
+        }
+        m_pos += name.size();
+        if (m_text.mid(m_pos, 1) == ":" && m_text.mid(m_pos, 2) != "::") {
+            ++m_pos;
+            if (!accept("*")) {
+                const QByteArray local = peekName();
+                if (local.isEmpty())
+                    m_failed = true;
+                m_pos += local.size();
+            }
+        } else if (at("(")) {
+            expect("(");
+            if (name == "processing-instruction" && !accept(")")) {
+                literal();
+                expect(")");
+            } else {
+                expect(")");
+            }
+        }
+    }
+    // One step from every node of a set; its predicates and the evaluation's set come after.
+    Value step(const Value &from, Axis axis)
+    {
+        const Shape &s = m_shape;
+        double perNode = 1, pairs = m_all, fanIn = 1;
+        bool reorders = false;
+        switch (axis) {
+        case Axis::Child: perNode = s.fanout; pairs = s.nodes; break;
+        case Axis::Attribute: perNode = s.attributesEach; pairs = s.attributes; break;
+        case Axis::Self: break;
+        case Axis::Parent: fanIn = s.fanout + s.attributesEach; reorders = true; break;
+        case Axis::Descendant:
+            perNode = s.nodes;
+            pairs = s.nodes * (s.depth + 1);
+            fanIn = s.depth + 1;
+            reorders = from.each > 1;
+            break;
+        case Axis::Ancestor:
+            perNode = s.depth + 1;
+            pairs = m_all * (s.depth + 1);
+            fanIn = m_all;
+            reorders = true;
+            break;
+        case Axis::Sibling: perNode = fanIn = s.fanout; pairs = s.nodes * s.fanout; reorders = true; break;
+        case Axis::Following: perNode = s.nodes; pairs = m_all * s.nodes; fanIn = m_all; reorders = true; break;
+        }
+        Value value;
+        value.nodes = true;
+        value.total = std::min(from.total * perNode, from.multiplicity * pairs);
+        value.multiplicity = std::min(from.multiplicity * fanIn, value.total);
+        value.each = std::min(from.each * perNode, value.total);
+        add(from.total + value.total);
+        if (reorders)
+            add(sorting(value));
+        return value;
+    }
+    // "[" read: the predicate runs once for each item of the set it filters.
+    void predicate(const Value &candidates)
+    {
+        const Context context{candidates.total, candidates.multiplicity};
+        const Value test = expression(context);
+        if (test.nodes)
+            add(test.total);
+        expect("]");
+    }
+
+    void literal()
+    {
+        skipSpace();
+        const char quote = m_pos < m_text.size() ? m_text.at(m_pos) : '\0';
+        const int end = quote == '\'' || quote == '"' ? m_text.indexOf(quote, m_pos + 1) : -1;
+        if (end < 0) {
+            m_failed = true;
+            return;
+        }
+        m_pos = end + 1;
+    }
+    Value primary(const Context &context)
+    {
+        skipSpace();
+        if (m_pos >= m_text.size()) {
+            m_failed = true;
+            return Value();
+        }
+        const char c = m_text.at(m_pos);
+        if (c == '(') {
+            ++m_pos;
+            const Value value = expression(context);
+            expect(")");
+            return value;
+        }
+        if (c == '\'' || c == '"') {
+            const int from = m_pos;
+            literal();
+            const Value value = scalar(context, std::max(1, m_pos - from - 2));
+            add(context.evaluations);
+            return value;
+        }
+        if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+            while (m_pos < m_text.size()
+                   && (std::isdigit(static_cast<unsigned char>(m_text.at(m_pos))) || m_text.at(m_pos) == '.'))
+                ++m_pos;
+            add(context.evaluations);
+            return scalar(context, 24);
+        }
+        if (c == '$') {
+            // pugixml compiles no variable without a variable set, and none is given.
+            m_failed = true;
+            return Value();
+        }
+        const QByteArray name = peekName();
+        if (name.isEmpty() || after(name) != '(') {
+            m_failed = true;
+            return Value();
+        }
+        m_pos += name.size();
+        expect("(");
+        std::vector<Value> arguments;
+        if (!accept(")")) {
+            do {
+                arguments.push_back(expression(context));
+            } while (!m_failed && accept(","));
+            expect(")");
+        }
+        return call(name, arguments, context);
+    }
+    Value call(const QByteArray &name, const std::vector<Value> &arguments, const Context &context)
+    {
+        add(context.evaluations);
+        // The context node, where a function's argument may be left out.
+        Value self;
+        self.nodes = true;
+        self.total = context.evaluations;
+        self.multiplicity = context.multiplicity;
+        self.each = 1;
+        const auto stringOf = [&](size_t i) { return asString(i < arguments.size() ? arguments[i] : self, context); };
+        if (name == "last" || name == "position" || name == "true" || name == "false")
+            return scalar(context, 24);
+        if (name == "count" || name == "boolean" || name == "not") {
+            if (arguments.size() != 1 || (name == "count" && !arguments[0].nodes))
+                m_failed = true;
+            return scalar(context, 24);
+        }
+        if (name == "sum") {
+            if (arguments.size() != 1 || !arguments[0].nodes)
+                m_failed = true;
+            else
+                add(allStrings(arguments[0]));
+            return scalar(context, 24);
+        }
+        if (name == "lang") {
+            stringOf(0);
+            add(context.evaluations * (m_shape.depth + 1));
+            return scalar(context, 24);
+        }
+        if (name == "local-name" || name == "name" || name == "namespace-uri") {
+            if (!arguments.empty() && !arguments[0].nodes)
+                m_failed = true;
+            const Value &of = arguments.empty() ? self : arguments[0];
+            add(of.total);
+            // The first node's name; all names together are part of the text.
+            Value text = scalar(context, m_shape.chars);
+            text.chars = std::min(context.evaluations, of.multiplicity) * m_shape.chars;
+            return text;
+        }
+        if (name == "string" || name == "number" || name == "string-length" || name == "normalize-space"
+            || name == "floor" || name == "ceiling" || name == "round") {
+            const Value text = stringOf(0);
+            add(text.chars / 16);
+            return name == "string" || name == "normalize-space" ? text : scalar(context, 24);
+        }
+        if (name == "concat") {
+            Value joined = scalar(context, 0);
+            for (size_t i = 0; i < arguments.size(); ++i) {
+                const Value part = stringOf(i);
+                joined.chars += part.chars;
+                joined.length += part.length;
+            }
+            add(joined.chars / 16);
+            return joined;
+        }
+        if (name == "contains" || name == "starts-with" || name == "substring-before"
+            || name == "substring-after" || name == "translate" || name == "substring") {
+            if (arguments.size() < 2)
+                m_failed = true;
+            const Value text = stringOf(0);
+            const Value other = stringOf(1);
+            for (size_t i = 2; i < arguments.size(); ++i)
+                stringOf(i);
+            // Looking for one text in another may compare every place of one with all of the other.
+            const double width = name == "substring" ? 1 : std::max(1.0, other.length);
+            add(text.chars * width / 16 + other.chars / 16);
+            return text;
+        }
+        if (name == "id") {
+            if (!arguments.empty())
+                add(allStrings(arguments[0].nodes ? arguments[0] : self));
+            add(context.evaluations * m_all);
+            Value found;
+            found.nodes = true;
+            found.total = context.evaluations * m_all;
+            found.multiplicity = context.evaluations;
+            found.each = m_all;
+            return found;
+        }
+        m_failed = true;
+        return Value();
+    }
+
+    const QByteArray m_text;
+    const Shape m_shape;
+    const double m_all; // nodes and attributes
+    int m_pos = 0;
+    int m_nesting = 0;
+    double m_work = 0;
+    bool m_failed = false;
+};
+
 // The nodes an expression selects, in document order; attributes are no nodes here. False when
-// the expression does not compile, selects something other than nodes or takes too long; after
-// a false return the document must not be touched again.
-bool selectNodes(const Document &document, const QString &xpath, std::vector<pugi::xml_node> *nodes)
+// the expression does not compile, selects something other than nodes, would need too much work
+// or takes too long; after a false return the document must not be touched again.
+// textBytes: the length of the text the document was parsed from.
+bool selectNodes(const Document &document, int textBytes, const QString &xpath, std::vector<pugi::xml_node> *nodes)
 {
     nodes->clear();
     auto job = std::make_shared<Evaluation>();
     job->xpath = xpath.toUtf8();
     if (!hasBoundedCost(job->xpath) || g_runaways.load() > 0)
+        return false;
+    // Most expressions are cheap even for the largest document the text could hold; only the
+    // others are weighed against the document itself.
+    const auto affordable = [&job](const Shape &shape) {
+        return WorkBound(job->xpath, shape).estimate() <= double(ProfileStore::kXPathMaxWork);
+    };
+    if (!affordable(shapeOfText(textBytes)) && !affordable(shapeOf(*document)))
         return false;
     job->document = document;
     try {
@@ -240,24 +911,24 @@ bool selectNodes(const Document &document, const QString &xpath, std::vector<pug
     return true;
 }
 
-bool selectFirst(const Document &document, const QString &xpath, pugi::xml_node *node)
+bool selectFirst(const Document &document, int textBytes, const QString &xpath, pugi::xml_node *node)
 {
     std::vector<pugi::xml_node> nodes;
-    if (!selectNodes(document, xpath, &nodes))
+    if (!selectNodes(document, textBytes, xpath, &nodes))
         return false;
     *node = nodes.empty() ? pugi::xml_node() : nodes.front();
     return true;
 }
 
 // What loadAndSelect fills: every match, or the first (an empty node when none matches).
-bool select(const Document &document, const QString &xpath, std::vector<pugi::xml_node> *nodes)
+bool select(const Document &document, int textBytes, const QString &xpath, std::vector<pugi::xml_node> *nodes)
 {
-    return selectNodes(document, xpath, nodes);
+    return selectNodes(document, textBytes, xpath, nodes);
 }
 
-bool select(const Document &document, const QString &xpath, pugi::xml_node *node)
+bool select(const Document &document, int textBytes, const QString &xpath, pugi::xml_node *node)
 {
-    return selectFirst(document, xpath, node);
+    return selectFirst(document, textBytes, xpath, node);
 }
 
 Document newDocument()
@@ -409,7 +1080,7 @@ ProfileStore::Load ProfileStore::loadAndSelect(const QString &relative, Access a
     const Load load = loadCachedProfile(relative, access, fullPath, document);
     if (load != Load::Ok)
         return load;
-    return select(*document, xpath, selection) ? Load::Ok : Load::BadXPath;
+    return select(*document, xmlCache.value(*fullPath).size(), xpath, selection) ? Load::Ok : Load::BadXPath;
 }
 
 ProfileStore::Load ProfileStore::storeDocument(const QString &fullPath, const pugi::xml_document &document)
@@ -605,7 +1276,9 @@ ProfileReply ProfileStore::modifyReplaceProfile(const QString &srcFilePath, cons
                                  || !parseUtf8(source.get(), xmlCache.value(srcFull))))
             load = Load::Unparsable;
         pugi::xml_node from, target;
-        if (load == Load::Ok && (!selectFirst(source, srcXpath, &from) || !selectFirst(destination, desXpath, &target)))
+        if (load == Load::Ok
+            && (!selectFirst(source, xmlCache.value(srcFull).size(), srcXpath, &from)
+                || !selectFirst(destination, xmlCache.value(desFull).size(), desXpath, &target)))
             load = Load::BadXPath;
         if (load != Load::Ok)
             return failureFor(load, kReplaceFailed);
@@ -648,7 +1321,7 @@ ProfileReply ProfileStore::modifyReplaceProfileEx(const QString &srcFilePath, co
             || !parseUtf8(&imported, packaged))
             return ProfileReply::failure(kReplaceFailed);
         pugi::xml_node target;
-        if (!selectFirst(destination, desXpath, &target))
+        if (!selectFirst(destination, xmlCache.value(desFull).size(), desXpath, &target))
             return ProfileReply::failure(kReplaceFailed);
 
         // The package's top element stands for the target: its children replace the target's.

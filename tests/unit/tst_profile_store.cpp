@@ -67,6 +67,9 @@ private slots:
     // Hostile requests: answered, bounded, and never corrupting a file.
     void deepNestingIsRefused();
     void slowXPathIsRefused();
+    void nestedPredicatesAreRefused_data();
+    void nestedPredicatesAreRefused();
+    void pageExpressionsRunOnTheLargestProfile();
     void nonRegularFilesAreRefusedWithoutBlocking();
     void badNamesAreRefused();
     void aliasesAndSymlinks();
@@ -588,6 +591,54 @@ void TestProfileStore::slowXPathIsRefused()
              Kind::Success);
     QCOMPARE(m_store->queryProfile("p.xml", "/descendant::key[@id=\"3\"]").text,
              QStringLiteral("<key id=\"3\" label=\"C\" />\n"));
+}
+
+void TestProfileStore::nestedPredicatesAreRefused_data()
+{
+    QTest::addColumn<QString>("xpath");
+    // Far more work on 300 siblings than a command may take (the first runs for minutes): each
+    // level inside a predicate that reaches the siblings again multiplies the work by their number.
+    QTest::newRow("parent and child") << "//*[*[parent::*[*[parent::*[*[parent::*[*[name()='q']]]]]]]]";
+    QTest::newRow("node() tests") << "//*[*[parent::node()[*[parent::node()[*[parent::node()[*]]]]]]]";
+    QTest::newRow("deeper, absolute") << "/profile/*[parent::*[*[parent::*[*[parent::*[*[parent::*[*]]]]]]]]";
+    QTest::newRow("from attributes") << "//@*[parent::*[*[parent::*[*[parent::*[*[parent::*]]]]]]]";
+    QTest::newRow("self between") << "//*[*[self::*[parent::*[*[parent::*[*]]]]]]";
+    QTest::newRow("ancestor") << "//*[*[ancestor::*[*[ancestor::*[*]]]]]";
+    QTest::newRow("following, preceding") << "//*[following::*[preceding::*[name()='q']]]";
+    QTest::newRow("descendant") << "//*[*[descendant::*[*[name()='q']]]]";
+    QTest::newRow("// inside") << "//*[.//*[.//*[name()='q']]]";
+    QTest::newRow("count(//*) inside") << "//*[count(//*[count(//*) > 0]) > 0]";
+}
+
+void TestProfileStore::nestedPredicatesAreRefused()
+{
+    QFETCH(QString, xpath);
+    QByteArray siblings = "<profile>";
+    for (int i = 0; i < 300; ++i)
+        siblings += "<k id=\"" + QByteArray::number(i) + "\"/>";
+    write("siblings.xml", siblings + "</profile>");
+    const ProfileReply reply = m_store->queryProfile("siblings.xml", xpath);
+    QCOMPARE(reply.kind, Kind::Failure);
+    QCOMPARE(reply.text, QStringLiteral("queryProfile load xml file failed!"));
+    // Refused before it ran: an expression given up after the time-out would still be running,
+    // and no other expression is taken until it ends.
+    QCOMPARE(m_store->nodeCounterProfile("siblings.xml", "/profile").text, QStringLiteral("300"));
+    QCOMPARE(m_store->queryProfile("siblings.xml", "/profile/k[@id=299]").text, QStringLiteral("<k id=\"299\" />\n"));
+}
+
+void TestProfileStore::pageExpressionsRunOnTheLargestProfile()
+{
+    // The kinds of expression the page sends, on a profile just below the size limit (written as a
+    // save writes it, so that a change fits again).
+    QByteArray large = "<?xml version=\"1.0\"?>\n<profile>\n\t<keys>\n";
+    for (int i = 0; large.size() < ProfileStore::kMaxTextBytes - 200; ++i)
+        large += "\t\t<key id=\"" + QByteArray::number(i) + "\" code=\"0x02,%,0x00,%\" label=\"K\" />\n";
+    write("large.xml", large + "\t</keys>\n\t<macros>\n\t\t<macro />\n\t\t<macro id=\"2\" />\n\t</macros>\n</profile>\n");
+    QCOMPARE(m_store->queryProfile("large.xml", "/profile/keys/key[@id='5000']").text.left(14),
+             QStringLiteral("<key id=\"5000\""));
+    QCOMPARE(m_store->queryProfile("large.xml", "(/profile/macros/macro)[2]").text, QStringLiteral("<macro id=\"2\" />\n"));
+    QCOMPARE(m_store->modifyRemoveProfile("large.xml", "/profile/macros/macro[1]").kind, Kind::Success);
+    QCOMPARE(m_store->nodeCounterProfile("large.xml", "/profile/macros").text, QStringLiteral("1"));
 }
 
 void TestProfileStore::nonRegularFilesAreRefusedWithoutBlocking()
