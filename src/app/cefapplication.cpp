@@ -18,12 +18,14 @@
 #include "router_handler.h"
 #include "runtime_log.h"
 #include "settings_commands.h"
+#include "settings_rules.h"
 #include "running_lock.h"
 #include "termination_signals.h"
 #include "update_commands.h"
 #include "update_resources.h"
 #include "updatesystem.h"
 #include "vexa.h"
+#include "window_ops.h"
 #include "window_search.h"
 
 #include <QFile>
@@ -128,6 +130,15 @@ cefApplication::~cefApplication()
 void cefApplication::loadSettings()
 {
     m_settings.load();
+    // A file edited by hand must not keep the program from starting (a window larger than any
+    // screen could not even be drawn): what the program cannot use is replaced in memory only,
+    // and the file keeps the user's text.
+    SettingsMap settings = m_settings.map();
+    const QRect screens = WindowOps::screensArea();
+    settings_rules::repair(&settings, screens.isEmpty() ? QSize(1 << 15, 1 << 15) : screens.size(),
+                           [](const QString &line) { CEF_LOG_WARNING(line); });
+    for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+        m_settings.setValue(it.key(), it.value());
 }
 
 void cefApplication::refreshDeviceMap()

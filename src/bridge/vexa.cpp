@@ -27,6 +27,14 @@ QSize clientSize(const SettingsMap &settings)
     return size.width() > 0 && size.height() > 0 ? size : QSize(800, 600);
 }
 
+// The window is also its own minimum size: one larger than the screens could never be made
+// smaller, and one far larger cannot even be drawn.
+QSize fittedToScreens(const QSize &size)
+{
+    const QRect screens = WindowOps::screensArea();
+    return screens.isEmpty() ? size : size.boundedTo(screens.size());
+}
+
 CefRefPtr<CefBrowser> mainBrowser()
 {
     CefRefPtr<ClientHandler> handler = ClientHandler::current();
@@ -43,7 +51,7 @@ vexa::vexa(CommandContext &context, CommandRegistry &commands, QWidget *parent)
     setWindowTitle(QStringLiteral("vexa"));
 
     const SettingsMap settings = m_context.settings().map();
-    const QSize size = clientSize(settings);
+    const QSize size = fittedToScreens(clientSize(settings));
     resize(size);
 
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);

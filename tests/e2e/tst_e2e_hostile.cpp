@@ -105,6 +105,8 @@ private slots:
     void unansweredQueries_areNotKeptByThePage();
     void openUrl_handsOnlyWebAndMailAddressesToTheDesktop();
     void sandboxChoice_isLoggedOnce();
+    void setConf_refusesAWindowNoScreenCanShow();
+    void handEditedSettings_stillStart();
 
 private:
     QJsonValue run(const QString &expression, QString *error = nullptr, int timeoutMs = 60000)
@@ -362,6 +364,46 @@ void tst_E2eHostile::sandboxChoice_isLoggedOnce()
         lines += line.contains("renderer sandbox") ? 1 : 0;
     QCOMPARE(lines, 1);
     QVERIFY(m_app->webLog().contains("renderer sandbox off"));
+}
+
+void tst_E2eHostile::setConf_refusesAWindowNoScreenCanShow()
+{
+    const QString conf = m_app->appDir() + QStringLiteral("/Resources/profiles/conf.xml");
+    QFile file(conf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const QString reply = m_app->ask(QStringLiteral(R"({"funcname":"setConf","confKey":"clientSize","confValue":"2147483647,2147483647"})"));
+    QVERIFY2(reply.startsWith(QLatin1String("failure 0 clientSize not changed: ")), qPrintable(reply));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+}
+
+void tst_E2eHostile::handEditedSettings_stillStart()
+{
+    // What the probe had stored, and worse, written into the file by hand.
+    VexaDriver::Options options;
+    options.confXml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<root>
+	<client autoStart="maybe" showConf="Ctrl+Alt+Nokey" testTool="Ctrl+Alt+T" language="xx" version="1.0.0" closeFunc="hide" clientSize="2147483647,2147483647" />
+</root>
+)";
+    VexaDriver edited(QStringLiteral(VEXA_APP_DIR), options);
+    QVERIFY2(edited.start(), qPrintable(edited.error()));
+    const QString reply = edited.ask(QString::fromLatin1(kGetConf));
+    QVERIFY2(reply.startsWith(QLatin1String("success ")), qPrintable(reply));
+    const QJsonObject conf = QJsonDocument::fromJson(reply.mid(8).toUtf8()).array().at(0).toObject();
+    QCOMPARE(conf.value(QStringLiteral("clientSize")).toString(), QStringLiteral("800,600"));
+    QCOMPARE(conf.value(QStringLiteral("language")).toString(), QStringLiteral("en"));
+    QCOMPARE(conf.value(QStringLiteral("autoStart")).toString(), QStringLiteral("false"));
+    int lines = 0;
+    for (const QByteArray &line : edited.webLog().split('\n'))
+        lines += line.contains("settings file: ") ? 1 : 0;
+    QCOMPARE(lines, 4); // autoStart, clientSize, language, showConf
+    // The user's text stays in the file until the user sets the values again.
+    QFile file(edited.appDir() + QStringLiteral("/Resources/profiles/conf.xml"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("clientSize=\"2147483647,2147483647\""));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eHostile)
