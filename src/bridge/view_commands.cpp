@@ -56,6 +56,12 @@ QSize parseViewSize(const QString &text)
     return QSize(width, height);
 }
 
+QSize fitViewSize(const QSize &asked, const QRect &screens)
+{
+    const QSize limit = screens.isEmpty() ? QSize(1 << 15, 1 << 15) : screens.size();
+    return QSize(qBound(0, asked.width(), limit.width()), qBound(0, asked.height(), limit.height()));
+}
+
 namespace {
 
 void openUrl(vexa &, const CommandArgs &args, const QueryCallbackPtr &callback)
@@ -107,7 +113,7 @@ void openView(vexa &window, const CommandArgs &args, const QueryCallbackPtr &)
         return;
     const QString url = applicationFileUrl(args.toText(QStringLiteral("relativeUrl")));
     if (!url.isEmpty())
-        window.openView(url, parseViewSize(args.toText(QStringLiteral("size"))));
+        window.openView(url, fitViewSize(parseViewSize(args.toText(QStringLiteral("size"))), WindowOps::screensArea()));
 }
 
 void closeView(vexa &window, const CommandArgs &, const QueryCallbackPtr &)

@@ -23,6 +23,9 @@ bool isExternalAddress(const QUrl &url);
 // The "size" argument of "openView": "width,height"; a part that is missing or no number
 // counts as 0.
 QSize parseViewSize(const QString &text);
+// The size asked for, made one that the screens can show (screens empty: none known): a
+// pop-up of 20000 × 20000 took gigabytes for its image, and a larger one ended the program.
+QSize fitViewSize(const QSize &asked, const QRect &screens);
 
 // openUrl, the file dialogs, openView/closeView, closeApp and confChanged, acting on window
 // (which takes them out again as it goes). "checkUpdate" belongs to the update subsystem.

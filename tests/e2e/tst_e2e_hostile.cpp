@@ -88,6 +88,13 @@ window.close();
 </script>
 )HTML";
 
+// A pop-up that tells the main page how large it came up.
+const char kSizePage[] = R"HTML(<!doctype html><meta charset="utf-8"><title>size</title><body><script>
+const report = () => cefQuery({ request: JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg: innerWidth + 'x' + innerHeight }) });
+if (typeof cefQuery === 'function') report(); else addEventListener('load', report);
+</script></body>
+)HTML";
+
 const char kFakeOpener[] = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/opened.txt\"\n";
 
 } // namespace
@@ -107,6 +114,8 @@ private slots:
     void sandboxChoice_isLoggedOnce();
     void setConf_refusesAWindowNoScreenCanShow();
     void handEditedSettings_stillStart();
+    // Last: the pop-up it opens stays.
+    void openView_hugeSizeFitsTheScreen();
 
 private:
     QJsonValue run(const QString &expression, QString *error = nullptr, int timeoutMs = 60000)
@@ -160,6 +169,7 @@ void tst_E2eHostile::initTestCase()
     qunsetenv("DESKTOP_SESSION");
 
     VexaDriver::Options options;
+    options.files.insert(QStringLiteral("view/e2e_size.html"), kSizePage);
     options.files.insert(QString::fromLatin1(kBlankPage),
                          "<!doctype html><meta charset=\"utf-8\"><title>e2e</title><body></body>\n");
     m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
@@ -404,6 +414,26 @@ void tst_E2eHostile::handEditedSettings_stillStart()
     QFile file(edited.appDir() + QStringLiteral("/Resources/profiles/conf.xml"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("clientSize=\"2147483647,2147483647\""));
+}
+
+void tst_E2eHostile::openView_hugeSizeFitsTheScreen()
+{
+    // The private screen is 640 × 480.
+    QString error;
+    const QString size = run(QStringLiteral(R"JS((async () => {
+          let heard = '';
+          setMessageCallback('onBrowserMsg', (values) => { heard = String(values[0]); });
+          cefQuery({ request: JSON.stringify({ funcname: 'openView', relativeUrl: '/view/e2e_size.html', size: '2147483647,2147483647' }) });
+          await e2e.until(() => heard !== '', 30000);
+          return heard;
+        })())JS"),
+                             &error)
+                             .toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QStringList parts = size.split(QLatin1Char('x'));
+    QVERIFY2(parts.size() == 2 && parts.at(0).toInt() > 0 && parts.at(0).toInt() <= 640 && parts.at(1).toInt() <= 480,
+             qPrintable(size));
+    QCOMPARE(m_app->ask(QString::fromLatin1(kGetConf)).left(8), QStringLiteral("success "));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eHostile)

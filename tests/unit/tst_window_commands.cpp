@@ -59,6 +59,8 @@ private slots:
 
     void viewSize_data();
     void viewSize();
+    void viewSizeFitsTheScreens_data();
+    void viewSizeFitsTheScreens();
     void openView_oneFramelessPopUpPerAddress();
     void closeView_closesTheLastActivatedPopUp();
     void closeView_withoutActivation_closesNothing();
@@ -264,6 +266,25 @@ void TestWindowCommands::viewSize()
     QFETCH(QString, text);
     QFETCH(QSize, size);
     QCOMPARE(ViewCommands::parseViewSize(text), size);
+}
+
+void TestWindowCommands::viewSizeFitsTheScreens_data()
+{
+    QTest::addColumn<QSize>("asked");
+    QTest::addColumn<QSize>("fitted");
+    QTest::newRow("fits") << QSize(800, 600) << QSize(800, 600);
+    QTest::newRow("as large as the screens") << QSize(3840, 1080) << QSize(3840, 1080);
+    QTest::newRow("huge") << QSize(20000, 20000) << QSize(3840, 1080);
+    QTest::newRow("int's end") << QSize(2147483647, 2147483647) << QSize(3840, 1080);
+    QTest::newRow("negative") << QSize(-5, -2147483647 - 1) << QSize(0, 0);
+}
+
+void TestWindowCommands::viewSizeFitsTheScreens()
+{
+    QFETCH(QSize, asked);
+    QFETCH(QSize, fitted);
+    // Two screens side by side.
+    QCOMPARE(ViewCommands::fitViewSize(asked, QRect(-1920, 0, 3840, 1080)), fitted);
 }
 
 void TestWindowCommands::openView_oneFramelessPopUpPerAddress()
