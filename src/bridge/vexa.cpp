@@ -104,12 +104,15 @@ void vexa::registerCommands()
     auto add = [this](const char *name, CommandHandler handler) {
         m_commands.add(QLatin1String(name), std::move(handler), this);
     };
-    add("loadurl", [](const CommandArgs &args, const Callback &) {
+    add("loadurl", [](const CommandArgs &args, const Callback &callback) {
         if (!args.hasAll({"url"}))
             return;
-        const QString url = ViewCommands::applicationFileUrl(args.toText(QStringLiteral("url")));
-        if (url.isEmpty())
-            return; // outside the folder: refused and logged
+        const QString relative = args.toText(QStringLiteral("url"));
+        const QString url = ViewCommands::applicationFileUrl(relative);
+        if (url.isEmpty()) {
+            ::replyFailure(callback, 0, ViewCommands::refusedPageText(relative));
+            return;
+        }
         if (CefRefPtr<CefBrowser> browser = mainBrowser())
             browser->GetMainFrame()->LoadURL(url);
     });

@@ -15,6 +15,9 @@ namespace ViewCommands {
 // folder.
 QString applicationFileUrl(const QString &relative);
 
+// The failure reply of "loadurl" and "openView" for a path applicationFileUrl refuses.
+QString refusedPageText(const QString &relative);
+
 // What "openUrl" hands to the desktop: absolute web and mail addresses (and the music player's
 // links pages may open). Anything else could be a file or program to run, or an option to the
 // desktop's opener.

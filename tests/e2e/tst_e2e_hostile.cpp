@@ -95,6 +95,29 @@ if (typeof cefQuery === 'function') report(); else addEventListener('load', repo
 </script></body>
 )HTML";
 
+// A profile holding an XHTML script, as an import used to keep it: shown as a document, the
+// script would run and ask the bridge.
+const char kScriptProfile[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
+<profile><keys><key id="1">A</key>
+<script xmlns="http://www.w3.org/1999/xhtml"><![CDATA[
+window.__outside = true;
+window.__answer = 'asking';
+let waited = 0;
+const ask = () => {
+  if (typeof cefQuery !== 'function') {
+    if ((waited += 50) > 5000) window.__answer = 'no bridge'; else setTimeout(ask, 50);
+    return;
+  }
+  cefQuery({ request: '{"funcname":"getConf"}', onSuccess: () => { window.__answer = 'success'; },
+             onFailure: () => { window.__answer = 'failure'; } });
+  setTimeout(() => { if (window.__answer === 'asking') window.__answer = 'none'; }, 3000);
+};
+ask();
+]]></script>
+</keys></profile>
+)XML";
+const char kScriptProfilePath[] = "view/profiles/e2e_script.xml";
+
 const char kFakeOpener[] = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/opened.txt\"\n";
 
 } // namespace
@@ -108,6 +131,7 @@ private slots:
     void cleanupTestCase();
     void foreignPages_getNoAnswer_data();
     void foreignPages_getNoAnswer();
+    void profileWithAScript_getsNoAnswer();
     void foreignPages_hearNoEvents_andRecordingEndsWithItsPage();
     void unansweredQueries_areNotKeptByThePage();
     void openUrl_handsOnlyWebAndMailAddressesToTheDesktop();
@@ -170,6 +194,7 @@ void tst_E2eHostile::initTestCase()
 
     VexaDriver::Options options;
     options.files.insert(QStringLiteral("view/e2e_size.html"), kSizePage);
+    options.files.insert(QString::fromLatin1(kScriptProfilePath), kScriptProfile);
     options.files.insert(QString::fromLatin1(kBlankPage),
                          "<!doctype html><meta charset=\"utf-8\"><title>e2e</title><body></body>\n");
     m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
@@ -240,6 +265,10 @@ void tst_E2eHostile::foreignPages_getNoAnswer_data()
           }
           return 'planted';
         })())JS") << 0;
+    // "loadurl" of a profile: refused, so its script never runs.
+    QTest::newRow("loadurl of a profile") << false << QStringLiteral(R"JS((async () => {
+          return await e2e.ask(JSON.stringify({ funcname: 'loadurl', url: '/view/profiles/e2e_script.xml' }), 5000);
+        })())JS") << 3000;
     // "loadurl" with a path that climbs out of the folder; the outside page would mark itself.
     QTest::newRow("loadurl") << false << QStringLiteral(R"JS((() => {
           cefQuery({ request: JSON.stringify({ funcname: 'loadurl', url: '/' + OUTSIDE_FROM_APP + 'outside.html' }) });
@@ -284,6 +313,21 @@ void tst_E2eHostile::foreignPages_getNoAnswer()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     // Nothing planted speaks, and the application page itself is answered.
     QCOMPARE(heard, QStringLiteral("|success"));
+}
+
+void tst_E2eHostile::profileWithAScript_getsNoAnswer()
+{
+    // Shown however it comes to be shown (here by the debugging protocol), the profile's script
+    // runs, as scripts in XML documents do, but the bridge does not answer it.
+    QString error;
+    m_app->command(QStringLiteral("Page.navigate"),
+                   {{QStringLiteral("url"), m_app->appUrl(QString::fromLatin1(kScriptProfilePath)).toString(QUrl::FullyEncoded)}},
+                   &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(m_app->waitUntil(QStringLiteral("window.__answer !== undefined && window.__answer !== 'asking'"), 30000, &error),
+             qPrintable(error));
+    const QString answer = run(QStringLiteral("window.__answer")).toString();
+    QVERIFY2(answer == QLatin1String("none") || answer == QLatin1String("no bridge"), qPrintable(answer));
 }
 
 void tst_E2eHostile::foreignPages_hearNoEvents_andRecordingEndsWithItsPage()

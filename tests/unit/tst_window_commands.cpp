@@ -379,7 +379,15 @@ void TestWindowCommands::applicationCommands_reply_data()
     // No settings in this process: like a settings file without "closeFunc", the window stays.
     QTest::newRow("closeApp without closeFunc") << R"({"funcname":"closeApp"})" << "modify conf sucess";
     QTest::newRow("confChanged") << R"({"funcname":"confChanged"})" << "confChanged";
-    QTest::newRow("openView") << R"({"funcname":"openView","relativeUrl":"/x.html","size":"1,1"})" << "<none>";
+    QTest::newRow("openView") << R"({"funcname":"openView","relativeUrl":"/view/x.html","size":"1,1"})" << "<none>";
+    // Profiles are data an import writes, never pages.
+    QTest::newRow("openView of a profile")
+        << R"({"funcname":"openView","relativeUrl":"/view/profiles/default.xml","size":"1,1"})"
+        << "failure: /view/profiles/default.xml is not a page of vexa: only its own pages can be shown";
+    QTest::newRow("loadurl of a profile") << R"({"funcname":"loadurl","url":"/view/profiles/profile1.xml"})"
+                                          << "failure: /view/profiles/profile1.xml is not a page of vexa: only its own pages can be shown";
+    QTest::newRow("loadurl out of the folder") << R"({"funcname":"loadurl","url":"/../x/view/index.html"})"
+                                               << "failure: /../x/view/index.html is not a page of vexa: only its own pages can be shown";
     QTest::newRow("closeView") << R"({"funcname":"closeView"})" << "<none>";
     QTest::newRow("openUrl without url") << R"({"funcname":"openUrl"})" << "<none>";
 }
