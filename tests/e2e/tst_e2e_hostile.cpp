@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -138,6 +139,7 @@ private slots:
     void sandboxChoice_isLoggedOnce();
     void setConf_refusesAWindowNoScreenCanShow();
     void handEditedSettings_stillStart();
+    void secondStartWithAnotherChannel_doesNotRunBeside();
     // Last: the pop-up it opens stays.
     void openView_hugeSizeFitsTheScreen();
 
@@ -431,6 +433,45 @@ void tst_E2eHostile::setConf_refusesAWindowNoScreenCanShow()
     QVERIFY2(reply.startsWith(QLatin1String("failure 0 clientSize not changed: ")), qPrintable(reply));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
+}
+
+void tst_E2eHostile::secondStartWithAnotherChannel_doesNotRunBeside()
+{
+    // The names in the shared temporary folder were taken, so a second start of the same folder
+    // finds another channel name than the running vexa listens on.
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QProcessEnvironment env = m_app->environment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    env.remove(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"));
+    const auto secondStart = [&](int *exitCode) {
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.setWorkingDirectory(runtime.path());
+        second.start(m_app->appDir() + QStringLiteral("/vexa"), QStringList());
+        if (!second.waitForFinished(60000)) {
+            second.kill();
+            second.waitForFinished();
+            *exitCode = -1;
+            return QByteArray("still running");
+        }
+        *exitCode = second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -2;
+        return second.readAllStandardError();
+    };
+
+    // The running vexa noted its channel: the second start reaches it there and ends.
+    int exitCode = 0;
+    QByteArray said = secondStart(&exitCode);
+    QVERIFY2(exitCode == 0, said.constData());
+
+    // Without the note it cannot reach it, says so, and ends all the same.
+    const QString note = m_app->appDir() + QStringLiteral("/vexa.channel");
+    QVERIFY(QFile::rename(note, note + QStringLiteral(".away")));
+    said = secondStart(&exitCode);
+    QVERIFY(QFile::rename(note + QStringLiteral(".away"), note));
+    QVERIFY2(exitCode == 1 && said.contains("vexa: another vexa runs from"), said.constData());
+    QVERIFY(m_app->isRunning());
+    QCOMPARE(m_app->ask(QString::fromLatin1(kGetConf)).left(8), QStringLiteral("success "));
 }
 
 void tst_E2eHostile::handEditedSettings_stillStart()
