@@ -245,7 +245,10 @@ void TestAppSettings::setConfRefusesWhatTheProgramCannotUse_data()
     QTest::newRow("autostart other than true/false") << "autoStart" << "TRUE" << false;
     QTest::newRow("close other than hide/closeapp") << "closeFunc" << "explode" << false;
     QTest::newRow("known language") << "language" << "zh-HK" << true;
+    QTest::newRow("language by its base code") << "language" << "de" << true;
     QTest::newRow("unknown language") << "language" << "xx" << false;
+    QTest::newRow("unknown region of a known language") << "language" << "de-CH" << true;
+    QTest::newRow("script in a language") << "language" << "en-<script>" << false;
     QTest::newRow("no shortcut") << "testTool" << "" << true;
     QTest::newRow("key that does not exist") << "showConf" << "Ctrl+Alt+Nokey" << false;
     QTest::newRow("two chords") << "showConf" << "Ctrl+A, Ctrl+B" << false;

@@ -1,6 +1,9 @@
 #include "settings_rules.h"
 
 #include <QKeySequence>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace settings_rules {
 
@@ -58,7 +61,14 @@ QString refusal(const QString &key, const QString &value, const QSize &screens)
         return QStringLiteral("closeFunc not changed: %1 is neither \"hide\" nor \"closeapp\"").arg(quoted(value));
     }
     if (key == QLatin1String("language")) {
-        if (languages().contains(value))
+        // The page takes a code by its language alone too ("de" for "de-DE").
+        static const QRegularExpression tag(QStringLiteral("^[A-Za-z]{2,3}(-[A-Za-z0-9]{2,8})?$"));
+        const QString base = value.section(QLatin1Char('-'), 0, 0);
+        const bool known = tag.match(value).hasMatch() &&
+                           std::any_of(languages().cbegin(), languages().cend(), [&](const QString &code) {
+                               return code.section(QLatin1Char('-'), 0, 0) == base;
+                           });
+        if (known)
             return QString();
         return QStringLiteral("language not changed: %1 is not one of the languages %2")
             .arg(quoted(value), languages().join(QStringLiteral(", ")));

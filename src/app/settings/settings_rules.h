@@ -19,7 +19,8 @@ constexpr int kMaxFreeText = 1024;
 constexpr int kMinWidth = 320;
 constexpr int kMinHeight = 240;
 
-// The interface languages the page and the tray menu know.
+// The interface languages the page and the tray menu know. A code of one of their languages with
+// another region or none ("de", "de-CH") is taken too: the page shows that language for it.
 const QStringList &languages();
 
 // Why value may not be stored under key, in words for the user that name the key; empty when
