@@ -261,7 +261,8 @@ void cefApplication::reachRunningInstance(const QString &why)
     }
     const QString message =
         QStringLiteral("another vexa runs from %1, but this start cannot reach it (%2: %3), so it ends. "
-                       "Bring the running vexa forward from its tray icon, or end it and start again.")
+                       "Bring the running vexa forward from its tray icon, or end it and start again "
+                       "(while an update is being installed, wait for it).")
             .arg(applicationDir, m_probedNotedName ? noted : m_serverName, why);
     CEF_LOG_WARNING(message);
     std::fprintf(stderr, "vexa: %s\n", message.toLocal8Bit().constData());
