@@ -7,8 +7,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes = fuzz::bytes(data, size);
     QByteArray xml;
-    if (ProfilePackage::decode(bytes, &xml))
+    if (ProfilePackage::decode(bytes, &xml)) {
         fuzz::require(ProfilePackage::decode(ProfilePackage::encode(xml), &xml), "an encoded document decodes");
+        QByteArray once, twice;
+        if (ProfilePackage::withoutForeignMarkup(xml, &once))
+            fuzz::require(ProfilePackage::withoutForeignMarkup(once, &twice) && twice == once,
+                          "profile data parses again and keeps what it holds");
+    }
 
     const QString applicationDir = fuzz::applicationDir();
     const QString package = fuzz::privateDir() + QStringLiteral("/input.pfd");

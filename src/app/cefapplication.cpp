@@ -18,12 +18,14 @@
 #include "router_handler.h"
 #include "runtime_log.h"
 #include "settings_commands.h"
+#include "settings_rules.h"
 #include "running_lock.h"
 #include "termination_signals.h"
 #include "update_commands.h"
 #include "update_resources.h"
 #include "updatesystem.h"
 #include "vexa.h"
+#include "window_ops.h"
 #include "window_search.h"
 
 #include <QFile>
@@ -31,6 +33,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 
 QString g_applicationDir;
@@ -38,6 +41,7 @@ QString g_updateApplicationDir;
 
 namespace {
 std::atomic<bool> g_quitRequested{false};
+std::atomic<int> g_exitCode{0};
 
 // A download looks at its cancel flag every few tens of milliseconds; this only bounds a thread
 // stuck in the file system.
@@ -63,12 +67,18 @@ NoPageEvents g_noPageEvents;
 
 } // namespace
 
-void requestQuit()
+void requestQuit(int exitCode)
 {
     if (g_quitRequested.exchange(true))
         return;
+    g_exitCode = exitCode;
     if (QCoreApplication::instance())
-        QCoreApplication::quit();
+        QCoreApplication::exit(exitCode);
+}
+
+int requestedExitCode()
+{
+    return g_exitCode.load();
 }
 
 bool quitRequested()
@@ -128,6 +138,15 @@ cefApplication::~cefApplication()
 void cefApplication::loadSettings()
 {
     m_settings.load();
+    // A file edited by hand must not keep the program from starting (a window larger than any
+    // screen could not even be drawn): what the program cannot use is replaced in memory only,
+    // and the file keeps the user's text.
+    SettingsMap settings = m_settings.map();
+    const QRect screens = WindowOps::screensArea();
+    settings_rules::repair(&settings, screens.isEmpty() ? QSize(1 << 15, 1 << 15) : screens.size(),
+                           [](const QString &line) { CEF_LOG_WARNING(line); });
+    for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+        m_settings.setValue(it.key(), it.value());
 }
 
 void cefApplication::refreshDeviceMap()
@@ -196,15 +215,58 @@ void cefApplication::socketError(QLocalSocket::LocalSocketError e)
         requestQuit();
         return;
     }
+    const QString probeError = m_probeSocket->errorString();
     m_probeSocket->close();
+    // Whoever holds the running lock runs on this folder's files, whichever channel it listens
+    // on (another runtime folder, when the shared temporary folder's names were taken): a start
+    // that cannot take the lock must not run beside it. The installer started at exit waits on
+    // the same lock, so it replaces no file of ours while we still run.
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    QString lockError;
+    if (!RunningLock::holdForLifetime(applicationDir, &lockError)) {
+        if (instance_channel::heldByAnother(RunningLock::path(applicationDir))) {
+            reachRunningInstance(probeError);
+            return;
+        }
+        CEF_LOG_INFO(QStringLiteral("no running lock, an installer would not wait for us: ") + lockError);
+    }
     // A socket file nobody answers on was left by an instance that crashed; it would block the
     // name. Only a refused connection says so: anything else may be a live instance.
     if (e == QLocalSocket::ConnectionRefusedError)
         QLocalServer::removeServer(m_serverName);
-    if (m_instanceServer->listen(m_serverName))
-        createMainWindow();
-    else
+    if (!m_instanceServer->listen(m_serverName)) {
         requestQuit();
+        return;
+    }
+    if (!instance_channel::writeNote(applicationDir, m_serverName))
+        CEF_LOG_INFO(QStringLiteral("the channel's name could not be noted in %1: a start that finds another name "
+                                    "cannot bring this one forward")
+                         .arg(instance_channel::noteFile(applicationDir)));
+    createMainWindow();
+}
+
+void cefApplication::reachRunningInstance(const QString &why)
+{
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    const QString noted = instance_channel::notedName(applicationDir);
+    if (!m_probedNotedName && !noted.isEmpty() && noted != m_serverName) {
+        m_probedNotedName = true;
+        m_replyBuffer.clear();
+        // Not from inside the socket's own error signal, where it is not yet unconnected.
+        QTimer::singleShot(0, this, [this, noted] {
+            m_probeSocket->abort();
+            m_probeSocket->connectToServer(noted, QIODevice::ReadWrite);
+        });
+        return;
+    }
+    const QString message =
+        QStringLiteral("another vexa runs from %1, but this start cannot reach it (%2: %3), so it ends. "
+                       "Bring the running vexa forward from its tray icon, or end it and start again "
+                       "(while an update is being installed, wait for it).")
+            .arg(applicationDir, m_probedNotedName ? noted : m_serverName, why);
+    CEF_LOG_WARNING(message);
+    std::fprintf(stderr, "vexa: %s\n", message.toLocal8Bit().constData());
+    requestQuit(1);
 }
 
 void cefApplication::socketWritten(qint64) {}
@@ -272,11 +334,6 @@ void cefApplication::restartProcessMonitor()
 
 void cefApplication::createMainWindow()
 {
-    // The installer started at exit waits on this lock, so it replaces no file of ours while we
-    // still run; only the one instance takes it.
-    QString lockError;
-    if (!RunningLock::holdForLifetime(QCoreApplication::applicationDirPath(), &lockError))
-        CEF_LOG_INFO(QStringLiteral("no running lock, an installer would not wait for us: ") + lockError);
     // The router's handler is made with the first browser, which the window is about to create.
     if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
         handler->SetMessageHandlerFactory([this](ClientHandler::MessageHandlerSet &handlers) {

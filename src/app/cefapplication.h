@@ -35,9 +35,11 @@ class UpdateCheck;
 extern QString g_applicationDir;
 extern QString g_updateApplicationDir;
 
-// Ends the event loop, once per process; later calls do nothing.
-void requestQuit();
+// Ends the event loop, once per process, with exitCode; later calls do nothing.
+void requestQuit(int exitCode = 0);
 bool quitRequested();
+// The exit code the first quit request asked for.
+int requestedExitCode();
 
 // Owns what lives as long as the program: the settings, the device handler and its table, the
 // profile cache, the process monitor, the macro recorder, the page's command registry and the
@@ -106,6 +108,9 @@ private:
     bool offerReflash();
 
     void createMainWindow();
+    // The running lock is held by another vexa whose channel this start's probe did not reach:
+    // tries the channel it noted, else says why and ends with exit code 1.
+    void reachRunningInstance(const QString &why);
 
     mutable QMutex m_deviceMutex;
     DeviceMap m_deviceMap;
@@ -127,5 +132,6 @@ private:
     QString m_replyBuffer;
     instance_channel::InstanceServer *m_instanceServer = nullptr;
     bool m_probeConnected = false;
+    bool m_probedNotedName = false;
     bool m_autostart = false;
 };

@@ -5,12 +5,16 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocalSocket>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -65,6 +69,50 @@ bool isMainWindowTitle(const QString &title)
 {
     static const QRegularExpression pattern(QStringLiteral("^vexa(\\s*\\(\\d+\\))?$"));
     return !title.isEmpty() && title.size() <= 1023 && pattern.match(title).hasMatch();
+}
+
+bool heldByAnother(const QString &lockFile)
+{
+    // flock conflicts between open files, so this also sees a lock of this very process taken
+    // through another descriptor; the caller asks only before it holds the lock itself.
+    const int fd = ::open(QFile::encodeName(lockFile).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+QString noteFile(const QString &applicationDir)
+{
+    return applicationDir + QStringLiteral("/vexa.channel");
+}
+
+bool writeNote(const QString &applicationDir, const QString &serverName)
+{
+    QSaveFile file(noteFile(applicationDir));
+    const QByteArray bytes = QFile::encodeName(serverName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+QString notedName(const QString &applicationDir)
+{
+    QFile file(noteFile(applicationDir));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QString name = QFile::decodeName(file.read(1024));
+    const QFileInfo info(name);
+    if (!info.isAbsolute())
+        return QString();
+    struct stat folder {};
+    struct stat socketFile {};
+    if (::lstat(QFile::encodeName(info.absolutePath()).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode) ||
+        folder.st_uid != ::geteuid() || (folder.st_mode & 077) != 0)
+        return QString();
+    if (::lstat(QFile::encodeName(name).constData(), &socketFile) != 0 || !S_ISSOCK(socketFile.st_mode) ||
+        socketFile.st_uid != ::geteuid())
+        return QString();
+    return name;
 }
 
 InstanceServer::InstanceServer(std::function<void()> onShow, QObject *parent)

@@ -35,6 +35,19 @@ quint64 replyProcessId(const QString &buffer, bool *complete);
 // Whether a window title names the program's main window.
 bool isMainWindowTitle(const QString &title);
 
+// Whether another process holds the flock on lockFile (the running lock of an application
+// folder): false when nobody does or the file is missing.
+bool heldByAnother(const QString &lockFile);
+
+// Two starts of one folder may find different channel names (another runtime folder, when
+// names in the shared temporary folder were taken), so the running instance notes its name in
+// <applicationDir>/vexa.channel for the others.
+QString noteFile(const QString &applicationDir);
+bool writeNote(const QString &applicationDir, const QString &serverName);
+// The noted name when it is a socket file in a folder of this user that nobody else may enter;
+// empty otherwise (no note, or a name that another user could answer on).
+QString notedName(const QString &applicationDir);
+
 // The running instance's side: listens under the channel's name, answers every "CMD:" command
 // of a new instance with "RES:<pid>;" and calls onShow for "show".
 //

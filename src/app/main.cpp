@@ -88,7 +88,7 @@ int main(int argc, char *argv[])
         runTestSwitches(argc, argv);
         // A quit asked for during start-up (no instance server, for one) comes before the loop
         // that it should end; it must not be lost.
-        result = quitRequested() ? 0 : application.exec();
+        result = quitRequested() ? requestedExitCode() : application.exec();
     }
 
     CefShutdown();

@@ -2,7 +2,9 @@
 
 #include "app_settings.h"
 #include "autostart.h"
+#include "settings_rules.h"
 #include "vexa.h"
+#include "window_ops.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -40,6 +42,12 @@ void getConf(AppSettings &store, vexa &window, const CommandArgs &, const QueryC
     replySuccess(callback, QString::fromUtf8(QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact)));
 }
 
+QSize screensSize()
+{
+    const QRect screens = WindowOps::screensArea();
+    return screens.isEmpty() ? QSize(1 << 15, 1 << 15) : screens.size();
+}
+
 // Changes one setting, applies it where it takes effect at once, and rewrites the settings file.
 void setConf(AppSettings &store, vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
@@ -47,6 +55,12 @@ void setConf(AppSettings &store, vexa &window, const CommandArgs &args, const Qu
         return;
     const QString key = args.toText(QStringLiteral("confKey"));
     const QString value = args.toText(QStringLiteral("confValue"));
+    // Before any effect: a refused value changes nothing, not even the autostart entry.
+    const QString refusal = settings_rules::refusal(key, value, screensSize());
+    if (!refusal.isEmpty()) {
+        replyFailure(callback, 0, refusal);
+        return;
+    }
 
     // The effects come first, whether or not the file knows the key.
     bool registered = false;

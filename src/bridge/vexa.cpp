@@ -27,6 +27,14 @@ QSize clientSize(const SettingsMap &settings)
     return size.width() > 0 && size.height() > 0 ? size : QSize(800, 600);
 }
 
+// The window is also its own minimum size: one larger than the screens could never be made
+// smaller, and one far larger cannot even be drawn.
+QSize fittedToScreens(const QSize &size)
+{
+    const QRect screens = WindowOps::screensArea();
+    return screens.isEmpty() ? size : size.boundedTo(screens.size());
+}
+
 CefRefPtr<CefBrowser> mainBrowser()
 {
     CefRefPtr<ClientHandler> handler = ClientHandler::current();
@@ -43,7 +51,7 @@ vexa::vexa(CommandContext &context, CommandRegistry &commands, QWidget *parent)
     setWindowTitle(QStringLiteral("vexa"));
 
     const SettingsMap settings = m_context.settings().map();
-    const QSize size = clientSize(settings);
+    const QSize size = fittedToScreens(clientSize(settings));
     resize(size);
 
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
@@ -96,12 +104,15 @@ void vexa::registerCommands()
     auto add = [this](const char *name, CommandHandler handler) {
         m_commands.add(QLatin1String(name), std::move(handler), this);
     };
-    add("loadurl", [](const CommandArgs &args, const Callback &) {
+    add("loadurl", [](const CommandArgs &args, const Callback &callback) {
         if (!args.hasAll({"url"}))
             return;
-        const QString url = ViewCommands::applicationFileUrl(args.toText(QStringLiteral("url")));
-        if (url.isEmpty())
-            return; // outside the folder: refused and logged
+        const QString relative = args.toText(QStringLiteral("url"));
+        const QString url = ViewCommands::applicationFileUrl(relative);
+        if (url.isEmpty()) {
+            ::replyFailure(callback, 0, ViewCommands::refusedPageText(relative));
+            return;
+        }
         if (CefRefPtr<CefBrowser> browser = mainBrowser())
             browser->GetMainFrame()->LoadURL(url);
     });

@@ -25,9 +25,10 @@ QString applicationFileUrl(const QString &relative)
     const QString path = applicationDir + relative;
     const QString url = QStringLiteral("file://") + (path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
     // "/../elsewhere/page.html" would show a page the folder does not hold, and the browser
-    // would clean the path before anyone looked at it again.
+    // would clean the path before anyone looked at it again; a profile shown as a page would run
+    // whatever an import left in it.
     if (!vexa_runtime::isApplicationPage(url, applicationDir)) {
-        const QString refusal = QStringLiteral("%1 refused: outside the application folder").arg(url);
+        const QString refusal = QStringLiteral("%1 refused: not one of the page's own documents").arg(url);
         qCWarning(lcViewCommands).noquote() << refusal;
         CEF_LOG_WARNING(refusal);
         return QString();
@@ -54,6 +55,17 @@ QSize parseViewSize(const QString &text)
     const int width = parts.value(0).toInt();
     const int height = parts.value(1).toInt();
     return QSize(width, height);
+}
+
+QString refusedPageText(const QString &relative)
+{
+    return QStringLiteral("%1 is not a page of vexa: only its own pages can be shown").arg(relative.left(200));
+}
+
+QSize fitViewSize(const QSize &asked, const QRect &screens)
+{
+    const QSize limit = screens.isEmpty() ? QSize(1 << 15, 1 << 15) : screens.size();
+    return QSize(qBound(0, asked.width(), limit.width()), qBound(0, asked.height(), limit.height()));
 }
 
 namespace {
@@ -101,13 +113,17 @@ void openFileDialogExe(vexa &window, const CommandArgs &, const QueryCallbackPtr
         replySuccess(callback, path);
 }
 
-void openView(vexa &window, const CommandArgs &args, const QueryCallbackPtr &)
+void openView(vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.hasAll({"relativeUrl", "size"}))
         return;
-    const QString url = applicationFileUrl(args.toText(QStringLiteral("relativeUrl")));
-    if (!url.isEmpty())
-        window.openView(url, parseViewSize(args.toText(QStringLiteral("size"))));
+    const QString relative = args.toText(QStringLiteral("relativeUrl"));
+    const QString url = applicationFileUrl(relative);
+    if (url.isEmpty()) {
+        replyFailure(callback, 0, refusedPageText(relative));
+        return;
+    }
+    window.openView(url, fitViewSize(parseViewSize(args.toText(QStringLiteral("size"))), WindowOps::screensArea()));
 }
 
 void closeView(vexa &window, const CommandArgs &, const QueryCallbackPtr &)

@@ -15,6 +15,9 @@ namespace ViewCommands {
 // folder.
 QString applicationFileUrl(const QString &relative);
 
+// The failure reply of "loadurl" and "openView" for a path applicationFileUrl refuses.
+QString refusedPageText(const QString &relative);
+
 // What "openUrl" hands to the desktop: absolute web and mail addresses (and the music player's
 // links pages may open). Anything else could be a file or program to run, or an option to the
 // desktop's opener.
@@ -23,6 +26,9 @@ bool isExternalAddress(const QUrl &url);
 // The "size" argument of "openView": "width,height"; a part that is missing or no number
 // counts as 0.
 QSize parseViewSize(const QString &text);
+// The size asked for, made one that the screens can show (screens empty: none known): a
+// pop-up of 20000 × 20000 took gigabytes for its image, and a larger one ended the program.
+QSize fitViewSize(const QSize &asked, const QRect &screens);
 
 // openUrl, the file dialogs, openView/closeView, closeApp and confChanged, acting on window
 // (which takes them out again as it goes). "checkUpdate" belongs to the update subsystem.

@@ -12,7 +12,12 @@ bool isApplicationPage(const QString &url, const QString &applicationDir)
         return false;
     const QString root = QDir::cleanPath(applicationDir);
     const QString path = QDir::cleanPath(parsed.toLocalFile());
-    return !root.isEmpty() && path.startsWith(root + QLatin1Char('/'));
+    if (root.isEmpty() || !path.startsWith(root + QStringLiteral("/view/")) || !path.endsWith(QLatin1String(".html")))
+        return false;
+    // Profiles and their XML are data that imports and commands write: shown as a page, an
+    // XHTML element among them would run with every right of the bridge.
+    const QString inView = path.mid(root.size() + int(sizeof("/view/")) - 1);
+    return !inView.startsWith(QLatin1String("profiles/")) && !inView.startsWith(QLatin1String("xml/"));
 }
 
 bool isSameDocumentAddress(const QString &a, const QString &b)

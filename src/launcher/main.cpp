@@ -10,12 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+// A first start copies some hundred megabytes; far less than this.
+constexpr int kLockWaitMs = 10000;
 
 void complain(const QString &text)
 {
@@ -31,15 +32,26 @@ int main(int argc, char *argv[])
     const QString pristine = QDir::cleanPath(QFileInfo(self).absolutePath() + QStringLiteral("/../lib/vexa"));
     const QString user = launcher::userFolderLocation();
 
-    // Two starts at once (a double click) must not copy over each other; the second then finds
-    // the folder ready. The lock ends with exec.
+    // What the user's folder holds is executed: a folder others may write to would let them
+    // run code as this user.
     const QString parent = QFileInfo(user).absolutePath();
     QDir().mkpath(parent);
-    const int lock = ::open(QFile::encodeName(parent + QStringLiteral("/.vexa-launcher.lock")).constData(),
-                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock >= 0)
-        while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
-        }
+    QString refusal = launcher::folderRefusal(parent, launcher::FolderUse::Parent);
+    if (refusal.isEmpty() && QFileInfo::exists(user))
+        refusal = launcher::folderRefusal(user, launcher::FolderUse::Copy);
+    if (!refusal.isEmpty()) {
+        complain(refusal);
+        return 1;
+    }
+
+    // Two starts at once (a double click) must not copy over each other; the second then finds
+    // the folder ready. The lock ends with exec; a start that holds it longer is stuck.
+    QString lockError;
+    const int lock = launcher::takeLauncherLock(parent + QStringLiteral("/.vexa-launcher.lock"), kLockWaitMs, &lockError);
+    if (lock < 0) {
+        complain(lockError);
+        return 1;
+    }
 
     const launcher::Preparation prepared = launcher::prepareUserFolder(pristine, user);
     if (prepared.result == launcher::Preparation::Failed)
@@ -47,6 +59,11 @@ int main(int argc, char *argv[])
     else if (prepared.result == launcher::Preparation::Busy)
         complain(QStringLiteral("a newer package is installed; it takes over after vexa has ended"));
 
+    refusal = launcher::folderRefusal(user, launcher::FolderUse::Copy);
+    if (!refusal.isEmpty()) {
+        complain(refusal);
+        return 1;
+    }
     const QByteArray program = QFile::encodeName(user + QStringLiteral("/vexa"));
     if (::access(program.constData(), X_OK) != 0) {
         complain(QStringLiteral("%1 cannot be started").arg(QFile::decodeName(program)));

@@ -11,10 +11,15 @@
 
 #include <pugixml.hpp>
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace launcher {
@@ -223,8 +228,28 @@ int compareVersions(const QString &a, const QString &b)
     return 0;
 }
 
+namespace {
+
+// Staging folders of starts that were broken off. Only this user's own real folders are
+// removed: a link there would lead the removal elsewhere.
+void removeStaleStaging(const QString &user)
+{
+    const QFileInfo info(user);
+    const QDir parent(info.absolutePath());
+    for (const QString &name : parent.entryList({info.fileName() + QStringLiteral(".new-*")},
+                                                QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
+        const QString path = parent.filePath(name);
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+            QDir(path).removeRecursively();
+    }
+}
+
+} // namespace
+
 Preparation prepareUserFolder(const QString &pristine, const QString &user)
 {
+    removeStaleStaging(user);
     const QString packageVersion = readStamp(pristine);
     if (packageVersion.isEmpty())
         return fail(QStringLiteral("%1 names no package version: is vexa installed?").arg(pristine));
@@ -253,6 +278,67 @@ Preparation prepareUserFolder(const QString &pristine, const QString &user)
         return p;
     }
     return refresh(pristine, user);
+}
+
+QString folderRefusal(const QString &path, FolderUse use)
+{
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    const int found = use == FolderUse::Parent ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
+    if (found != 0)
+        return QStringLiteral("cannot use %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is not a folder; vexa does not start from it").arg(path);
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("%1 belongs to another user; vexa does not start from it. "
+                              "Point XDG_DATA_HOME to a folder of your own")
+            .arg(path);
+    const mode_t closed = use == FolderUse::Parent ? mode_t(S_IWGRP | S_IWOTH) : mode_t(S_IRWXG | S_IRWXO);
+    if (st.st_mode & closed)
+        return use == FolderUse::Parent
+                   ? QStringLiteral("others may write to %1, so they could change the vexa started from it; "
+                                    "close it to them (chmod go-w) or point XDG_DATA_HOME to a folder of your own")
+                         .arg(path)
+                   : QStringLiteral("others may enter %1, the copy of vexa started from it; "
+                                    "close it to them (chmod go-rwx) and start again")
+                         .arg(path);
+    return QString();
+}
+
+int takeLauncherLock(const QString &path, int timeoutMs, QString *error)
+{
+    // No link followed and nobody else's file: a lock someone else owns could be held for ever.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open the lock %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        ::close(fd);
+        *error = QStringLiteral("the lock %1 is not a private file of your own; remove it and start again").arg(path);
+        return -1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return fd;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            *error = QStringLiteral("cannot lock %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            break;
+        }
+        if (clock.elapsed() >= timeoutMs) {
+            *error = QStringLiteral("another start of vexa has held %1 for %2 s and has not finished preparing "
+                                    "your copy; end it, or try again later")
+                         .arg(path)
+                         .arg(timeoutMs / 1000.0);
+            break;
+        }
+        QThread::msleep(50);
+    }
+    ::close(fd);
+    return -1;
 }
 
 } // namespace launcher

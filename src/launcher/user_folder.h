@@ -34,7 +34,20 @@ struct Preparation {
 };
 
 // Makes or refreshes user from pristine by the rules above. The caller keeps two launchers of
-// the same user apart.
+// the same user apart (holds the launcher lock), so staging folders beside user that a start
+// broke off ("vexa.new-*") are left over and go first.
 Preparation prepareUserFolder(const QString &pristine, const QString &user);
+
+// The launcher executes what the user's folder holds, so whoever may write there may run code as
+// the user. Why path may not be used, in words for the user, or empty when it may:
+//   Parent: the folder holding the copy and the lock ($XDG_DATA_HOME): the user's own, a folder
+//           (a link to one is the user's choice), writable by nobody else;
+//   Copy:   the copy itself: a real folder of the user's own, closed to everybody else.
+enum class FolderUse { Parent, Copy };
+QString folderRefusal(const QString &path, FolderUse use);
+
+// The launcher lock at path (made private when missing), waited for at most timeoutMs; its descriptor (closed on exec), or -1 with *error: a lock file that is not the
+// user's own private file, or one that another start holds for longer.
+int takeLauncherLock(const QString &path, int timeoutMs, QString *error);
 
 } // namespace launcher

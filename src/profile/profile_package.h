@@ -26,7 +26,14 @@ bool decode(const QByteArray &bytes, QByteArray *xmlUtf8);
 // Writes through a temporary file, so a failed write leaves any earlier package untouched; a
 // path that names anything but a regular file (or nothing) is refused.
 bool write(const QString &path, const QByteArray &xmlUtf8);
-// False for anything but a regular file of at most kMaxFileBytes, without waiting on it.
+// False for anything but a regular file of at most kMaxFileBytes, without waiting on it, and
+// for a document that does not parse. What it gives is profile data only (withoutForeignMarkup).
 bool read(const QString &path, QByteArray *xmlUtf8);
+
+// The document without elements in a namespace (a prefixed name, or a default namespace declared
+// on them), each with everything below it, and without processing instructions: a profile file
+// shown in a browser must never become a page (an XHTML <script>, or a style sheet that makes
+// one). False when it does not parse.
+bool withoutForeignMarkup(const QByteArray &xmlUtf8, QByteArray *cleaned);
 
 } // namespace ProfilePackage

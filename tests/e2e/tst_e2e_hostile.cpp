@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,6 +91,36 @@ window.close();
 </script>
 )HTML";
 
+// A pop-up that tells the main page how large it came up.
+const char kSizePage[] = R"HTML(<!doctype html><meta charset="utf-8"><title>size</title><body><script>
+const report = () => cefQuery({ request: JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg: innerWidth + 'x' + innerHeight }) });
+if (typeof cefQuery === 'function') report(); else addEventListener('load', report);
+</script></body>
+)HTML";
+
+// A profile holding an XHTML script, as an import used to keep it: shown as a document, the
+// script would run and ask the bridge.
+const char kScriptProfile[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
+<profile><keys><key id="1">A</key>
+<script xmlns="http://www.w3.org/1999/xhtml"><![CDATA[
+window.__outside = true;
+window.__answer = 'asking';
+let waited = 0;
+const ask = () => {
+  if (typeof cefQuery !== 'function') {
+    if ((waited += 50) > 5000) window.__answer = 'no bridge'; else setTimeout(ask, 50);
+    return;
+  }
+  cefQuery({ request: '{"funcname":"getConf"}', onSuccess: () => { window.__answer = 'success'; },
+             onFailure: () => { window.__answer = 'failure'; } });
+  setTimeout(() => { if (window.__answer === 'asking') window.__answer = 'none'; }, 3000);
+};
+ask();
+]]></script>
+</keys></profile>
+)XML";
+const char kScriptProfilePath[] = "view/profiles/e2e_script.xml";
+
 const char kFakeOpener[] = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/opened.txt\"\n";
 
 } // namespace
@@ -103,11 +134,17 @@ private slots:
     void cleanupTestCase();
     void foreignPages_getNoAnswer_data();
     void foreignPages_getNoAnswer();
+    void profileWithAScript_getsNoAnswer();
     void foreignPages_hearNoEvents_andRecordingEndsWithItsPage();
     void unansweredQueries_areNotKeptByThePage();
     void openUrl_handsOnlyWebAndMailAddressesToTheDesktop();
     void sandboxChoice_isLoggedOnce();
     void hugeUpdateReply_isNotRead();
+    void setConf_refusesAWindowNoScreenCanShow();
+    void handEditedSettings_stillStart();
+    void secondStartWithAnotherChannel_doesNotRunBeside();
+    // Last: the pop-up it opens stays.
+    void openView_hugeSizeFitsTheScreen();
 
 private:
     QJsonValue run(const QString &expression, QString *error = nullptr, int timeoutMs = 60000)
@@ -168,6 +205,8 @@ void tst_E2eHostile::initTestCase()
     }
 
     VexaDriver::Options options;
+    options.files.insert(QStringLiteral("view/e2e_size.html"), kSizePage);
+    options.files.insert(QString::fromLatin1(kScriptProfilePath), kScriptProfile);
     options.files.insert(QString::fromLatin1(kBlankPage),
                          "<!doctype html><meta charset=\"utf-8\"><title>e2e</title><body></body>\n");
     m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
@@ -238,6 +277,10 @@ void tst_E2eHostile::foreignPages_getNoAnswer_data()
           }
           return 'planted';
         })())JS") << 0;
+    // "loadurl" of a profile: refused, so its script never runs.
+    QTest::newRow("loadurl of a profile") << false << QStringLiteral(R"JS((async () => {
+          return await e2e.ask(JSON.stringify({ funcname: 'loadurl', url: '/view/profiles/e2e_script.xml' }), 5000);
+        })())JS") << 3000;
     // "loadurl" with a path that climbs out of the folder; the outside page would mark itself.
     QTest::newRow("loadurl") << false << QStringLiteral(R"JS((() => {
           cefQuery({ request: JSON.stringify({ funcname: 'loadurl', url: '/' + OUTSIDE_FROM_APP + 'outside.html' }) });
@@ -282,6 +325,21 @@ void tst_E2eHostile::foreignPages_getNoAnswer()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     // Nothing planted speaks, and the application page itself is answered.
     QCOMPARE(heard, QStringLiteral("|success"));
+}
+
+void tst_E2eHostile::profileWithAScript_getsNoAnswer()
+{
+    // Shown however it comes to be shown (here by the debugging protocol), the profile's script
+    // runs, as scripts in XML documents do, but the bridge does not answer it.
+    QString error;
+    m_app->command(QStringLiteral("Page.navigate"),
+                   {{QStringLiteral("url"), m_app->appUrl(QString::fromLatin1(kScriptProfilePath)).toString(QUrl::FullyEncoded)}},
+                   &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(m_app->waitUntil(QStringLiteral("window.__answer !== undefined && window.__answer !== 'asking'"), 30000, &error),
+             qPrintable(error));
+    const QString answer = run(QStringLiteral("window.__answer")).toString();
+    QVERIFY2(answer == QLatin1String("none") || answer == QLatin1String("no bridge"), qPrintable(answer));
 }
 
 void tst_E2eHostile::foreignPages_hearNoEvents_andRecordingEndsWithItsPage()
@@ -381,6 +439,105 @@ void tst_E2eHostile::hugeUpdateReply_isNotRead()
     QTRY_VERIFY_WITH_TIMEOUT(m_app->webLog().contains("updatesystem(112)] Error: the reply is larger than"), 40000);
     QVERIFY(m_app->isRunning());
     QVERIFY2(m_app->webLog().size() < (1 << 20), qPrintable(QString::number(m_app->webLog().size())));
+}
+
+void tst_E2eHostile::setConf_refusesAWindowNoScreenCanShow()
+{
+    const QString conf = m_app->appDir() + QStringLiteral("/Resources/profiles/conf.xml");
+    QFile file(conf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const QString reply = m_app->ask(QStringLiteral(R"({"funcname":"setConf","confKey":"clientSize","confValue":"2147483647,2147483647"})"));
+    QVERIFY2(reply.startsWith(QLatin1String("failure 0 clientSize not changed: ")), qPrintable(reply));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+}
+
+void tst_E2eHostile::secondStartWithAnotherChannel_doesNotRunBeside()
+{
+    // The names in the shared temporary folder were taken, so a second start of the same folder
+    // finds another channel name than the running vexa listens on.
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QProcessEnvironment env = m_app->environment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    env.remove(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"));
+    const auto secondStart = [&](int *exitCode) {
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.setWorkingDirectory(runtime.path());
+        second.start(m_app->appDir() + QStringLiteral("/vexa"), QStringList());
+        if (!second.waitForFinished(60000)) {
+            second.kill();
+            second.waitForFinished();
+            *exitCode = -1;
+            return QByteArray("still running");
+        }
+        *exitCode = second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -2;
+        return second.readAllStandardError();
+    };
+
+    // The running vexa noted its channel: the second start reaches it there and ends.
+    int exitCode = 0;
+    QByteArray said = secondStart(&exitCode);
+    QVERIFY2(exitCode == 0, said.constData());
+
+    // Without the note it cannot reach it, says so, and ends all the same.
+    const QString note = m_app->appDir() + QStringLiteral("/vexa.channel");
+    QVERIFY(QFile::rename(note, note + QStringLiteral(".away")));
+    said = secondStart(&exitCode);
+    QVERIFY(QFile::rename(note + QStringLiteral(".away"), note));
+    QVERIFY2(exitCode == 1 && said.contains("vexa: another vexa runs from"), said.constData());
+    QVERIFY(m_app->isRunning());
+    QCOMPARE(m_app->ask(QString::fromLatin1(kGetConf)).left(8), QStringLiteral("success "));
+}
+
+void tst_E2eHostile::handEditedSettings_stillStart()
+{
+    // What the probe had stored, and worse, written into the file by hand.
+    VexaDriver::Options options;
+    options.confXml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<root>
+	<client autoStart="maybe" showConf="Ctrl+Alt+Nokey" testTool="Ctrl+Alt+T" language="xx" version="1.0.0" closeFunc="hide" clientSize="2147483647,2147483647" />
+</root>
+)";
+    VexaDriver edited(QStringLiteral(VEXA_APP_DIR), options);
+    QVERIFY2(edited.start(), qPrintable(edited.error()));
+    const QString reply = edited.ask(QString::fromLatin1(kGetConf));
+    QVERIFY2(reply.startsWith(QLatin1String("success ")), qPrintable(reply));
+    const QJsonObject conf = QJsonDocument::fromJson(reply.mid(8).toUtf8()).array().at(0).toObject();
+    QCOMPARE(conf.value(QStringLiteral("clientSize")).toString(), QStringLiteral("800,600"));
+    QCOMPARE(conf.value(QStringLiteral("language")).toString(), QStringLiteral("en"));
+    QCOMPARE(conf.value(QStringLiteral("autoStart")).toString(), QStringLiteral("false"));
+    int lines = 0;
+    for (const QByteArray &line : edited.webLog().split('\n'))
+        lines += line.contains("settings file: ") ? 1 : 0;
+    QCOMPARE(lines, 4); // autoStart, clientSize, language, showConf
+    // The user's text stays in the file until the user sets the values again.
+    QFile file(edited.appDir() + QStringLiteral("/Resources/profiles/conf.xml"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("clientSize=\"2147483647,2147483647\""));
+}
+
+void tst_E2eHostile::openView_hugeSizeFitsTheScreen()
+{
+    // The private screen is 640 × 480.
+    QString error;
+    const QString size = run(QStringLiteral(R"JS((async () => {
+          let heard = '';
+          setMessageCallback('onBrowserMsg', (values) => { heard = String(values[0]); });
+          cefQuery({ request: JSON.stringify({ funcname: 'openView', relativeUrl: '/view/e2e_size.html', size: '2147483647,2147483647' }) });
+          await e2e.until(() => heard !== '', 30000);
+          return heard;
+        })())JS"),
+                             &error)
+                             .toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QStringList parts = size.split(QLatin1Char('x'));
+    QVERIFY2(parts.size() == 2 && parts.at(0).toInt() > 0 && parts.at(0).toInt() <= 640 && parts.at(1).toInt() <= 480,
+             qPrintable(size));
+    QCOMPARE(m_app->ask(QString::fromLatin1(kGetConf)).left(8), QStringLiteral("success "));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eHostile)

@@ -4,6 +4,7 @@
 #include "autostart.h"
 #include "command_test_support.h"
 #include "settings_commands.h"
+#include "settings_rules.h"
 #include "vexa.h"
 
 #include <QtTest>
@@ -41,6 +42,9 @@ private slots:
     void setConfAnswers_data();
     void setConfAnswers();
     void autostartEntryFollowsExactTrue();
+    void setConfRefusesWhatTheProgramCannotUse_data();
+    void setConfRefusesWhatTheProgramCannotUse();
+    void startReplacesUnusableValuesInMemoryOnly();
     void autostartChangesEvenWhenTheFileLacksTheKey();
     void autostartNamesTheLauncherThatStartedTheProgram();
     void unparsableTextDuringSetConfGivesNoReply();
@@ -132,18 +136,18 @@ void TestAppSettings::getConfWithoutAUsableFile()
     empty.load();
     m_context->settings() = empty;
     QCOMPARE(run(R"({"funcname":"getConf"})"), QStringList{"failure:0:cant find conf.xml"});
-    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"de"})"),
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"de-DE"})"),
              QStringList{"failure:0:can't find conf name"});
     QCOMPARE(fileBytes(), content.isEmpty() ? QByteArray("<missing>") : content);
 }
 
 void TestAppSettings::setConfRewritesTheFileAndKeepsTheCatalogue()
 {
-    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"zh & <cn>"})"),
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"handAdded","confValue":"zh & <cn>"})"),
              QStringList{"success:modify conf sucess"});
-    QCOMPARE(m_context->settings().value("language"), QStringLiteral("zh & <cn>"));
+    QCOMPARE(m_context->settings().value("handAdded"), QStringLiteral("zh & <cn>"));
     const QByteArray written = fileBytes();
-    QVERIFY(written.contains("language=\"zh &amp; &lt;cn"));
+    QVERIFY(written.contains("handAdded=\"zh &amp; &lt;cn"));
     QVERIFY(written.contains("<info name=\"产品信息\" productType=\"gamepad\" />"));
     QVERIFY(!written.startsWith("\xEF\xBB\xBF"));
     QCOMPARE(QString::fromUtf8(written), m_context->settings().confText());
@@ -152,12 +156,12 @@ void TestAppSettings::setConfRewritesTheFileAndKeepsTheCatalogue()
              QStringList{"conf.xml"});
 
     // A hand-added attribute can be set, and the next start sees the new values.
-    QCOMPARE(run(R"({"funcname":"setConf","confKey":"handAdded","confValue":"x"})"),
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"zh-TW"})"),
              QStringList{"success:modify conf sucess"});
     AppSettings restarted(m_dir->path());
     restarted.load();
-    QCOMPARE(restarted.value("language"), QStringLiteral("zh & <cn>"));
-    QCOMPARE(restarted.value("handAdded"), QStringLiteral("x"));
+    QCOMPARE(restarted.value("language"), QStringLiteral("zh-TW"));
+    QCOMPARE(restarted.value("handAdded"), QStringLiteral("zh & <cn>"));
 }
 
 void TestAppSettings::setConfAnswers_data()
@@ -219,10 +223,79 @@ void TestAppSettings::autostartEntryFollowsExactTrue()
              qPrintable(content));
     QVERIFY(fileBytes().contains("autoStart=\"true\""));
 
-    QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"TRUE"})"),
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"false"})"),
              QStringList{"success:modify conf sucess"});
     QVERIFY(!QFile::exists(entry));
-    QVERIFY(fileBytes().contains("autoStart=\"TRUE\""));
+    QVERIFY(fileBytes().contains("autoStart=\"false\""));
+}
+
+void TestAppSettings::setConfRefusesWhatTheProgramCannotUse_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("stored");
+
+    // The offscreen platform's one screen is 800 × 600.
+    QTest::newRow("size the screens show") << "clientSize" << "640, 480" << true;
+    QTest::newRow("size larger than int") << "clientSize" << "2147483647,2147483647" << false;
+    QTest::newRow("size larger than the screens") << "clientSize" << "801,600" << false;
+    QTest::newRow("size too small to use") << "clientSize" << "10,10" << false;
+    QTest::newRow("size not numbers") << "clientSize" << "big,small" << false;
+    QTest::newRow("size with a third part") << "clientSize" << "640,480,1" << false;
+    QTest::newRow("autostart other than true/false") << "autoStart" << "TRUE" << false;
+    QTest::newRow("close other than hide/closeapp") << "closeFunc" << "explode" << false;
+    QTest::newRow("known language") << "language" << "zh-HK" << true;
+    QTest::newRow("language by its base code") << "language" << "de" << true;
+    QTest::newRow("unknown language") << "language" << "xx" << false;
+    QTest::newRow("unknown region of a known language") << "language" << "de-CH" << true;
+    QTest::newRow("script in a language") << "language" << "en-<script>" << false;
+    QTest::newRow("no shortcut") << "testTool" << "" << true;
+    QTest::newRow("key that does not exist") << "showConf" << "Ctrl+Alt+Nokey" << false;
+    QTest::newRow("two chords") << "showConf" << "Ctrl+A, Ctrl+B" << false;
+    QTest::newRow("modifiers alone") << "testTool" << "Ctrl+Alt" << false;
+    QTest::newRow("free text at its bound") << "handAdded" << QString(1024, QLatin1Char('x')) << true;
+    QTest::newRow("free text past its bound") << "handAdded" << QString(1025, QLatin1Char('x')) << false;
+}
+
+void TestAppSettings::setConfRefusesWhatTheProgramCannotUse()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(bool, stored);
+    if (key == QLatin1String("clientSize")) {
+        writeConf(QByteArray(kConf).replace("closeFunc=", "clientSize=\"800,600\" closeFunc="));
+        m_context->settings().load();
+    }
+    const QByteArray before = fileBytes();
+    const QString old = m_context->settings().value(key);
+    const QStringList replies = run(QString::fromUtf8(QJsonDocument(QJsonObject{
+        {"funcname", "setConf"}, {"confKey", key}, {"confValue", value}}).toJson(QJsonDocument::Compact)));
+    QCOMPARE(replies.size(), 1);
+    if (stored) {
+        QVERIFY2(replies.first().startsWith(QLatin1String("success:")), qPrintable(replies.first()));
+        QCOMPARE(m_context->settings().value(key), value);
+        return;
+    }
+    // Named in the reply, and nothing changed anywhere.
+    QVERIFY2(replies.first().startsWith(QStringLiteral("failure:0:%1 not changed: ").arg(key)), qPrintable(replies.first()));
+    QVERIFY(replies.first().size() < 200);
+    QCOMPARE(m_context->settings().value(key), old);
+    QCOMPARE(fileBytes(), before);
+    QVERIFY(!QFile::exists(platform::autostartLocation()));
+}
+
+void TestAppSettings::startReplacesUnusableValuesInMemoryOnly()
+{
+    SettingsMap settings{{"clientSize", "2147483647,2147483647"}, {"language", "fr"}, {"closeFunc", "closeapp"},
+                         {"showConf", "Ctrl+Alt+Nokey"}, {"autoStart", "yes"}, {"testTool", "Ctrl+Alt+T"},
+                         {"version", QString(5000, QLatin1Char('9'))}};
+    QStringList lines;
+    settings_rules::repair(&settings, QSize(1280, 800), [&lines](const QString &line) { lines << line; });
+    QCOMPARE(settings, (SettingsMap{{"clientSize", "800,600"}, {"language", "en"}, {"closeFunc", "closeapp"},
+                                    {"showConf", "Ctrl+Alt+K"}, {"autoStart", "false"}, {"testTool", "Ctrl+Alt+T"},
+                                    {"version", QString(5000, QLatin1Char('9'))}}));
+    QCOMPARE(lines.size(), 4);
+    QVERIFY2(lines.first().startsWith(QLatin1String("settings file: autoStart \"yes\" ")), qPrintable(lines.first()));
 }
 
 void TestAppSettings::autostartChangesEvenWhenTheFileLacksTheKey()
@@ -269,8 +342,8 @@ void TestAppSettings::unparsableTextDuringSetConfGivesNoReply()
 {
     const QByteArray before = fileBytes();
     m_context->settings().setConfText(QStringLiteral("<root><client"));
-    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"fr"})"), QStringList{});
-    QCOMPARE(m_context->settings().value("language"), QStringLiteral("fr"));
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"language","confValue":"ja"})"), QStringList{});
+    QCOMPARE(m_context->settings().value("language"), QStringLiteral("ja"));
     QCOMPARE(fileBytes(), before);
 }
 

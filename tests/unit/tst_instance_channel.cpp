@@ -7,7 +7,9 @@
 #include <QLocalSocket>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -60,6 +62,9 @@ private slots:
     void nameLivesInTheUsersRuntimeFolder();
     void anotherUsersRuntimeFolderIsRefused();
     void serverSurvivesFloodsAndAcceptFailures();
+    void runningLockOfAnotherIsSeen();
+    void notedNameIsTakenOnlyFromAPrivateFolder_data();
+    void notedNameIsTakenOnlyFromAPrivateFolder();
 };
 
 void TestInstanceChannel::commands_data()
@@ -149,6 +154,55 @@ void TestInstanceChannel::wireTexts()
 {
     QCOMPARE(instance_channel::showCommand(), QByteArray("CMD:show;"));
     QCOMPARE(instance_channel::reply(31337), QByteArray("RES:31337;"));
+}
+
+void TestInstanceChannel::runningLockOfAnotherIsSeen()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString lock = dir.filePath(QStringLiteral("vexa.lock"));
+    QVERIFY(!instance_channel::heldByAnother(lock)); // no file
+    const int holder = ::open(QFile::encodeName(lock).constData(), O_RDWR | O_CREAT, 0644);
+    QVERIFY(holder >= 0);
+    QVERIFY(!instance_channel::heldByAnother(lock)); // nobody holds it
+    QCOMPARE(::flock(holder, LOCK_EX), 0);
+    QVERIFY(instance_channel::heldByAnother(lock));
+    ::close(holder);
+    QVERIFY(!instance_channel::heldByAnother(lock));
+}
+
+void TestInstanceChannel::notedNameIsTakenOnlyFromAPrivateFolder_data()
+{
+    QTest::addColumn<QString>("folder"); // below the test's folder
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("socket");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("socket in a private folder") << "run" << 0700 << true << true;
+    QTest::newRow("folder others may enter") << "run" << 0755 << true << false;
+    QTest::newRow("no socket there") << "run" << 0700 << false << false;
+}
+
+void TestInstanceChannel::notedNameIsTakenOnlyFromAPrivateFolder()
+{
+    QFETCH(QString, folder);
+    QFETCH(int, mode);
+    QFETCH(bool, socket);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString runtime = dir.filePath(folder);
+    QVERIFY(QDir().mkpath(runtime));
+    QCOMPARE(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
+    const QString name = runtime + QStringLiteral("/channel");
+    instance_channel::InstanceServer server([] {});
+    if (socket)
+        QVERIFY(server.listen(name));
+    QCOMPARE(::chmod(QFile::encodeName(runtime).constData(), mode_t(mode)), 0);
+    QVERIFY(instance_channel::notedName(dir.path()).isEmpty()); // nothing noted yet
+    QVERIFY(instance_channel::writeNote(dir.path(), name));
+    QCOMPARE(instance_channel::notedName(dir.path()), taken ? name : QString());
+    QVERIFY(instance_channel::writeNote(dir.path(), QStringLiteral("relative/channel")));
+    QVERIFY(instance_channel::notedName(dir.path()).isEmpty());
 }
 
 void TestInstanceChannel::nameLivesInTheUsersRuntimeFolder()

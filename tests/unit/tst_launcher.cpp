@@ -7,6 +7,7 @@
 #include <QXmlStreamReader>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -37,6 +38,10 @@ private slots:
     void olderOrSamePackageChangesNothing();
     void selfUpdatedProgramIsNotDowngraded();
     void runningVexaPutsTheRefreshOff();
+    void foldersOthersMayChangeAreRefused_data();
+    void foldersOthersMayChangeAreRefused();
+    void lockOfOthersOrHeldTooLongIsRefused();
+    void stagingOfABrokenOffStartGoes();
 
 private:
     void write(const QString &folder, const QString &file, const QByteArray &bytes);
@@ -227,6 +232,92 @@ void TestLauncher::runningVexaPutsTheRefreshOff()
     ::close(fd);
     QCOMPARE(prepare(), Preparation::Refreshed);
     QCOMPARE(read(m_user, QStringLiteral("vexa")), QByteArray("program 2"));
+}
+
+void TestLauncher::foldersOthersMayChangeAreRefused_data()
+{
+    QTest::addColumn<bool>("copy"); // the copy itself, else the folder holding it
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<QString>("refusal"); // a part of it; empty: accepted
+
+    QTest::newRow("usual data folder") << false << 0755 << false << false << QString();
+    QTest::newRow("data folder others may write") << false << 01777 << false << false << "others may write";
+    QTest::newRow("data folder of another user") << false << 0700 << true << false << "belongs to another user";
+    QTest::newRow("data folder as a link to one's own") << false << 0700 << false << true << QString();
+    QTest::newRow("private copy") << true << 0700 << false << false << QString();
+    QTest::newRow("copy others may enter") << true << 0750 << false << false << "others may enter";
+    QTest::newRow("copy of another user") << true << 0700 << true << false << "belongs to another user";
+    QTest::newRow("copy as a link") << true << 0700 << false << true << "is not a folder";
+}
+
+void TestLauncher::foldersOthersMayChangeAreRefused()
+{
+    QFETCH(bool, copy);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(bool, link);
+    QFETCH(QString, refusal);
+    if (otherOwner && ::geteuid() != 0)
+        QSKIP("giving a folder to another user needs root");
+    const QString real = m_dir->filePath(QStringLiteral("real"));
+    QVERIFY(QDir().mkpath(real));
+    QCOMPARE(::chmod(QFile::encodeName(real).constData(), mode_t(mode)), 0);
+    if (otherOwner)
+        QCOMPARE(::chown(QFile::encodeName(real).constData(), 65534, 65534), 0);
+    QString path = real;
+    if (link) {
+        path = m_dir->filePath(QStringLiteral("link"));
+        QVERIFY(QFile::link(real, path));
+    }
+    const QString why = launcher::folderRefusal(path, copy ? launcher::FolderUse::Copy : launcher::FolderUse::Parent);
+    if (refusal.isEmpty())
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+    else
+        QVERIFY2(why.contains(refusal) && why.contains(path), qPrintable(why));
+}
+
+void TestLauncher::lockOfOthersOrHeldTooLongIsRefused()
+{
+    const QString path = m_dir->filePath(QStringLiteral(".vexa-launcher.lock"));
+    QString error;
+    const int first = launcher::takeLauncherLock(path, 0, &error);
+    QVERIFY2(first >= 0, qPrintable(error));
+    QCOMPARE(QFileInfo(path).permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther), QFileDevice::Permissions());
+
+    // Held by another start: refused after the wait, not waited on for ever.
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(launcher::takeLauncherLock(path, 300, &error), -1);
+    QVERIFY(clock.elapsed() >= 300 && clock.elapsed() < 5000);
+    QVERIFY2(error.contains(QLatin1String("another start of vexa has held")), qPrintable(error));
+    ::close(first);
+    const int again = launcher::takeLauncherLock(path, 300, &error);
+    QVERIFY2(again >= 0, qPrintable(error));
+    ::close(again);
+
+    // A lock file others may write, or a link, is nobody's to trust.
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::WriteOther));
+    QCOMPARE(launcher::takeLauncherLock(path, 0, &error), -1);
+    QVERIFY2(error.contains(QLatin1String("not a private file of your own")), qPrintable(error));
+    const QString link = m_dir->filePath(QStringLiteral("linked.lock"));
+    QVERIFY(QFile::link(path, link));
+    QCOMPARE(launcher::takeLauncherLock(link, 0, &error), -1);
+}
+
+void TestLauncher::stagingOfABrokenOffStartGoes()
+{
+    // What a first start cut short leaves (the launcher's lock is held by the caller, so no other
+    // start is still making it), beside a name that only looks alike.
+    write(m_user + QStringLiteral(".new-Ab12Cd"), QStringLiteral("view/index.html"), "half");
+    write(QFileInfo(m_user).absolutePath(), QStringLiteral("vexa.newer/keep"), "user's");
+    QCOMPARE(prepare(), Preparation::Created);
+    QCOMPARE(QDir(QFileInfo(m_user).absolutePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList({"vexa", "vexa.newer"}));
+    write(m_user + QStringLiteral(".new-Zz99Yy"), QStringLiteral("vexa"), "half");
+    QCOMPARE(prepare(), Preparation::UpToDate);
+    QVERIFY(!QFileInfo::exists(m_user + QStringLiteral(".new-Zz99Yy")));
 }
 
 QTEST_GUILESS_MAIN(TestLauncher)

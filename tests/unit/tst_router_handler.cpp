@@ -21,12 +21,24 @@ void TestRouterHandler::applicationPage_data()
 
     const QString dir = QStringLiteral("/opt/app");
     QTest::newRow("start page") << "file:///opt/app/view/index.html" << dir << true;
-    QTest::newRow("file in the folder itself") << "file:///opt/app/index.html" << dir << true;
+    QTest::newRow("page in a folder of view") << "file:///opt/app/view/pop/pop.html" << dir << true;
     QTest::newRow("folder given with a trailing slash") << "file:///opt/app/view/index.html" << "/opt/app/" << true;
     QTest::newRow("harmless dot segment") << "file:///opt/app/view/./index.html" << dir << true;
-    QTest::newRow("dot-dot that stays inside") << "file:///opt/app/view/../index.html" << dir << true;
-    QTest::newRow("encoded blank") << "file:///opt/app/my%20view/index.html" << dir << true;
+    QTest::newRow("dot-dot that stays in view") << "file:///opt/app/view/profiles/../index.html" << dir << true;
+    QTest::newRow("encoded blank") << "file:///opt/app/view/my%20page.html" << dir << true;
     QTest::newRow("query and fragment") << "file:///opt/app/view/index.html?x=1#top" << dir << true;
+
+    // Other files of the folder: data that commands and imports write, or no page at all.
+    QTest::newRow("file in the folder itself") << "file:///opt/app/index.html" << dir << false;
+    QTest::newRow("dot-dot out of view") << "file:///opt/app/view/../index.html" << dir << false;
+    QTest::newRow("profile") << "file:///opt/app/view/profiles/profile1.xml" << dir << false;
+    QTest::newRow("page among the profiles") << "file:///opt/app/view/profiles/x.html" << dir << false;
+    QTest::newRow("page among the XML") << "file:///opt/app/view/xml/x.html" << dir << false;
+    QTest::newRow("encoded way into the profiles") << "file:///opt/app/view/%70rofiles/x.html" << dir << false;
+    QTest::newRow("settings file") << "file:///opt/app/Resources/profiles/conf.xml" << dir << false;
+    QTest::newRow("XHTML") << "file:///opt/app/view/index.xhtml" << dir << false;
+    QTest::newRow("html as a folder") << "file:///opt/app/view/a.html/b.xml" << dir << false;
+    QTest::newRow("sibling of view") << "file:///opt/app/view2/index.html" << dir << false;
 
     QTest::newRow("the folder itself") << "file:///opt/app" << dir << false;
     QTest::newRow("the folder itself with a slash") << "file:///opt/app/" << dir << false;

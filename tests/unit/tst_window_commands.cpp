@@ -59,6 +59,8 @@ private slots:
 
     void viewSize_data();
     void viewSize();
+    void viewSizeFitsTheScreens_data();
+    void viewSizeFitsTheScreens();
     void openView_oneFramelessPopUpPerAddress();
     void closeView_closesTheLastActivatedPopUp();
     void closeView_withoutActivation_closesNothing();
@@ -266,6 +268,25 @@ void TestWindowCommands::viewSize()
     QCOMPARE(ViewCommands::parseViewSize(text), size);
 }
 
+void TestWindowCommands::viewSizeFitsTheScreens_data()
+{
+    QTest::addColumn<QSize>("asked");
+    QTest::addColumn<QSize>("fitted");
+    QTest::newRow("fits") << QSize(800, 600) << QSize(800, 600);
+    QTest::newRow("as large as the screens") << QSize(3840, 1080) << QSize(3840, 1080);
+    QTest::newRow("huge") << QSize(20000, 20000) << QSize(3840, 1080);
+    QTest::newRow("int's end") << QSize(2147483647, 2147483647) << QSize(3840, 1080);
+    QTest::newRow("negative") << QSize(-5, -2147483647 - 1) << QSize(0, 0);
+}
+
+void TestWindowCommands::viewSizeFitsTheScreens()
+{
+    QFETCH(QSize, asked);
+    QFETCH(QSize, fitted);
+    // Two screens side by side.
+    QCOMPARE(ViewCommands::fitViewSize(asked, QRect(-1920, 0, 3840, 1080)), fitted);
+}
+
 void TestWindowCommands::openView_oneFramelessPopUpPerAddress()
 {
     WindowFixture fixture;
@@ -358,7 +379,15 @@ void TestWindowCommands::applicationCommands_reply_data()
     // No settings in this process: like a settings file without "closeFunc", the window stays.
     QTest::newRow("closeApp without closeFunc") << R"({"funcname":"closeApp"})" << "modify conf sucess";
     QTest::newRow("confChanged") << R"({"funcname":"confChanged"})" << "confChanged";
-    QTest::newRow("openView") << R"({"funcname":"openView","relativeUrl":"/x.html","size":"1,1"})" << "<none>";
+    QTest::newRow("openView") << R"({"funcname":"openView","relativeUrl":"/view/x.html","size":"1,1"})" << "<none>";
+    // Profiles are data an import writes, never pages.
+    QTest::newRow("openView of a profile")
+        << R"({"funcname":"openView","relativeUrl":"/view/profiles/default.xml","size":"1,1"})"
+        << "failure: /view/profiles/default.xml is not a page of vexa: only its own pages can be shown";
+    QTest::newRow("loadurl of a profile") << R"({"funcname":"loadurl","url":"/view/profiles/profile1.xml"})"
+                                          << "failure: /view/profiles/profile1.xml is not a page of vexa: only its own pages can be shown";
+    QTest::newRow("loadurl out of the folder") << R"({"funcname":"loadurl","url":"/../x/view/index.html"})"
+                                               << "failure: /../x/view/index.html is not a page of vexa: only its own pages can be shown";
     QTest::newRow("closeView") << R"({"funcname":"closeView"})" << "<none>";
     QTest::newRow("openUrl without url") << R"({"funcname":"openUrl"})" << "<none>";
 }
