@@ -13,6 +13,10 @@ namespace platform {
 namespace {
 
 const char kEntryName[] = "marlith";
+// The session's list of start-up programs shows these: the name and icon of the installed
+// package's own desktop entry, not the entry's file name.
+const char kShownName[] = "vexa";
+const char kIconName[] = "vexa";
 
 QString configHome()
 {
@@ -70,10 +74,12 @@ void setAutostart(bool enable)
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=%1\n"
+                                         "Comment=PX-ORB42 pad settings, started hidden in the notification area\n"
+                                         "Icon=%3\n"
                                          "Exec=%2\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(QLatin1String(kEntryName), exec);
+                              .arg(QLatin1String(kShownName), exec, QLatin1String(kIconName));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return;

@@ -221,6 +221,9 @@ void TestAppSettings::autostartEntryFollowsExactTrue()
     QVERIFY2(content.contains(QStringLiteral("\nExec=\"") + QCoreApplication::applicationFilePath() +
                               QStringLiteral("\" -autostart\n")),
              qPrintable(content));
+    // Listed by the session under the product's name and icon.
+    QVERIFY2(content.contains(QStringLiteral("\nName=vexa\n")) && content.contains(QStringLiteral("\nIcon=vexa\n")),
+             qPrintable(content));
     QVERIFY(fileBytes().contains("autoStart=\"true\""));
 
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"false"})"),
