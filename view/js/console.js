@@ -3,8 +3,10 @@
 // Each query gets a log entry that moves through these states:
 //   waiting   sent, no answer yet (first PENDING_AFTER_MS)
 //   pending   still no answer: shown as "no reply yet" with the elapsed time; can be cancelled
-//   success / failure / cancelled / error   final
-// A reply that arrives after the entry went pending still completes it.
+//   success / failure / cancelled / error / noreply   final
+// A reply that arrives after the entry went pending still completes it, up to NO_REPLY_AFTER_MS;
+// then the query is let go and the entry says "no reply": some commands never answer (the window
+// texts, a refused command), and the log must not wait for them for ever.
 
 (function (vexa) {
   'use strict';
@@ -13,6 +15,7 @@
   const { el, clockTime, duration, prettyReply } = vexa.util;
 
   const PENDING_AFTER_MS = 1500;
+  const NO_REPLY_AFTER_MS = 15000;
   const LOG_CAP = 150;
   const TICK_MS = 250;
 
@@ -40,6 +43,7 @@
     failure: 'failure',
     cancelled: 'cancelled',
     error: 'bridge error',
+    noreply: 'no reply',
   };
 
   function initConsole(root) {
@@ -176,7 +180,11 @@
         setState(entry, 'pending');
         refreshMeta();
         tick();
+        let gaveUp = false;
+        const giveUp = setTimeout(() => { gaveUp = true; controller.abort(); }, NO_REPLY_AFTER_MS - PENDING_AFTER_MS);
         outcome = await outcome.reply;
+        clearTimeout(giveUp);
+        if (gaveUp && outcome.cancelled) outcome = { noReply: true };
       }
       finish(entry, outcome);
     }
@@ -190,6 +198,9 @@
         const pretty = prettyReply(outcome.text);
         showBody(entry, pretty.text === '' ? '(empty text)' : pretty.text, pretty.json ? 'json' : 'text');
         summary = 'success';
+      } else if (outcome.noReply) {
+        setState(entry, 'noreply');
+        summary = 'no reply';
       } else if (outcome.cancelled) {
         setState(entry, 'cancelled');
         summary = 'cancelled';
@@ -202,7 +213,7 @@
         showBody(entry, outcome.text === '' ? '(empty text)' : outcome.text, 'text', `code ${outcome.code}`);
         summary = `failure, code ${outcome.code}: ${outcome.text}`;
       }
-      entry.elapsed.textContent = outcome.cancelled
+      entry.elapsed.textContent = outcome.cancelled || outcome.noReply
         ? `after ${duration(ms)}`
         : (wentPending ? `late, ${duration(ms)}` : duration(ms));
       entry.elapsed.removeAttribute('aria-hidden');
