@@ -682,6 +682,7 @@ void updateDlg::installPage()
         return;
     }
     m_pageInstalled = true;
+    emit pagePackageInstalled();
     // With a firmware package in the same offer the flash follows the page.
     if (m_firmwareWaiting) {
         m_firmwareWaiting = false;

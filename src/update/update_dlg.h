@@ -76,6 +76,8 @@ signals:
     void needupdate();
     // A flash ended, whatever its outcome: the pad left for its loader and may be back.
     void firmwareFlashEnded();
+    // New page files are in view/: the page shown was loaded before them.
+    void pagePackageInstalled();
 
 public slots:
     void on_btn_closeSetuper_clicked();

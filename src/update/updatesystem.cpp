@@ -1,6 +1,7 @@
 #include "updatesystem.h"
 
 #include "command_context.h"
+#include "page_events.h"
 #include "http_request_worker.h"
 #include "update_dlg.h"
 #include "update_log.h"
@@ -34,6 +35,8 @@ const QString kNothingForUsText =
     QStringLiteral("The update service offered nothing this version of vexa can install.");
 
 } // namespace
+
+const QString UpdateCheck::kPageUpdatedMessage = QStringLiteral("pageUpdated");
 
 UpdateCheck::UpdateCheck(CommandContext &context, QObject *parent, const QString &applicationDir)
     : QObject(parent),
@@ -164,6 +167,8 @@ updateDlg *UpdateCheck::newDialog()
     auto *created = new updateDlg(&m_context.settings(), m_applicationDir);
     created->setFirmwareRom(m_rom);
     connect(created, &updateDlg::firmwareFlashEnded, this, &UpdateCheck::firmwareFlashEnded);
+    connect(created, &updateDlg::pagePackageInstalled, this,
+            [this] { m_context.events().onBrowserMsg(kPageUpdatedMessage); });
     return created;
 }
 

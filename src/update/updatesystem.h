@@ -16,6 +16,10 @@ class updateDlg;
 class UpdateCheck : public QObject {
     Q_OBJECT
 public:
+    // The onBrowserMsg text that tells the page new page files were installed: the page shown
+    // is the one loaded before them until it is reloaded.
+    static const QString kPageUpdatedMessage;
+
     // context: the settings a new client version is recorded in and the main window the
     // dialog is centred over. applicationDir: the folder holding view/ and tupdates/, the
     // running program's folder when empty.

@@ -127,8 +127,9 @@ void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
     QTRY_VERIFY_WITH_TIMEOUT(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")).isEmpty(), 10000);
     QVERIFY(!QFileInfo::exists(m_app->appDir() + QStringLiteral("/tupdates/html/ready")));
 
-    // The page shown is not reloaded by the update; the next load (of the same screen) shows
-    // the new edition.
+    // The page shown is not reloaded by the update, but About says a newer page is in place;
+    // the next load (of the same screen) shows the new edition.
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#about-status').textContent.startsWith('A newer page')")));
     QVERIFY(m_app->reload());
     QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#about-edition')?.textContent === '1.1.0-e2e'")));
 }

@@ -1,6 +1,8 @@
 // About screen: what is installed (the program's version from the settings, the page's own
 // edition) and the manual update check. The check's outcome shows in the program's update
-// window, not here: the command only says that the check was taken.
+// window, not here: the command only says that the check was taken. When that window installs
+// new page files, the program says so with onBrowserMsg "pageUpdated": this page is then older
+// than its files, and About says so beside Reload.
 (function (vexa) {
   'use strict';
 
@@ -11,6 +13,8 @@
 
   let root = null;
   let built = false;
+  // New page files were installed after this page was loaded.
+  let pageUpdated = false;
 
   function setStatus(text, tone) {
     const line = root.querySelector('#about-status');
@@ -84,13 +88,26 @@
     );
   }
 
+  function showPageUpdated() {
+    if (!built || !pageUpdated) return;
+    setStatus(t('about.pageUpdated'), 'ok');
+    root.querySelector('#about-reload').classList.replace('btn-quiet', 'btn-primary');
+  }
+
   function init(doc) {
     root = doc.getElementById('screen-about');
     if (!root) return;
     doc.addEventListener('screenshown', (event) => {
       if (event.detail.screen !== 'about') return;
-      if (!built) { built = true; build(); }
+      if (!built) { built = true; build(); showPageUpdated(); }
       loadVersion();
+    });
+    // The update window installs page files while this page runs; it learns of it from the
+    // program's "pageUpdated" message.
+    vexa.events.onEvent((entry) => {
+      if (entry.name !== 'onBrowserMsg' || entry.values[0] !== 'pageUpdated') return;
+      pageUpdated = true;
+      showPageUpdated();
     });
   }
 
