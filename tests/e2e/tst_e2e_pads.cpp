@@ -22,6 +22,7 @@ private slots:
     void listsTheVirtualPadWithItsProduct();
     void unplugAndPlugReachThePage();
     void memoryWrittenFromThePageIsOnThePad();
+    void reportsStayWithTheirPad();
 
 private:
     QString padctl(const QStringList &args, int *exitCode = nullptr);
@@ -129,6 +130,40 @@ void tst_E2ePads::memoryWrittenFromThePageIsOnThePad()
         QLatin1String("zz")));
     QVERIFY(padctl({QStringLiteral("mem"), QLatin1String(kPadId), QStringLiteral("2a00"), QStringLiteral("3")})
                 .contains(QLatin1String("12 34 56")));
+}
+
+void tst_E2ePads::reportsStayWithTheirPad()
+{
+    const QString second = QStringLiteral("5E1C7A99");
+    const QString count = QStringLiteral("document.getElementById('report-count').textContent");
+    const auto padsListed = [this](int n) {
+        return m_driver->waitUntil(QStringLiteral("document.querySelectorAll('#pads-list [data-device-id]').length === %1").arg(n),
+                                   20000);
+    };
+    const auto run = [this](const QStringList &args) {
+        int code = -1;
+        const QString out = padctl(args, &code);
+        if (code != 0)
+            qWarning() << "padctl" << args << out;
+        return code == 0;
+    };
+    QVERIFY(run({QStringLiteral("plug"), QStringLiteral("--id"), second}));
+    QVERIFY(padsListed(2));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(run({QStringLiteral("data"), QLatin1String(kPadId), QStringLiteral("0100808080800000")}));
+    QVERIFY(m_driver->waitUntil(count + QStringLiteral(" === '3 reports'")));
+
+    // The first pad goes: the second is now where reports come from, and shows none of the
+    // first pad's.
+    QVERIFY(run({QStringLiteral("unplug"), QLatin1String(kPadId)}));
+    QVERIFY(padsListed(1));
+    QVERIFY(m_driver->waitUntil(count + QStringLiteral(" === '0 reports'")));
+    QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('report-panel').dataset.live")).toString(),
+             QStringLiteral("false"));
+
+    QVERIFY(run({QStringLiteral("plug"), QStringLiteral("--id"), QLatin1String(kPadId)}));
+    QVERIFY(run({QStringLiteral("unplug"), second}));
+    QVERIFY(listed(1) && padsListed(1));
 }
 
 QTEST_GUILESS_MAIN(tst_E2ePads)

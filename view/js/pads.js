@@ -24,6 +24,7 @@
     selected: null,        // DeviceID of the selected pad
     loading: false,
     reloadAgain: false,
+    sourceId: null,        // DeviceID of the pad the reports below came from
     lastReport: null,      // 16 hex digits
     reportCount: 0,
     reportTimes: [],       // arrival times of the last second, for the rate
@@ -79,6 +80,7 @@
     state.pads = pads;
     $('pads-list-error').hidden = true;
     if (!pads.some((p) => p.DeviceID === state.selected)) state.selected = pads.length ? pads[0].DeviceID : null;
+    followSource();
     $('pads-meta').textContent = t('pads.count', { n: pads.length });
     drawList();
     drawDetail();
@@ -158,6 +160,26 @@
   }
 
   const requestReportDraw = vexa.util.paced(drawReport, LIVE_VIEW_INTERVAL_MS);
+
+  // The reports' counts and picture belong to the pad they came from: when another pad becomes
+  // the source (the first one was unplugged), they start again from nothing, so that no pad
+  // shows another's reports.
+  function followSource() {
+    const source = state.pads.length ? state.pads[0].DeviceID : null;
+    if (source === state.sourceId) return;
+    state.sourceId = source;
+    state.lastReport = null;
+    state.reportCount = 0;
+    state.reportTimes.length = 0;
+    clearTimeout(drawReport.idle);
+    buildReportCells();
+    drawPicture(null);
+    drawPictureState(null);
+    $('report-raw').textContent = t('pads.waiting');
+    $('report-count').textContent = t('pads.reports', { n: 0 });
+    $('report-rate').textContent = t('pads.rate', { n: 0 });
+    $('report-panel').dataset.live = 'false';
+  }
 
   function buildReportCells() {
     const cells = $('report-bytes');
