@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
 
 namespace WindowOps {
@@ -95,9 +97,19 @@ QString chooseProgramFile(QWidget *parent, const QString &caption, const QString
     const QString programs = QStringLiteral("Programs (*)");
     dialog.setNameFilters({programs, nameFilter});
     dialog.selectNameFilter(programs);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        const QFileInfo chosen(dialog.selectedFiles().constFirst());
+        // A mode bound to a file that never runs would never become active. Windows programs
+        // (run through a compatibility layer) carry no execute bit but their extension.
+        if (chosen.isFile() && (chosen.isExecutable() || chosen.suffix().compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0))
+            return QDir::toNativeSeparators(chosen.filePath());
+        QMessageBox::warning(&dialog, QStringLiteral("Not a program"),
+                             QStringLiteral("%1 is not a program that can run, so no mode would ever follow it.\n"
+                                            "Please choose a program file.")
+                                 .arg(QDir::toNativeSeparators(chosen.filePath())));
+    }
 }
 
 } // namespace WindowOps

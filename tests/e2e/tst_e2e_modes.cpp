@@ -173,6 +173,22 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
     QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').textContent === 'No program chosen; nothing changed.'")));
     QCOMPARE(configuration(), untouched);
 
+    // A data file is not a program: the dialog says so and stays, and nothing is bound.
+    m_app->evaluate(bindButton.arg(2));
+    const QString dataFile = m_app->appDir() + QStringLiteral("/view/xml/configuration.xml");
+    // The file dialog closes as it is accepted, and opens again once the refusal is read.
+    chooseInDialog(dataFile);
+    QStringList refusals;
+    for (int i = 0; i < 50 && refusals.isEmpty(); ++i, QTest::qWait(100))
+        refusals = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Not a program$"));
+    QVERIFY2(!refusals.isEmpty(), "a data file was taken as a program");
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), refusals.first()});
+    key(QStringLiteral("Return"));
+    QVERIFY2(cancelDialog(), "the program dialog did not stay after the refusal");
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').textContent === 'No program chosen; nothing changed.'")));
+    QCOMPARE(configuration(), untouched);
+
     // Bound through the dialog: written to the file at once, and the Profiles screen is told.
     m_app->evaluate(bindButton.arg(2));
     QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').textContent.includes('unsaved profile changes')")));
