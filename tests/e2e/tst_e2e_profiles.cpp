@@ -322,6 +322,28 @@ void tst_E2eProfiles::profilesScreen_appliesToAPad()
     // "VX", layout 1, 128 bytes; speed 10, 3 lines, step 0, breathing; #00ff80 at 82 %; dead zone 8.
     const QString hex = QString(dump).remove(QRegularExpression("[^0-9a-fA-F]")).toLower();
     QVERIFY2(hex.contains("565801800a03000200ff80520800"), qPrintable(dump));
+
+    // A take written from the Macros screen (with 0100 left in the hidden address field, where
+    // it once went over the block) and the profile applied again: the pad holds both.
+    QVERIFY(showScreen("macro"));
+    QVERIFY(m_app->waitUntil("document.querySelectorAll('#macro-pad option').length > 0", 20000));
+    // A take of A pressed and let go, as the recorder would give it; a redraw shows it.
+    m_app->evaluate("(() => { const s = vexaModules.macro.state; s.items = [{kind: 'key', down: true, scan: 30, ext: false},"
+                    " {kind: 'key', down: false, scan: 30, ext: false}]; s.drawnCount = Infinity;"
+                    " document.getElementById('macro-pad').value = " + VexaDriver::jsString(id) + ";"
+                    " document.getElementById('macro-address').value = '0100';"
+                    " document.dispatchEvent(new Event('languagechanged')); return true; })()");
+    QVERIFY(m_app->waitUntil("!document.getElementById('macro-write').disabled"));
+    m_app->evaluate("document.getElementById('macro-write').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('macro-result').dataset.tone === 'ok'", 20000));
+    const QString at = m_app->evaluate("document.getElementById('macro-result').dataset.address").toString();
+    QVERIFY(showScreen("profiles"));
+    m_app->evaluate("document.getElementById('screen-profiles').dataset.applied = ''; document.getElementById('profile-apply').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.applied === 'true'", 20000));
+    const QString block = QString(VexaDriver::runTool(padctl, {"mem", id, "100", "128"}, &code)).remove(QRegularExpression("[^0-9a-fA-F]")).toLower();
+    QVERIFY2(block.contains("565801800a03000200ff80520800"), qPrintable(block));
+    const QString macro = VexaDriver::runTool(padctl, {"mem", id, at, "7"}, &code);
+    QVERIFY2(macro.contains("01 1e 00 02 1e 00 00"), qPrintable(at + ": " + macro));
 }
 
 void tst_E2eProfiles::modesScreen_marksABoundProgramRunning()

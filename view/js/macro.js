@@ -12,6 +12,7 @@
   const { MACRO_LIMIT, encode, removeItem, moveItem, setPause, parsePause, MAX_PAUSE_EDIT } = vexa.macroedit;
   const { firstDifference, byteList, parseAddress } = vexa.bytefield;
   const { ask } = vexa.ask;
+  const padmap = vexa.padmap;
 
   const DRAW_INTERVAL_MS = 100;
 
@@ -328,13 +329,42 @@
     draw();
   }
 
+  // Where the take goes. Without the Advanced switch the page chooses: the first stretch of the
+  // macro area that no profile's macro holds and that reads blank on the pad. With it, the typed
+  // address, after a question when that touches the profile block or a profile's macro.
+  async function chooseAddress(pad, size, clearFirst) {
+    const taken = await padmap.takenNow();
+    if (!vexa.advanced.isOn()) {
+      const read = async (address, n) => {
+        const back = await command('readByAddr', { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
+          PARAMADDRESS: address.toString(16), PARAMSIZE: n });
+        if (!back.ok) throw Object.assign(new Error(back.message), { shown: back.message });
+        return back.text ? String(back.text).split(',').map((x) => parseInt(x, 16)) : [];
+      };
+      const at = await padmap.findBlank(size, taken, read);
+      if (at < 0) throw Object.assign(new Error('full'), { shown: t('macro.noRoom', { n: size }) });
+      return at.toString(16).padStart(4, '0');
+    }
+    const address = parseAddress($('macro-address').value);
+    const hits = padmap.clashes(parseInt(address, 16), size, taken);
+    if (hits.length || clearFirst) {
+      const text = hits.length
+        ? t('macro.askClash', { address, what: hits.map((h) => padmap.describe(h, t)).join(', ') })
+        : t('macro.askClear', { address, n: size });
+      const yes = await ask({ title: t('macro.askTitle'), text, yes: t(clearFirst ? 'macro.overwrite' : 'macro.write') });
+      if (!yes) throw Object.assign(new Error('no'), { shown: t('pads.cancelled'), tone: 'warn' });
+    }
+    return address;
+  }
+
   // Both buttons come here, and so does Enter in the form: the size is checked on every way to
   // the pad, not only by the state of one button.
   async function writeMacro(clearFirst) {
     const pad = selectedPad();
     if (!pad || state.busy || state.recording) return;
-    let address;
-    try { address = parseAddress($('macro-address').value); } catch (err) { setResult('bad', t(err.key, err.values)); return; }
+    if (vexa.advanced.isOn()) {
+      try { parseAddress($('macro-address').value); } catch (err) { setResult('bad', t(err.key, err.values)); return; }
+    }
     const bytes = encode(state.items);
     if (bytes.length > MACRO_LIMIT) {
       $('macro-overwrite').hidden = true;
@@ -342,12 +372,20 @@
       draw(); // and whichever button was pressed goes back to what this take allows
       return;
     }
-    const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
     state.busy = true;
     $('macro-overwrite').hidden = true;
     setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
     draw();
     try {
+      let address;
+      try {
+        address = await chooseAddress(pad, bytes.length, clearFirst);
+      } catch (err) {
+        if (!err.shown) throw err;
+        setResult(err.tone || 'bad', err.shown);
+        return;
+      }
+      const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
       if (clearFirst) {
         const cleared = await command('cleanMacroByAddr', target);
         if (!cleared.ok) { setResult('bad', cleared.message); return; }
@@ -356,9 +394,10 @@
       if (!outcome.ok) {
         setResult('bad', outcome.message);
       } else if (outcome.text !== 'true') {
-        // The pad answers with the address when that stretch already holds something.
+        // The pad answers with the address when that stretch already holds something. Only a
+        // typed address may be cleared; a chosen one was blank a moment ago, so Write looks again.
         setResult('warn', t('macro.notBlank', { address }));
-        $('macro-overwrite').hidden = false;
+        $('macro-overwrite').hidden = !vexa.advanced.isOn();
       } else {
         const back = await command('readByAddr', target);
         const at = back.ok ? firstDifference(bytes, back.text) : 0;
@@ -367,6 +406,7 @@
         else {
           state.unsaved = false;
           setResult('ok', t('macro.verified', { n: bytes.length, address }));
+          $('macro-result').dataset.address = address;
         }
       }
     } finally {
