@@ -133,6 +133,7 @@
     const pad = selectedPad();
     $('macro-write').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
     $('macro-overwrite').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
+    $('macro-save').disabled = state.recording || state.busy || keys === 0 || tooBig || !$('macro-profile').value;
     root.dataset.recording = state.recording ? 'true' : 'false';
     $('macro-state').textContent = t(state.recording ? 'macro.recording' : 'macro.idle');
     $('macro-state').title = $('macro-state').textContent;
@@ -329,19 +330,23 @@
     draw();
   }
 
+  // The pad's bytes as padmap.findBlank reads them; a failed read ends the write with its words.
+  function padReader(pad) {
+    return async (address, n) => {
+      const back = await command('readByAddr', { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
+        PARAMADDRESS: address.toString(16), PARAMSIZE: n });
+      if (!back.ok) throw Object.assign(new Error(back.message), { shown: back.message });
+      return back.text ? String(back.text).split(',').map((x) => parseInt(x, 16)) : [];
+    };
+  }
+
   // Where the take goes. Without the Advanced switch the page chooses: the first stretch of the
   // macro area that no profile's macro holds and that reads blank on the pad. With it, the typed
   // address, after a question when that touches the profile block or a profile's macro.
   async function chooseAddress(pad, size, clearFirst) {
     const taken = await padmap.takenNow();
     if (!vexa.advanced.isOn()) {
-      const read = async (address, n) => {
-        const back = await command('readByAddr', { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
-          PARAMADDRESS: address.toString(16), PARAMSIZE: n });
-        if (!back.ok) throw Object.assign(new Error(back.message), { shown: back.message });
-        return back.text ? String(back.text).split(',').map((x) => parseInt(x, 16)) : [];
-      };
-      const at = await padmap.findBlank(size, taken, read);
+      const at = await padmap.findBlank(size, taken, padReader(pad));
       if (at < 0) throw Object.assign(new Error('full'), { shown: t('macro.noRoom', { n: size }) });
       return at.toString(16).padStart(4, '0');
     }
@@ -415,6 +420,53 @@
     }
   }
 
+  // ---- keeping a take in a profile ------------------------------------------------------
+
+  async function loadProfiles() {
+    const select = $('macro-profile');
+    const before = select.value;
+    let profiles = [];
+    try { profiles = await padmap.profileMacros(); } catch (err) { setKeepResult('bad', err.shown || String(err.message)); }
+    select.replaceChildren(...profiles.map((p) => el('option', { text: p.name, attrs: { value: String(p.place) } })));
+    if (profiles.some((p) => String(p.place) === before)) select.value = before;
+    draw();
+  }
+
+  function setKeepResult(tone, text) {
+    const box = $('macro-keep-result');
+    box.dataset.tone = tone;
+    box.textContent = text;
+    box.hidden = !text;
+  }
+
+  async function saveTake() {
+    if (state.busy || state.recording || !$('macro-profile').value) return;
+    const bytes = encode(state.items);
+    if (bytes.length > MACRO_LIMIT) { setKeepResult('bad', t('macro.refused', { n: bytes.length, max: MACRO_LIMIT })); return; }
+    const name = $('macro-name').value.trim();
+    if (!name) { setKeepResult('bad', t('prof.bad.macroName', { max: 32 })); $('macro-name').focus(); return; }
+    state.busy = true;
+    setKeepResult('busy', t('macro.saving'));
+    draw();
+    try {
+      // The pad chosen above, if any, is looked at too, so the place chosen for the macro does not
+      // lie over a take written to it from here.
+      const pad = selectedPad();
+      let outcome;
+      try {
+        outcome = await vexa.profiles.addTake(Number($('macro-profile').value), name, bytes, pad ? padReader(pad) : null);
+      } catch (err) {
+        if (!err.shown) throw err;
+        outcome = { ok: false, message: err.shown };
+      }
+      setKeepResult(outcome.ok ? 'ok' : 'bad', outcome.message);
+      if (outcome.ok) state.unsaved = false; // kept: a new take loses nothing
+    } finally {
+      state.busy = false;
+      draw();
+    }
+  }
+
   // ---- start -----------------------------------------------------------------------------
 
   function initMacro(doc) {
@@ -468,13 +520,15 @@
     $('macro-write').addEventListener('click', () => writeMacro(false));
     $('macro-overwrite').addEventListener('click', () => writeMacro(true));
     $('macro-pad').addEventListener('change', () => draw());
+    $('macro-save').addEventListener('click', () => saveTake());
+    vexa.util.submitOnEnter($('macro-keep-form'));
     $('macro-pads-refresh').addEventListener('click', () => loadPads());
     vexa.util.submitOnEnter($('macro-form'));
     vexa.events.onEvent((entry) => {
       if (entry.name === 'macroItem') onMacroItem(entry.values);
       else if (entry.name === 'devicesChanged') loadPads();
     });
-    doc.addEventListener('screenshown', (e) => { if (e.detail.screen === 'macro') loadPads(); });
+    doc.addEventListener('screenshown', (e) => { if (e.detail.screen === 'macro') { loadPads(); loadProfiles(); } });
     draw();
   }
 

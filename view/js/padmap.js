@@ -135,7 +135,7 @@
       const macros = Array.from(top.querySelectorAll(':scope > macros > macro')).map((m) => ({
         name: m.getAttribute('name') || '', address: m.getAttribute('address') || '', size: m.getAttribute('size') || '',
       }));
-      out.push({ name: top.getAttribute('name'), macros });
+      out.push({ name: top.getAttribute('name'), place: i, macros });
     }
     return out;
   }
