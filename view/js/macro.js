@@ -175,6 +175,7 @@
 
   function setResult(tone, text) {
     const box = $('macro-result');
+    delete box.dataset.address; // set again only by a write that was read back
     box.dataset.tone = tone;
     box.textContent = text;
     box.hidden = !text;
