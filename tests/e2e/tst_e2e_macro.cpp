@@ -57,6 +57,7 @@ private:
     PrivateDisplay m_display;
     QTemporaryDir m_home;
     Display *m_x = nullptr;
+    QString m_firstAt; // where the first take went
     std::unique_ptr<VexaDriver> m_driver;
 };
 
@@ -187,23 +188,37 @@ void tst_E2eMacro::macroIsWrittenToThePad()
     QCOMPARE(expected.first().toInt(), 0x01);
     QCOMPARE(expected.last().toInt(), 0x00);
 
-    m_driver->evaluate(QStringLiteral("document.getElementById('macro-address').value = '3b00';"
+    // Without the Advanced switch no address is typed: the page places the take in the macro
+    // area, and a second write of it goes beside the first, never over it.
+    QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-address').offsetParent === null")).toBool(), true);
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-address').value = '0100';"
                                       "document.getElementById('macro-write').click()"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'ok'")));
-    QVector<int> onPad = padMemory(QStringLiteral("3b00"), expected.size());
+    m_firstAt = js(QStringLiteral("document.getElementById('macro-result').dataset.address"));
+    QCOMPARE(m_firstAt, QStringLiteral("0200"));
+    QVector<int> onPad = padMemory(m_firstAt, expected.size());
     QCOMPARE(onPad.size(), expected.size());
     for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(onPad.at(i), expected.at(i).toInt());
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-result').dataset.tone = '';"
+                                      "document.getElementById('macro-write').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'ok'")));
+    const int secondAt = js(QStringLiteral("document.getElementById('macro-result').dataset.address")).toInt(nullptr, 16);
+    QVERIFY2(secondAt >= 0x200 + expected.size() && secondAt <= 0x200 + expected.size() + 2, qPrintable(QString::number(secondAt, 16)));
+    QCOMPARE(padMemory(m_firstAt, expected.size()), onPad);
 
-    // The stretch is taken now: nothing is written until the user asks to clear it first.
-    m_driver->evaluate(QStringLiteral("document.getElementById('macro-write').click()"));
+    // With it, a typed address that holds data is written only when the user asks to clear it.
+    m_driver->evaluate(QStringLiteral("vexaModules.advanced.set(true);"
+                                      "document.getElementById('macro-address').value = '0200';"
+                                      "document.getElementById('macro-write').click()"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'warn'")));
     QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-overwrite').hidden")).toBool(), false);
     m_driver->evaluate(QStringLiteral("document.getElementById('macro-overwrite').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-yes').click(); true"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'ok'")));
-    onPad = padMemory(QStringLiteral("3b00"), expected.size());
-    QCOMPARE(onPad.size(), expected.size());
-    QCOMPARE(onPad.first(), 0x01);
+    m_driver->evaluate(QStringLiteral("vexaModules.advanced.set(false)"));
+    QCOMPARE(padMemory(m_firstAt, expected.size()), onPad);
 }
 
 // A key event on the take's list, as the page hears it (this display gives the window no keyboard).
@@ -298,11 +313,11 @@ void tst_E2eMacro::editedTakeIsWrittenAndReadBack()
 
     const QJsonArray expected = m_driver->evaluate(QStringLiteral("vexaModules.macro.encode(vexaModules.macro.state.items)")).toArray();
     QVERIFY(!QString::fromLatin1(QJsonDocument(expected).toJson(QJsonDocument::Compact)).contains(QLatin1String(",30,")));
-    m_driver->evaluate(QStringLiteral("document.getElementById('macro-address').value = '3c00';"
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-result').dataset.tone = '';"
                                       "document.getElementById('macro-write').click()"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'ok'")));
     QVERIFY(js(QStringLiteral("document.getElementById('macro-result').textContent")).contains(QLatin1String("read back")));
-    const QVector<int> onPad = padMemory(QStringLiteral("3c00"), expected.size());
+    const QVector<int> onPad = padMemory(js(QStringLiteral("document.getElementById('macro-result').dataset.address")), expected.size());
     QCOMPARE(onPad.size(), expected.size());
     for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(onPad.at(i), expected.at(i).toInt());
@@ -314,7 +329,7 @@ void tst_E2eMacro::editedTakeIsWrittenAndReadBack()
 // pressed) are all refused on the page, and the stretch that held a macro still holds it.
 void tst_E2eMacro::overLongMacroIsRefusedOnEveryPath()
 {
-    const QVector<int> before = padMemory(QStringLiteral("3b00"), 32);
+    const QVector<int> before = padMemory(m_firstAt, 32);
     QVERIFY(before.size() == 32 && before.first() == 0x01);
     QVERIFY(take(QVector<unsigned>(350, 38)));
     const int size = m_driver->evaluate(QStringLiteral("vexaModules.macro.encode(vexaModules.macro.state.items).length")).toInt();
@@ -337,7 +352,7 @@ void tst_E2eMacro::overLongMacroIsRefusedOnEveryPath()
         QVERIFY2(enter ? (result.isEmpty() || result.contains(QLatin1String("Nothing was written")))
                        : result.contains(QLatin1String("Nothing was written")),
                  qPrintable(path + QStringLiteral(" → ") + result));
-        QCOMPARE(padMemory(QStringLiteral("3b00"), 32), before);
+        QCOMPARE(padMemory(m_firstAt, 32), before);
     }
     // The size shows as a meter against the limit.
     QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('macro-write').disabled")).toBool(), true);
@@ -354,12 +369,12 @@ void tst_E2eMacro::rawMemoryWriteAsksAndReadsBack()
     m_driver->evaluate(QStringLiteral("location.hash = '#pads'"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("!document.getElementById('pad-detail').hidden"), 20000));
     const QString result = QStringLiteral("document.getElementById('mem-result').textContent");
-    const auto write = [this](const QString &size, const QString &data) {
+    const auto write = [this](const QString &size, const QString &data, const QString &address = QStringLiteral("2b00")) {
         m_driver->evaluate(QStringLiteral("(() => { const set = (id, v) => { document.getElementById(id).value = v; };"
-                                          " set('mem-address', '2b00'); set('mem-size', %1); set('mem-data', %2);"
+                                          " set('mem-address', %3); set('mem-size', %1); set('mem-data', %2);"
                                           " document.getElementById('mem-result').dataset.tone = '';"
                                           " document.getElementById('mem-write').click(); return true; })()")
-                               .arg(VexaDriver::jsString(size), VexaDriver::jsString(data)));
+                               .arg(VexaDriver::jsString(size), VexaDriver::jsString(data), VexaDriver::jsString(address)));
     };
     const QString threeThousand = QStringLiteral("ab ").repeated(3000).trimmed();
     for (const auto &[size, data, says] : std::initializer_list<std::tuple<QString, QString, QString>>{
@@ -380,6 +395,15 @@ void tst_E2eMacro::rawMemoryWriteAsksAndReadsBack()
     m_driver->evaluate(QStringLiteral("document.getElementById('ask-no').click(); true"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'warn'")));
     QCOMPARE(padMemory(QStringLiteral("2b00"), 3), QVector<int>(3, 0));
+
+    // Over the profile block, the question says what would break.
+    write(QStringLiteral("2"), QStringLiteral("00 00"), QStringLiteral("017f"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
+    QVERIFY2(js(QStringLiteral("document.getElementById('ask-text').textContent")).contains(QLatin1String("the profile that Apply to pad wrote")),
+             qPrintable(js(QStringLiteral("document.getElementById('ask-text').textContent"))));
+    screenshot(QStringLiteral("pads-ask-block"));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-no').click(); true"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('mem-result').dataset.tone === 'warn'")));
 
     write(QStringLiteral("3"), QStringLiteral("12 34 56"));
     QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));

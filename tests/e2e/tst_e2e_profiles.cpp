@@ -315,13 +315,56 @@ void tst_E2eProfiles::profilesScreen_appliesToAPad()
                              " && !document.getElementById('profile-apply').disabled", 20000));
     const QString id = m_app->evaluate("document.getElementById('profile-pad').value").toString();
     m_app->evaluate("document.getElementById('profile-apply').click(); true");
-    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.applied === 'true'", 20000));
+    // A plays "Reload", typed in by address with no bytes: nothing goes to the pad.
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.applied === 'false'", 20000));
+    QVERIFY(m_app->evaluate("document.getElementById('profiles-status').textContent").toString().contains("A plays macro Reload"));
     int code = -1;
-    const QString dump = VexaDriver::runTool(padctl, {"mem", id, "100", "128"}, &code);
-    QCOMPARE(code, 0);
-    // "VX", layout 1, 128 bytes; speed 10, 3 lines, step 0, breathing; #00ff80 at 82 %; dead zone 8.
-    const QString hex = QString(dump).remove(QRegularExpression("[^0-9a-fA-F]")).toLower();
-    QVERIFY2(hex.contains("565801800a03000200ff80520800"), qPrintable(dump));
+    QVERIFY(!VexaDriver::runTool(padctl, {"mem", id, "100", "2"}, &code).contains("56 58"));
+
+    // A take written from the Macros screen (with 0100 left in the hidden address field, where
+    // it once went over the block) and the profile applied again: the pad holds both.
+    QVERIFY(showScreen("macro"));
+    QVERIFY(m_app->waitUntil("document.querySelectorAll('#macro-pad option').length > 0", 20000));
+    // A take of A pressed and let go, as the recorder would give it; a redraw shows it.
+    m_app->evaluate("(() => { const s = vexaModules.macro.state; s.items = [{kind: 'key', down: true, scan: 30, ext: false},"
+                    " {kind: 'key', down: false, scan: 30, ext: false}]; s.drawnCount = Infinity;"
+                    " document.getElementById('macro-pad').value = " + VexaDriver::jsString(id) + ";"
+                    " document.getElementById('macro-address').value = '0100';"
+                    " document.dispatchEvent(new Event('languagechanged')); return true; })()");
+    QVERIFY(m_app->waitUntil("!document.getElementById('macro-write').disabled"));
+    m_app->evaluate("document.getElementById('macro-write').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('macro-result').dataset.tone === 'ok'", 20000));
+    const QString at = m_app->evaluate("document.getElementById('macro-result').dataset.address").toString();
+    // The same take kept in the profile: its bytes go into the file, its place beside the first.
+    QVERIFY(m_app->waitUntil("!!document.querySelector('#macro-profile option[value=\"1\"]')"));
+    m_app->evaluate("document.getElementById('macro-profile').value = '1'; document.getElementById('macro-name').value = 'Boost';"
+                    " document.getElementById('macro-save').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('macro-keep-result').dataset.tone === 'ok'", 20000));
+    screenshot("macro-kept");
+    const QString kept = m_app->evaluate("(() => { const m = new DOMParser().parseFromString(vexaModules.profiles.state.places[1].text,"
+                                         " 'application/xml').querySelector('macro[name=\"Boost\"]');"
+                                         " return [m.getAttribute('address'), m.getAttribute('data')].join('|'); })()").toString();
+    QVERIFY2(kept.endsWith("|01 1e 00 02 1e 00 00") && kept.section('|', 0, 0).toInt(nullptr, 16) > at.toInt(nullptr, 16), qPrintable(kept));
+    QVERIFY2(fileText("view/profiles/profile2.xml").contains("data=\"01 1e 00 02 1e 00 00\""), "saved into the file");
+    // A plays it, picked by name; Apply writes it and the block, and leaves the first take be.
+    QVERIFY(showScreen("profiles"));
+    m_app->evaluate("document.getElementById('profile-key-1-change').click(); true");
+    QVERIFY(m_app->waitUntil("!!document.getElementById('profile-key-kind')"));
+    m_app->evaluate("(() => { const k = document.getElementById('profile-key-kind'); k.value = 'macro'; k.dispatchEvent(new Event('change'));"
+                    " const m = document.getElementById('profile-key-macro');"
+                    " m.value = Array.from(m.options).find((o) => o.textContent === 'Boost').value;"
+                    " document.getElementById('profile-key-set').click(); return true; })()");
+    QVERIFY(m_app->waitUntil("document.querySelector('.profile-key[data-id=\"1\"] .profile-key-does').textContent === 'Plays \u201cBoost\u201d'"));
+    m_app->evaluate("document.getElementById('profile-save').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-unsaved').hidden"));
+    m_app->evaluate("document.getElementById('screen-profiles').dataset.applied = ''; document.getElementById('profile-apply').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.applied === 'true'", 20000));
+    const QString block = QString(VexaDriver::runTool(padctl, {"mem", id, "100", "128"}, &code)).remove(QRegularExpression("[^0-9a-fA-F]")).toLower();
+    QVERIFY2(block.contains("565801800a03000200ff80520800"), qPrintable(block));
+    const QString macro = VexaDriver::runTool(padctl, {"mem", id, at, "7"}, &code);
+    QVERIFY2(macro.contains("01 1e 00 02 1e 00 00"), qPrintable(at + ": " + macro));
+    const QString keptOnPad = VexaDriver::runTool(padctl, {"mem", id, kept.section('|', 0, 0).mid(2), "7"}, &code);
+    QVERIFY2(keptOnPad.contains("01 1e 00 02 1e 00 00"), qPrintable(kept + ": " + keptOnPad));
 }
 
 void tst_E2eProfiles::modesScreen_marksABoundProgramRunning()

@@ -6,7 +6,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 
 const view = path.join(__dirname, '..', '..', 'view');
-const { encodeProfile, applyBlock, BlockError } = require(path.join(view, 'js', 'padmemory.js'));
+const { encodeProfile, applyBlock, applyAll, macroWrites, BlockError, MacroError } = require(path.join(view, 'js', 'padmemory.js'));
 
 // Just enough of the shipped files for the encoder: the attributes of mouse, lighting, stick, key.
 function profileFromFile(file) {
@@ -107,4 +107,34 @@ test('apply writes the block at 0x100, reads the same stretch back and names wha
   const refused = [];
   const failed = await applyBlock(bytes, pad, async (r) => { refused.push(r.funcname); return { ok: false, message: 'no' }; });
   assert.deepEqual([failed.key, refused], ['apply.notWritten', ['writeByAddr']]);
+});
+
+test('a profile\'s macros go to the pad before the block, and a button may play only one whose bytes it holds', async () => {
+  const pad = { HardwareID: 'H', DevicePath: 'P' };
+  const profile = sample(); // A plays the macro at 0x1f00
+  profile.macros = [
+    { name: 'Reload', address: '0x1f00', size: '7', data: '01 1e 00 02 1e 00 00' },
+    { name: 'Typed', address: '0x0300', size: '4' }, // no bytes: written nowhere
+  ];
+  const writes = macroWrites(profile);
+  assert.deepEqual(writes, [{ name: 'Reload', address: 0x1f00, bytes: [1, 0x1e, 0, 2, 0x1e, 0, 0] }]);
+  const p = fakePad();
+  const done = await applyAll(encodeProfile(profile), writes, pad, p.send);
+  assert.equal(done.ok, true);
+  assert.deepEqual(p.sent.map((r) => [r.funcname, r.PARAMADDRESS]),
+    [['writeByAddr', '1f00'], ['readByAddr', '1f00'], ['writeByAddr', '100'], ['readByAddr', '100']]);
+
+  profile.keys.push({ id: '2', code: '0x04,0x03,0x00,0x00' });
+  assert.throws(() => macroWrites(profile), (e) => e instanceof MacroError && e.key === 'apply.macroMissing'
+    && e.values.button === 'B' && e.values.macro === 'Typed');
+  profile.macros[0].data = '01 1e 00'; // fewer bytes than its size: not the macro the button means
+  profile.keys.pop();
+  assert.throws(() => macroWrites(profile), (e) => e.values.button === 'A' && e.values.macro === 'Reload');
+
+  // A macro that fails its read-back leaves the block as it was.
+  const q = fakePad((m) => { m[0x1f00] = 0; });
+  profile.macros[0].data = '01 1e 00 02 1e 00 00';
+  const failed = await applyAll(encodeProfile(profile), macroWrites(profile), pad, q.send);
+  assert.equal(failed.key, 'map.differs');
+  assert.ok(q.memory.slice(0x100, 0x180).every((x) => x === 0));
 });

@@ -12,6 +12,7 @@
   const { MACRO_LIMIT, encode, removeItem, moveItem, setPause, parsePause, MAX_PAUSE_EDIT } = vexa.macroedit;
   const { firstDifference, byteList, parseAddress } = vexa.bytefield;
   const { ask } = vexa.ask;
+  const padmap = vexa.padmap;
 
   const DRAW_INTERVAL_MS = 100;
 
@@ -132,6 +133,7 @@
     const pad = selectedPad();
     $('macro-write').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
     $('macro-overwrite').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
+    $('macro-save').disabled = state.recording || state.busy || keys === 0 || tooBig || !$('macro-profile').value;
     root.dataset.recording = state.recording ? 'true' : 'false';
     $('macro-state').textContent = t(state.recording ? 'macro.recording' : 'macro.idle');
     $('macro-state').title = $('macro-state').textContent;
@@ -173,6 +175,7 @@
 
   function setResult(tone, text) {
     const box = $('macro-result');
+    delete box.dataset.address; // set again only by a write that was read back
     box.dataset.tone = tone;
     box.textContent = text;
     box.hidden = !text;
@@ -328,13 +331,46 @@
     draw();
   }
 
+  // The pad's bytes as padmap.findBlank reads them; a failed read ends the write with its words.
+  function padReader(pad) {
+    return async (address, n) => {
+      const back = await command('readByAddr', { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
+        PARAMADDRESS: address.toString(16), PARAMSIZE: n });
+      if (!back.ok) throw Object.assign(new Error(back.message), { shown: back.message });
+      return back.text ? String(back.text).split(',').map((x) => parseInt(x, 16)) : [];
+    };
+  }
+
+  // Where the take goes. Without the Advanced switch the page chooses: the first stretch of the
+  // macro area that no profile's macro holds and that reads blank on the pad. With it, the typed
+  // address, after a question when that touches the profile block or a profile's macro.
+  async function chooseAddress(pad, size, clearFirst) {
+    const taken = await padmap.takenNow();
+    if (!vexa.advanced.isOn()) {
+      const at = await padmap.findBlank(size, taken, padReader(pad));
+      if (at < 0) throw Object.assign(new Error('full'), { shown: t('macro.noRoom', { n: size }) });
+      return at.toString(16).padStart(4, '0');
+    }
+    const address = parseAddress($('macro-address').value);
+    const hits = padmap.clashes(parseInt(address, 16), size, taken);
+    if (hits.length || clearFirst) {
+      const text = hits.length
+        ? t('macro.askClash', { address, what: hits.map((h) => padmap.describe(h, t)).join(', ') })
+        : t('macro.askClear', { address, n: size });
+      const yes = await ask({ title: t('macro.askTitle'), text, yes: t(clearFirst ? 'macro.overwrite' : 'macro.write') });
+      if (!yes) throw Object.assign(new Error('no'), { shown: t('pads.cancelled'), tone: 'warn' });
+    }
+    return address;
+  }
+
   // Both buttons come here, and so does Enter in the form: the size is checked on every way to
   // the pad, not only by the state of one button.
   async function writeMacro(clearFirst) {
     const pad = selectedPad();
     if (!pad || state.busy || state.recording) return;
-    let address;
-    try { address = parseAddress($('macro-address').value); } catch (err) { setResult('bad', t(err.key, err.values)); return; }
+    if (vexa.advanced.isOn()) {
+      try { parseAddress($('macro-address').value); } catch (err) { setResult('bad', t(err.key, err.values)); return; }
+    }
     const bytes = encode(state.items);
     if (bytes.length > MACRO_LIMIT) {
       $('macro-overwrite').hidden = true;
@@ -342,12 +378,20 @@
       draw(); // and whichever button was pressed goes back to what this take allows
       return;
     }
-    const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
     state.busy = true;
     $('macro-overwrite').hidden = true;
     setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
     draw();
     try {
+      let address;
+      try {
+        address = await chooseAddress(pad, bytes.length, clearFirst);
+      } catch (err) {
+        if (!err.shown) throw err;
+        setResult(err.tone || 'bad', err.shown);
+        return;
+      }
+      const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
       if (clearFirst) {
         const cleared = await command('cleanMacroByAddr', target);
         if (!cleared.ok) { setResult('bad', cleared.message); return; }
@@ -356,9 +400,10 @@
       if (!outcome.ok) {
         setResult('bad', outcome.message);
       } else if (outcome.text !== 'true') {
-        // The pad answers with the address when that stretch already holds something.
+        // The pad answers with the address when that stretch already holds something. Only a
+        // typed address may be cleared; a chosen one was blank a moment ago, so Write looks again.
         setResult('warn', t('macro.notBlank', { address }));
-        $('macro-overwrite').hidden = false;
+        $('macro-overwrite').hidden = !vexa.advanced.isOn();
       } else {
         const back = await command('readByAddr', target);
         const at = back.ok ? firstDifference(bytes, back.text) : 0;
@@ -367,8 +412,56 @@
         else {
           state.unsaved = false;
           setResult('ok', t('macro.verified', { n: bytes.length, address }));
+          $('macro-result').dataset.address = address;
         }
       }
+    } finally {
+      state.busy = false;
+      draw();
+    }
+  }
+
+  // ---- keeping a take in a profile ------------------------------------------------------
+
+  async function loadProfiles() {
+    const select = $('macro-profile');
+    const before = select.value;
+    let profiles = [];
+    try { profiles = await padmap.profileMacros(); } catch (err) { setKeepResult('bad', err.shown || String(err.message)); }
+    select.replaceChildren(...profiles.map((p) => el('option', { text: p.name, attrs: { value: String(p.place) } })));
+    if (profiles.some((p) => String(p.place) === before)) select.value = before;
+    draw();
+  }
+
+  function setKeepResult(tone, text) {
+    const box = $('macro-keep-result');
+    box.dataset.tone = tone;
+    box.textContent = text;
+    box.hidden = !text;
+  }
+
+  async function saveTake() {
+    if (state.busy || state.recording || !$('macro-profile').value) return;
+    const bytes = encode(state.items);
+    if (bytes.length > MACRO_LIMIT) { setKeepResult('bad', t('macro.refused', { n: bytes.length, max: MACRO_LIMIT })); return; }
+    const name = $('macro-name').value.trim();
+    if (!name) { setKeepResult('bad', t('prof.bad.macroName', { max: 32 })); $('macro-name').focus(); return; }
+    state.busy = true;
+    setKeepResult('busy', t('macro.saving'));
+    draw();
+    try {
+      // The pad chosen above, if any, is looked at too, so the place chosen for the macro does not
+      // lie over a take written to it from here.
+      const pad = selectedPad();
+      let outcome;
+      try {
+        outcome = await vexa.profiles.addTake(Number($('macro-profile').value), name, bytes, pad ? padReader(pad) : null);
+      } catch (err) {
+        if (!err.shown) throw err;
+        outcome = { ok: false, message: err.shown };
+      }
+      setKeepResult(outcome.ok ? 'ok' : 'bad', outcome.message);
+      if (outcome.ok) state.unsaved = false; // kept: a new take loses nothing
     } finally {
       state.busy = false;
       draw();
@@ -428,13 +521,15 @@
     $('macro-write').addEventListener('click', () => writeMacro(false));
     $('macro-overwrite').addEventListener('click', () => writeMacro(true));
     $('macro-pad').addEventListener('change', () => draw());
+    $('macro-save').addEventListener('click', () => saveTake());
+    vexa.util.submitOnEnter($('macro-keep-form'));
     $('macro-pads-refresh').addEventListener('click', () => loadPads());
     vexa.util.submitOnEnter($('macro-form'));
     vexa.events.onEvent((entry) => {
       if (entry.name === 'macroItem') onMacroItem(entry.values);
       else if (entry.name === 'devicesChanged') loadPads();
     });
-    doc.addEventListener('screenshown', (e) => { if (e.detail.screen === 'macro') loadPads(); });
+    doc.addEventListener('screenshown', (e) => { if (e.detail.screen === 'macro') { loadPads(); loadProfiles(); } });
     draw();
   }
 

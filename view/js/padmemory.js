@@ -6,11 +6,11 @@
 // whether the pad holds what was meant.
 (function (root, factory) {
   const inNode = typeof module === 'object' && module.exports;
-  const api = inNode ? factory(require('./bytefield.js'), require('./profilemodel.js'))
-    : factory(root.vexaModules.bytefield, root.vexaModules.profilemodel);
+  const api = inNode ? factory(require('./bytefield.js'), require('./profilemodel.js'), require('./padmap.js'))
+    : factory(root.vexaModules.bytefield, root.vexaModules.profilemodel, root.vexaModules.padmap);
   if (inNode) module.exports = api;
   else (root.vexaModules = root.vexaModules || {}).padMemory = api;
-})(typeof window !== 'undefined' ? window : globalThis, (bytefield, model) => {
+})(typeof window !== 'undefined' ? window : globalThis, (bytefield, model, padmap) => {
   'use strict';
 
   const PROFILE_ADDRESS = model.PROFILE_BLOCK.address;
@@ -101,6 +101,57 @@
     return b;
   }
 
+  /** A profile the pad could not play as it stands; key and values name the user's text. */
+  class MacroError extends Error {
+    constructor(key, values) {
+      super(key);
+      this.key = key;
+      this.values = values;
+    }
+  }
+
+  /**
+   * The macros of a profile ({ macros: [{ name, address, size, data }], keys }) as writes
+   * [{ name, address, bytes }]. A button may only play a macro whose bytes the profile holds:
+   * otherwise the pad would jump to whatever its memory holds there. Throws MacroError.
+   */
+  function macroWrites(profile) {
+    const writes = [];
+    for (const m of profile.macros || []) {
+      const address = model.parseAddress(m.address);
+      const size = Number(m.size);
+      let bytes = null;
+      try { bytes = m.data ? bytefield.parseBytes(m.data) : null; } catch (_) { bytes = null; }
+      if (bytes && bytes.length !== size) bytes = null;
+      if (bytes && padmap.clashes(address, size, [{ ...padmap.BLOCK, block: true }]).length) {
+        throw new MacroError('apply.macroOnBlock', { macro: m.name });
+      }
+      if (bytes) writes.push({ name: m.name, address, bytes });
+    }
+    for (const key of profile.keys || []) {
+      const code = model.parseCode(key.code);
+      if (!code || code.kind !== 'macro') continue;
+      if (!writes.some((w) => w.address === code.address)) {
+        const held = (profile.macros || []).find((m) => model.parseAddress(m.address) === code.address);
+        throw new MacroError('apply.macroMissing', {
+          button: model.BUTTONS[Number(key.id) - 1] || key.id,
+          macro: held ? held.name : model.formatAddress(code.address),
+        });
+      }
+    }
+    return writes;
+  }
+
+  /** The macros first, then the block, so the block never names a macro the pad lacks. */
+  async function applyAll(bytes, writes, pad, send) {
+    if (writes.length) {
+      const put = await padmap.writeAll(writes, pad, send);
+      if (!put.ok) return { ...put, differences: [] };
+    }
+    const result = await applyBlock(bytes, pad, send);
+    return { ...result, macros: writes.length };
+  }
+
   function attributes(element) {
     const map = {};
     if (element) for (const a of Array.from(element.attributes)) map[a.name] = a.value;
@@ -116,6 +167,7 @@
       lighting: attributes(child('lighting')),
       stick: attributes(child('stick')),
       keys: keys ? Array.from(keys.children).filter((k) => k.tagName === 'key').map(attributes) : [],
+      macros: child('macros') ? Array.from(child('macros').children).filter((m) => m.tagName === 'macro').map(attributes) : [],
     };
   }
 
@@ -154,18 +206,36 @@
     const { t } = vexa.i18n;
     if (!pad) return { ok: false, message: t('apply.noPad'), differences: [] };
     let bytes;
+    let writes;
     try {
-      bytes = encodeProfile(profileFromElement(profileElement));
+      const profile = profileFromElement(profileElement);
+      bytes = encodeProfile(profile);
+      writes = macroWrites(profile);
     } catch (err) {
+      if (err instanceof MacroError) return { ok: false, message: t(err.key, err.values), differences: [] };
       if (!(err instanceof BlockError)) throw err;
       return { ok: false, message: t('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
     }
     const send = (request) => vexa.bridge.command(request, { timeoutMs: 5000 });
-    const result = await applyBlock(bytes, pad, send);
-    return { ok: result.ok, message: t(result.key, result.values), differences: result.differences };
+    // Other bytes where a macro goes (a take written from the Macros screen, another profile's
+    // macro) are the user's: replaced only after a question.
+    const over = [];
+    for (const w of writes) {
+      const read = await send({ funcname: 'readByAddr', HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
+        PARAMADDRESS: w.address.toString(16), PARAMSIZE: w.bytes.length });
+      if (!read.ok) return { ok: false, message: t('apply.notWritten', { reason: read.message }), differences: [] };
+      const back = read.text ? String(read.text).split(',').map((x) => parseInt(x, 16)) : [];
+      if (back.some((b) => b) && back.some((b, i) => b !== w.bytes[i])) over.push(w.name);
+    }
+    if (over.length && !(await vexa.ask.ask({ title: t('apply.askTitle'), text: t('apply.askOver', { names: over.join(', ') }), yes: t('prof.apply') }))) {
+      return { ok: false, message: t('apply.cancelled'), differences: [] };
+    }
+    const result = await applyAll(bytes, writes, pad, send);
+    const message = t(result.key, result.values);
+    return { ok: result.ok, message: result.ok && writes.length ? `${message} ${t('map.done', { n: writes.length })}` : message, differences: result.differences };
   }
 
   return {
-    PROFILE_ADDRESS, BLOCK_SIZE, BlockError, encodeProfile, profileFromElement, applyBlock, applyProfile,
+    PROFILE_ADDRESS, BLOCK_SIZE, BlockError, MacroError, encodeProfile, profileFromElement, macroWrites, applyBlock, applyAll, applyProfile,
   };
 });

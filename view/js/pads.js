@@ -297,6 +297,21 @@
     }
     writing = true;
     try {
+      // A write into the profile block or a profile's macro names what it would break.
+      if (plan.stretch) {
+        let hits;
+        try {
+          hits = vexa.padmap.clashes(plan.stretch.address, plan.stretch.size, await vexa.padmap.takenNow());
+        } catch (err) {
+          if (!err.shown) throw err;
+          setResult(resultId, 'bad', err.shown);
+          return;
+        }
+        if (hits.length) {
+          plan.question = { ...plan.question, title: t('map.clashTitle'),
+            text: `${plan.question.text} ${t('map.clash', { what: hits.map((h) => vexa.padmap.describe(h, t)).join(', ') })}` };
+        }
+      }
       if (!(await ask(plan.question))) {
         setResult(resultId, 'warn', t('pads.cancelled'));
         return;
@@ -367,6 +382,7 @@
       const { size, bytes, data } = writeRequest($('mem-size').value, $('mem-data').value);
       return {
         bytes,
+        stretch: { address: parseInt(address, 16), size },
         write: { funcname: 'writeByAddr', ...pad, PARAMADDRESS: address, PARAMSIZE: size, PARAMDATA: data },
         read: { funcname: 'readByAddr', ...pad, PARAMADDRESS: address, PARAMSIZE: size },
         question: {

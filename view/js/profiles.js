@@ -614,6 +614,43 @@
     }
   }
 
+  /**
+   * A take from the Macros screen saved into place i as macro `name`, its bytes kept in the file
+   * (so an exported package carries them) and its address chosen in the macro area, clear of
+   * every profile's macros and, given read(address, size) for a pad, of what that pad holds.
+   * Saved to the file at once unless another place has unsaved changes, which the user may not
+   * want saved. Resolves with { ok, message, saved }.
+   */
+  async function addTake(i, name, bytes, read = null) {
+    if (!started) { started = true; build(); }
+    await loadAll();
+    const place = state.places[i];
+    const top = place && parse(place.text);
+    if (!top || !place.name.trim()) return { ok: false, message: t('macro.noProfile') };
+    const own = macrosOf(top);
+    const error = model.checkMacro({ name, address: '0x0200', size: String(bytes.length) }, []);
+    if (error && error.field === 'name') return { ok: false, message: t(error.key, error.values) };
+    if (own.some((m) => m.name.trim().toLowerCase() === name.trim().toLowerCase())) {
+      return { ok: false, message: t('macro.nameTaken', { name, profile: place.name }) };
+    }
+    const profiles = state.places.map((p) => parse(p.text)).filter(Boolean).map((p) => ({ name: p.getAttribute('name'), macros: macrosOf(p) }));
+    const taken = vexa.padmap.takenBy(profiles);
+    const address = read ? await vexa.padmap.findBlank(bytes.length, taken, read) : vexa.padmap.firstFit(bytes.length, taken);
+    if (address < 0) return { ok: false, message: t('map.full', { name, n: bytes.length }) };
+    const list = child(top, 'macros') || top.appendChild(top.ownerDocument.createElement('macros'));
+    const made = top.ownerDocument.createElement('macro');
+    made.setAttribute('name', name.trim());
+    made.setAttribute('address', model.formatAddress(address));
+    made.setAttribute('size', String(bytes.length));
+    made.setAttribute('data', bytes.map((b) => b.toString(16).padStart(2, '0')).join(' '));
+    list.append(made);
+    const othersDirty = state.places.some((p, j) => j !== i && p.dirty);
+    if (!(await changed(i, await writeWhole(i, top), ''))) return { ok: false, message: $('profiles-status').textContent };
+    if (i === state.current) drawAll();
+    const saved = !othersDirty && (await save());
+    return { ok: true, saved, message: t(saved ? 'macro.savedTo' : 'macro.savedUnsaved', { name: name.trim(), profile: place.name }) };
+  }
+
   async function renameMacro(k) {
     const row = $('profile-macros').children[k];
     const macros = macrosOf(state.profile);
@@ -778,7 +815,9 @@
       h('label', { className: 'field-label', for: id, t: key }),
       h('input', { type: 'text', id, placeholder, spellcheck: 'false', autocomplete: 'off', 'aria-describedby': `${id}-error` }),
     ];
-    const macroForm = h('form', { className: 'profile-macro-add' }, [
+    // Typed addresses and sizes are for those who know the pad's memory; everyone else saves a
+    // take into the profile from the Macros screen.
+    const macroForm = h('form', { className: 'profile-macro-add', 'data-advanced-only': '' }, [
       ...macroField('profile-macro-name', 'prof.macroName', ''),
       ...macroField('profile-macro-address', 'prof.macroAddress', '0x1f00'),
       ...macroField('profile-macro-size', 'prof.macroSize', '24'),
@@ -882,5 +921,5 @@
   }
 
   init(document);
-  vexa.profiles = { reload: () => loadAll(), state, withPackageExtension };
+  vexa.profiles = { reload: () => loadAll(), addTake, state, withPackageExtension };
 })(window.vexaModules = window.vexaModules || {});
