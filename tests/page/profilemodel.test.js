@@ -25,6 +25,9 @@ test('numbers are whole and inside each field\'s own range; colours are #rrggbb'
   assert.equal(refused(model.checkValue('effect', 'Wave')), 'prof.bad.choice');
   assert.equal(refused(model.checkValue('invertY', '1')), 'prof.bad.choice');
   assert.deepEqual([0, 11].map(model.doubleClickMs), [970, 200]);
+  // Typed milliseconds go to the nearest step; outside what the steps give is refused.
+  assert.deepEqual(['970', '500', '530', '200'].map((ms) => model.doubleClickStep(ms).step), ['0', '7', '6', '11']);
+  for (const bad of ['199', '971', '5', 'abc', '']) assert.equal(refused(model.doubleClickStep(bad).error), 'prof.bad.range');
 });
 
 test('a name is 1 to 40 characters, no control characters, and not another place\'s name', () => {

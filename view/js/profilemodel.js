@@ -68,6 +68,19 @@
   const doubleClickMs = (step) => 970 - 70 * step;
 
   /**
+   * Milliseconds as a person types them → the nearest step, or the reason: whole milliseconds
+   * between the shortest and the longest time the steps give.
+   */
+  function doubleClickStep(text) {
+    const s = String(text).trim();
+    const ms = /^\d+$/.test(s) ? Number(s) : NaN;
+    const { min, max } = NUMBERS.doubleClick;
+    const [shortest, longest] = [doubleClickMs(max), doubleClickMs(min)];
+    if (!(ms >= shortest && ms <= longest)) return { error: refuse('prof.bad.range', { min: shortest, max: longest }) };
+    return { step: String(Math.round((longest - ms) / 70)) };
+  }
+
+  /**
    * A profile's name: 1 to 40 characters, no control characters, and none of the other places'
    * names (compared without case and surrounding spaces: "Race" and "race " are one name to a person).
    */
@@ -231,7 +244,7 @@
 
   return {
     PLACES, NAME_MAX, NUMBERS, CHOICES, BUTTONS, MODIFIERS, PROFILE_BLOCK,
-    checkNumber, checkColor, checkValue, checkName, checkMacro, doubleClickMs,
+    checkNumber, checkColor, checkValue, checkName, checkMacro, doubleClickMs, doubleClickStep,
     firstFreePlace, copyName, parseAddress, formatAddress,
     parseCode, formatCode, modifierNames, codeFromKeyEvent, choosableKeys, buttonsPlaying,
   };

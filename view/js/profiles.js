@@ -331,18 +331,26 @@
       'aria-describedby': `${id}-error ${id}-unit`, dataset: { field },
     });
     const unit = h('span', { id: `${id}-unit`, className: 'profile-unit' });
-    const show = (v) => {
-      unit.textContent = field === 'doubleClick' ? t('prof.ms', { n: model.doubleClickMs(Number(v)) }) : t(unitKey);
+    // The double-click time is stored as a step but shown and typed in milliseconds, the unit a
+    // person knows it by.
+    const inMs = field === 'doubleClick';
+    const shown = (v) => (inMs ? String(model.doubleClickMs(Number(v))) : String(v));
+    const typed = (text) => {
+      if (!inMs) return { step: String(text).trim(), error: model.checkValue(field, text) };
+      const got = model.doubleClickStep(text);
+      return { step: got.step, error: got.error || null };
     };
-    range.addEventListener('input', () => { box.value = range.value; setFieldError(box, null); show(range.value); });
+    const show = () => { unit.textContent = inMs ? t('prof.unit.ms') : t(unitKey); };
+    range.addEventListener('input', () => { box.value = shown(range.value); setFieldError(box, null); show(); });
     range.addEventListener('change', () => writeValue(element, field, range.value, box));
-    box.addEventListener('input', () => setFieldError(box, model.checkValue(field, box.value)));
+    box.addEventListener('input', () => setFieldError(box, typed(box.value).error));
     const commit = () => {
-      const v = box.value.trim();
-      if (setFieldError(box, model.checkValue(field, v))) return;
-      range.value = v;
-      show(v);
-      if (v !== current(element, field)) writeValue(element, field, v, box);
+      const { step, error } = typed(box.value);
+      if (setFieldError(box, error)) return;
+      range.value = step;
+      box.value = shown(step);
+      show();
+      if (step !== current(element, field)) writeValue(element, field, step, box);
     };
     box.addEventListener('change', commit);
     box.addEventListener('keydown', (e) => { if (e.key === 'Enter') { e.preventDefault(); commit(); } });
@@ -351,7 +359,7 @@
       h('div', { className: 'profile-control' }, [range, box, unit]),
       errorNote(id),
     ]);
-    row.update = (value) => { range.value = value; box.value = value; setFieldError(box, null); show(value); };
+    row.update = (value) => { range.value = value; box.value = shown(value); setFieldError(box, null); show(); };
     return row;
   }
 

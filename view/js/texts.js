@@ -515,7 +515,7 @@
     'prof.f.deadzone': ['Dead zone', '死区', '死區', 'Totzone', 'デッドゾーン', 'Мёртвая зона', '데드존'],
     'prof.f.curve': ['Response', '响应曲线', '回應曲線', 'Kennlinie', '反応カーブ', 'Отклик', '반응 곡선'],
     'prof.f.invertY': ['Invert up and down', '上下反转', '上下反轉', 'Oben und unten tauschen', '上下を反転', 'Инвертировать вверх-вниз', '위아래 반전'],
-    'prof.ms': ['{n} ms', '{n} 毫秒', '{n} 毫秒', '{n} ms', '{n} ミリ秒', '{n} мс', '{n}ms'],
+    'prof.unit.ms': ['ms', '毫秒', '毫秒', 'ms', 'ミリ秒', 'мс', 'ms'],
     'prof.unit.steps': ['of 20', '/ 20', '/ 20', 'von 20', '/ 20', 'из 20', '/ 20'],
     'prof.unit.lines': ['lines', '行', '行', 'Zeilen', '行', 'строк', '줄'],
     'prof.unit.percent': ['%', '%', '%', '%', '%', '%', '%'],
