@@ -316,8 +316,7 @@
   // ---- writing ---------------------------------------------------------------------------
 
   function selectedPad() {
-    const id = $('macro-pad').value;
-    return state.pads.find((p) => p.DeviceID === id) || null;
+    return vexa.pads.chosenPad($('macro-pad'));
   }
 
   async function loadPads() {
@@ -342,12 +341,15 @@
       draw(); // and whichever button was pressed goes back to what this take allows
       return;
     }
-    const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
     state.busy = true;
     $('macro-overwrite').hidden = true;
     setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
     draw();
     try {
+      const chosen = await vexa.pads.padForWrite($('macro-pad'));
+      if (chosen.refusal) { setResult('bad', chosen.refusal); return; }
+      const { HardwareID, DevicePath } = chosen.pad;
+      const target = { HardwareID, DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
       if (clearFirst) {
         const cleared = await command('cleanMacroByAddr', target);
         if (!cleared.ok) { setResult('bad', cleared.message); return; }
@@ -366,7 +368,7 @@
         else if (at >= 0) setResult('bad', t('macro.differs', { address, at: at + 1 }));
         else {
           state.unsaved = false;
-          setResult('ok', t('macro.verified', { n: bytes.length, address }));
+          setResult('ok', `${t('macro.verified', { n: bytes.length, address })} ${t('pads.writtenTo', { pad: chosen.label })}`);
         }
       }
     } finally {

@@ -662,13 +662,12 @@
     const pads = await vexa.pads.listPads();
     state.pads = pads;
     vexa.pads.fillPadSelect($('profile-pad'), pads);
-    $('profile-apply').disabled = !pads.length || state.current < 0;
+    $('profile-apply').disabled = !vexa.pads.chosenPad($('profile-pad')) || state.current < 0;
     $('profile-no-pad').hidden = pads.length > 0;
   }
 
   async function applyToPad() {
-    const pad = state.pads.find((p) => p.DeviceID === $('profile-pad').value);
-    if (!pad || state.current < 0) return;
+    if (!vexa.pads.chosenPad($('profile-pad')) || state.current < 0) return;
     if (!vexa.padMemory) { status(t('prof.applyMissing'), 'bad'); return; }
     const i = state.current;
     const read = await readPlace(i);
@@ -677,8 +676,10 @@
     $('profile-apply').disabled = true;
     status(t('prof.applying'));
     try {
-      const outcome = await vexa.padMemory.applyProfile(parse(state.places[i].text), pad);
-      const text = outcome.message || t(outcome.ok ? 'prof.applied' : 'prof.notApplied');
+      const chosen = await vexa.pads.padForWrite($('profile-pad'));
+      if (chosen.refusal) { status(chosen.refusal, 'bad'); root.dataset.applied = 'false'; return; }
+      const outcome = await vexa.padMemory.applyProfile(parse(state.places[i].text), chosen.pad);
+      const text = outcome.message || (outcome.ok ? `${t('prof.applied')} ${t('pads.writtenTo', { pad: chosen.label })}` : t('prof.notApplied'));
       status(outcome.ok && unsaved ? `${text} ${t('prof.appliedUnsaved')}` : text, outcome.ok ? 'ok' : 'bad');
       root.dataset.applied = String(Boolean(outcome.ok));
     } catch (err) {
@@ -740,7 +741,7 @@
     for (const id of ['profile-duplicate', 'profile-rename', 'profile-delete', 'profile-reset', 'pfd-export-to', 'pfd-import-from', 'pfd-export', 'pfd-import']) {
       $(id).disabled = none;
     }
-    $('profile-apply').disabled = none || !state.pads.length;
+    $('profile-apply').disabled = none || !vexa.pads.chosenPad($('profile-pad'));
     select.title = state.current >= 0 ? state.places[state.current].name : '';
     drawMarker();
     if (none) return;
