@@ -25,8 +25,11 @@ private slots:
     void profilesScreen_exportsAPackage();
     void profilesScreen_appliesToAPad();
     void modesScreen_marksABoundProgramRunning();
+    void trayExitAsksAboutUnsavedChanges(); // last: it ends the program
 
 private:
+    QString trayIcon() const;
+    void chooseTrayExit(const QString &icon);
     bool showScreen(const QString &name);
     QString fileText(const QString &relative) const;
     QString cached(const QString &relative);
@@ -38,6 +41,7 @@ private:
     QTemporaryDir m_padHome; // the virtual pads
     QString m_program;
     QString m_window;
+    bool m_ended = false;
     std::unique_ptr<VexaDriver> m_app;
 };
 
@@ -81,7 +85,7 @@ void tst_E2eProfiles::initTestCase()
 
 void tst_E2eProfiles::cleanupTestCase()
 {
-    if (m_app)
+    if (m_app && !m_ended)
         QVERIFY2(m_app->isRunning(), "the program ended while it was being driven");
     m_app.reset();
 }
@@ -344,6 +348,68 @@ void tst_E2eProfiles::modesScreen_marksABoundProgramRunning()
                              15000));
     QCOMPARE(m_app->evaluate("document.querySelector('.mode-row[data-index=\"1\"]').dataset.running").toString(),
              QStringLiteral("false"));
+}
+
+// The icon in the notification area (fluxbox's): the program's small window there.
+QString tst_E2eProfiles::trayIcon() const
+{
+    const QStringList windows = VexaDriver::runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(m_app->processId())})
+                                    .split('\n', Qt::SkipEmptyParts);
+    for (const QString &window : windows) {
+        const QRegularExpressionMatch size = QRegularExpression("Geometry: (\\d+)x(\\d+)")
+                                                 .match(VexaDriver::runTool("xdotool", {"getwindowgeometry", window}));
+        if (size.hasMatch() && size.captured(1).toInt() <= 64 && size.captured(2).toInt() <= 64)
+            return window;
+    }
+    return QString();
+}
+
+// Right click on the icon, then the menu's last item (Exit) by keyboard.
+void tst_E2eProfiles::chooseTrayExit(const QString &icon)
+{
+    const auto shown = [this] {
+        return VexaDriver::runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(m_app->processId())})
+            .split('\n', Qt::SkipEmptyParts)
+            .size();
+    };
+    const int before = shown();
+    QProcess::execute("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3"});
+    QTRY_VERIFY_WITH_TIMEOUT(shown() > before, 5000); // the menu is up
+    QProcess::execute("xdotool", {"key", "Up", "Return"});
+}
+
+// Exit in the tray with unsaved changes asks in the window (the unit test sees it come forward), as its own close
+// does; Stay keeps the program and the change, Save writes it and ends the program.
+void tst_E2eProfiles::trayExitAsksAboutUnsavedChanges()
+{
+    if (m_window.isEmpty())
+        QSKIP("xdotool is not installed or the window was not found");
+    const QString icon = trayIcon();
+    if (icon.isEmpty())
+        QSKIP("no notification area on this display");
+    QVERIFY(showScreen("profiles"));
+    const QString path = m_app->evaluate("document.getElementById('screen-profiles').dataset.loaded").toString();
+    QVERIFY(!path.isEmpty());
+    m_app->evaluate("(() => { const r = document.getElementById('profile-deadzone-range'); r.value = '30';"
+                    " r.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(m_app->waitUntil("!document.getElementById('profile-unsaved').hidden"));
+
+    chooseTrayExit(icon);
+    QVERIFY(m_app->waitUntil("!!document.querySelector('dialog.ask[open]')"));
+    QVERIFY(!VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty());
+    screenshot("profiles-tray-exit-asks");
+    m_app->evaluate("document.getElementById('ask-choice-0').click(); true"); // Stay
+    QVERIFY(m_app->waitUntil("!document.querySelector('dialog.ask')"));
+    QVERIFY(m_app->isRunning());
+    QVERIFY(!fileText(path).contains("deadzone=\"30\""));
+    QVERIFY(cached(path).contains("deadzone=\"30\""));
+
+    chooseTrayExit(icon);
+    QVERIFY(m_app->waitUntil("!!document.querySelector('dialog.ask[open]')"));
+    m_app->evaluate("document.getElementById('ask-choice-2').click(); true"); // Save
+    m_ended = true;
+    QTRY_VERIFY_WITH_TIMEOUT(!m_app->isRunning(), 30000);
+    QVERIFY(fileText(path).contains("deadzone=\"30\""));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eProfiles)
