@@ -283,6 +283,32 @@ void tst_E2eProfiles::profilesScreen_exportsAPackage()
     QCOMPARE(bytes.left(4), QByteArray::fromHex("0a0b0c0d"));
     QVERIFY(QByteArray::fromBase64(bytes.mid(8)).contains("<profile name=\"Profile 1\""));
 
+    // Importing asks: a new profile by default (named after the file), or replacing the
+    // selected one, named. Cancel changes nothing; the new one leaves Profile 1 be.
+    const QString profile1 = cached("view/profiles/profile1.xml");
+    const auto import = [&] {
+        m_app->evaluate(QString("document.getElementById('pfd-path').value = %1;"
+                                "document.getElementById('pfd-import').click(); true")
+                            .arg(VexaDriver::jsString(pfd)));
+        return m_app->waitUntil("!!document.querySelector('dialog.ask[open]')");
+    };
+    QVERIFY(import());
+    QCOMPARE(m_app->evaluate("Array.from(document.querySelectorAll('dialog.ask button'), (b) => b.textContent).join('|')").toString(),
+             QString::fromUtf8("Cancel|Replace \u201cProfile 1\u201d|As a new profile"));
+    screenshot("profiles-import-asks");
+    m_app->evaluate("document.getElementById('ask-choice-0').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').textContent === 'Not imported.'"));
+    QVERIFY(import());
+    m_app->evaluate("document.getElementById('ask-choice-2').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile3.xml'"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profile-select').selectedOptions[0].textContent").toString(),
+             QStringLiteral("export"));
+    QCOMPARE(cached("view/profiles/profile1.xml"), profile1);
+    m_app->evaluate("document.getElementById('profile-discard').click(); true");
+    // Discarded, the new place is free again and Profile 1 is shown.
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-unsaved').hidden"
+                             " && document.getElementById('profile-select').value === '0'"));
+
     // A name without the extension gets it, so that import (".pfd" only) finds the package.
     const QString bare = m_outside.filePath("bare");
     m_app->evaluate(QString("document.getElementById('profiles-status').textContent = '';"

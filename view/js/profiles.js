@@ -701,16 +701,57 @@
     return path;
   }
 
+  // An import never replaces a profile by surprise: it becomes a new profile by default, and
+  // replacing the selected one is a choice that names it (what that profile holds is lost).
   async function importPackage(path) {
-    if (state.current < 0) return;
     if (!path) return status(t('prof.needPath'), 'warn');
-    const i = state.current;
-    const result = await command({ funcname: 'modifyReplaceProfileEx', srcFilePath: path, desFilePath: state.places[i].path,
+    const free = model.firstFreePlace(state.places.map((p) => p.name));
+    const current = state.current;
+    if (free < 0 && current < 0) return status(t('prof.bad.full'), 'bad');
+    const name = current >= 0 ? state.places[current].name : '';
+    const choices = [{ value: 'cancel', label: t('common.cancel') }];
+    if (current >= 0) choices.push({ value: 'replace', label: t('prof.importReplace', { name }) });
+    if (free >= 0) choices.push({ value: 'new', label: t('prof.importNew'), primary: true });
+    const answer = await vexa.ask.choose({
+      title: t('prof.importTitle'),
+      text: free < 0 ? t('prof.importTextFull', { name }) : current >= 0 ? t('prof.importText', { name }) : t('prof.importTextNew'),
+      choices,
+    });
+    if (answer === 'new') return importAsNew(free, path);
+    if (answer === 'replace') return importInto(current, path);
+    return status(t('prof.importCancelled'), 'warn');
+  }
+
+  function importCommand(i, path) {
+    return command({ funcname: 'modifyReplaceProfileEx', srcFilePath: path, desFilePath: state.places[i].path,
       srcXpath: '/profile', desXpath: '/profile' });
+  }
+
+  async function importInto(i, path) {
+    const result = await importCommand(i, path);
     if (!result.ok) return status(t('prof.notImported', { reason: result.message }), 'bad');
     await changed(i, result);
     drawAll();
     status(t('prof.imported', { path }), 'warn');
+  }
+
+  async function importAsNew(free, path) {
+    const result = await importCommand(free, path);
+    if (!result.ok) return status(t('prof.notImported', { reason: result.message }), 'bad');
+    await changed(free, result);
+    // The place keeps its own (empty) name through the import: the package's file name names
+    // the new profile, as a copy's name when another profile has it.
+    const own = state.places[free].name;
+    const others = usedNames(free);
+    const base = path.replace(/^.*[\\/]/, '').replace(/\.pfd$/i, '').trim() || t('prof.package');
+    const name = model.checkName(base, others) ? model.copyName(base, others) : base;
+    if (name !== own && !(await changed(free, await setValue(free, [], 'name', name)))) return;
+    state.current = free;
+    state.profile = parse(state.places[free].text);
+    state.editing = 0;
+    drawAll();
+    root.dataset.loaded = state.places[free].path;
+    status(t('prof.importedAs', { path, name }), 'warn');
   }
 
   // A native file dialog; resolves with the chosen path. A cancelled dialog is never answered,
