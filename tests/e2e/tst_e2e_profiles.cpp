@@ -346,6 +346,9 @@ void tst_E2eProfiles::profilesScreen_appliesToAPad()
     const QString id = m_app->evaluate("document.getElementById('profile-pad').value").toString();
     m_app->evaluate("document.getElementById('profile-apply').click(); true");
     QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.applied === 'true'", 20000));
+    // The line names the pad that has it.
+    QVERIFY(m_app->evaluate("document.getElementById('profiles-status').textContent").toString()
+                .contains(QString::fromUtf8("Written to PX-ORB42 \u00b7 PX")));
     int code = -1;
     const QString dump = VexaDriver::runTool(padctl, {"mem", id, "100", "128"}, &code);
     QCOMPARE(code, 0);

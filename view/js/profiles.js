@@ -679,7 +679,8 @@
       const chosen = await vexa.pads.padForWrite($('profile-pad'));
       if (chosen.refusal) { status(chosen.refusal, 'bad'); root.dataset.applied = 'false'; return; }
       const outcome = await vexa.padMemory.applyProfile(parse(state.places[i].text), chosen.pad);
-      const text = outcome.message || (outcome.ok ? `${t('prof.applied')} ${t('pads.writtenTo', { pad: chosen.label })}` : t('prof.notApplied'));
+      let text = outcome.message || t(outcome.ok ? 'prof.applied' : 'prof.notApplied');
+      if (outcome.ok) text = `${text} ${t('pads.writtenTo', { pad: chosen.label })}`;
       status(outcome.ok && unsaved ? `${text} ${t('prof.appliedUnsaved')}` : text, outcome.ok ? 'ok' : 'bad');
       root.dataset.applied = String(Boolean(outcome.ok));
     } catch (err) {
