@@ -48,6 +48,7 @@ install(TARGETS vexa Updater CrashReporter padctl RUNTIME DESTINATION lib/vexa)
 install(TARGETS padio LIBRARY DESTINATION lib/vexa)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/view/ DESTINATION lib/vexa/view)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/Resources/ DESTINATION lib/vexa/Resources)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/resources-linux/ DESTINATION lib/vexa/Resources)
 install(FILES ${package_dir}/package-version DESTINATION lib/vexa)
 
 install(TARGETS vexa-launcher RUNTIME DESTINATION bin)

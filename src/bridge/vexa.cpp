@@ -329,9 +329,20 @@ void vexa::onshowWidget()
     show();
 }
 
+const QString vexa::kTrayExitMessage = QStringLiteral("trayExit");
+
+// Quitting here would save the page's unsaved profile changes without a word. The page asks
+// about them on its own close, so the tray's Exit goes that way, with the window in front for
+// the question; the page ends it with "closeApp". Every Exit sends again: a page that missed
+// one (still loading) gets another chance.
 void vexa::oncloseApp()
 {
-    m_context.quitApplication();
+    m_exitRequested = true;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    m_context.events().onBrowserMsg(kTrayExitMessage);
 }
 
 void vexa::showMouseConf() {}

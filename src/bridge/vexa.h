@@ -51,6 +51,11 @@ public:
     // The notification-area icon: created once the window exists, shown at once.
     void createSystemTray();
     SystemTray *systemTray() const { return m_tray; }
+    // The tray's Exit was chosen: the page's own close ("closeApp") then ends the program
+    // whatever "closeFunc" says.
+    bool exitRequested() const { return m_exitRequested; }
+    // What the page hears (as "onBrowserMsg") when the tray's Exit asks it to close.
+    static const QString kTrayExitMessage;
 
     // Texts the window handles before any JSON parsing.
     static bool isMaximizeText(const QString &text);
@@ -100,6 +105,7 @@ private:
     bool m_showConfRegistered = false;
     bool m_testToolRegistered = false;
     SystemTray *m_tray = nullptr;
+    bool m_exitRequested = false;
     // A pop-up that went some other way than closeView leaves a null entry behind.
     QMap<QString, QPointer<PopWidget>> popUps;
     QPointer<PopWidget> currentPopUp;

@@ -135,7 +135,9 @@ void closeApp(vexa &window, const CommandArgs &, const QueryCallbackPtr &callbac
 {
     const SettingsMap settings = window.context().settings().map();
     const auto closeFunc = settings.constFind(QStringLiteral("closeFunc"));
-    if (closeFunc != settings.constEnd()) {
+    if (window.exitRequested()) {
+        window.context().quitApplication();
+    } else if (closeFunc != settings.constEnd()) {
         if (*closeFunc == QLatin1String("closeapp")) {
             window.context().quitApplication();
         } else {

@@ -135,7 +135,10 @@ bool QxtGlobalShortcut::setShortcut(const QKeySequence &shortcut)
 {
     if (d->key != 0)
         d->unsetShortcut();
-    return d->setShortcut(shortcut.isEmpty() ? 0u : quint32(shortcut[0]));
+    // Cleared by the user: nothing to hold. An attempt with no key would only log a failure.
+    if (shortcut.isEmpty())
+        return false;
+    return d->setShortcut(quint32(shortcut[0]));
 }
 
 bool QxtGlobalShortcut::isEnabled() const

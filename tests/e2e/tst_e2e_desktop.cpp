@@ -228,6 +228,17 @@ void tst_E2eDesktop::settingsScreenSavesEachChange()
         QStringLiteral("document.querySelector('[data-key=testTool] .shortcut-state').dataset.state === 'off'"), 10000));
     QVERIFY(confFile().contains("testTool=\"Ctrl+Alt+Shift+Pause\""));
 
+    // Cleared: stored empty, nothing held, so the other shortcut can have the combination now.
+    QVERIFY(m_app->evaluate(QStringLiteral("document.querySelector('[data-key=showConf] .shortcut-clear').click(); true")).toBool());
+    QVERIFY(m_app->waitUntil(
+        QStringLiteral("document.querySelector('[data-key=showConf] .shortcut-state').dataset.state === 'none'"), 10000));
+    QVERIFY(confFile().contains("showConf=\"\""));
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.querySelector('[data-key=showConf] .shortcut-clear').disabled")).toBool(), true);
+    m_app->saveScreenshot(QStringLiteral("settings-shortcut-cleared"));
+    QVERIFY(ask(QStringLiteral(R"({"funcname":"getConf"})")).contains(QStringLiteral("\"showConf\":\",\\u0000\"")));
+    QCOMPARE(ask(QStringLiteral(R"({"funcname":"setConf","confKey":"testTool","confValue":"Ctrl+Alt+Shift+Pause"})")),
+             QStringLiteral("success:") + QChar(1));
+
     QVERIFY(m_app->evaluate(QStringLiteral(
         "document.querySelector('input[name=closeFunc][value=closeapp]').click(); true")).toBool());
     QTRY_VERIFY_WITH_TIMEOUT(confFile().contains("closeFunc=\"closeapp\""), 10000);
@@ -241,7 +252,9 @@ void tst_E2eDesktop::settingsScreenSavesEachChange()
     QVERIFY(m_app->waitUntil(QStringLiteral(
         "document.querySelector('input[name=closeFunc][value=closeapp]').checked &&"
         " document.querySelector('#setting-language').value === 'ja' &&"
-        " document.querySelector('#setting-testTool').value === 'Ctrl+Alt+Shift+Pause'"), 10000));
+        " document.querySelector('#setting-testTool').value === 'Ctrl+Alt+Shift+Pause' &&"
+        " document.querySelector('[data-key=showConf] .shortcut-state').dataset.state === 'none' &&"
+        " document.querySelector('[data-key=testTool] .shortcut-state').dataset.state === 'on'"), 10000));
 }
 
 void tst_E2eDesktop::browserCacheIsTheUsersOwn()

@@ -45,10 +45,12 @@ private slots:
     void editedTakeIsWrittenAndReadBack();
     void overLongMacroIsRefusedOnEveryPath();
     void rawMemoryWriteAsksAndReadsBack();
+    void writeAfterAnUnplugGoesToNoOtherPad();
 
 private:
     void key(unsigned keyCode, bool down);
-    QVector<int> padMemory(const QString &address, int size);
+    QVector<int> padMemory(const QString &address, int size, const char *padId = kPadId);
+    bool padctl(const QStringList &args);
     QString js(const QString &expression) { return m_driver->evaluate(expression).toVariant().toString(); }
     bool listKey(const QString &init);
     bool take(const QVector<unsigned> &keyCodes);
@@ -92,11 +94,18 @@ void tst_E2eMacro::key(unsigned keyCode, bool down)
     XSync(m_x, 0);
 }
 
-QVector<int> tst_E2eMacro::padMemory(const QString &address, int size)
+bool tst_E2eMacro::padctl(const QStringList &args)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(VEXA_APP_DIR "/padctl"), args);
+    return tool.waitForFinished(15000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+QVector<int> tst_E2eMacro::padMemory(const QString &address, int size, const char *padId)
 {
     QProcess tool;
     tool.start(QStringLiteral(VEXA_APP_DIR "/padctl"),
-               {QStringLiteral("mem"), QLatin1String(kPadId), address, QString::number(size)});
+               {QStringLiteral("mem"), QLatin1String(padId), address, QString::number(size)});
     tool.waitForFinished(15000);
     QVector<int> bytes;
     // "1f00  01 1e 00 ...  |...|": the address, then the bytes up to the text column.
@@ -412,6 +421,49 @@ void tst_E2eMacro::rawMemoryWriteAsksAndReadsBack()
     QVERIFY2(js(result).contains(QLatin1String("read back the same")), qPrintable(js(result)));
     QCOMPARE(padMemory(QStringLiteral("2b00"), 3), (QVector<int>{0x12, 0x34, 0x56}));
     screenshot(QStringLiteral("pads-written"));
+}
+
+// The second pad is chosen, then unplugged: the picker keeps it (shown unplugged), the write is
+// refused naming it, and the pad that stayed, first in the list now, receives nothing.
+void tst_E2eMacro::writeAfterAnUnplugGoesToNoOtherPad()
+{
+    const char other[] = "7B00C0DE";
+    QVERIFY(padctl({QStringLiteral("plug"), QStringLiteral("--id"), QLatin1String(other), QStringLiteral("--sn"), QStringLiteral("PX4272B")}));
+    m_driver->evaluate(QStringLiteral("location.hash = '#macro'"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.querySelectorAll('#macro-pad option').length === 2"), 20000));
+    // The over-long take before is cleared (it was never written, so Clear asks).
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-clear').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("!!document.querySelector('dialog.ask[open]')")));
+    m_driver->evaluate(QStringLiteral("document.getElementById('ask-yes').click(); true"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("vexaModules.macro.state.items.length === 0")));
+    QVERIFY(take({38}));
+    m_driver->evaluate(QStringLiteral("(() => { const s = document.getElementById('macro-pad'); s.value = '%1';"
+                                      " s.dispatchEvent(new Event('change')); return true; })()").arg(QLatin1String(other)));
+    const QVector<int> before = padMemory(QStringLiteral("3d00"), 16);
+    QCOMPARE(before.size(), 16);
+
+    QVERIFY(padctl({QStringLiteral("unplug"), QLatin1String(other)}));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-pad').dataset.unplugged === 'true'"), 20000));
+    QCOMPARE(js(QStringLiteral("document.getElementById('macro-pad').value")), QLatin1String(other));
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-address').value = '3d00';"
+                                      "document.getElementById('macro-write').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'bad'")));
+    QVERIFY2(js(QStringLiteral("document.getElementById('macro-result').textContent")).contains(QLatin1String("PX4272B is unplugged")),
+             qPrintable(js(QStringLiteral("document.getElementById('macro-result').textContent"))));
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-pad').scrollIntoView({block: 'start'}); true"));
+    screenshot(QStringLiteral("macro-pad-unplugged"));
+    QCOMPARE(padMemory(QStringLiteral("3d00"), 16), before);
+
+    // Back again, the same pad takes the write, and the line names it.
+    QVERIFY(padctl({QStringLiteral("plug"), QStringLiteral("--id"), QLatin1String(other), QStringLiteral("--sn"), QStringLiteral("PX4272B")}));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-pad').dataset.unplugged === 'false'"), 20000));
+    m_driver->evaluate(QStringLiteral("document.getElementById('macro-write').click()"));
+    QVERIFY(m_driver->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'ok'")));
+    const QString written = js(QStringLiteral("document.getElementById('macro-result').textContent"));
+    // A pad the catalogue does not know is named by its serial.
+    QVERIFY2(written.contains(QStringLiteral("Written to Pad · PX4272B.")), qPrintable(written));
+    QCOMPARE(padMemory(QStringLiteral("3d00"), 16), before);
+    QCOMPARE(padMemory(QStringLiteral("3d00"), 1, other), QVector<int>{0x01});
 }
 
 QTEST_GUILESS_MAIN(tst_E2eMacro)

@@ -25,8 +25,11 @@ private slots:
     void profilesScreen_exportsAPackage();
     void profilesScreen_appliesToAPad();
     void modesScreen_marksABoundProgramRunning();
+    void trayExitAsksAboutUnsavedChanges(); // last: it ends the program
 
 private:
+    QString trayIcon() const;
+    void chooseTrayExit(const QString &icon);
     bool showScreen(const QString &name);
     QString fileText(const QString &relative) const;
     QString cached(const QString &relative);
@@ -38,6 +41,7 @@ private:
     QTemporaryDir m_padHome; // the virtual pads
     QString m_program;
     QString m_window;
+    bool m_ended = false;
     std::unique_ptr<VexaDriver> m_app;
 };
 
@@ -81,7 +85,7 @@ void tst_E2eProfiles::initTestCase()
 
 void tst_E2eProfiles::cleanupTestCase()
 {
-    if (m_app)
+    if (m_app && !m_ended)
         QVERIFY2(m_app->isRunning(), "the program ended while it was being driven");
     m_app.reset();
 }
@@ -279,6 +283,32 @@ void tst_E2eProfiles::profilesScreen_exportsAPackage()
     QCOMPARE(bytes.left(4), QByteArray::fromHex("0a0b0c0d"));
     QVERIFY(QByteArray::fromBase64(bytes.mid(8)).contains("<profile name=\"Profile 1\""));
 
+    // Importing asks: a new profile by default (named after the file), or replacing the
+    // selected one, named. Cancel changes nothing; the new one leaves Profile 1 be.
+    const QString profile1 = cached("view/profiles/profile1.xml");
+    const auto import = [&] {
+        m_app->evaluate(QString("document.getElementById('pfd-path').value = %1;"
+                                "document.getElementById('pfd-import').click(); true")
+                            .arg(VexaDriver::jsString(pfd)));
+        return m_app->waitUntil("!!document.querySelector('dialog.ask[open]')");
+    };
+    QVERIFY(import());
+    QCOMPARE(m_app->evaluate("Array.from(document.querySelectorAll('dialog.ask button'), (b) => b.textContent).join('|')").toString(),
+             QString::fromUtf8("Cancel|Replace \u201cProfile 1\u201d|As a new profile"));
+    screenshot("profiles-import-asks");
+    m_app->evaluate("document.getElementById('ask-choice-0').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').textContent === 'Not imported.'"));
+    QVERIFY(import());
+    m_app->evaluate("document.getElementById('ask-choice-2').click(); true");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile3.xml'"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profile-select').selectedOptions[0].textContent").toString(),
+             QStringLiteral("export"));
+    QCOMPARE(cached("view/profiles/profile1.xml"), profile1);
+    m_app->evaluate("document.getElementById('profile-discard').click(); true");
+    // Discarded, the new place is free again and Profile 1 is shown.
+    QVERIFY(m_app->waitUntil("document.getElementById('profile-unsaved').hidden"
+                             " && document.getElementById('profile-select').value === '0'"));
+
     // A name without the extension gets it, so that import (".pfd" only) finds the package.
     const QString bare = m_outside.filePath("bare");
     m_app->evaluate(QString("document.getElementById('profiles-status').textContent = '';"
@@ -359,6 +389,9 @@ void tst_E2eProfiles::profilesScreen_appliesToAPad()
     QVERIFY(m_app->waitUntil("document.getElementById('profile-unsaved').hidden"));
     m_app->evaluate("document.getElementById('screen-profiles').dataset.applied = ''; document.getElementById('profile-apply').click(); true");
     QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.applied === 'true'", 20000));
+    // The line names the pad that has it.
+    QVERIFY(m_app->evaluate("document.getElementById('profiles-status').textContent").toString()
+                .contains(QString::fromUtf8("Written to PX-ORB42 \u00b7 PX")));
     const QString block = QString(VexaDriver::runTool(padctl, {"mem", id, "100", "128"}, &code)).remove(QRegularExpression("[^0-9a-fA-F]")).toLower();
     QVERIFY2(block.contains("565801800a03000200ff80520800"), qPrintable(block));
     const QString macro = VexaDriver::runTool(padctl, {"mem", id, at, "7"}, &code);
@@ -387,6 +420,68 @@ void tst_E2eProfiles::modesScreen_marksABoundProgramRunning()
                              15000));
     QCOMPARE(m_app->evaluate("document.querySelector('.mode-row[data-index=\"1\"]').dataset.running").toString(),
              QStringLiteral("false"));
+}
+
+// The icon in the notification area (fluxbox's): the program's small window there.
+QString tst_E2eProfiles::trayIcon() const
+{
+    const QStringList windows = VexaDriver::runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(m_app->processId())})
+                                    .split('\n', Qt::SkipEmptyParts);
+    for (const QString &window : windows) {
+        const QRegularExpressionMatch size = QRegularExpression("Geometry: (\\d+)x(\\d+)")
+                                                 .match(VexaDriver::runTool("xdotool", {"getwindowgeometry", window}));
+        if (size.hasMatch() && size.captured(1).toInt() <= 64 && size.captured(2).toInt() <= 64)
+            return window;
+    }
+    return QString();
+}
+
+// Right click on the icon, then the menu's last item (Exit) by keyboard.
+void tst_E2eProfiles::chooseTrayExit(const QString &icon)
+{
+    const auto shown = [this] {
+        return VexaDriver::runTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(m_app->processId())})
+            .split('\n', Qt::SkipEmptyParts)
+            .size();
+    };
+    const int before = shown();
+    QProcess::execute("xdotool", {"mousemove", "--window", icon, "4", "4", "click", "3"});
+    QTRY_VERIFY_WITH_TIMEOUT(shown() > before, 5000); // the menu is up
+    QProcess::execute("xdotool", {"key", "Up", "Return"});
+}
+
+// Exit in the tray with unsaved changes asks in the window (the unit test sees it come forward), as its own close
+// does; Stay keeps the program and the change, Save writes it and ends the program.
+void tst_E2eProfiles::trayExitAsksAboutUnsavedChanges()
+{
+    if (m_window.isEmpty())
+        QSKIP("xdotool is not installed or the window was not found");
+    const QString icon = trayIcon();
+    if (icon.isEmpty())
+        QSKIP("no notification area on this display");
+    QVERIFY(showScreen("profiles"));
+    const QString path = m_app->evaluate("document.getElementById('screen-profiles').dataset.loaded").toString();
+    QVERIFY(!path.isEmpty());
+    m_app->evaluate("(() => { const r = document.getElementById('profile-deadzone-range'); r.value = '30';"
+                    " r.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(m_app->waitUntil("!document.getElementById('profile-unsaved').hidden"));
+
+    chooseTrayExit(icon);
+    QVERIFY(m_app->waitUntil("!!document.querySelector('dialog.ask[open]')"));
+    QVERIFY(!VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty());
+    screenshot("profiles-tray-exit-asks");
+    m_app->evaluate("document.getElementById('ask-choice-0').click(); true"); // Stay
+    QVERIFY(m_app->waitUntil("!document.querySelector('dialog.ask')"));
+    QVERIFY(m_app->isRunning());
+    QVERIFY(!fileText(path).contains("deadzone=\"30\""));
+    QVERIFY(cached(path).contains("deadzone=\"30\""));
+
+    chooseTrayExit(icon);
+    QVERIFY(m_app->waitUntil("!!document.querySelector('dialog.ask[open]')"));
+    m_app->evaluate("document.getElementById('ask-choice-2').click(); true"); // Save
+    m_ended = true;
+    QTRY_VERIFY_WITH_TIMEOUT(!m_app->isRunning(), 30000);
+    QVERIFY(fileText(path).contains("deadzone=\"30\""));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eProfiles)

@@ -294,8 +294,14 @@ void TestAppSettings::startReplacesUnusableValuesInMemoryOnly()
                          {"version", QString(5000, QLatin1Char('9'))}};
     QStringList lines;
     settings_rules::repair(&settings, QSize(1280, 800), [&lines](const QString &line) { lines << line; });
+    // Off Windows a broken shortcut becomes none: every default combination is some desktop's.
+#ifdef Q_OS_WIN
+    const QString noKey = QStringLiteral("Ctrl+Alt+K");
+#else
+    const QString noKey;
+#endif
     QCOMPARE(settings, (SettingsMap{{"clientSize", "800,600"}, {"language", "en"}, {"closeFunc", "closeapp"},
-                                    {"showConf", "Ctrl+Alt+K"}, {"autoStart", "false"}, {"testTool", "Ctrl+Alt+T"},
+                                    {"showConf", noKey}, {"autoStart", "false"}, {"testTool", "Ctrl+Alt+T"},
                                     {"version", QString(5000, QLatin1Char('9'))}}));
     QCOMPARE(lines.size(), 4);
     QVERIFY2(lines.first().startsWith(QLatin1String("settings file: autoStart \"yes\" ")), qPrintable(lines.first()));

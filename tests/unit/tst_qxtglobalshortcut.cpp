@@ -89,6 +89,7 @@ private slots:
     void sameCombinationTwiceFailsTheSecondTime();
     void combinationHeldByAnotherClientFails();
     void changingTheShortcutReleasesTheOldOne();
+    void clearedShortcutHoldsNothing();
     void filterOutlivesTheFirstShortcutAndGoesWithTheLast();
 
 private:
@@ -269,6 +270,28 @@ void TestQxtGlobalShortcut::changingTheShortcutReleasesTheOldOne()
     press(kCtrlAltShift, XK_F2);
     QTRY_COMPARE(otherSpy.count(), 1);
     QCOMPARE(spy.count(), 0);
+}
+
+// An empty setting is the user's "no shortcut": the old combination is let go, nothing else is
+// tried (no warning of a failed registration), and other programs may have the combination.
+void TestQxtGlobalShortcut::clearedShortcutHoldsNothing()
+{
+    if (!haveX11())
+        QSKIP("needs an X display");
+    QxtGlobalShortcut shortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F3")));
+    QVERIFY(!otherClientCanGrab(XK_F3, ControlMask | Mod1Mask | ShiftMask));
+    static int warnings;
+    warnings = 0;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
+        if (type == QtWarningMsg)
+            ++warnings;
+    });
+    const bool registered = shortcut.setShortcut(QKeySequence());
+    qInstallMessageHandler(previous);
+    QVERIFY(!registered);
+    QCOMPARE(warnings, 0);
+    QVERIFY(shortcut.shortcut().isEmpty());
+    QVERIFY(otherClientCanGrab(XK_F3, ControlMask | Mod1Mask | ShiftMask));
 }
 
 void TestQxtGlobalShortcut::filterOutlivesTheFirstShortcutAndGoesWithTheLast()

@@ -29,7 +29,7 @@ private slots:
     void contextClickAppliesTheLanguageSetting();
     void clicksShowTheWindow_data();
     void clicksShowTheWindow();
-    void exitRunsTheCloseRoutine();
+    void exitGoesThroughThePagesClose();
     void iconShowsInTheNotificationArea();
 
 private:
@@ -152,11 +152,22 @@ void TestSystemTray::clicksShowTheWindow()
     m_window->hide();
 }
 
-void TestSystemTray::exitRunsTheCloseRoutine()
+// Exit does not quit behind the page's back (quitting saves its unsaved profile changes): the
+// window comes forward and the page is asked to close, which asks about unsaved work; its
+// "closeApp" then quits, though "closeFunc" says "hide".
+void TestSystemTray::exitGoesThroughThePagesClose()
 {
-    QCOMPARE(m_context->quits, 0);
+    m_window->hide();
+    m_context->recorded.events.clear();
     m_window->systemTray()->closeAction()->trigger();
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(m_context->quits, 0);
+    QCOMPARE(m_context->saves, 0);
+    QCOMPARE(m_context->recorded.events, QStringList{QStringLiteral("onBrowserMsg:trayExit")});
+    QCOMPARE(runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp"})")),
+             QStringList{QStringLiteral("success:modify conf sucess")});
     QCOMPARE(m_context->quits, 1);
+    QCOMPARE(m_context->hides, 0);
 }
 
 void TestSystemTray::iconShowsInTheNotificationArea()

@@ -319,8 +319,7 @@
   // ---- writing ---------------------------------------------------------------------------
 
   function selectedPad() {
-    const id = $('macro-pad').value;
-    return state.pads.find((p) => p.DeviceID === id) || null;
+    return vexa.pads.chosenPad($('macro-pad'));
   }
 
   async function loadPads() {
@@ -383,15 +382,18 @@
     setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
     draw();
     try {
+      const chosen = await vexa.pads.padForWrite($('macro-pad'));
+      if (chosen.refusal) { setResult('bad', chosen.refusal); return; }
       let address;
       try {
-        address = await chooseAddress(pad, bytes.length, clearFirst);
+        address = await chooseAddress(chosen.pad, bytes.length, clearFirst);
       } catch (err) {
         if (!err.shown) throw err;
         setResult(err.tone || 'bad', err.shown);
         return;
       }
-      const target = { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
+      const { HardwareID, DevicePath } = chosen.pad;
+      const target = { HardwareID, DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
       if (clearFirst) {
         const cleared = await command('cleanMacroByAddr', target);
         if (!cleared.ok) { setResult('bad', cleared.message); return; }
@@ -411,7 +413,7 @@
         else if (at >= 0) setResult('bad', t('macro.differs', { address, at: at + 1 }));
         else {
           state.unsaved = false;
-          setResult('ok', t('macro.verified', { n: bytes.length, address }));
+          setResult('ok', `${t('macro.verified', { n: bytes.length, address })} ${t('pads.writtenTo', { pad: chosen.label })}`);
           $('macro-result').dataset.address = address;
         }
       }

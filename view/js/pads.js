@@ -441,15 +441,55 @@
     }
   }
 
-  /** One option per pad, named for people; the chosen pad stays chosen while it is connected. */
-  function fillPadSelect(select, pads) {
-    const previous = select.value;
-    select.replaceChildren(...pads.map((p) => el('option', {
-      text: `${p.productName || p.device || t('macro.pad')} · ${p.SN || p.DeviceID}`,
-      attrs: { value: p.DeviceID },
-    })));
-    if (pads.some((p) => p.DeviceID === previous)) select.value = previous;
+  // Per picker, the pads last listed and the choice made then (see padchoice.js).
+  const choices = new WeakMap();
+
+  const label = (pad) => vexa.padChoice.padLabel(pad, t('macro.pad'));
+
+  // The choice as the picker shows it now: the user may have chosen another option since.
+  function currentChoice(select) {
+    const entry = choices.get(select);
+    if (!entry) return { pad: null, connected: false };
+    const pad = entry.pads.find((p) => p.DeviceID === select.value);
+    return pad ? { pad, connected: true } : entry.choice;
   }
 
-  vexa.pads = { initPads, state, listPads, fillPadSelect };
+  /** One option per pad, named for people, and the chosen pad kept, shown unplugged when gone. */
+  function fillPadSelect(select, pads) {
+    const first = !choices.has(select);
+    const choice = vexa.padChoice.choose(currentChoice(select).pad, pads);
+    choices.set(select, { choice, pads });
+    const option = (p, text) => el('option', { text, attrs: { value: p.DeviceID } });
+    const options = pads.map((p) => option(p, label(p)));
+    if (choice.pad && !choice.connected) options.push(option(choice.pad, t('pads.unpluggedOption', { pad: label(choice.pad) })));
+    select.replaceChildren(...options);
+    if (choice.pad) select.value = choice.pad.DeviceID;
+    select.dataset.unplugged = String(Boolean(choice.pad && !choice.connected));
+    if (first) {
+      select.addEventListener('change', () => {
+        const now = currentChoice(select);
+        select.dataset.unplugged = String(Boolean(now.pad && !now.connected));
+      });
+      // The options name pads in the page's language.
+      document.addEventListener('languagechanged', () => fillPadSelect(select, choices.get(select).pads));
+    }
+  }
+
+  /** The pad chosen in a picker (also when unplugged), or null. */
+  function chosenPad(select) {
+    return currentChoice(select).pad;
+  }
+
+  /**
+   * The pad a write may go to, asked just before writing: the list is read again, so that a pad
+   * unplugged before its event arrived is caught too. → { pad, label } or { refusal: text }.
+   */
+  async function padForWrite(select) {
+    fillPadSelect(select, await listPads());
+    const target = vexa.padChoice.writeTarget(currentChoice(select), t('macro.pad'));
+    if (target.refusal) return { refusal: t(target.refusal.key, target.refusal.values) };
+    return { pad: target.pad, label: label(target.pad) };
+  }
+
+  vexa.pads = { initPads, state, listPads, fillPadSelect, chosenPad, padForWrite, padLabel: label };
 })(window.vexaModules = window.vexaModules || {});

@@ -707,13 +707,12 @@
     const pads = await vexa.pads.listPads();
     state.pads = pads;
     vexa.pads.fillPadSelect($('profile-pad'), pads);
-    $('profile-apply').disabled = !pads.length || state.current < 0;
+    $('profile-apply').disabled = !vexa.pads.chosenPad($('profile-pad')) || state.current < 0;
     $('profile-no-pad').hidden = pads.length > 0;
   }
 
   async function applyToPad() {
-    const pad = state.pads.find((p) => p.DeviceID === $('profile-pad').value);
-    if (!pad || state.current < 0) return;
+    if (!vexa.pads.chosenPad($('profile-pad')) || state.current < 0) return;
     if (!vexa.padMemory) { status(t('prof.applyMissing'), 'bad'); return; }
     const i = state.current;
     const read = await readPlace(i);
@@ -722,8 +721,11 @@
     $('profile-apply').disabled = true;
     status(t('prof.applying'));
     try {
-      const outcome = await vexa.padMemory.applyProfile(parse(state.places[i].text), pad);
-      const text = outcome.message || t(outcome.ok ? 'prof.applied' : 'prof.notApplied');
+      const chosen = await vexa.pads.padForWrite($('profile-pad'));
+      if (chosen.refusal) { status(chosen.refusal, 'bad'); root.dataset.applied = 'false'; return; }
+      const outcome = await vexa.padMemory.applyProfile(parse(state.places[i].text), chosen.pad);
+      let text = outcome.message || t(outcome.ok ? 'prof.applied' : 'prof.notApplied');
+      if (outcome.ok) text = `${text} ${t('pads.writtenTo', { pad: chosen.label })}`;
       status(outcome.ok && unsaved ? `${text} ${t('prof.appliedUnsaved')}` : text, outcome.ok ? 'ok' : 'bad');
       root.dataset.applied = String(Boolean(outcome.ok));
     } catch (err) {
@@ -745,16 +747,57 @@
     return path;
   }
 
+  // An import never replaces a profile by surprise: it becomes a new profile by default, and
+  // replacing the selected one is a choice that names it (what that profile holds is lost).
   async function importPackage(path) {
-    if (state.current < 0) return;
     if (!path) return status(t('prof.needPath'), 'warn');
-    const i = state.current;
-    const result = await command({ funcname: 'modifyReplaceProfileEx', srcFilePath: path, desFilePath: state.places[i].path,
+    const free = model.firstFreePlace(state.places.map((p) => p.name));
+    const current = state.current;
+    if (free < 0 && current < 0) return status(t('prof.bad.full'), 'bad');
+    const name = current >= 0 ? state.places[current].name : '';
+    const choices = [{ value: 'cancel', label: t('common.cancel') }];
+    if (current >= 0) choices.push({ value: 'replace', label: t('prof.importReplace', { name }) });
+    if (free >= 0) choices.push({ value: 'new', label: t('prof.importNew'), primary: true });
+    const answer = await vexa.ask.choose({
+      title: t('prof.importTitle'),
+      text: free < 0 ? t('prof.importTextFull', { name }) : current >= 0 ? t('prof.importText', { name }) : t('prof.importTextNew'),
+      choices,
+    });
+    if (answer === 'new') return importAsNew(free, path);
+    if (answer === 'replace') return importInto(current, path);
+    return status(t('prof.importCancelled'), 'warn');
+  }
+
+  function importCommand(i, path) {
+    return command({ funcname: 'modifyReplaceProfileEx', srcFilePath: path, desFilePath: state.places[i].path,
       srcXpath: '/profile', desXpath: '/profile' });
+  }
+
+  async function importInto(i, path) {
+    const result = await importCommand(i, path);
     if (!result.ok) return status(t('prof.notImported', { reason: result.message }), 'bad');
     await changed(i, result);
     drawAll();
     status(t('prof.imported', { path }), 'warn');
+  }
+
+  async function importAsNew(free, path) {
+    const result = await importCommand(free, path);
+    if (!result.ok) return status(t('prof.notImported', { reason: result.message }), 'bad');
+    await changed(free, result);
+    // The place keeps its own (empty) name through the import: the package's file name names
+    // the new profile, as a copy's name when another profile has it.
+    const own = state.places[free].name;
+    const others = usedNames(free);
+    const base = path.replace(/^.*[\\/]/, '').replace(/\.pfd$/i, '').trim() || t('prof.package');
+    const name = model.checkName(base, others) ? model.copyName(base, others) : base;
+    if (name !== own && !(await changed(free, await setValue(free, [], 'name', name)))) return;
+    state.current = free;
+    state.profile = parse(state.places[free].text);
+    state.editing = 0;
+    drawAll();
+    root.dataset.loaded = state.places[free].path;
+    status(t('prof.importedAs', { path, name }), 'warn');
   }
 
   // A native file dialog; resolves with the chosen path. A cancelled dialog is never answered,
@@ -785,7 +828,7 @@
     for (const id of ['profile-duplicate', 'profile-rename', 'profile-delete', 'profile-reset', 'pfd-export-to', 'pfd-import-from', 'pfd-export', 'pfd-import']) {
       $(id).disabled = none;
     }
-    $('profile-apply').disabled = none || !state.pads.length;
+    $('profile-apply').disabled = none || !vexa.pads.chosenPad($('profile-pad'));
     select.title = state.current >= 0 ? state.places[state.current].name : '';
     drawMarker();
     if (none) return;

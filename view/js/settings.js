@@ -89,12 +89,16 @@
     return result.text;
   }
 
-  function showShortcutState(row, registered) {
+  // state: 'on' (held), 'off' (wanted but not held), 'none' (cleared: nothing is held).
+  const BADGES = { on: 'set.reserved', off: 'set.unavailable', none: 'set.noShortcut' };
+  function showShortcutState(row, state) {
     const badge = row.querySelector('.shortcut-state');
-    badge.dataset.state = registered ? 'on' : 'off';
-    badge.textContent = t(registered ? 'set.reserved' : 'set.unavailable');
-    badge.title = t(registered ? 'set.reservedTitle' : 'set.unavailableTitle');
+    badge.dataset.state = state;
+    badge.textContent = t(BADGES[state]);
+    badge.title = t(BADGES[state] + 'Title');
+    row.querySelector('.shortcut-clear').disabled = state === 'none';
   }
+  const stateOf = (sequence, registered) => (!sequence ? 'none' : registered ? 'on' : 'off');
 
   function shortcutRow([key, label, help]) {
     const field = el('input', {
@@ -111,6 +115,9 @@
       el('div', { className: 'setting-control' }, [
         field,
         el('span', { className: 'shortcut-state', attrs: { role: 'status' } }),
+        // The way to give the combination back to the desktop: no key press can mean "none".
+        el('button', { className: 'btn btn-quiet shortcut-clear', t: 'set.clearShortcut', attrs: { type: 'button' },
+          on: { click: () => clear() } }),
       ]),
       el('span', { className: 'setting-note', attrs: { id: `setting-${key}-note`, 'aria-live': 'polite' } }),
     ]);
@@ -134,9 +141,16 @@
       const reply = await save(key, text, row);
       if (reply === null) return;
       const registered = reply.charCodeAt(0) === 1;
-      showShortcutState(row, registered);
+      showShortcutState(row, stateOf(text, registered));
       setNote(row, t(registered ? 'set.shortcutSaved' : 'set.shortcutTaken', { keys: text }), registered ? 'ok' : 'warn');
     });
+    async function clear() {
+      if ((await save(key, '', row)) === null) return;
+      before = '';
+      field.value = '';
+      showShortcutState(row, 'none');
+      setNote(row, t('set.shortcutCleared'), 'ok');
+    }
     return row;
   }
 
@@ -243,7 +257,7 @@
       } else {
         const { sequence, registered } = shortcutValue(value);
         row.querySelector('input').value = sequence;
-        showShortcutState(row, registered);
+        showShortcutState(row, stateOf(sequence, registered));
       }
     }
     const version = root.querySelector('#settings-version');
@@ -304,7 +318,7 @@
     root.querySelectorAll('.setting-row:not([data-key=language])').forEach((row) => setNote(row, ''));
     for (const row of root.querySelectorAll('.setting-row[data-key]')) {
       const badge = row.querySelector('.shortcut-state');
-      if (badge && badge.dataset.state) showShortcutState(row, badge.dataset.state === 'on');
+      if (badge && badge.dataset.state) showShortcutState(row, badge.dataset.state);
     }
     const version = root.querySelector('#settings-version');
     version.textContent = settings.version ? t('set.version', { v: settings.version }) : '';

@@ -181,14 +181,30 @@
       switch (button.dataset.action) {
         case 'minimize': send(MINIMIZE); break;
         case 'maximize': toggleMaximized(); break;
-        // Closing writes every changed profile file, so a screen with unsaved work is asked first.
-        case 'close': vexa.screens.mayLeave().then((go) => { if (go) query({ funcname: 'closeApp' }); }); break;
+        case 'close': closeWindow(); break;
         default: break;
       }
     });
   }
 
+  // Closing writes every changed profile file, so a screen with unsaved work is asked first.
+  // The tray's Exit comes this way too (the program brings the window forward for it), and
+  // while the question is open a second close or Exit asks nothing more.
+  let closing = false;
+  async function closeWindow() {
+    if (closing) return;
+    closing = true;
+    try {
+      if (await vexa.screens.mayLeave()) await query({ funcname: 'closeApp' });
+    } finally {
+      closing = false;
+    }
+  }
+
   function init(doc) {
+    vexa.events.onEvent((entry) => {
+      if (entry.name === 'onBrowserMsg' && entry.values[0] === 'trayExit') closeWindow();
+    });
     controls = doc.getElementById('window-controls');
     if (controls) {
       buildControls(controls);

@@ -96,6 +96,11 @@ QString refusal(const QString &key, const QString &value, const QSize &screens)
     return QString();
 }
 
+bool ruled(const QString &key)
+{
+    return key == QLatin1String("showConf") || key == QLatin1String("testTool") || !fallback(key).isEmpty();
+}
+
 QString fallback(const QString &key)
 {
     if (key == QLatin1String("autoStart"))
@@ -104,10 +109,13 @@ QString fallback(const QString &key)
         return QStringLiteral("hide");
     if (key == QLatin1String("language"))
         return QStringLiteral("en");
+#ifdef Q_OS_WIN
     if (key == QLatin1String("showConf"))
         return QStringLiteral("Ctrl+Alt+K");
     if (key == QLatin1String("testTool"))
         return QStringLiteral("Ctrl+Alt+T");
+#endif
+    // Elsewhere no shortcut: the desktops already use these combinations (see data/resources-linux).
     if (key == QLatin1String("clientSize"))
         return QStringLiteral("800,600");
     return QString();
@@ -116,16 +124,17 @@ QString fallback(const QString &key)
 void repair(SettingsMap *settings, const QSize &screens, const std::function<void(const QString &)> &log)
 {
     for (auto it = settings->begin(); it != settings->end(); ++it) {
-        const QString replacement = fallback(it.key());
         // Free text is the user's own: kept whatever its length, nothing acts on it.
-        if (replacement.isEmpty())
+        if (!ruled(it.key()))
             continue;
+        const QString replacement = fallback(it.key());
         const QString reason = refusal(it.key(), it.value(), screens);
         if (reason.isEmpty())
             continue;
         if (log)
             log(QStringLiteral("settings file: %1 %2; %3 is used until it is set again")
-                    .arg(it.key(), reason.section(QStringLiteral(" not changed: "), 1), replacement));
+                    .arg(it.key(), reason.section(QStringLiteral(" not changed: "), 1),
+                         replacement.isEmpty() ? QStringLiteral("no shortcut") : replacement));
         *it = replacement;
     }
 }

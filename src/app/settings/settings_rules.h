@@ -27,7 +27,11 @@ const QStringList &languages();
 // it may. screens: the size of all screens together (a window may not be larger).
 QString refusal(const QString &key, const QString &value, const QSize &screens);
 
-// The value a start uses when the file's value is refused; empty for free-text keys.
+// Whether the program acts on key, so that its value must pass the rules (else free text).
+bool ruled(const QString &key);
+
+// The value a start uses when the file's value is refused; empty for free-text keys, and for a
+// shortcut where it would take a combination from the desktop (no shortcut is set then).
 QString fallback(const QString &key);
 
 // Replaces each refused value of settings by its fallback and calls log once per replacement.
