@@ -604,10 +604,16 @@ void updateDlg::addFailure(const QString &kind, const QString &text, RetryBy ret
     UpdateLog::info(kLogSource, kFailureLine, QStringLiteral("update step failed (%1): %2").arg(kind, text));
     // Firmware that waits for the page it belongs with is not written without it.
     if (kind == kHtml && m_firmwareWaiting)
-        m_failures.append({kFirmware,
-                           QStringLiteral("The new firmware was not written to the pad, because the new pages it "
-                                          "needs are not installed."),
-                           RetryBy::Nothing});
+        addFirmwareHeldBack();
+}
+
+void updateDlg::addFirmwareHeldBack()
+{
+    // Retry of the page's own failure lets the waiting firmware follow; nothing to retry here.
+    m_failures.append({kFirmware,
+                       QStringLiteral("The new firmware was not written to the pad, because the new pages it "
+                                      "needs are not installed."),
+                       RetryBy::Nothing});
 }
 
 void updateDlg::updateNow()
@@ -626,10 +632,11 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version)
 void updateDlg::preparedClient(const QString &version)
 {
     QString why;
-    if (installedByPackageManager(m_applicationDir) || !applicationFolderWritable(m_applicationDir, &why)) {
+    const bool packaged = installedByPackageManager(m_applicationDir);
+    if (packaged || !applicationFolderWritable(m_applicationDir, &why)) {
         // The installer could not write there either; quitting for it would end in nothing.
         addFailure(kClient,
-                   installedByPackageManager(m_applicationDir)
+                   packaged
                        ? QStringLiteral("This installation is managed by the system's package manager: please update "
                                         "vexa with it. vexa keeps running as it is.")
                        : QStringLiteral("The new version of vexa cannot be installed: %1. vexa keeps running as it is.")
@@ -699,10 +706,7 @@ void updateDlg::on_firmPackageDownLoadFinished(QString)
         const bool pageFailed = std::any_of(m_failures.cbegin(), m_failures.cend(),
                                             [](const Failure &failure) { return failure.kind == kHtml; });
         if (pageFailed)
-            m_failures.append({kFirmware,
-                               QStringLiteral("The new firmware was not written to the pad, because the new pages it "
-                                              "needs are not installed."),
-                               RetryBy::Nothing});
+            addFirmwareHeldBack();
         settle();
         return;
     }

@@ -126,6 +126,8 @@ private:
     void startDownload(const QString &kind);
     void onPackageFailed(const QString &kind, int why);
     void addFailure(const QString &kind, const QString &text, RetryBy retry);
+    // The firmware waiting for a page package that failed is not flashed: said once, no Retry.
+    void addFirmwareHeldBack();
     void installPage();
     void preparedClient(const QString &version);
     // Once nothing runs any more, shows where the offer ended: the failures with a way out, the

@@ -58,14 +58,9 @@ void UpdateCheck::checkNow(const QString &deviceId, const QString &fwVersion, co
     manual = manualCheck;
     if (!UpdateService::configured()) {
         UpdateLog::info(kSource, kNotConfiguredLine, UpdateService::notConfiguredReason());
-        if (manual) {
-            // Shown from the event loop: the page's command that asked is answered first.
-            m_offerPending = true;
-            QTimer::singleShot(0, this, [this] {
-                m_offerPending = false;
-                showInformation(kNoServiceText);
-            });
-        }
+        // Shown from the event loop: the page's command that asked is answered first.
+        if (manual)
+            runSoon([this] { showInformation(kNoServiceText); });
         return;
     }
     // Fields go out in key order: deviceid, fwversion, noencrypt, test, version.
@@ -152,14 +147,20 @@ bool UpdateCheck::offerReflash()
         return false;
     dialog = newDialog();
     dialog->offerReflash();
-    m_offerPending = true;
     // The caller is still starting the program; the dialog's own event loop starts once its
     // main loop runs.
-    QTimer::singleShot(0, this, [this] {
-        m_offerPending = false;
-        runDialog();
-    });
+    runSoon([this] { runDialog(); });
     return true;
+}
+
+void UpdateCheck::runSoon(const std::function<void()> &show)
+{
+    // Busy from now on, so that no new check deletes this one before the window is up.
+    m_offerPending = true;
+    QTimer::singleShot(0, this, [this, show] {
+        m_offerPending = false;
+        show();
+    });
 }
 
 updateDlg *UpdateCheck::newDialog()

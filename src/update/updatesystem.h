@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class CommandContext;
@@ -65,6 +66,8 @@ public slots:
 private:
     void runDialog();
     updateDlg *newDialog();
+    // Runs show from the event loop, soon; the check counts as busy until then.
+    void runSoon(const std::function<void()> &show);
     // The dialog's information page: text, or "The current version is the latest version".
     void showInformation(const QString &text);
 
@@ -75,7 +78,7 @@ private:
     CommandContext &m_context;
     QString m_applicationDir;
     bool m_dialogRunning = false;
-    // The re-flash offer is on its way to the screen.
+    // A window is on its way to the screen (runSoon).
     bool m_offerPending = false;
     std::shared_ptr<FirmwareRom> m_rom;
 };
