@@ -112,10 +112,7 @@ void tst_E2eFirmware::offeredFirmwareIsFlashedAndThePadComesBack()
     const int changesBefore = m_app->evaluate(QStringLiteral("window.vexaPage.counts.devicesChanged")).toInt();
 
     // The Update button: page 0 at (10, 60), the button at (300, 190) on it, 104 × 44.
-    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"),
-                                                           windows.first(), QStringLiteral("362"), QStringLiteral("272"),
-                                                           QStringLiteral("click"), QStringLiteral("1")}),
-             0);
+    QVERIFY(VexaDriver::clickInWindow(windows.first(), 362, 272));
 
     // The pad restarts into its loader while the flash waits.
     QTRY_VERIFY_WITH_TIMEOUT(padctl({QStringLiteral("list")}).contains(QLatin1String(" loader ")), 20000);

@@ -108,10 +108,7 @@ void tst_E2eReflash::padLeftInItsLoaderIsOfferedTheImageAgain()
 
     // "Flash again" sits where the dialog's Update button is: page 0 at (10, 60), the button at
     // (300, 190) on it, 104 × 44.
-    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"),
-                                                           windows.first(), QStringLiteral("362"), QStringLiteral("272"),
-                                                           QStringLiteral("click"), QStringLiteral("1")}),
-             0);
+    QVERIFY(VexaDriver::clickInWindow(windows.first(), 362, 272));
 
     QTRY_VERIFY_WITH_TIMEOUT(m_app->webLog().contains("firmware flash ended: verified"), 30000);
     QVERIFY(m_app->isRunning());

@@ -113,10 +113,7 @@ void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
 
     // The Update button: page 0 of the stacked pages at (10, 60), the button at (300, 190) on
     // it, 104 × 44.
-    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"),
-                                                           windows.first(), QStringLiteral("362"), QStringLiteral("272"),
-                                                           QStringLiteral("click"), QStringLiteral("1")}),
-             0);
+    QVERIFY(VexaDriver::clickInWindow(windows.first(), 362, 272));
 
     const QString edition = m_app->appDir() + QStringLiteral("/view/js/edition.js");
     QTRY_VERIFY_WITH_TIMEOUT(QFile(edition).open(QIODevice::ReadOnly) && QFile(edition).size() == qint64(qstrlen(kEdition)),

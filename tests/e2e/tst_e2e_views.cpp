@@ -207,10 +207,7 @@ void tst_E2eViews::openView_popUpPageUsesTheSameDispatcher()
     QStringList windows;
     QTRY_VERIFY_WITH_TIMEOUT(
         !(windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$"))).isEmpty(), 10000);
-    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"),
-                                                           windows.first(), QStringLiteral("302"), QStringLiteral("272"),
-                                                           QStringLiteral("click"), QStringLiteral("1")}),
-             0);
+    QVERIFY(VexaDriver::clickInWindow(windows.first(), 302, 272));
     QTRY_VERIFY_WITH_TIMEOUT(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")).isEmpty(),
                              10000);
 }

@@ -453,6 +453,14 @@ QString VexaDriver::ask(const QString &request, int timeoutMs)
     return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
 }
 
+bool VexaDriver::clickInWindow(const QString &window, int x, int y)
+{
+    return QProcess::execute(QStringLiteral("xdotool"),
+                             {QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x),
+                              QString::number(y), QStringLiteral("click"), QStringLiteral("1")})
+           == 0;
+}
+
 QStringList VexaDriver::visibleWindows(qint64 pid, const QString &titlePattern)
 {
     return runTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"),

@@ -107,6 +107,8 @@ public:
     QString ask(const QString &request, int timeoutMs = 10000);
     // X window ids of the process's visible windows whose title matches titlePattern (xdotool).
     static QStringList visibleWindows(qint64 pid, const QString &titlePattern);
+    // A left click at (x, y) inside an X window, as the pointer does it (xdotool). True when sent.
+    static bool clickInWindow(const QString &window, int x, int y);
     // Runs a tool to its end; its standard output and error. *exitCode is -1 after a crash.
     static QString runTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
 
