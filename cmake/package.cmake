@@ -47,6 +47,8 @@ file(CREATE_LINK ../lib/vexa/padctl ${package_dir}/padctl SYMBOLIC)
 install(TARGETS vexa Updater CrashReporter padctl RUNTIME DESTINATION lib/vexa)
 install(TARGETS padio LIBRARY DESTINATION lib/vexa)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/view/ DESTINATION lib/vexa/view)
+# The Linux files over the page package's own, as in build/app.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/view-linux/ DESTINATION lib/vexa/view)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/Resources/ DESTINATION lib/vexa/Resources)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/resources-linux/ DESTINATION lib/vexa/Resources)
 install(FILES ${package_dir}/package-version DESTINATION lib/vexa)

@@ -189,6 +189,7 @@ bool vexa::isRestoreText(const QString &text)
 
 void vexa::onJsMessage(const QString &name, const QueryCallbackPtr &callbackPtr)
 {
+    m_pageSpoke = true;
     if (isMaximizeText(name)) {
         maximizeWindow();
         return;
@@ -333,11 +334,15 @@ const QString vexa::kTrayExitMessage = QStringLiteral("trayExit");
 
 // Quitting here would save the page's unsaved profile changes without a word. The page asks
 // about them on its own close, so the tray's Exit goes that way, with the window in front for
-// the question; the page ends it with "closeApp". Every Exit sends again: a page that missed
-// one (still loading) gets another chance.
+// the question; the page ends it with "closeApp" and "exit": true, or stays when the person says
+// so. Every Exit sends again: a page that missed one (still loading) gets another chance. A
+// page that never spoke (it failed to load) cannot ask, and Exit must still end the program.
 void vexa::oncloseApp()
 {
-    m_exitRequested = true;
+    if (!m_pageSpoke) {
+        m_context.quitApplication();
+        return;
+    }
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();

@@ -51,10 +51,8 @@ public:
     // The notification-area icon: created once the window exists, shown at once.
     void createSystemTray();
     SystemTray *systemTray() const { return m_tray; }
-    // The tray's Exit was chosen: the page's own close ("closeApp") then ends the program
-    // whatever "closeFunc" says.
-    bool exitRequested() const { return m_exitRequested; }
-    // What the page hears (as "onBrowserMsg") when the tray's Exit asks it to close.
+    // What the page hears (as "onBrowserMsg") when the tray's Exit asks it to close; its
+    // answer is "closeApp" with "exit": true, which ends the program whatever "closeFunc" says.
     static const QString kTrayExitMessage;
 
     // Texts the window handles before any JSON parsing.
@@ -105,7 +103,9 @@ private:
     bool m_showConfRegistered = false;
     bool m_testToolRegistered = false;
     SystemTray *m_tray = nullptr;
-    bool m_exitRequested = false;
+    // Whether the page has sent a command: a page that never did (it failed to load) cannot
+    // answer the tray's Exit.
+    bool m_pageSpoke = false;
     // A pop-up that went some other way than closeView leaves a null entry behind.
     QMap<QString, QPointer<PopWidget>> popUps;
     QPointer<PopWidget> currentPopUp;

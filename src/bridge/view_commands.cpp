@@ -131,11 +131,12 @@ void closeView(vexa &window, const CommandArgs &, const QueryCallbackPtr &)
     window.closeView();
 }
 
-void closeApp(vexa &window, const CommandArgs &, const QueryCallbackPtr &callback)
+void closeApp(vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     const SettingsMap settings = window.context().settings().map();
     const auto closeFunc = settings.constFind(QStringLiteral("closeFunc"));
-    if (window.exitRequested()) {
+    // The page's answer to the tray's Exit; the page's own close button never sends it.
+    if (args.toText(QStringLiteral("exit")) == QLatin1String("true")) {
         window.context().quitApplication();
     } else if (closeFunc != settings.constEnd()) {
         if (*closeFunc == QLatin1String("closeapp")) {

@@ -66,7 +66,7 @@ QString tst_E2ePads::padctl(const QStringList &args, int *exitCode)
 bool tst_E2ePads::listed(int count)
 {
     return m_driver->waitUntil(
-        QStringLiteral("document.querySelectorAll('#pads-list [data-device-id=\"%1\"]').length === %2")
+        QStringLiteral("document.querySelectorAll('#pads-list [data-device-id=\"%1\"]:not([data-unplugged=\"true\"])').length === %2")
             .arg(QLatin1String(kPadId))
             .arg(count),
         20000);
@@ -92,6 +92,11 @@ void tst_E2ePads::unplugAndPlugReachThePage()
     QVERIFY(m_driver->waitUntil(QStringLiteral("window.vexaPage.counts.devicesChanged > %1").arg(before), 20000));
     QVERIFY(listed(0));
     QVERIFY(m_driver->waitUntil(QStringLiteral("!document.getElementById('pads-empty').hidden")));
+    // The selected pad stays selected, shown unplugged, so the forms never turn to another pad.
+    QVERIFY(m_driver->evaluate(QStringLiteral(
+        "document.querySelectorAll('#pads-list [data-unplugged=\"true\"][aria-pressed=\"true\"]').length === 1"
+        " && !document.getElementById('pad-gone').hidden")).toBool());
+    m_driver->saveScreenshot(QStringLiteral("pads-unplugged"));
     // The pad's five interface reports count as one change.
     QTest::qWait(500);
     QCOMPARE(m_driver->evaluate(QStringLiteral("window.vexaPage.counts.devicesChanged")).toInt(), before + 1);
@@ -137,7 +142,7 @@ void tst_E2ePads::reportsStayWithTheirPad()
     const QString second = QStringLiteral("5E1C7A99");
     const QString count = QStringLiteral("document.getElementById('report-count').textContent");
     const auto padsListed = [this](int n) {
-        return m_driver->waitUntil(QStringLiteral("document.querySelectorAll('#pads-list [data-device-id]').length === %1").arg(n),
+        return m_driver->waitUntil(QStringLiteral("document.querySelectorAll('#pads-list [data-device-id]:not([data-unplugged=\"true\"])').length === %1").arg(n),
                                    20000);
     };
     const auto run = [this](const QStringList &args) {
@@ -154,9 +159,10 @@ void tst_E2ePads::reportsStayWithTheirPad()
     QVERIFY(m_driver->waitUntil(count + QStringLiteral(" === '3 reports'")));
 
     // The first pad goes: the second is now where reports come from, and shows none of the
-    // first pad's.
+    // first pad's once the person turns to it (the list keeps the unplugged choice).
     QVERIFY(run({QStringLiteral("unplug"), QLatin1String(kPadId)}));
     QVERIFY(padsListed(1));
+    m_driver->evaluate(QStringLiteral("document.querySelector('#pads-list [data-unplugged=\"false\"]').click(); true"));
     QVERIFY(m_driver->waitUntil(count + QStringLiteral(" === '0 reports'")));
     QCOMPARE(m_driver->evaluate(QStringLiteral("document.getElementById('report-panel').dataset.live")).toString(),
              QStringLiteral("false"));

@@ -243,6 +243,8 @@ void tst_E2eProfiles::profilesScreen_buttonTakesACapturedKey()
                     " v('profile-macro-name', 'Reload'); v('profile-macro-address', '0x1f00'); v('profile-macro-size', '24');"
                     " document.getElementById('profile-macro-add').click(); return true; })()");
     QVERIFY(m_app->waitUntil("document.querySelectorAll('#profile-macros .profile-macro').length === 1"));
+    // Typed by hand, it names bytes the profile does not hold, and says so.
+    QVERIFY(m_app->evaluate("!!document.querySelector('#profile-macros .profile-macro-unkept')").toBool());
     m_app->evaluate("(() => { const v = (id, x) => { document.getElementById(id).value = x; };"
                     " v('profile-macro-name', 'Jump'); v('profile-macro-address', '0x1f10'); v('profile-macro-size', '8');"
                     " document.getElementById('profile-macro-add').click(); return true; })()");
@@ -253,7 +255,7 @@ void tst_E2eProfiles::profilesScreen_buttonTakesACapturedKey()
     m_app->evaluate("(() => { const k = document.getElementById('profile-key-kind'); k.value = 'macro';"
                     " k.dispatchEvent(new Event('change')); document.getElementById('profile-key-set').click(); return true; })()");
     QVERIFY(m_app->waitUntil("document.querySelector('.profile-key[data-id=\"1\"] .profile-key-does').textContent === 'Plays \u201cReload\u201d'"));
-    m_app->evaluate("document.querySelector('.profile-macro button:last-child').click(); true");
+    m_app->evaluate("document.querySelector('.profile-macro button:last-of-type').click(); true");
     QVERIFY(m_app->waitUntil("document.getElementById('profiles-status').dataset.tone === 'bad'"));
     QCOMPARE(m_app->evaluate("document.getElementById('profiles-status').textContent").toString(),
              QStringLiteral("\u201cReload\u201d is played by A. Give those buttons another function first."));

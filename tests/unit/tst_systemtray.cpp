@@ -154,20 +154,31 @@ void TestSystemTray::clicksShowTheWindow()
 
 // Exit does not quit behind the page's back (quitting saves its unsaved profile changes): the
 // window comes forward and the page is asked to close, which asks about unsaved work; its
-// "closeApp" then quits, though "closeFunc" says "hide".
+// answer quits, though "closeFunc" says "hide". A person who stayed instead finds the close
+// button as it was; a page that never spoke (it failed to load) cannot ask, so Exit quits at once.
 void TestSystemTray::exitGoesThroughThePagesClose()
 {
+    m_window->systemTray()->closeAction()->trigger();
+    QCOMPARE(m_context->quits, 1);
+
     m_window->hide();
     m_context->recorded.events.clear();
+    m_window->onJsMessage(QStringLiteral(R"({"funcname":"getVersion"})"), CefRefPtr<RecordingCallback>(new RecordingCallback));
     m_window->systemTray()->closeAction()->trigger();
     QVERIFY(m_window->isVisible());
-    QCOMPARE(m_context->quits, 0);
+    QCOMPARE(m_context->quits, 1);
     QCOMPARE(m_context->saves, 0);
     QCOMPARE(m_context->recorded.events, QStringList{QStringLiteral("onBrowserMsg:trayExit")});
+
+    // "Stay": nothing is sent; the close button later only hides.
     QCOMPARE(runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp"})")),
              QStringList{QStringLiteral("success:modify conf sucess")});
     QCOMPARE(m_context->quits, 1);
-    QCOMPARE(m_context->hides, 0);
+    QVERIFY(!m_window->isVisible());
+
+    QCOMPARE(runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp","exit":true})")),
+             QStringList{QStringLiteral("success:modify conf sucess")});
+    QCOMPARE(m_context->quits, 2);
 }
 
 void TestSystemTray::iconShowsInTheNotificationArea()

@@ -377,6 +377,7 @@
       draw(); // and whichever button was pressed goes back to what this take allows
       return;
     }
+    const giveFocusBack = vexa.util.holdFocus($('macro-write'));
     state.busy = true;
     $('macro-overwrite').hidden = true;
     setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
@@ -420,6 +421,7 @@
     } finally {
       state.busy = false;
       draw();
+      giveFocusBack();
     }
   }
 
@@ -448,6 +450,7 @@
     if (bytes.length > MACRO_LIMIT) { setKeepResult('bad', t('macro.refused', { n: bytes.length, max: MACRO_LIMIT })); return; }
     const name = $('macro-name').value.trim();
     if (!name) { setKeepResult('bad', t('prof.bad.macroName', { max: 32 })); $('macro-name').focus(); return; }
+    const giveFocusBack = vexa.util.holdFocus($('macro-save'));
     state.busy = true;
     setKeepResult('busy', t('macro.saving'));
     draw();
@@ -467,6 +470,7 @@
     } finally {
       state.busy = false;
       draw();
+      giveFocusBack();
     }
   }
 

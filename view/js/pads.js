@@ -21,7 +21,7 @@
 
   const state = {
     pads: [],
-    selected: null,        // DeviceID of the selected pad
+    choice: { pad: null, connected: false }, // the selected pad; see padchoice.js
     loading: false,
     reloadAgain: false,
     sourceId: null,        // DeviceID of the pad the reports below came from
@@ -41,8 +41,16 @@
 
   // ---- list ------------------------------------------------------------------------------
 
+  // The list keeps the selected pad when it leaves, shown unplugged, so the forms below never
+  // turn to the pad that moved up into its place.
   function selectedPad() {
-    return state.pads.find((p) => p.DeviceID === state.selected) || null;
+    return state.choice.connected ? state.choice.pad : null;
+  }
+
+  function select(pad) {
+    state.choice = { pad, connected: true };
+    drawList();
+    drawDetail();
   }
 
   async function loadPads() {
@@ -79,7 +87,7 @@
   function setPads(pads) {
     state.pads = pads;
     $('pads-list-error').hidden = true;
-    if (!pads.some((p) => p.DeviceID === state.selected)) state.selected = pads.length ? pads[0].DeviceID : null;
+    state.choice = vexa.padChoice.choose(state.choice.pad, pads);
     followSource();
     $('pads-meta').textContent = t('pads.count', { n: pads.length });
     drawList();
@@ -88,20 +96,23 @@
 
   function drawList() {
     const list = $('pads-list');
-    list.replaceChildren(...state.pads.map((p) => {
+    const { pad: chosen, connected } = state.choice;
+    const shown = chosen && !connected ? [...state.pads, chosen] : state.pads;
+    list.replaceChildren(...shown.map((p) => {
       const title = p.productName || p.device || t('pads.unknown');
-      const selected = p.DeviceID === state.selected;
+      const selected = chosen !== null && p.DeviceID === chosen.DeviceID;
+      const gone = selected && !connected;
       return el('li', {}, [
         el('button', {
           className: 'pad-card',
           attrs: { type: 'button', 'aria-pressed': selected ? 'true' : 'false' },
-          dataset: { deviceId: p.DeviceID },
-          on: { click: () => { state.selected = p.DeviceID; drawList(); drawDetail(); } },
+          dataset: { deviceId: p.DeviceID, unplugged: String(gone) },
+          on: { click: () => { if (!gone) select(p); } },
         }, [
           el('span', { className: 'pad-dot', attrs: { 'aria-hidden': 'true' } }),
           el('span', { className: 'pad-card-main' }, [
             el('span', { className: 'pad-title', text: title, elide: true }),
-            el('span', { className: 'pad-sub', text: p.description || p.productType || '', elide: true }),
+            el('span', { className: 'pad-sub', text: gone ? t('pads.goneShort') : (p.description || p.productType || ''), elide: true }),
           ]),
           el('span', { className: 'pad-id', text: p.DeviceID, elide: true }),
         ]),
@@ -131,10 +142,14 @@
   }
 
   function drawDetail() {
-    const pad = selectedPad();
+    const pad = state.choice.pad;
     $('pad-detail').hidden = !pad;
     $('pad-none').hidden = !!pad;
     if (!pad) return;
+    $('pad-detail').dataset.unplugged = String(!state.choice.connected);
+    $('pad-gone').hidden = state.choice.connected;
+    $('report-panel').hidden = !state.choice.connected;
+    if (!state.choice.connected) $('pad-gone').textContent = t('pads.gone', { pad: label(pad) });
     drawSource();
     elide($('pad-name'), pad.productName || pad.device || t('pads.unknown'));
     elide($('pad-code'), pad.productCN || '');
@@ -250,7 +265,7 @@
 
   function padArgs() {
     const pad = selectedPad();
-    if (!pad) throw new Error(t('pads.in.noPad'));
+    if (!pad) throw new Error(state.choice.pad ? t('pads.gone', { pad: label(state.choice.pad) }) : t('pads.in.noPad'));
     return { HardwareID: pad.HardwareID, DevicePath: pad.DevicePath };
   }
 

@@ -422,7 +422,8 @@
 
   const macrosOf = (profile) => Array.from(child(profile, 'macros') ? child(profile, 'macros').children : [])
     .filter((m) => m.tagName === 'macro')
-    .map((m) => ({ name: m.getAttribute('name') || '', address: m.getAttribute('address') || '', size: m.getAttribute('size') || '' }));
+    .map((m) => ({ name: m.getAttribute('name') || '', address: m.getAttribute('address') || '', size: m.getAttribute('size') || '',
+      kept: Boolean(m.getAttribute('data')) }));
   const keysOf = (profile) => Array.from(child(profile, 'keys') ? child(profile, 'keys').children : [])
     .filter((k) => k.tagName === 'key').map((k) => ({ id: k.getAttribute('id'), code: k.getAttribute('code') }));
 
@@ -588,7 +589,10 @@
         elide(h('span', { className: 'profile-macro-name' }), m.name),
         h('span', { className: 'mono', text: m.address }),
         h('span', { className: 'mono', text: t('prof.bytes', { n: m.size }) }),
+        // An address typed by hand (or a profile from before takes were kept) names bytes the
+        // profile does not hold; Apply cannot write them, so the person learns it here first.
         rename, remove,
+        m.kept ? null : h('span', { className: 'profile-macro-unkept', t: 'prof.macroUnkept' }),
       ]);
     }));
     $('profile-macros-empty').hidden = macros.length > 0;
@@ -718,6 +722,7 @@
     const read = await readPlace(i);
     if (!read.ok) { status(read.message, 'bad'); return; }
     const unsaved = state.places[i].dirty;
+    const giveFocusBack = vexa.util.holdFocus($('profile-apply'));
     $('profile-apply').disabled = true;
     status(t('prof.applying'));
     try {
@@ -733,6 +738,7 @@
       root.dataset.applied = 'false';
     } finally {
       $('profile-apply').disabled = false;
+      giveFocusBack();
     }
   }
 
@@ -812,8 +818,10 @@
   function drawMarker() {
     const dirty = anyDirty();
     $('profile-unsaved').hidden = !dirty;
-    $('profile-save').disabled = !dirty;
-    $('profile-discard').disabled = !dirty;
+    // Unusable rather than disabled: a disabled button drops the focus, and after Save the
+    // person goes on from Save.
+    $('profile-save').setAttribute('aria-disabled', String(!dirty));
+    $('profile-discard').setAttribute('aria-disabled', String(!dirty));
     root.dataset.unsaved = String(dirty);
   }
 
@@ -900,13 +908,16 @@
         button('profile-rename', 'prof.rename', () => openNameForm('rename')),
         button('profile-delete', 'prof.delete', deleteCurrent),
         button('profile-reset', 'prof.reset', resetCurrent),
-        h('span', { className: 'profiles-spacer' }),
-        h('span', { id: 'profile-unsaved', className: 'profile-unsaved', t: 'prof.unsaved', hidden: true }),
-        button('profile-discard', 'prof.discard', () => discard()),
-        button('profile-save', 'prof.save', () => save(), 'btn-primary'),
       ]),
       nameForm,
-      h('p', { id: 'profiles-status', className: 'profiles-status', role: 'status' }, [''])]),
+      // What the last change did, then the unsaved mark and the buttons that settle it; the
+      // buttons sit at the right end, so the mark appearing moves nothing.
+      h('div', { className: 'profiles-bar profiles-settle' }, [
+        h('p', { id: 'profiles-status', className: 'profiles-status', role: 'status' }, ['']),
+        h('span', { id: 'profile-unsaved', className: 'profile-unsaved', t: 'prof.unsaved', hidden: true }),
+        button('profile-discard', 'prof.discard', () => { if (anyDirty()) discard(); }),
+        button('profile-save', 'prof.save', () => { if (anyDirty()) save(); }, 'btn-primary'),
+      ])]),
       h('p', { id: 'profile-none', className: 'profile-hint', t: 'prof.none', hidden: true }),
       h('div', { id: 'profile-body', className: 'profile-body' }, [
         h('div', { className: 'profile-values' }, [

@@ -190,12 +190,14 @@
   // Closing writes every changed profile file, so a screen with unsaved work is asked first.
   // The tray's Exit comes this way too (the program brings the window forward for it), and
   // while the question is open a second close or Exit asks nothing more.
+  // Only the tray's Exit quits whatever the settings say; "Stay" there leaves the close button
+  // as it was.
   let closing = false;
-  async function closeWindow() {
+  async function closeWindow(exit = false) {
     if (closing) return;
     closing = true;
     try {
-      if (await vexa.screens.mayLeave()) await query({ funcname: 'closeApp' });
+      if (await vexa.screens.mayLeave()) await query(exit ? { funcname: 'closeApp', exit: true } : { funcname: 'closeApp' });
     } finally {
       closing = false;
     }
@@ -203,7 +205,7 @@
 
   function init(doc) {
     vexa.events.onEvent((entry) => {
-      if (entry.name === 'onBrowserMsg' && entry.values[0] === 'trayExit') closeWindow();
+      if (entry.name === 'onBrowserMsg' && entry.values[0] === 'trayExit') closeWindow(true);
     });
     controls = doc.getElementById('window-controls');
     if (controls) {

@@ -130,5 +130,20 @@
     });
   }
 
-  vexa.util = { el, elide, submitOnEnter, clockTime, duration, prettyReply, compactJson, paced };
+  /**
+   * Call before an action that disables its own button; the function it returns gives the focus
+   * back to that control (or to `fallback` when the control is now hidden or disabled), but only
+   * when the focus fell to the page meanwhile: a person who moved on keeps their place.
+   */
+  function holdFocus(fallback) {
+    const acted = document.activeElement;
+    return () => {
+      const now = document.activeElement;
+      if (now && now !== document.body) return;
+      const target = [acted, fallback].find((c) => c && c !== document.body && c.isConnected && !c.disabled && !c.hidden);
+      if (target) target.focus();
+    };
+  }
+
+  vexa.util = { el, elide, submitOnEnter, clockTime, duration, prettyReply, compactJson, paced, holdFocus };
 })(window.vexaModules = window.vexaModules || {});
