@@ -36,8 +36,6 @@
 #include <cstdio>
 #include <memory>
 
-QString g_applicationDir;
-QString g_updateApplicationDir;
 
 namespace {
 std::atomic<bool> g_quitRequested{false};
@@ -171,9 +169,6 @@ DeviceSightings cefApplication::deviceSightings() const
 
 void cefApplication::startup()
 {
-    g_applicationDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-    g_updateApplicationDir = g_applicationDir;
-
     // The style sheet names the update dialog's pictures.
     UpdateResources::init();
     QFile style(QStringLiteral(":/qss/vexa"));

@@ -31,10 +31,6 @@ class ProcessMonitorThread;
 class ProfileStore;
 class UpdateCheck;
 
-// The application folder with a trailing "/", kept twice for the update code.
-extern QString g_applicationDir;
-extern QString g_updateApplicationDir;
-
 // Ends the event loop, once per process, with exitCode; later calls do nothing.
 void requestQuit(int exitCode = 0);
 bool quitRequested();

@@ -81,9 +81,11 @@ int main(int argc, char *argv[])
     ClientHandler::setCurrent(client);
 
     int result = 0;
+    QString applicationDir; // for the installer, which starts after the application is gone
     {
         // The application raises page events through the client, which outlives it.
         cefApplication application(argc, argv, client.get());
+        applicationDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
         application.startup();
         runTestSwitches(argc, argv);
         // A quit asked for during start-up (no instance server, for one) comes before the loop
@@ -96,6 +98,6 @@ int main(int argc, char *argv[])
     client = nullptr;
     // Only now are the program's files free for the installer to replace.
     if (restartToUpdate)
-        launchUpdater(g_updateApplicationDir, pendingClientVersion);
+        launchUpdater(applicationDir, pendingClientVersion);
     return result;
 }

@@ -51,7 +51,7 @@ QSize screensSize()
 // Changes one setting, applies it where it takes effect at once, and rewrites the settings file.
 void setConf(AppSettings &store, vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"confKey", "confValue"}))
+    if (!args.require({"confKey", "confValue"}))
         return;
     const QString key = args.toText(QStringLiteral("confKey"));
     const QString value = args.toText(QStringLiteral("confValue"));

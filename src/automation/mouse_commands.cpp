@@ -24,14 +24,14 @@ void answer(const QueryCallbackPtr &callback, bool applied, const char *command)
 
 void modifyMouseSpeed(const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"speednum"}))
+    if (!args.require({"speednum"}))
         return;
     answer(callback, MouseSettings::setPointerSpeed(args.toInt(QStringLiteral("speednum"))), "modifyMouseSpeed");
 }
 
 void modifyMouseScrollLines(const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"linenum"}))
+    if (!args.require({"linenum"}))
         return;
     answer(callback, MouseSettings::setWheelScrollLines(args.toInt(QStringLiteral("linenum"))),
            "modifyMouseScrollLines");
@@ -39,7 +39,7 @@ void modifyMouseScrollLines(const CommandArgs &args, const QueryCallbackPtr &cal
 
 void modifyMouseDoubleClick(const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"position"}))
+    if (!args.require({"position"}))
         return;
     answer(callback, setDoubleClickTime(args.toInt(QStringLiteral("position"))), "modifyMouseDoubleClick");
 }

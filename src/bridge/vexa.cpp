@@ -105,7 +105,7 @@ void vexa::registerCommands()
         m_commands.add(QLatin1String(name), std::move(handler), this);
     };
     add("loadurl", [](const CommandArgs &args, const Callback &callback) {
-        if (!args.hasAll({"url"}))
+        if (!args.require({"url"}))
             return;
         const QString relative = args.toText(QStringLiteral("url"));
         const QString url = ViewCommands::applicationFileUrl(relative);
@@ -127,7 +127,7 @@ void vexa::registerCommands()
         replySuccess(callback, QStringLiteral("goforward"));
     });
     add("sendMsgToMainBrowser", [this](const CommandArgs &args, const Callback &callback) {
-        if (!args.hasAll({"msg"}))
+        if (!args.require({"msg"}))
             return;
         m_context.events().onBrowserMsg(args.toText(QStringLiteral("msg")));
         replySuccess(callback, QStringLiteral("sendMsgToMainBrowser success"));

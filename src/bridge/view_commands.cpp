@@ -15,7 +15,7 @@
 #include <QLoggingCategory>
 #include <QUrl>
 
-Q_LOGGING_CATEGORY(lcViewCommands, "vexa.view")
+Q_LOGGING_CATEGORY(lcViewCommands, "vexa.bridge.view")
 
 namespace ViewCommands {
 
@@ -72,7 +72,7 @@ namespace {
 
 void openUrl(vexa &, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"url"}))
+    if (!args.require({"url"}))
         return;
     const QUrl url(args.toText(QStringLiteral("url")), QUrl::TolerantMode);
     if (isExternalAddress(url)) {
@@ -115,7 +115,7 @@ void openFileDialogExe(vexa &window, const CommandArgs &, const QueryCallbackPtr
 
 void openView(vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"relativeUrl", "size"}))
+    if (!args.require({"relativeUrl", "size"}))
         return;
     const QString relative = args.toText(QStringLiteral("relativeUrl"));
     const QString url = applicationFileUrl(relative);

@@ -83,7 +83,7 @@ void cmdGetDevicesList(Pads &pads, const CommandArgs &, const QueryCallbackPtr &
 
 void cmdReadDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}))
+    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID"}))
         return;
     const int propertyId = args.toInt(key("PARAMID"));
     const int size = args.toInt(key("PARAMSIZE"));
@@ -95,7 +95,7 @@ void cmdReadDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallback
 
 void cmdWriteDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}))
+    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMID", "PARAMDATA"}))
         return;
     Buffer buffer{};
     const int size = args.toInt(key("PARAMSIZE"));
@@ -113,7 +113,7 @@ void cmdWriteDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallbac
 
 void cmdIsPropEmpty(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
+    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
     const int at = address(args);
     const int size = args.toInt(key("PARAMSIZE"));
@@ -125,7 +125,7 @@ void cmdIsPropEmpty(Pads &pads, const CommandArgs &args, const QueryCallbackPtr 
 
 void cmdReadByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
+    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
     const int at = address(args);
     const int size = args.toInt(key("PARAMSIZE"));
@@ -137,7 +137,7 @@ void cmdReadByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &
 
 void cmdWriteByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
+    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
         return;
     Buffer buffer{};
     const int size = args.toInt(key("PARAMSIZE"));
@@ -152,7 +152,7 @@ void cmdWriteByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr 
 
 void cmdNotifyDevice(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "NotifyType", "NotifyData"}))
+    if (!args.require({"HardwareID", "NotifyType", "NotifyData"}))
         return;
     const int data = args.toInt(key("NotifyData"));
     const int type = args.toInt(key("NotifyType"));
@@ -165,7 +165,7 @@ void cmdNotifyDevice(Pads &pads, const CommandArgs &args, const QueryCallbackPtr
 
 void cmdCleanMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
+    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
         return;
     const Buffer zeros{};
     const int at = address(args);
@@ -179,7 +179,7 @@ void cmdCleanMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbac
 
 void cmdWriteMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
+    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
         return;
     const int at = address(args);
     const int size = args.toInt(key("PARAMSIZE"));

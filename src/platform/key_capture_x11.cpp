@@ -16,7 +16,7 @@
 
 #include "x11_private.h"
 
-Q_LOGGING_CATEGORY(lcKeyCapture, "vexa.keycapture")
+Q_LOGGING_CATEGORY(lcKeyCapture, "vexa.platform.keycapture")
 
 namespace {
 

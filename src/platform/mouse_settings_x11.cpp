@@ -5,7 +5,7 @@
 
 #include "x11_private.h"
 
-Q_LOGGING_CATEGORY(lcMouse, "vexa.mouse")
+Q_LOGGING_CATEGORY(lcMouse, "vexa.platform.mouse")
 
 namespace platform {
 

@@ -25,14 +25,14 @@ QString text(const CommandArgs &args, const char *key)
 
 void queryProfile(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"filePath", "xpath"}))
+    if (!args.require({"filePath", "xpath"}))
         return;
     reply(callback, profiles.store.queryProfile(text(args, "filePath"), text(args, "xpath")));
 }
 
 void nodeCounterProfile(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"filePath", "xpath"}))
+    if (!args.require({"filePath", "xpath"}))
         return;
     reply(callback, profiles.store.nodeCounterProfile(text(args, "filePath"), text(args, "xpath")));
 }
@@ -43,7 +43,7 @@ void modifyProfile(Profiles &profiles, const CommandArgs &args, const QueryCallb
     // to the slowest step, whatever else happens to the request, a malformed one included.
     if (profiles.beforeModifyProfile)
         profiles.beforeModifyProfile();
-    if (!args.hasAll({"filePath", "xpath", "attribute", "attributeValue"}))
+    if (!args.require({"filePath", "xpath", "attribute", "attributeValue"}))
         return;
     reply(callback, profiles.store.modifyProfile(text(args, "filePath"), text(args, "xpath"),
                                                     text(args, "attribute"), text(args, "attributeValue")));
@@ -51,7 +51,7 @@ void modifyProfile(Profiles &profiles, const CommandArgs &args, const QueryCallb
 
 void modifyProfileEx(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"filePath", "xpath", "subTreeString"}))
+    if (!args.require({"filePath", "xpath", "subTreeString"}))
         return;
     reply(callback, profiles.store.modifyProfileEx(text(args, "filePath"), text(args, "xpath"),
                                                       text(args, "subTreeString")));
@@ -59,14 +59,14 @@ void modifyProfileEx(Profiles &profiles, const CommandArgs &args, const QueryCal
 
 void modifyRemoveProfile(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"filePath", "xpath"}))
+    if (!args.require({"filePath", "xpath"}))
         return;
     reply(callback, profiles.store.modifyRemoveProfile(text(args, "filePath"), text(args, "xpath")));
 }
 
 void modifyAddProfile(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"filePath", "xpath", "attribute", "attributeValue"}))
+    if (!args.require({"filePath", "xpath", "attribute", "attributeValue"}))
         return;
     reply(callback, profiles.store.modifyAddProfile(text(args, "filePath"), text(args, "xpath"),
                                                        text(args, "attribute"), text(args, "attributeValue"),
@@ -75,7 +75,7 @@ void modifyAddProfile(Profiles &profiles, const CommandArgs &args, const QueryCa
 
 void modifyReplaceProfile(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}))
+    if (!args.require({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}))
         return;
     reply(callback, profiles.store.modifyReplaceProfile(text(args, "srcFilePath"), text(args, "desFilePath"),
                                                            text(args, "srcXpath"), text(args, "desXpath")));
@@ -84,7 +84,7 @@ void modifyReplaceProfile(Profiles &profiles, const CommandArgs &args, const Que
 void modifyReplaceProfileEx(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     // "srcXpath" must be there although an import always starts at the package's top element.
-    if (!args.hasAll({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}))
+    if (!args.require({"srcFilePath", "desFilePath", "srcXpath", "desXpath"}))
         return;
     reply(callback, profiles.store.modifyReplaceProfileEx(text(args, "srcFilePath"), text(args, "desFilePath"),
                                                              text(args, "desXpath")));
@@ -92,14 +92,14 @@ void modifyReplaceProfileEx(Profiles &profiles, const CommandArgs &args, const Q
 
 void resetProfile(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"srcFilePath", "desFilePath"}))
+    if (!args.require({"srcFilePath", "desFilePath"}))
         return;
     reply(callback, profiles.store.resetProfile(text(args, "srcFilePath"), text(args, "desFilePath")));
 }
 
 void queryHexByte(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"filePath", "xpath", "args"}))
+    if (!args.require({"filePath", "xpath", "args"}))
         return;
     reply(callback, profiles.store.queryHexByte(text(args, "filePath"), text(args, "xpath"), text(args, "args")));
 }
@@ -111,7 +111,7 @@ void savexml(Profiles &profiles, const CommandArgs &, const QueryCallbackPtr &ca
 
 void saveXmlAs(Profiles &profiles, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.hasAll({"srcFilePath", "xpath", "desFilePath"}))
+    if (!args.require({"srcFilePath", "xpath", "desFilePath"}))
         return;
     reply(callback, profiles.store.saveXmlAs(text(args, "srcFilePath"), text(args, "xpath"),
                                                 text(args, "desFilePath")));

@@ -1,6 +1,7 @@
 // The argument reading rules every page command relies on. Values are fed in as the page sends
 // them, as JSON command texts, so the JSON-to-variant step is covered together with each rule.
 #include "command_args.h"
+#include "runtime_log.h"
 
 #include <QtTest>
 
@@ -276,9 +277,24 @@ void TestCommandArgs::presenceIsCheckedInOrder()
     QFETCH(QByteArray, json);
     QFETCH(QString, firstMissing);
 
-    const CommandArgs args = argsFrom(json);
+    QVariantMap map = argsFrom(json).map();
+    map.insert(QStringLiteral("funcname"), QStringLiteral("readByAddr"));
+    const CommandArgs args(map);
     QCOMPARE(args.missing({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}), firstMissing);
-    QCOMPARE(args.hasAll({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}), firstMissing.isEmpty());
+
+    // The refusal stays unanswered, but the log names the command and what it lacked.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString logPath = dir.filePath(QStringLiteral("web.log"));
+    cefLogConfigure(logPath, LOGSEVERITY_INFO);
+    QCOMPARE(args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}), firstMissing.isEmpty());
+    cefLogConfigure(QString(), LOGSEVERITY_DISABLE);
+    QFile log(logPath);
+    const QString logged = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    if (firstMissing.isEmpty())
+        QVERIFY2(logged.isEmpty(), qPrintable(logged));
+    else
+        QVERIFY2(logged.contains(QStringLiteral("readByAddr: no \"%1\"").arg(firstMissing)), qPrintable(logged));
 }
 
 QTEST_GUILESS_MAIN(TestCommandArgs)

@@ -1,5 +1,7 @@
 #include "command_args.h"
 
+#include "runtime_log.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -17,9 +19,13 @@ bool CommandArgs::parse(const QString &text, CommandArgs *out)
     return true;
 }
 
-bool CommandArgs::hasAll(std::initializer_list<const char *> keys) const
+bool CommandArgs::require(std::initializer_list<const char *> keys) const
 {
-    return missing(keys).isEmpty();
+    const QString absent = missing(keys);
+    if (absent.isEmpty())
+        return true;
+    CEF_LOG_WARNING(QStringLiteral("%1: no \"%2\", left unanswered").arg(toText(QStringLiteral("funcname")), absent));
+    return false;
 }
 
 QString CommandArgs::missing(std::initializer_list<const char *> keys) const

@@ -16,8 +16,10 @@ public:
 
     const QVariantMap &map() const { return m_map; }
     bool has(const QString &key) const { return m_map.contains(key); }
-    // Every key present, checked in the order given. A command that lacks one ends unanswered.
-    bool hasAll(std::initializer_list<const char *> keys) const;
+    // Every key present, checked in the order given. A command that lacks one ends unanswered,
+    // as the page expects; the runtime log says which command lacked which member, so the
+    // silence can be explained.
+    bool require(std::initializer_list<const char *> keys) const;
     QString missing(std::initializer_list<const char *> keys) const;
 
     // Numbers round to the nearest integer, halves away from zero; a text holding a decimal

@@ -2,7 +2,7 @@
 
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcCommands, "vexa.bridge")
+Q_LOGGING_CATEGORY(lcCommands, "vexa.commands")
 
 void replySuccess(const QueryCallbackPtr &callback, const QString &text)
 {
