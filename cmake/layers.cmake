@@ -2,7 +2,7 @@
 # layers, and within one layer only those listed before it; so the graph has no cycle and no
 # library reaches above itself. Configuring fails on the first link that breaks the rule.
 #
-#   platform   operating-system services
+#   platform   operating-system services; whole-or-nothing file writes
 #   base       what the browser host offers without the web engine (counted objects, the reply
 #              callback of a query, page events, the runtime log), the XML string writer, the
 #              settings file, and the user's files of an application folder with the rules
@@ -13,7 +13,7 @@
 #   app        the application object that owns and wires everything
 #   launcher   the installed program's launcher (/usr/bin/vexa), a program of its own
 set(VEXA_LAYERS
-  "platform:vexa_platform"
+  "platform:vexa_files,vexa_platform"
   "base:vexa_browser_base,vexa_xml,vexa_settings,vexa_userfiles"
   "browser:vexa_browser,vexa_commands"
   "subsystems:vexa_profile,vexa_automation,vexa_device,vexa_desktop,vexa_update"

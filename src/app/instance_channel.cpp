@@ -1,5 +1,6 @@
 #include "instance_channel.h"
 
+#include "atomic_file.h"
 #include "program_locations.h"
 
 #include <QCoreApplication>
@@ -7,7 +8,6 @@
 #include <QLocalSocket>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -90,9 +90,7 @@ QString noteFile(const QString &applicationDir)
 
 bool writeNote(const QString &applicationDir, const QString &serverName)
 {
-    QSaveFile file(noteFile(applicationDir));
-    const QByteArray bytes = QFile::encodeName(serverName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    return platform::writeFileAtomically(noteFile(applicationDir), QFile::encodeName(serverName));
 }
 
 QString notedName(const QString &applicationDir)

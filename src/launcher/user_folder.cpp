@@ -1,12 +1,12 @@
 #include "user_folder.h"
 
+#include "atomic_file.h"
 #include "user_files.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <pugixml.hpp>
@@ -82,15 +82,6 @@ bool replaceFile(const QString &source, const QString &target, QString *error)
     return true;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = QStringLiteral("cannot write %1").arg(path);
-    return false;
-}
-
 // Every file of folder, relative, with "/"; the stamp last, so that a copy broken off halfway
 // carries no stamp and is done again.
 QStringList filesOf(const QString &folder)
@@ -147,7 +138,7 @@ Preparation refresh(const QString &pristine, const QString &user)
         if (file == QLatin1String(userFiles::kSettingsFile) && QFileInfo::exists(target)) {
             QByteArray merged;
             if (userFiles::mergeSettings(readAll(target), readAll(source), &merged)) {
-                if (!writeFile(target, merged, &error))
+                if (!platform::writeFileAtomically(target, merged, &error))
                     return fail(error);
                 continue;
             }

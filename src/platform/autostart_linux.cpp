@@ -2,11 +2,12 @@
 // $XDG_CONFIG_HOME/autostart at log-in.
 #include "autostart.h"
 
+#include "atomic_file.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace platform {
 
@@ -80,11 +81,7 @@ void setAutostart(bool enable)
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(QLatin1String(kShownName), exec, QLatin1String(kIconName));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(entry.toUtf8());
-    file.commit();
+    writeFileAtomically(path, entry.toUtf8());
 }
 
 } // namespace platform

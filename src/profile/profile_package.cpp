@@ -1,10 +1,10 @@
 #include "profile_package.h"
 
+#include "atomic_file.h"
 #include "regular_file.h"
 #include "xml_string_writer.h"
 
 #include <QDataStream>
-#include <QSaveFile>
 
 #include <pugixml.hpp>
 
@@ -88,15 +88,7 @@ bool write(const QString &path, const QByteArray &xmlUtf8)
     // The rename at the end would replace a FIFO or a device node by a plain file.
     if (RegularFile::kindAt(path) == RegularFile::Kind::Other)
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = encode(xmlUtf8);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return platform::writeFileAtomically(path, encode(xmlUtf8));
 }
 
 bool read(const QString &path, QByteArray *xmlUtf8)

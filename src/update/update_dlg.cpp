@@ -1,6 +1,7 @@
 #include "update_dlg.h"
 
 #include "app_settings.h"
+#include "atomic_file.h"
 #include "crash_handler.h"
 #include "firmware_flash.h"
 #include "install_rights.h"
@@ -22,7 +23,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QQueue>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStackedWidget>
 #include <QThread>
@@ -50,29 +50,6 @@ constexpr int kRollBackLine = 702;
 constexpr int kCopyAttempts = 30;
 constexpr unsigned long kCopyPauseMs = 100;
 
-// Writes source's bytes to a file beside target and renames it over target: readers of target
-// (the browser view, a reload) see the old file or the new one, never a part of it. Streamed, so
-// a large file costs no more memory than a small one.
-bool replaceFile(const QString &source, const QString &target)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = in.read(buffer.data(), buffer.size());
-        if (got == 0)
-            break;
-        if (got < 0 || out.write(buffer.constData(), got) != got) {
-            out.cancelWriting();
-            return false;
-        }
-    }
-    return out.commit();
-}
 
 std::filesystem::path fsPath(const QString &path)
 {
@@ -156,7 +133,7 @@ public:
             Copy &copy = m_copies[m_copied];
             bool written = false;
             for (int attempt = 0; attempt < kCopyAttempts && !written; ++attempt) {
-                written = keepOld(copy) && replaceFile(copy.source, copy.target);
+                written = keepOld(copy) && platform::copyFileAtomically(copy.source, copy.target);
                 // The browser or a virus scanner may hold the file for a moment.
                 if (!written)
                     QThread::msleep(kCopyPauseMs);
@@ -239,7 +216,7 @@ enum class InstallerCopy { Done, Refused, Failed };
 
 InstallerCopy copyInstaller(const QString &source, const QString &target)
 {
-    if (replaceFile(source, target)) {
+    if (platform::copyFileAtomically(source, target)) {
         // A package carries no file modes; the installer must run all the same.
         QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner | QFile::ExeGroup |
                                           QFile::ExeOther | QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);

@@ -1,12 +1,13 @@
 #include "installer.h"
 
+#include "atomic_file.h"
+
 #include "user_files.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <filesystem>
@@ -42,48 +43,6 @@ bool isCleanRelativePath(const QString &relative)
     return std::none_of(parts.begin(), parts.end(), [](const QString &part) {
         return part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..");
     });
-}
-
-// Writes source's content to path durably: QSaveFile syncs before its own rename.
-bool writeCopy(const QString &source, const QString &path, QString *error)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(source, in.errorString());
-        return false;
-    }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
-        return false;
-    }
-    QByteArray chunk;
-    while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        if (out.write(chunk) != chunk.size()) {
-            *error = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
-            out.cancelWriting();
-            return false;
-        }
-    }
-    if (in.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2").arg(source, in.errorString());
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
-        return false;
-    }
-    return true;
-}
-
-bool writeBytes(const QByteArray &bytes, const QString &path, QString *error)
-{
-    QSaveFile out(path);
-    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
-        return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
-    return false;
 }
 
 // A program or a script: the kernel runs it only with an execute bit, which the unpacker,
@@ -258,8 +217,8 @@ bool Installer::replace(Item &item)
     item.targetExisted = fs::exists(target);
 
     QFile::remove(item.temporary);
-    if (item.merged ? !writeBytes(item.mergedSettings, item.temporary, &m_error)
-                    : !writeCopy(item.source, item.temporary, &m_error))
+    if (item.merged ? !platform::writeFileAtomically(item.temporary, item.mergedSettings, &m_error)
+                    : !platform::copyFileAtomically(item.source, item.temporary, &m_error))
         return false;
     item.written = true;
     // An executable stays executable: the ready folder's copy carries whatever mode the unpacker

@@ -1,12 +1,12 @@
 #include "app_settings.h"
 
+#include "atomic_file.h"
 #include "xml_string_writer.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
-#include <QSaveFile>
 
 #include <pugixml.hpp>
 
@@ -74,15 +74,7 @@ bool AppSettings::setValue(const QString &key, const QString &value)
 
 bool AppSettings::writeConfFile() const
 {
-    QSaveFile file(confFilePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    const QByteArray bytes = m_confText.toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return platform::writeFileAtomically(confFilePath(), m_confText.toUtf8());
 }
 
 AppSettings::StoreResult AppSettings::storeAttribute(const QString &key, const QString &value)

@@ -1,8 +1,9 @@
 #include "user_files.h"
 
+#include "atomic_file.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <pugixml.hpp>
 
@@ -95,9 +96,9 @@ VersionRecord setClientVersion(const QString &applicationDir, const QString &ver
     recorded = wanted.constData();
 
     const QByteArray bytes = saved(doc);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        return fail(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+    QString error;
+    if (!platform::writeFileAtomically(path, bytes, &error))
+        return fail(error);
     return VersionRecord::Recorded;
 }
 

@@ -1,0 +1,51 @@
+#include "atomic_file.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace platform {
+
+namespace {
+
+bool fail(QString *error, const QString &what, const QString &path, const QString &why)
+{
+    if (error)
+        *error = QStringLiteral("cannot %1 %2: %3").arg(what, path, why);
+    return false;
+}
+
+} // namespace
+
+// A QSaveFile that is not committed removes its temporary file when it goes.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile out(path);
+    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+        return true;
+    return fail(error, QStringLiteral("write"), path, out.errorString());
+}
+
+bool copyFileAtomically(const QString &source, const QString &path, QString *error)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return fail(error, QStringLiteral("read"), source, in.errorString());
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(error, QStringLiteral("write"), path, out.errorString());
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(chunk.data(), chunk.size());
+        if (got == 0)
+            break;
+        if (got < 0)
+            return fail(error, QStringLiteral("read"), source, in.errorString());
+        if (out.write(chunk.constData(), got) != got)
+            return fail(error, QStringLiteral("write"), path, out.errorString());
+    }
+    if (!out.commit())
+        return fail(error, QStringLiteral("write"), path, out.errorString());
+    return true;
+}
+
+} // namespace platform
