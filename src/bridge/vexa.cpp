@@ -5,6 +5,7 @@
 #include "command_context.h"
 #include "page_events.h"
 #include "qxtglobalshortcut.h"
+#include "runtime_log.h"
 #include "systemtray.h"
 #include "view_commands.h"
 #include "vexa_web_view.h"
@@ -215,11 +216,9 @@ void vexa::onJsMessage(const QString &name, const QueryCallbackPtr &callbackPtr)
 
 void vexa::dispatchCommand(const QString &funcname, const CommandArgs &args, const Callback &callback)
 {
-    if (const CommandHandler *command = m_commands.find(funcname)) {
-        // A copy: closing the window (a command may) takes its commands out of the registry.
-        const CommandHandler run = *command;
-        run(args, callback);
-    }
+    // An unknown name ends unanswered, like a missing member.
+    if (!m_commands.dispatch(funcname, args, callback))
+        CEF_LOG_WARNING(QStringLiteral("%1: no such command, left unanswered").arg(funcname));
 }
 
 void vexa::replySuccess(const Callback &callback, const QString &text)

@@ -143,60 +143,63 @@ void ClientHandler::sendToMainBrowser(CefRefPtr<CefProcessMessage> message)
     browser->SendProcessMessage(PID_RENDERER, message);
 }
 
+// Every page event is a process message named after it, its values in order: a whole number, a
+// yes/no or a text each, as the page's handlers read them.
+void ClientHandler::raise(const QString &name, std::initializer_list<QVariant> values)
+{
+    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(name);
+    CefRefPtr<CefListValue> args = message->GetArgumentList();
+    size_t index = 0;
+    for (const QVariant &value : values) {
+        switch (value.type()) {
+        case QVariant::Int:
+            args->SetInt(index, value.toInt());
+            break;
+        case QVariant::Bool:
+            args->SetBool(index, value.toBool());
+            break;
+        default:
+            args->SetString(index, value.toString());
+            break;
+        }
+        ++index;
+    }
+    sendToMainBrowser(message);
+}
+
 void ClientHandler::devicesChanged(int value)
 {
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(QStringLiteral("devicesChanged"));
-    message->GetArgumentList()->SetInt(0, value);
-    sendToMainBrowser(message);
+    raise(QStringLiteral("devicesChanged"), {value});
 }
 
 void ClientHandler::onDeviceData(const QString &data)
 {
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(QStringLiteral("onDeviceData"));
-    message->GetArgumentList()->SetString(0, data);
-    sendToMainBrowser(message);
+    raise(QStringLiteral("onDeviceData"), {data});
 }
 
 void ClientHandler::currentPropChanged(int propIndex, int proMode)
 {
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(QStringLiteral("currentPropChanged"));
-    message->GetArgumentList()->SetInt(0, propIndex);
-    message->GetArgumentList()->SetInt(1, proMode);
-    sendToMainBrowser(message);
+    raise(QStringLiteral("currentPropChanged"), {propIndex, proMode});
 }
 
 void ClientHandler::macroItem(const QString &a, const QString &b, const QString &c, const QString &d)
 {
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(QStringLiteral("macroItem"));
-    CefRefPtr<CefListValue> args = message->GetArgumentList();
-    args->SetString(0, a);
-    args->SetString(1, b);
-    args->SetString(2, c);
-    args->SetString(3, d);
-    sendToMainBrowser(message);
+    raise(QStringLiteral("macroItem"), {a, b, c, d});
 }
 
 void ClientHandler::onProcessChanged(const QString &mode, bool running)
 {
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(QStringLiteral("onProcessChanged"));
-    message->GetArgumentList()->SetString(0, mode);
-    message->GetArgumentList()->SetBool(1, running);
-    sendToMainBrowser(message);
+    raise(QStringLiteral("onProcessChanged"), {mode, running});
 }
 
 void ClientHandler::navStateChanged(bool canGoBack, bool canGoForward)
 {
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(QStringLiteral("navStateChanged"));
-    message->GetArgumentList()->SetBool(0, canGoBack);
-    message->GetArgumentList()->SetBool(1, canGoForward);
-    sendToMainBrowser(message);
+    raise(QStringLiteral("navStateChanged"), {canGoBack, canGoForward});
 }
 
 void ClientHandler::onBrowserMsg(const QString &text)
 {
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(QStringLiteral("onBrowserMsg"));
-    message->GetArgumentList()->SetString(0, text);
-    sendToMainBrowser(message);
+    raise(QStringLiteral("onBrowserMsg"), {text});
 }
 
 // --- runtime callbacks ---------------------------------------------------------------------------

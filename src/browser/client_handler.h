@@ -7,10 +7,12 @@
 #include "page_events.h"
 
 #include <QMutex>
+#include <QVariant>
 #include <QWidget>
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <set>
 
 class QEvent;
@@ -122,6 +124,7 @@ public:
 
 private:
     void sendToMainBrowser(CefRefPtr<CefProcessMessage> message);
+    void raise(const QString &name, std::initializer_list<QVariant> values);
     // The main browser's document ends (UI thread): runs what waited for that.
     void mainPageEnded(const CefRefPtr<CefBrowser> &browser);
 

@@ -39,9 +39,25 @@ bool allZero(const Buffer &buffer)
     return std::all_of(buffer.cbegin(), buffer.cend(), [](uint8_t b) { return b == 0; });
 }
 
-int address(const CommandArgs &args)
+// The pad and the stretch of its memory that the memory commands name alike; the bytes to
+// write, when the command carries them, stay in PARAMDATA. False when a member is missing: the
+// command then stays unanswered.
+struct Stretch {
+    QString hardwareId;
+    int address = 0;
+    int size = 0;
+};
+
+bool readStretch(const CommandArgs &args, bool withData, Stretch *out)
 {
-    return int(args.toHex(key("PARAMADDRESS")));
+    const bool complete = withData ? args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"})
+                                   : args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"});
+    if (!complete)
+        return false;
+    out->hardwareId = args.toText(key("HardwareID"));
+    out->address = int(args.toHex(key("PARAMADDRESS")));
+    out->size = args.toInt(key("PARAMSIZE"));
+    return true;
 }
 
 
@@ -113,38 +129,32 @@ void cmdWriteDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallbac
 
 void cmdIsPropEmpty(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
+    Stretch at;
+    if (!readStretch(args, false, &at))
         return;
-    const int at = address(args);
-    const int size = args.toInt(key("PARAMSIZE"));
-    const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    pads.library.read(hardwareId, buffer, size, at);
+    pads.library.read(at.hardwareId, buffer, at.size, at.address);
     replySuccess(callback, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 void cmdReadByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
+    Stretch at;
+    if (!readStretch(args, false, &at))
         return;
-    const int at = address(args);
-    const int size = args.toInt(key("PARAMSIZE"));
-    const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    pads.library.read(hardwareId, buffer, size, at);
-    replySuccess(callback, replyBytes(buffer, size));
+    pads.library.read(at.hardwareId, buffer, at.size, at.address);
+    replySuccess(callback, replyBytes(buffer, at.size));
 }
 
 void cmdWriteByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
+    Stretch at;
+    if (!readStretch(args, true, &at))
         return;
     Buffer buffer{};
-    const int size = args.toInt(key("PARAMSIZE"));
-    fillFromByteList(args, size, &buffer);
-    const int at = address(args);
-    const QString hardwareId = args.toText(key("HardwareID"));
-    if (pads.library.write(hardwareId, buffer, size, at))
+    fillFromByteList(args, at.size, &buffer);
+    if (pads.library.write(at.hardwareId, buffer, at.size, at.address))
         replySuccess(callback, QStringLiteral("writeByAddr success!"));
     else
         replyFailure(callback, 0, QStringLiteral("writeByAddr failed!"));
@@ -165,13 +175,11 @@ void cmdNotifyDevice(Pads &pads, const CommandArgs &args, const QueryCallbackPtr
 
 void cmdCleanMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS"}))
+    Stretch at;
+    if (!readStretch(args, false, &at))
         return;
     const Buffer zeros{};
-    const int at = address(args);
-    const int size = args.toInt(key("PARAMSIZE"));
-    const QString hardwareId = args.toText(key("HardwareID"));
-    if (pads.library.write(hardwareId, zeros, size, at))
+    if (pads.library.write(at.hardwareId, zeros, at.size, at.address))
         replySuccess(callback, QStringLiteral("cleanMacroByAddr success!"));
     else
         replyFailure(callback, 0, QStringLiteral("cleanMacroByAddr failed!"));
@@ -179,28 +187,26 @@ void cmdCleanMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbac
 
 void cmdWriteMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    if (!args.require({"HardwareID", "DevicePath", "PARAMSIZE", "PARAMADDRESS", "PARAMDATA"}))
+    Stretch at;
+    if (!readStretch(args, true, &at))
         return;
-    const int at = address(args);
-    const int size = args.toInt(key("PARAMSIZE"));
-    const QString hardwareId = args.toText(key("HardwareID"));
     // The write could not take it all; the stretch is not even looked at.
-    if (size > devices_handler::kBufferSize) {
+    if (at.size > devices_handler::kBufferSize) {
         replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
         return;
     }
 
     Buffer buffer{};
-    pads.library.read(hardwareId, buffer, size, at);
+    pads.library.read(at.hardwareId, buffer, at.size, at.address);
     if (!allZero(buffer)) {
         // Occupied: the page learns where, and must clean the stretch first.
         replySuccess(callback, args.toText(key("PARAMADDRESS")));
         return;
     }
     buffer.fill(0);
-    pads.library.read(hardwareId, buffer, size, at);
-    fillFromByteList(args, size, &buffer);
-    if (pads.library.write(hardwareId, buffer, size, at))
+    pads.library.read(at.hardwareId, buffer, at.size, at.address);
+    fillFromByteList(args, at.size, &buffer);
+    if (pads.library.write(at.hardwareId, buffer, at.size, at.address))
         replySuccess(callback, QStringLiteral("true"));
     else
         replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
