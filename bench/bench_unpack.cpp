@@ -4,7 +4,7 @@
 //
 // Usage: vexa_bench_unpack [runs] [megabytes]   (default 5 runs of a 50 MB package, half text
 // that compresses well, half noise that does not)
-#include "update_package.h"
+#include "package_writer.h"
 
 #include <QCoreApplication>
 #include <QDir>

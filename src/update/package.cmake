@@ -1,5 +1,5 @@
-# The update package format: its reader (the downloader unpacks with it) and its writer (the
-# vendor's mkupdate). LZMA1 for the content, libsodium for the vendor's signature.
+# The update package format and its reader (the downloader unpacks with it); the writer is the
+# vendor's (tools/mkupdate). LZMA1 for the content, libsodium for the vendor's signature.
 find_package(LibLZMA REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(VEXA_SODIUM REQUIRED IMPORTED_TARGET libsodium)

@@ -1,4 +1,5 @@
-// The update package: what the vendor's mkupdate writes and what the downloader unpacks.
+// The update package: what the vendor's mkupdate writes (tools/mkupdate/package_writer.h) and
+// what the downloader unpacks.
 //
 //   offset 0    128 bytes  reserved; a signed package carries its Ed25519 signature of bytes
 //                          128..end in the first 64 bytes, the rest is zero
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDataStream>
 #include <QString>
 #include <QVector>
 
@@ -38,7 +40,14 @@ struct Entry {
     QByteArray content;
 };
 
+constexpr int kDigestOffset = 128;
+constexpr int kDigestSize = 20;
+constexpr int kPropertiesOffset = 148;
+constexpr int kPropertiesSize = 5;
+constexpr int kSizeOffset = 153;
 constexpr int kHeaderSize = 157;
+// Packages in the field were written by Qt 5.1; newer Qt defaults would read them differently.
+constexpr int kStreamVersion = QDataStream::Qt_5_1;
 constexpr int kSignatureSize = 64;
 constexpr int kPublicKeySize = 32;
 constexpr int kSecretKeySize = 64;
@@ -61,15 +70,6 @@ bool unpack(const QByteArray &package, const QString &tempDir, const QByteArray 
 
 // The key the program was built with (empty: none).
 QByteArray vendorPublicKey();
-
-// The vendor's side: a package of these files, signed when secretKey (kSecretKeySize raw bytes,
-// libsodium's form) is given. Refuses names that unpack would refuse, and an empty list. Empty
-// with *error set on failure.
-QByteArray build(const QString &version, const QVector<Entry> &entries, const QByteArray &secretKey, QString *error);
-
-// Compresses an already serialised content and frames it (digest, signature): build() without
-// the checks of the content, for packages that are wrong on purpose.
-QByteArray seal(const QByteArray &content, const QByteArray &secretKey, QString *error);
 
 // The path below the unpacking folder that a name is written to, or an empty text when the name
 // must not be written: absolute, with a backslash or a control character, without a component

@@ -2,7 +2,7 @@
 // service) at start, the About screen's button asks again, the update window appears on the
 // display, a click on its Update button (through the X server, as a mouse would) downloads the
 // page package, and the new page files are in the application's view/ folder.
-#include "update_package.h"
+#include "package_writer.h"
 #include "vendor_service.h"
 #include "vexa_driver.h"
 

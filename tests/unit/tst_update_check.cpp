@@ -6,7 +6,7 @@
 #include "update_commands.h"
 #include "update_dlg.h"
 #include "update_folders.h"
-#include "update_package.h"
+#include "package_writer.h"
 #include "updatesystem.h"
 #include "vendor_service.h"
 

@@ -6,7 +6,7 @@
 #include "runtime_log.h"
 #include "update_dlg.h"
 #include "update_folders.h"
-#include "update_package.h"
+#include "package_writer.h"
 #include "vendor_service.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include "fault_server.h"
 #include "pspecific_wnd.h"
 #include "update_folders.h"
-#include "update_package.h"
+#include "package_writer.h"
 #include "vendor_service.h"
 
 #include <QCryptographicHash>

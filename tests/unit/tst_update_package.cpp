@@ -1,7 +1,7 @@
 // The update package: what build() and mkupdate write comes out of unpack() file for file, and
 // every package that must be refused is refused with the downloader's log text and line before a
 // single byte is written, inside the unpacking folder or beside it.
-#include "update_package.h"
+#include "package_writer.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>

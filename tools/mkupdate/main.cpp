@@ -5,7 +5,7 @@
 // Every regular file below FOLDER goes in as NAME/<its path below FOLDER>; unpacking drops NAME.
 // KEYFILE holds an Ed25519 secret key in libsodium's 64-byte form as 128 hex digits; a program
 // built with the matching public key (VEXA_UPDATE_PUBKEY) unpacks only packages signed with it.
-#include "update_package.h"
+#include "package_writer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
