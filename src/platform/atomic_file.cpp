@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <filesystem>
+#include <system_error>
+
 namespace platform {
 
 namespace {
@@ -46,6 +49,26 @@ bool copyFileAtomically(const QString &source, const QString &path, QString *err
     if (!out.commit())
         return fail(error, QStringLiteral("write"), path, out.errorString());
     return true;
+}
+
+bool keepOldFile(const QString &path, const QString &backup, QString *error)
+{
+    namespace fs = std::filesystem;
+    const fs::path from(path.toStdU16String());
+    const fs::path to(backup.toStdU16String());
+    std::error_code failure;
+    fs::remove(to, failure);
+    failure.clear();
+    if (fs::is_symlink(from, failure)) {
+        fs::copy_symlink(from, to, failure);
+    } else {
+        fs::create_hard_link(from, to, failure);
+        if (failure)
+            fs::copy_file(from, to, fs::copy_options::overwrite_existing, failure);
+    }
+    if (!failure)
+        return true;
+    return fail(error, QStringLiteral("keep"), path, QString::fromStdString(failure.message()));
 }
 
 } // namespace platform

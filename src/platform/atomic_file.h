@@ -16,4 +16,9 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
 // more memory than a small one.
 bool copyFileAtomically(const QString &source, const QString &path, QString *error = nullptr);
 
+// Keeps what stands at path under the name backup (replaced if present), so that it can be put
+// back with one rename: a second name where the file system has hard links (it costs nothing and
+// takes the content along exactly), a copy elsewhere; a symbolic link is kept as a link.
+bool keepOldFile(const QString &path, const QString &backup, QString *error = nullptr);
+
 } // namespace platform

@@ -189,13 +189,7 @@ private:
         if (!target.isFile())
             return true;
         QDir().mkpath(QFileInfo(copy.backup).absolutePath());
-        std::error_code error;
-        std::filesystem::remove(fsPath(copy.backup), error);
-        std::filesystem::create_hard_link(fsPath(copy.target), fsPath(copy.backup), error);
-        if (error)
-            std::filesystem::copy_file(fsPath(copy.target), fsPath(copy.backup),
-                                       std::filesystem::copy_options::overwrite_existing, error);
-        if (error)
+        if (!platform::keepOldFile(copy.target, copy.backup))
             return false;
         copy.prior = Prior::Kept;
         return true;

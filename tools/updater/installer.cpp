@@ -233,20 +233,8 @@ bool Installer::replace(Item &item)
     QFile::setPermissions(item.temporary, mode);
 
     if (item.targetExisted) {
-        QFile::remove(item.backup);
-        // A second name for the old file costs nothing and takes the content along exactly;
-        // a copy is the fallback where the file system has no hard links.
-        if (fs::is_symlink(target)) {
-            fs::copy_symlink(fsPath(item.target), fsPath(item.backup), error);
-        } else {
-            fs::create_hard_link(fsPath(item.target), fsPath(item.backup), error);
-            if (error)
-                fs::copy_file(fsPath(item.target), fsPath(item.backup), fs::copy_options::overwrite_existing, error);
-        }
-        if (error) {
-            m_error = QStringLiteral("cannot keep the old %1: %2").arg(item.relative, text(error));
+        if (!platform::keepOldFile(item.target, item.backup, &m_error))
             return false;
-        }
         item.backedUp = true;
     }
 
