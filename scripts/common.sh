@@ -18,17 +18,17 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Test tooling from npm (tests/e2e/tools): installed into the build folder, exactly as locked.
+# Test tooling from npm (tests/tools): installed into the build folder, exactly as locked.
 install_test_tools() {
     local dir="$BUILD/npm"
-    [ -f "$dir/node_modules/axe-core/axe.min.js" ] && cmp -s "$ROOT/tests/e2e/tools/package-lock.json" "$dir/package-lock.json" && return 0
+    [ -f "$dir/node_modules/axe-core/axe.min.js" ] && cmp -s "$ROOT/tests/tools/package-lock.json" "$dir/package-lock.json" && return 0
     if ! command -v npm >/dev/null; then
         local sudo=""
         [ "$(id -u)" -ne 0 ] && sudo="sudo"
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends npm >/dev/null
     fi
     mkdir -p "$dir"
-    cp "$ROOT/tests/e2e/tools/package.json" "$ROOT/tests/e2e/tools/package-lock.json" "$dir/"
+    cp "$ROOT/tests/tools/package.json" "$ROOT/tests/tools/package-lock.json" "$dir/"
     (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
 }
 

@@ -73,7 +73,7 @@ void tst_E2ePage::initTestCase()
     if (axe.open(QIODevice::ReadOnly))
         m_axe = axe.readAll();
     else
-        m_axeError = QStringLiteral(VEXA_AXE_JS " is missing: scripts/test.sh installs it (npm ci of tests/e2e/tools)");
+        m_axeError = QStringLiteral(VEXA_AXE_JS " is missing: scripts/test.sh installs it (npm ci of tests/tools)");
 }
 
 bool tst_E2ePage::start(const QString &clientSize)
