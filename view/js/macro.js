@@ -381,6 +381,7 @@
     $('macro-overwrite').hidden = true;
     setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
     draw();
+    let release = null;
     try {
       const chosen = await vexa.pads.padForWrite($('macro-pad'));
       if (chosen.refusal) { setResult('bad', chosen.refusal); return; }
@@ -394,6 +395,7 @@
       }
       const { HardwareID, DevicePath } = chosen.pad;
       const target = { HardwareID, DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
+      release = await vexa.padLock.acquire(chosen.pad); // no other write between this one and its read-back
       if (clearFirst) {
         const cleared = await command('cleanMacroByAddr', target);
         if (!cleared.ok) { setResult('bad', cleared.message); return; }
@@ -418,6 +420,7 @@
         }
       }
     } finally {
+      if (release) release();
       state.busy = false;
       draw();
     }
