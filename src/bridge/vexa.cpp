@@ -4,6 +4,7 @@
 #include "client_handler.h"
 #include "command_context.h"
 #include "page_events.h"
+#include "page_notifications.h"
 #include "qxtglobalshortcut.h"
 #include "systemtray.h"
 #include "view_commands.h"
@@ -12,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QResizeEvent>
 
 Q_DECLARE_LOGGING_CATEGORY(lcBridge)
@@ -166,6 +168,12 @@ void vexa::createSystemTray()
     connect(m_tray, &SystemTray::showWidget, this, &vexa::onshowWidget);
     connect(m_tray, &SystemTray::closeApp, this, &vexa::oncloseApp);
     m_tray->show();
+    // The page's notifications (what the pad holds while the window is hidden) as tray messages.
+    QPointer<SystemTray> tray(m_tray);
+    vexa_runtime::setNotificationSink([tray](const QString &title, const QString &message) {
+        if (tray)
+            tray->showMessage(title, message, QSystemTrayIcon::Information, 8000);
+    });
 }
 
 bool vexa::shortcutRegistered(const QString &confKey) const
