@@ -17,7 +17,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -79,7 +78,11 @@ QString padBlock(const QString &padctl, const QString &id, int bytes)
     QProcess p;
     p.start(padctl, {QStringLiteral("mem"), id, QStringLiteral("100"), QString::number(bytes)});
     p.waitForFinished(5000);
-    return QString::fromUtf8(p.readAllStandardOutput()).remove(QRegularExpression(QStringLiteral("[^0-9a-fA-F]"))).toLower();
+    // "0100  56 58 …  |VX…|": the bytes between the address and the text column.
+    QString out;
+    for (const QString &row : QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        out += row.section(QLatin1Char('|'), 0, 0).section(QLatin1Char(' '), 1).remove(QLatin1Char(' '));
+    return out.toLower();
 }
 
 } // namespace

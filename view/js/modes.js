@@ -123,7 +123,7 @@
     }
     const select = el('select', {
       className: 'mode-profile-select',
-      attrs: { id: selectId, 'aria-label': t('modes.profileOf', { name: modeName(mode) }) },
+      attrs: { id: selectId, 'aria-describedby': nameId },
       dataset: { action: 'profile' },
       on: { change: () => chooseProfile(mode, select.value) },
     }, options);

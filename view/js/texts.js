@@ -942,8 +942,6 @@
       '{profile} не записан на {pad} ({why}): {reason} Попытка повторится при подключении геймпада.',
       '{profile}을(를) {pad}에 쓰지 못했습니다({why}): {reason} 패드를 다시 연결하면 다시 시도합니다.'],
     'modes.profile': ['Profile', '配置文件', '設定檔', 'Profil', 'プロファイル', 'Профиль', '프로필'],
-    'modes.profileOf': ['Profile of {name}', '{name} 的配置文件', '{name} 的設定檔', 'Profil von {name}', '{name} のプロファイル',
-      'Профиль режима {name}', '{name}의 프로필'],
     'modes.noProfile': ['None (pad stays as it is)', '无（手柄保持现状）', '無（手把保持現狀）', 'Keins (Pad bleibt, wie es ist)',
       'なし（パッドはそのまま）', 'Нет (геймпад без изменений)', '없음 (패드 그대로)'],
     'modes.profileGone': ['Deleted profile', '已删除的配置文件', '已刪除的設定檔', 'Gelöschtes Profil', '削除されたプロファイル',
