@@ -7,6 +7,7 @@
 //
 // Usage: vexa_bench_modes [STARTS]   (default 20; needs DISPLAY and a window manager for the tray)
 // Exits non-zero when a measurement has no samples.
+#include "pad_blocks.h"
 #include "vexa_driver.h"
 
 #include <QCoreApplication>
@@ -28,18 +29,6 @@
 namespace {
 
 const int kMonitorPeriodMs = 3000;
-
-QByteArray profile(const char *name, int speed, const char *color, const char *effect)
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<profile name=\"%1\" version=\"2\">"
-                          "<mouse speed=\"%2\" scrollLines=\"3\" doubleClick=\"0\" />"
-                          "<lighting color=\"%3\" brightness=\"80\" effect=\"%4\" />"
-                          "<stick deadzone=\"8\" curve=\"linear\" invertY=\"false\" /><keys /><macros /></profile>\n")
-        .arg(QLatin1String(name))
-        .arg(speed)
-        .arg(QLatin1String(color), QLatin1String(effect))
-        .toUtf8();
-}
 
 // Ticks of a 10 ms interval over about ms milliseconds, as a rate per second.
 const char kTimerRate[] = R"JS(new Promise((resolve) => {
@@ -73,18 +62,6 @@ double percentile(QVector<double> values, double q)
     return values.at(std::min(int(values.size()) - 1, int(q * values.size())));
 }
 
-QString padBlock(const QString &padctl, const QString &id, int bytes)
-{
-    QProcess p;
-    p.start(padctl, {QStringLiteral("mem"), id, QStringLiteral("100"), QString::number(bytes)});
-    p.waitForFinished(5000);
-    // "0100  56 58 …  |VX…|": the bytes between the address and the text column.
-    QString out;
-    for (const QString &row : QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        out += row.section(QLatin1Char('|'), 0, 0).section(QLatin1Char(' '), 1).remove(QLatin1Char(' '));
-    return out.toLower();
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -103,8 +80,8 @@ int main(int argc, char **argv)
         return 1;
     }
     VexaDriver::Options options;
-    options.files.insert(QStringLiteral("view/profiles/profile1.xml"), profile("Calm", 10, "#e0483e", "breathing"));
-    options.files.insert(QStringLiteral("view/profiles/profile2.xml"), profile("Racing", 20, "#00ff00", "static"));
+    options.files.insert(QStringLiteral("view/profiles/profile1.xml"), pad_blocks::profileXml("Calm", 10, "#e0483e", "breathing"));
+    options.files.insert(QStringLiteral("view/profiles/profile2.xml"), pad_blocks::profileXml("Racing", 20, "#00ff00", "static"));
     options.files.insert(QStringLiteral("view/xml/configuration.xml"),
                          QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<conf><modeSetting current=\"1\"><modes group=\"pad\">"
                                         "<mode index=\"1\" name=\"Desktop\" bindingProcess=\"\" profile=\"profile1.xml\"/>"
@@ -125,7 +102,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const QString padId = driver.evaluate(QStringLiteral("vexaModules.modeSwitch.switcher.status.pads[0].DeviceID")).toString();
-    const QString calm = padBlock(padctl, padId, 16);
+    const QString calm = pad_blocks::blockStart(padctl, padId, 16);
 
     const double shownRate = driver.evaluate(QString::fromLatin1(kTimerRate).arg(3000), &error, 60000).toDouble();
     driver.ask(QStringLiteral("{\"funcname\":\"closeApp\"}"));
@@ -143,7 +120,7 @@ int main(int argc, char **argv)
                .arg(hiddenLaterRate, 0, 'f', 1);
 
     const QJsonObject applied =
-        driver.evaluate(QString::fromLatin1(kApplyTimes).arg(VexaDriver::jsString(QString::fromUtf8(profile("Calm", 10, "#e0483e", "breathing")))).arg(200),
+        driver.evaluate(QString::fromLatin1(kApplyTimes).arg(VexaDriver::jsString(QString::fromUtf8(pad_blocks::profileXml("Calm", 10, "#e0483e", "breathing")))).arg(200),
                         &error, 120000)
             .toObject();
     QVector<double> applyMs;
@@ -161,7 +138,6 @@ int main(int argc, char **argv)
     // Calm block is back after the program ends.
     QVector<double> toRacing;
     QVector<double> back;
-    QString racing;
     for (int i = 0; i < starts; ++i) {
         // Starts fall anywhere in the monitor's period, as a person's do.
         QThread::msleep(QRandomGenerator::global()->bounded(kMonitorPeriodMs));
@@ -172,16 +148,16 @@ int main(int argc, char **argv)
             break;
         clock.start();
         QString now;
-        while (clock.elapsed() < 15000 && ((now = padBlock(padctl, padId, 16)) == calm || now.isEmpty()))
+        while (clock.elapsed() < 15000 && ((now = pad_blocks::blockStart(padctl, padId, 16)) == calm || now.isEmpty()))
             QThread::msleep(20);
         if (now == calm)
             break;
         toRacing.append(clock.elapsed());
-        racing = now;
+        QThread::msleep(QRandomGenerator::global()->bounded(kMonitorPeriodMs));
         racer.kill();
         racer.waitForFinished();
         clock.restart();
-        while (clock.elapsed() < 15000 && padBlock(padctl, padId, 16) != calm)
+        while (clock.elapsed() < 15000 && pad_blocks::blockStart(padctl, padId, 16) != calm)
             QThread::msleep(20);
         back.append(clock.elapsed());
         out << QStringLiteral("  start %1: %2 ms, back %3 ms\n").arg(i + 1).arg(toRacing.last()).arg(back.last());

@@ -3,6 +3,7 @@
 // the mode's block at 0x0100, and once it ends the current mode's block is back; the same with
 // the window hidden in the tray, where the page says it with a desktop notification. A pad of
 // another product is left alone; a pad plugged in while a mode is active gets its profile.
+#include "pad_blocks.h"
 #include "vexa_driver.h"
 
 #include <QDir>
@@ -25,6 +26,7 @@ private slots:
     void boundProgramSwitchesThePad();
     void hiddenInTheTray();
     void padPluggedInGetsTheActiveProfile();
+    void deletingAModesProfileAsksAndUnlinks();
 
 private:
     QString block(const QString &id) const;
@@ -44,19 +46,7 @@ namespace {
 const char kPad[] = "5E1C7A92";   // a PX-ORB42 (the catalogue knows its id)
 const char kOther[] = "0BADF00D"; // a pad of another product
 
-QByteArray profile(const char *name, int speed, const char *color, const char *effect)
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<profile name=\"%1\" version=\"2\">"
-                          "<mouse speed=\"%2\" scrollLines=\"3\" doubleClick=\"0\" />"
-                          "<lighting color=\"%3\" brightness=\"80\" effect=\"%4\" />"
-                          "<stick deadzone=\"8\" curve=\"linear\" invertY=\"false\" /><keys /><macros /></profile>\n")
-        .arg(QLatin1String(name))
-        .arg(speed)
-        .arg(QLatin1String(color), QLatin1String(effect))
-        .toUtf8();
-}
-
-// The first 16 bytes of each block as padctl prints them, blanks removed: magic, version, size,
+// The first 12 bytes of each block as padctl prints them, blanks removed: magic, version, size,
 // speed, scroll lines, double-click, effect, colour, brightness.
 const QString kCalm = QStringLiteral("565801800a030002e0483e50");
 const QString kRacing = QStringLiteral("565801801403000100ff0050");
@@ -84,8 +74,8 @@ void tst_E2eModeSwitch::initTestCase()
     QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), m_program));
 
     VexaDriver::Options options;
-    options.files.insert("view/profiles/profile1.xml", profile("Calm", 10, "#e0483e", "breathing"));
-    options.files.insert("view/profiles/profile2.xml", profile("Racing", 20, "#00ff00", "static"));
+    options.files.insert("view/profiles/profile1.xml", pad_blocks::profileXml("Calm", 10, "#e0483e", "breathing"));
+    options.files.insert("view/profiles/profile2.xml", pad_blocks::profileXml("Racing", 20, "#00ff00", "static"));
     options.files.insert("view/xml/configuration.xml",
                          QString("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<conf><modeSetting current=\"1\"><modes group=\"pad\">"
                                  "<mode index=\"1\" name=\"Desktop\" bindingProcess=\"\" profile=\"profile1.xml\"/>"
@@ -106,13 +96,9 @@ void tst_E2eModeSwitch::cleanupTestCase()
     m_app.reset();
 }
 
-// The pad's first 12 bytes at 0x0100 as hex digits, from padctl's dump ("0100  56 58 …  |VX…|").
 QString tst_E2eModeSwitch::block(const QString &id) const
 {
-    QString bytes;
-    for (const QString &row : VexaDriver::runTool(m_padctl, {"mem", id, "100", "12"}).split('\n', Qt::SkipEmptyParts))
-        bytes += row.section('|', 0, 0).section(' ', 1).remove(' ');
-    return bytes.toLower();
+    return pad_blocks::blockStart(m_padctl, id, 12);
 }
 
 QString tst_E2eModeSwitch::line() const
@@ -228,6 +214,26 @@ void tst_E2eModeSwitch::padPluggedInGetsTheActiveProfile()
     QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kCalm, kSwitchMs);
     QVERIFY(m_app->waitUntil("vexaModules.modeSwitch.switcher.status.kind === 'applied'"));
     QCOMPARE(block(kOther), QString(24, QLatin1Char('0')));
+}
+
+void tst_E2eModeSwitch::deletingAModesProfileAsksAndUnlinks()
+{
+    m_app->evaluate("location.hash = '#profiles'; true");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile1.xml'"));
+    m_app->evaluate("(() => { const s = document.getElementById('profile-select'); s.value = '1';"
+                    " s.dispatchEvent(new Event('change')); return true; })()");
+    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"));
+    m_app->evaluate("document.getElementById('profile-delete').click(); true");
+    QVERIFY(m_app->waitUntil("!!document.getElementById('ask-text') && document.getElementById('ask-text').textContent"
+                             ".endsWith('Modes Racing, Editing give the pad this profile; they will leave the pad as it is.')"));
+    m_app->evaluate("document.getElementById('ask-yes').click(); true");
+    // The links go with the deletion, in the program's copy, and are saved with it.
+    const QString conf = "vexaModules.bridge.query({ funcname: 'queryProfile', filePath: 'view/xml/configuration.xml', xpath: '/conf' })"
+                         ".then((r) => r.text)";
+    QVERIFY(m_app->waitUntil(conf + ".then((t) => t.includes('name=\"Editing\" bindingProcess=\"\" profile=\"\"')"
+                                    " && !t.includes('profile2.xml'))"));
+    m_app->evaluate("document.getElementById('profile-save').click(); true");
+    QTRY_VERIFY_WITH_TIMEOUT(!configuration().contains("profile2.xml") && configuration().contains("profile=\"profile1.xml\""), 10000);
 }
 
 QTEST_GUILESS_MAIN(tst_E2eModeSwitch)
