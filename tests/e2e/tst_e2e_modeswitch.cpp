@@ -139,7 +139,7 @@ void tst_E2eModeSwitch::boundProgramSwitchesThePad()
     QCOMPARE(m_app->evaluate("document.getElementById(" + select.arg(2) + ".getAttribute('aria-describedby')).textContent").toString(),
              QStringLiteral("Racing"));
     QCOMPARE(m_app->evaluate("Array.from(" + select.arg(3) + ".options, (o) => o.textContent).join('|')").toString(),
-             QStringLiteral("None (pad stays as it is)|Calm|Racing"));
+             QStringLiteral("No change|Calm|Racing"));
 
     QProcess racer;
     racer.start(m_program, {"120"});
