@@ -168,6 +168,14 @@ void tst_E2eModeSwitch::boundProgramSwitchesThePad()
     m_app->evaluate("(() => { const s = " + select.arg(3) + "; s.value = 'profile2.xml'; s.dispatchEvent(new Event('change')); return true; })()");
     QTRY_VERIFY_WITH_TIMEOUT(configuration().contains("name=\"Editing\" bindingProcess=\"\" profile=\"profile2.xml\""), 10000);
     QVERIFY(m_app->waitUntil("document.getElementById('modes-status').textContent === 'Editing gives the pad Racing; saved.'"));
+    // The user picks it as the current mode: the pad takes its profile; and back.
+    const QString current = "document.querySelector('.mode-row[data-index=\"%1\"] .mode-current').click(); true";
+    m_app->evaluate(current.arg(3));
+    QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kRacing, kSwitchMs);
+    QVERIFY(m_app->waitUntil("document.getElementById('modes-pad').textContent === 'The pad holds Racing \u2014 Editing is the current mode'"));
+    QVERIFY(m_app->waitUntil("document.getElementById('modes-status').dataset.tone === 'ok'"));
+    m_app->evaluate(current.arg(1));
+    QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kCalm, kSwitchMs);
 }
 
 void tst_E2eModeSwitch::hiddenInTheTray()

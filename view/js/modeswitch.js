@@ -63,7 +63,8 @@
           pending = false;
           await io.delay(SETTLE_MS);
           if (pending) continue;
-          await round();
+          // A round that breaks must not stop the switcher: the next change starts another.
+          await round().catch((err) => console.error('mode switch failed', err));
         }
       } finally {
         busy = false;
@@ -110,7 +111,7 @@
         // A newer change waits for this write, not for the other pads: it is applied next round.
         if (pending) return;
         held.delete(id);
-        const result = await io.apply(profile, pad);
+        const result = await io.apply(profile, pad).catch((err) => ({ ok: false, message: String((err && err.message) || err) }));
         if (result.ok) held.set(id, given);
         else failed.set(id, given);
         outcomes.push({ pad, ok: Boolean(result.ok), message: result.message || '' });
