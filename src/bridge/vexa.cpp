@@ -4,6 +4,7 @@
 #include "client_handler.h"
 #include "command_context.h"
 #include "page_events.h"
+#include "page_notifications.h"
 #include "qxtglobalshortcut.h"
 #include "runtime_log.h"
 #include "systemtray.h"
@@ -13,6 +14,7 @@
 
 #include <QCloseEvent>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QResizeEvent>
 
 Q_DECLARE_LOGGING_CATEGORY(lcBridge)
@@ -167,6 +169,12 @@ void vexa::createSystemTray()
     connect(m_tray, &SystemTray::showWidget, this, &vexa::onshowWidget);
     connect(m_tray, &SystemTray::closeApp, this, &vexa::oncloseApp);
     m_tray->show();
+    // The page's notifications (what the pad holds while the window is hidden) as tray messages.
+    QPointer<SystemTray> tray(m_tray);
+    vexa_runtime::setNotificationSink([tray](const QString &title, const QString &message) {
+        if (tray)
+            tray->showMessage(title, message, QSystemTrayIcon::Information, 8000);
+    });
 }
 
 bool vexa::shortcutRegistered(const QString &confKey) const

@@ -2,6 +2,7 @@
 
 #include "message_router.h"
 #include "page_access.h"
+#include "page_notifications.h"
 #include "program_locations.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <QWebChannel>
 #include <QWebEngineDownloadItem>
 #include <QWebEngineHistory>
+#include <QWebEngineNotification>
 #include <QWebEngineProfile>
 #include <QWebEngineQuotaRequest>
 #include <QWebEngineScript>
@@ -188,6 +190,13 @@ bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefP
     }
     if (settings.remote_debugging_port > 0)
         qputenv("QTWEBENGINE_REMOTE_DEBUGGING", QByteArray::number(settings.remote_debugging_port));
+    // The page switches the pad's profile while the window is hidden in the tray, where Chromium
+    // would slow its timers to one a second (measured: a 10 ms interval ran 2 times a second just
+    // after hiding, once a second after 10 s). Events reach a hidden page at once all the same;
+    // this keeps its timers at their rate too, without drawing the page.
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains("--disable-background-timer-throttling"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --disable-background-timer-throttling").trimmed());
     // QtWebEngine shares GL contexts with the widgets; this must be set before QApplication.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     return true;
@@ -240,6 +249,24 @@ QString pageScriptSource()
 
 void onDownloadRequested(QWebEngineDownloadItem *item);
 
+vexa_runtime::NotificationSink &notificationSink()
+{
+    static vexa_runtime::NotificationSink sink;
+    return sink;
+}
+
+// Only documents that were granted the right (the page's own, see onFeaturePermissionRequested)
+// get here.
+void presentNotification(std::unique_ptr<QWebEngineNotification> notification)
+{
+    if (notification->origin().scheme() != QLatin1String("file"))
+        return;
+    if (const vexa_runtime::NotificationSink &sink = notificationSink()) {
+        sink(notification->title(), notification->message());
+        notification->show();
+    }
+}
+
 QList<BrowserWindow *> &liveWindows()
 {
     static QList<BrowserWindow *> windows;
@@ -283,6 +310,7 @@ QWebEngineProfile *sharedProfile()
     profile->scripts()->insert(bridge);
 
     QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, &onDownloadRequested);
+    profile->setNotificationPresenter(&presentNotification);
     // Pop-up windows have no owner among the program's widgets; close them while the
     // application object still exists, as its pages must go before QtWebEngine does.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, profile, [] {
@@ -833,8 +861,23 @@ private:
 };
 } // namespace
 
+void setNotificationSink(NotificationSink sink)
+{
+    notificationSink() = std::move(sink);
+}
+
 void BrowserWindow::onFeaturePermissionRequested(const QUrl &origin, QWebEnginePage::Feature feature)
 {
+    // The page's own documents may notify (the mode switch says so while the window is hidden);
+    // no other document may.
+    if (feature == QWebEnginePage::Notifications) {
+        const bool own = documentMayUseBridge() && origin.scheme() == QLatin1String("file");
+        CEF_LOG_INFO(QStringLiteral("notifications %1 for %2").arg(own ? QStringLiteral("granted") : QStringLiteral("refused"),
+                                                                  origin.toString()));
+        m_page->setFeaturePermission(origin, feature,
+                                     own ? QWebEnginePage::PermissionGrantedByUser : QWebEnginePage::PermissionDeniedByUser);
+        return;
+    }
     CefGeolocationHandler *handler = m_client->GetGeolocationHandler();
     if (feature == QWebEnginePage::Geolocation && handler &&
         handler->OnRequestGeolocationPermission(m_browser, origin.toString(), new GeolocationCallback(m_page, origin)))

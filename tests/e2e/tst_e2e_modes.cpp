@@ -236,8 +236,10 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
                                  .arg(focused.arg(QStringLiteral(".mode-current")))));
     QCOMPARE(row("2", "active"), QStringLiteral("true"));
 
-    // Tab past "Bind program…" to "Unbind", Enter: the binding goes, the focus moves to the row's
-    // other button, with the blue ring.
+    // Tab past the mode's profile and "Bind program…" to "Unbind", Enter: the binding goes, the
+    // focus moves to the row's other button, with the blue ring.
+    key(QStringLiteral("Tab"));
+    QVERIFY(m_app->evaluate(focused.arg(QStringLiteral(".mode-profile-select"))).toBool());
     key(QStringLiteral("Tab"));
     key(QStringLiteral("Tab"));
     QVERIFY(m_app->evaluate(focused.arg(QStringLiteral("[data-action=unbind]"))).toBool());

@@ -57,6 +57,26 @@ test('a binding rewrites its group whole, whether the mode had the attribute or 
   assert.throws(() => bind.bindingCommand(groups[1], 2, 0, '/usr/bin/x'));
 });
 
+test('a mode\'s profile link is set like a binding, and a deleted profile loses every link to it', () => {
+  const { groups } = configuration();
+  const linked = bind.profileCommand(groups[1], 2, 1, 'profile3.xml');
+  assert.equal(linked.subTreeString, '<note text="kept">a &amp; b</note><mode index="3" name="Editing" profile="profile3.xml" />');
+  assert.equal(bind.profileCommand(groups[1], 2, 1, ''), null);
+
+  const withLinks = [
+    element('modes', {}, [element('mode', { index: '1', profile: 'profile3.xml' }), element('mode', { index: '2', profile: 'profile1.xml' })]),
+    element('modes', {}, [element('mode', { index: '3', profile: 'profile1.xml' })]),
+    element('modes', {}, [element('mode', { index: '4', profile: 'profile3.xml', bindingProcess: '/x' })]),
+  ];
+  assert.deepEqual(bind.listModes(withLinks).map((m) => m.profile), ['profile3.xml', 'profile1.xml', 'profile1.xml', 'profile3.xml']);
+  const unlinked = bind.unlinkCommands(withLinks, 'profile3.xml');
+  assert.deepEqual(unlinked.map((c) => [c.xpath, c.subTreeString]), [
+    ['(/conf/modeSetting/modes)[1]', '<mode index="1" profile="" /><mode index="2" profile="profile1.xml" />'],
+    ['(/conf/modeSetting/modes)[3]', '<mode index="4" profile="" bindingProcess="/x" />'],
+  ]);
+  assert.deepEqual(bind.unlinkCommands(withLinks, 'profile8.xml'), []);
+});
+
 test('line breaks and tabs in values are written so that the parser keeps them', () => {
   const group = element('modes', {}, [element('mode', { index: '1', label: 'one\ttwo\nthree' })]);
   assert.equal(bind.bindingCommand(group, 1, 0, '/p').subTreeString,

@@ -382,6 +382,7 @@
     $('macro-overwrite').hidden = true;
     setResult('busy', t(clearFirst ? 'macro.clearing' : 'macro.writing'));
     draw();
+    let release = null;
     try {
       const chosen = await vexa.pads.padForWrite($('macro-pad'));
       if (chosen.refusal) { setResult('bad', chosen.refusal); return; }
@@ -395,6 +396,7 @@
       }
       const { HardwareID, DevicePath } = chosen.pad;
       const target = { HardwareID, DevicePath, PARAMADDRESS: address, PARAMSIZE: bytes.length };
+      release = await vexa.padLock.acquire(chosen.pad); // no other write between this one and its read-back
       if (clearFirst) {
         const cleared = await command('cleanMacroByAddr', target);
         if (!cleared.ok) { setResult('bad', cleared.message); return; }
@@ -419,6 +421,7 @@
         }
       }
     } finally {
+      if (release) release();
       state.busy = false;
       draw();
       giveFocusBack();

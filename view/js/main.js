@@ -55,6 +55,8 @@
     // Screens that build when first shown do it on "screenshown"; showing the first screen
     // comes last.
     vexa.screens.initScreens();
+    // Modes change the pad from the start, whichever screen shows.
+    vexa.modeSwitch.start();
 
     // Hook for automated tests: the live store of the latest events and their counters.
     window.vexaPage = Object.freeze({

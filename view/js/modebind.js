@@ -68,10 +68,26 @@
           index: attribute(child, 'index') || '',
           name: attribute(child, 'name') || '',
           path: attribute(child, 'bindingProcess') || '',
+          profile: attribute(child, 'profile') || '',
         });
       });
     });
     return modes;
+  }
+
+  // The command that sets one attribute of a mode, given the mode's group as the profile holds it
+  // now; null when there is nothing to write (clearing an attribute the mode does not have).
+  function modeAttributeCommand(group, groupNumber, child, name, value) {
+    const mode = group.children[child];
+    if (!mode || mode.name !== 'mode') throw new Error(`child ${child} of group ${groupNumber} is not a mode`);
+    if (!value && attribute(mode, name) === null) return null;
+    const children = group.children.map((node, i) => (i === child ? withAttribute(node, name, value) : node));
+    return {
+      funcname: 'modifyProfileEx',
+      filePath: CONFIGURATION,
+      xpath: `(${GROUPS_XPATH})[${groupNumber}]`,
+      subTreeString: children.map(serialize).join(''),
+    };
   }
 
   /**
@@ -80,16 +96,56 @@
    * binding attribute).
    */
   function bindingCommand(group, groupNumber, child, path) {
-    const mode = group.children[child];
-    if (!mode || mode.name !== 'mode') throw new Error(`child ${child} of group ${groupNumber} is not a mode`);
-    if (!path && attribute(mode, 'bindingProcess') === null) return null;
-    const children = group.children.map((node, i) => (i === child ? withAttribute(node, 'bindingProcess', path) : node));
+    return modeAttributeCommand(group, groupNumber, child, 'bindingProcess', path);
+  }
+
+  /**
+   * The command that gives the mode a profile place (its file name, "profile3.xml"; empty leaves
+   * the pad as it is), like bindingCommand.
+   */
+  function profileCommand(group, groupNumber, child, file) {
+    return modeAttributeCommand(group, groupNumber, child, 'profile', file);
+  }
+
+  /**
+   * The commands that clear every link to the profile file, one per group that has one, given
+   * the groups as the profile holds them now.
+   */
+  function unlinkCommands(groups, file) {
+    const out = [];
+    groups.forEach((group, g) => {
+      if (!(group.children || []).some((c) => c.name === 'mode' && attribute(c, 'profile') === file)) return;
+      const children = group.children.map((node) => (node.name === 'mode' && attribute(node, 'profile') === file
+        ? withAttribute(node, 'profile', '') : node));
+      out.push({ funcname: 'modifyProfileEx', filePath: CONFIGURATION, xpath: `(${GROUPS_XPATH})[${g + 1}]`,
+        subTreeString: children.map(serialize).join('') });
+    });
+    return out;
+  }
+
+  /**
+   * A DOM node as the plain elements above; whitespace between elements is not content (the
+   * program drops it when it reads the file). Node types by number, so no DOM is needed here.
+   */
+  function plain(node) {
+    if (node.nodeType === 3 || node.nodeType === 4) return node.data.trim() ? { text: node.data } : null;
+    if (node.nodeType !== 1) return null;
     return {
-      funcname: 'modifyProfileEx',
-      filePath: CONFIGURATION,
-      xpath: `(${GROUPS_XPATH})[${groupNumber}]`,
-      subTreeString: children.map(serialize).join(''),
+      name: node.tagName,
+      attributes: Array.from(node.attributes, (a) => [a.name, a.value]),
+      children: Array.from(node.childNodes, plain).filter(Boolean),
     };
+  }
+
+  /**
+   * The configuration's root as plain elements → { conf, groups, current }: the "modes" groups
+   * and the current mode's index.
+   */
+  function readConf(conf) {
+    const settings = conf.children.filter((c) => c.name === 'modeSetting');
+    const groups = settings.flatMap((s) => s.children.filter((c) => c.name === 'modes'));
+    const current = settings.length ? attribute(settings[0], 'current') || '' : '';
+    return { conf, groups, current };
   }
 
   /** The command that makes index the current mode, given the whole configuration's root. */
@@ -161,7 +217,7 @@
 
   return {
     CONFIGURATION, MODES_XPATH, GROUPS_XPATH, CONF_XPATH,
-    serialize, listModes, bindingCommand, currentCommand, otherBinding, programName,
+    serialize, plain, readConf, listModes, bindingCommand, profileCommand, unlinkCommands, currentCommand, otherBinding, programName,
     emptyRunning, processChanged, monitorRestarted, settle, activeMode,
   };
 });

@@ -1,8 +1,8 @@
-// Modes screen: the modes of the mode-binding file, the program bound to each, which mode is
-// current (used while no bound program runs) and which one is active now. Binding, unbinding and
-// choosing the current mode write the file and restart the process monitor ("confChanged"), so a
-// change counts at once; the monitor's "onProcessChanged" events (mode index, state) mark the
-// running programs.
+// Modes screen: the modes of the mode-binding file, the program bound to each, the profile each
+// gives the pad, which mode is current (used while no bound program runs) and which one is active
+// now. Binding, unbinding, choosing a profile and choosing the current mode write the file and
+// restart the process monitor ("confChanged"), so a change counts at once; which programs run
+// ("onProcessChanged") and what the pad holds come from the mode switcher (modeswitch.js).
 (function (vexa) {
   'use strict';
 
@@ -10,27 +10,16 @@
   const { query, command } = vexa.bridge;
   const { t } = vexa.i18n;
   const { failureMessage } = vexa.messages;
-  const { onEvent, eventStore } = vexa.events;
   const bind = vexa.modeBind;
+  const modeSwitch = vexa.modeSwitch;
+  const model = vexa.profilemodel;
 
-  // The restarted monitor scans 3 s after it starts; a program it has not reported again by
-  // then no longer runs (or is no longer bound).
-  const RESTART_SETTLE_MS = 5000;
-
-  let running = bind.emptyRunning();
   let modes = [];
+  let profiles = []; // the places in use: { file, name }
   let current = '';
   let root = null;
   let started = false;
   let busy = false;
-  let settleTimer = 0;
-
-  function remember(entry) {
-    if (entry.name !== 'onProcessChanged') return false;
-    const [index, state] = entry.values;
-    running = bind.processChanged(running, index, state === true || state === 'true' || state === 1);
-    return true;
-  }
 
   function status(text, tone) {
     const line = root.querySelector('#modes-status');
@@ -39,32 +28,19 @@
   }
 
 
-  // The profile's reply as plain elements (see modebind.js); whitespace between elements is not
-  // content (the program drops it when it reads the file).
-  function plain(node) {
-    if (node.nodeType === Node.TEXT_NODE || node.nodeType === Node.CDATA_SECTION_NODE) {
-      return node.data.trim() ? { text: node.data } : null;
-    }
-    if (node.nodeType !== Node.ELEMENT_NODE) return null;
-    return {
-      name: node.tagName,
-      attributes: Array.from(node.attributes, (a) => [a.name, a.value]),
-      children: Array.from(node.childNodes, plain).filter(Boolean),
-    };
-  }
+  const readConfiguration = () => modeSwitch.readConfiguration();
 
-  // The configuration's root element as the program holds it now: { conf, groups, current }.
-  async function readConfiguration() {
-    const object = { funcname: 'queryProfile', filePath: bind.CONFIGURATION, xpath: bind.CONF_XPATH };
-    const result = await command(object);
-    if (!result.ok) return result;
-    const doc = new DOMParser().parseFromString(result.text, 'application/xml');
-    if (!result.text.trim() || doc.querySelector('parsererror')) return { ok: false, message: t('modes.noFile') };
-    const conf = plain(doc.documentElement);
-    const settings = conf.children.filter((c) => c.name === 'modeSetting');
-    const groups = settings.flatMap((s) => s.children.filter((c) => c.name === 'modes'));
-    const currentAttribute = settings.length ? settings[0].attributes.find(([n]) => n === 'current') : null;
-    return { ok: true, conf, groups, current: currentAttribute ? currentAttribute[1] : '' };
+  // The places in use, by file name, for the profile choices.
+  async function readProfiles() {
+    const out = [];
+    for (let i = 0; i < model.PLACES; i++) {
+      const file = `profile${i + 1}.xml`;
+      const r = await command({ funcname: 'queryProfile', filePath: `view/profiles/${file}`, xpath: '/profile' });
+      const top = r.ok ? new DOMParser().parseFromString(r.text || '', 'application/xml').documentElement : null;
+      const name = top && top.tagName === 'profile' ? (top.getAttribute('name') || '').trim() : '';
+      if (name) out.push({ file, name });
+    }
+    return out;
   }
 
   function modeName(mode) {
@@ -74,6 +50,7 @@
   // Marks the running rows and the active one, and says which mode is active and why.
   function mark() {
     if (!started) return;
+    const running = modeSwitch.switcher.running;
     const active = bind.activeMode(running, current);
     for (const row of root.querySelectorAll('.mode-row')) {
       const on = running.order.includes(row.dataset.index);
@@ -122,6 +99,7 @@
         el('strong', { className: 'mode-file', text: bind.programName(mode.path), elide: true, attrs: { title: mode.path } }),
         el('span', { className: 'mode-path', text: mode.path, elide: true }),
       ] : [el('em', { t: 'modes.unbound' })]),
+      profileSelect(mode, nameId),
       el('span', { className: 'mode-state', attrs: { 'aria-live': 'polite' } }, [
         el('span', { className: 'mode-running' }),
         el('span', { className: 'mode-active', t: 'modes.active', attrs: { hidden: true } }),
@@ -134,6 +112,28 @@
     ]);
   }
 
+  // The profile the mode gives the pad: one of the places in use, or none (the pad stays as it
+  // is). A link to a place that is no longer in use shows as such until changed.
+  function profileSelect(mode, nameId) {
+    const selectId = `mode-profile-${mode.position}`;
+    const options = [el('option', { t: 'modes.noProfile', attrs: { value: '' } })];
+    for (const p of profiles) options.push(el('option', { text: p.name, attrs: { value: p.file } }));
+    if (mode.profile && !profiles.some((p) => p.file === mode.profile)) {
+      options.push(el('option', { t: 'modes.profileGone', attrs: { value: mode.profile } }));
+    }
+    const select = el('select', {
+      className: 'mode-profile-select',
+      attrs: { id: selectId, 'aria-describedby': nameId },
+      dataset: { action: 'profile' },
+      on: { change: () => chooseProfile(mode, select.value) },
+    }, options);
+    select.value = mode.profile;
+    return el('span', { className: 'mode-profile' }, [
+      el('label', { className: 'mode-profile-label', t: 'modes.profile', attrs: { for: selectId } }),
+      select,
+    ]);
+  }
+
   async function load() {
     const list = root.querySelector('#mode-list');
     // A row's control keeps the focus across the redraw (Enter on "Unbind" removes that button:
@@ -143,6 +143,7 @@
     const focusAction = focused ? focused.dataset.action : null;
 
     const read = await readConfiguration();
+    profiles = await readProfiles();
     list.replaceChildren();
     if (!read.ok) {
       modes = [];
@@ -186,9 +187,7 @@
         return;
       }
       document.dispatchEvent(new CustomEvent('profilefilessaved'));
-      running = bind.monitorRestarted(running);
-      clearTimeout(settleTimer);
-      settleTimer = setTimeout(() => { running = bind.settle(running); mark(); }, RESTART_SETTLE_MS);
+      modeSwitch.configurationChanged();
       await load();
       status(done, 'ok');
     } finally {
@@ -243,6 +242,17 @@
     await write(object, t('modes.unboundDone', { name: modeName(read.mode) }));
   }
 
+  async function chooseProfile(mode, file) {
+    if (busy) return load();
+    const read = await fresh(mode);
+    if (!read.ok) return status(t('modes.notSaved', { reason: read.message }), 'bad');
+    const object = bind.profileCommand(read.groups[read.mode.group - 1], read.mode.group, read.mode.child, file);
+    if (!object) return loadWithSummary();
+    const chosen = profiles.find((p) => p.file === file);
+    await write(object, chosen ? t('modes.profileDone', { profile: chosen.name, name: modeName(read.mode) })
+      : t('modes.profileNone', { name: modeName(read.mode) }));
+  }
+
   async function chooseCurrent(mode) {
     if (busy) {
       showCurrent();
@@ -265,6 +275,7 @@
         reload,
       ]),
       el('p', { className: 'modes-active', attrs: { id: 'modes-active', 'aria-live': 'polite' } }),
+      el('p', { className: 'pad-profile-line', attrs: { id: 'modes-pad', 'aria-live': 'polite', 'data-pad-profile': '' } }),
       el('p', { className: 'modes-hint', t: 'modes.hint', attrs: { id: 'modes-hint' } }),
       el('ol', { className: 'mode-list', attrs: { id: 'mode-list', 'aria-labelledby': 'modes-title',
         'aria-describedby': 'modes-hint' } }),
@@ -274,15 +285,12 @@
   function init(doc) {
     root = doc.getElementById('screen-modes');
     doc.addEventListener('languagechanged', () => { if (started && !root.hidden) loadWithSummary(); });
-    // Events that came before the screen was first shown still count.
-    eventStore.events.forEach(remember);
-    onEvent((entry) => {
-      if (remember(entry)) mark();
-    });
+    doc.addEventListener('runningchanged', mark);
     doc.addEventListener('screenshown', (event) => {
       if (event.detail.screen !== 'modes') return;
       if (!started) { started = true; build(); }
       loadWithSummary();
+      modeSwitch.draw();
     });
   }
 

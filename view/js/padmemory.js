@@ -199,9 +199,12 @@
 
   /**
    * "Apply to pad" for a DOM <profile> element and a pad of the pad list: resolves with
-   * { ok, message, differences }, message in the user's language.
+   * { ok, message, differences }, message in the user's language. Bytes of others where a
+   * macro goes are replaced only after a question; unattended (a mode switch, nobody at the
+   * screen) nothing is written then and the message says why. The writes and read-backs run
+   * alone on the pad (padlock.js).
    */
-  async function applyProfile(profileElement, pad) {
+  async function applyProfile(profileElement, pad, { unattended = false } = {}) {
     const vexa = window.vexaModules;
     const { t } = vexa.i18n;
     if (!pad) return { ok: false, message: t('apply.noPad'), differences: [] };
@@ -227,10 +230,11 @@
       const back = read.text ? String(read.text).split(',').map((x) => parseInt(x, 16)) : [];
       if (back.some((b) => b) && back.some((b, i) => b !== w.bytes[i])) over.push(w.name);
     }
+    if (over.length && unattended) return { ok: false, message: t('apply.overUnattended', { names: over.join(', ') }), differences: [] };
     if (over.length && !(await vexa.ask.ask({ title: t('apply.askTitle'), text: t('apply.askOver', { names: over.join(', ') }), yes: t('prof.apply') }))) {
       return { ok: false, message: t('apply.cancelled'), differences: [] };
     }
-    const result = await applyAll(bytes, writes, pad, send);
+    const result = await vexa.padLock.exclusive(pad, () => applyAll(bytes, writes, pad, send));
     const message = t(result.key, result.values);
     return { ok: result.ok, message: result.ok && writes.length ? `${message} ${t('map.done', { n: writes.length })}` : message, differences: result.differences };
   }

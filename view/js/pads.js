@@ -332,9 +332,12 @@
         return;
       }
       setResult(resultId, 'busy', t(busy));
-      const written = await send(plan.write);
+      // No other write between this one and its read-back (padlock.js).
+      const [written, back] = await vexa.padLock.exclusive(plan.write, async () => {
+        const w = await send(plan.write);
+        return [w, w.ok ? await send(plan.read) : null];
+      });
       if (!written.ok) { setResult(resultId, 'bad', failureMessage(plan.write, written)); return; }
-      const back = await send(plan.read);
       if (!back.ok) { setResult(resultId, 'bad', failureMessage(plan.read, back)); return; }
       const at = firstDifference(plan.bytes, back.text);
       if (at < 0) setResult(resultId, 'ok', plan.done, formatBytes(back.text));

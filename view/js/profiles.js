@@ -141,6 +141,7 @@
     const result = await command({ funcname: 'savexml' });
     if (result.ok) {
       markAllSaved();
+      document.dispatchEvent(new CustomEvent('profilessaved'));
       status(t('common.saved'), 'ok');
     } else {
       status(t('prof.notSaved', { reason: result.message }), 'bad');
@@ -263,10 +264,15 @@
     const i = state.current;
     if (i < 0) return;
     const name = state.places[i].name;
-    const yes = await vexa.ask.ask({ title: t('prof.deleteTitle', { name }), text: t('prof.deleteText'), yes: t('prof.delete') });
+    const file = state.places[i].path.split('/').pop();
+    // Modes that give the pad this profile are named in the question, and lose the link.
+    const users = await vexa.modeSwitch.modesUsing(file);
+    const text = users.length ? `${t('prof.deleteText')} ${t('prof.deleteUsed', { modes: users.join(', ') })}` : t('prof.deleteText');
+    const yes = await vexa.ask.ask({ title: t('prof.deleteTitle', { name }), text, yes: t('prof.delete') });
     if (!yes) return;
     const reset = await command({ funcname: 'resetProfile', srcFilePath: DEFAULT_PROFILE, desFilePath: state.places[i].path });
     if (!reset.ok) { status(reset.message, 'bad'); return; }
+    if (users.length) await vexa.modeSwitch.unlink(file);
     await readPlace(i);
     const emptied = await setValue(i, [], 'name', '');
     if (!(await changed(i, emptied))) return;
