@@ -1,10 +1,11 @@
+// @ts-check
 // What a person types into a raw write form, checked before anything goes to the pad: the pad's
 // commands cut a byte list to the size they are given and fill a short one with zeros, so a
 // mismatch here would reach the pad without a word.
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).bytefield = api;
+  else (root.vexaModules ??= {}).bytefield = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 

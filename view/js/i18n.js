@@ -10,7 +10,7 @@
   const inNode = typeof module === 'object' && module.exports;
   const api = factory(inNode ? require('./texts.js') : root.vexaModules.texts);
   if (inNode) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).i18n = api;
+  else (root.vexaModules ??= {}).i18n = api;
 })(typeof window !== 'undefined' ? window : globalThis, (texts) => {
   'use strict';
 

@@ -1,3 +1,4 @@
+// @ts-check
 // A take as macro bytes, and the edits a person makes to it before it goes to the pad.
 //
 // Macro bytes on the pad (this page's own layout; the pad's memory is otherwise free-form):
@@ -13,7 +14,7 @@
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).macroedit = api;
+  else (root.vexaModules ??= {}).macroedit = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 

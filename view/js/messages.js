@@ -1,3 +1,4 @@
+// @ts-check
 // What the user reads when a command fails. The program's failure replies are texts meant for its
 // developers ("saveXmlAs desFilePath is failed!"); the page never shows them as they are, except in
 // the Console. failureMessage() turns any outcome of bridge.query() into one sentence of the page's
@@ -6,7 +7,7 @@
   const inNode = typeof module === 'object' && module.exports;
   const api = factory(inNode ? require('./i18n.js') : root.vexaModules.i18n);
   if (inNode) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).messages = api;
+  else (root.vexaModules ??= {}).messages = api;
 })(typeof window !== 'undefined' ? window : globalThis, (i18n) => {
   'use strict';
 

@@ -1,3 +1,4 @@
+// @ts-check
 // What the Modes screen decides without the page around it: the command that writes a binding or
 // the current mode, which mode is active, and which binding would be a second one for a program.
 //
@@ -12,7 +13,7 @@
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).modeBind = api;
+  else (root.vexaModules ??= {}).modeBind = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 

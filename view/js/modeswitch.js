@@ -1,3 +1,4 @@
+// @ts-check
 // Modes that change the pad: each mode may name a profile place ("profile" attribute of its
 // "mode" element, view/PROFILES.md), and while the mode is active every connected PX-ORB42 holds
 // that profile. The active mode is the one of the most recently started bound program still
@@ -19,7 +20,7 @@
   const inNode = typeof module === 'object' && module.exports;
   const api = inNode ? factory(require('./modebind.js')) : factory(root.vexaModules.modeBind);
   if (inNode) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).modeSwitch = api;
+  else (root.vexaModules ??= {}).modeSwitch = api;
 })(typeof window !== 'undefined' ? window : globalThis, (bind) => {
   'use strict';
 
@@ -218,6 +219,7 @@
     function draw() {
       const text = describe(switcher.status, t, padName);
       for (const line of document.querySelectorAll('[data-pad-profile]')) {
+        if (!(line instanceof HTMLElement)) continue;
         line.textContent = text;
         line.dataset.kind = switcher.status ? switcher.status.kind : '';
       }

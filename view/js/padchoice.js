@@ -1,3 +1,4 @@
+// @ts-check
 // The rules of a pad picker on a screen that writes to a pad (Macros, Profiles). A picker never
 // changes by itself: when the chosen pad leaves, another pad moving up into its place must not
 // receive the next write (a "try again" after an unplug would land there). The chosen pad stays
@@ -6,7 +7,7 @@
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).padChoice = api;
+  else (root.vexaModules ??= {}).padChoice = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 

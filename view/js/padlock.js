@@ -1,3 +1,4 @@
+// @ts-check
 // One writer at a time per pad. A write to the pad's memory is a write, a read-back and a
 // compare; another write landing between them (a mode switch while the Profiles screen applies,
 // say) would make the compare fail or leave half of each on the pad. Everything that writes to a
@@ -6,7 +7,7 @@
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).padLock = api;
+  else (root.vexaModules ??= {}).padLock = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 

@@ -1,3 +1,4 @@
+// @ts-check
 // Who owns which bytes of the pad's memory (view/PROFILES.md, "The pad's memory"): the profile
 // block is reserved, macros live in the macro area at addresses the page chooses, and every write
 // path asks here first.
@@ -10,7 +11,7 @@
   const inNode = typeof module === 'object' && module.exports;
   const api = inNode ? factory(require('./profilemodel.js')) : factory(root.vexaModules.profilemodel);
   if (inNode) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).padmap = api;
+  else (root.vexaModules ??= {}).padmap = api;
 })(typeof window !== 'undefined' ? window : globalThis, (model) => {
   'use strict';
 
@@ -30,6 +31,7 @@
    * files hold them): the block, then every macro as { address, size, profile, macro }.
    */
   function takenBy(profiles = []) {
+    /** @type {{ address: number, size: number, block?: boolean, profile?: string, macro?: string }[]} */
     const taken = [{ ...BLOCK, block: true }];
     for (const p of profiles) {
       for (const m of p.macros || []) {

@@ -1,3 +1,4 @@
+// @ts-check
 // A profile in the pad's memory: the 128-byte block at 0x0100 (layout in view/PROFILES.md), and
 // "Apply to pad", which writes it, reads it back and compares.
 //
@@ -9,7 +10,7 @@
   const api = inNode ? factory(require('./bytefield.js'), require('./profilemodel.js'), require('./padmap.js'))
     : factory(root.vexaModules.bytefield, root.vexaModules.profilemodel, root.vexaModules.padmap);
   if (inNode) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).padMemory = api;
+  else (root.vexaModules ??= {}).padMemory = api;
 })(typeof window !== 'undefined' ? window : globalThis, (bytefield, model, padmap) => {
   'use strict';
 

@@ -1,10 +1,11 @@
+// @ts-check
 // What a profile may hold (view/PROFILES.md) as plain functions: the checks the Profiles screen
 // runs before anything goes to the program, the key codes read and written, and the names of the
 // eight places. Nothing here touches the page; a refusal is { key, values } for vexa.i18n.t().
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).profilemodel = api;
+  else (root.vexaModules ??= {}).profilemodel = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 
@@ -184,7 +185,9 @@
 
   /** Modifier bits → names in the order people say them ("Ctrl", "Shift", "Alt", "Super"). */
   function modifierNames(mods) {
-    return [['Ctrl', 1], ['Shift', 2], ['Alt', 4], ['Super', 8]].filter(([, bit]) => mods & bit).map(([n]) => n);
+    /** @type {[string, number][]} */
+    const bits = [['Ctrl', 1], ['Shift', 2], ['Alt', 4], ['Super', 8]];
+    return bits.filter(([, bit]) => mods & bit).map(([n]) => n);
   }
 
   // KeyboardEvent.code → set-1 scan code (ext: sent with E0), as the macro recorder writes them.

@@ -1,3 +1,4 @@
+// @ts-check
 // The PX-ORB42's 8-byte report, as the pad picture reads it (the layout is in view/REPORTS.md
 // and `padctl --help`):
 //   bytes 0-1  buttons, one bit each, little-endian (bit 0 = byte 0's lowest bit)
@@ -7,7 +8,7 @@
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).report = api;
+  else (root.vexaModules ??= {}).report = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 

@@ -1,3 +1,4 @@
+// @ts-check
 // A recorded take is cut to what the user meant to record. The recorder hears every key on the
 // desktop, this window's own included: the key that started the take (Enter on Record is let go
 // after the capture began) and the key that stopped it (Esc, or Enter/Space on Stop) would
@@ -5,7 +6,7 @@
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
-  else (root.vexaModules = root.vexaModules || {}).take = api;
+  else (root.vexaModules ??= {}).take = api;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 

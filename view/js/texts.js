@@ -1,3 +1,4 @@
+// @ts-check
 // The page's own words, one row per text: English, then the same text in the languages of the
 // "language" setting, in the order of LANGUAGES. {name} marks a value filled in when the text is
 // shown; every translation keeps the same names. A new screen adds its rows here and looks them
@@ -5,7 +6,7 @@
 (function (root, factory) {
   const table = factory();
   if (typeof module === 'object' && module.exports) module.exports = table;
-  else (root.vexaModules = root.vexaModules || {}).texts = table;
+  else (root.vexaModules ??= {}).texts = table;
 })(typeof window !== 'undefined' ? window : globalThis, () => {
   'use strict';
 
