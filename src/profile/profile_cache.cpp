@@ -21,7 +21,7 @@ ProfileCache::Load ProfileCache::read(const QString &fullPath)
     if (!RegularFile::read(fullPath, ProfileStore::kMaxTextBytes, true, &bytes))
         return Load::Unreadable;
     // Through a string once, so that malformed UTF-8 is settled the same way on every path.
-    m_entries.insert(fullPath, {QString::fromUtf8(bytes).toUtf8(), {}});
+    m_entries.insert(fullPath, {QString::fromUtf8(bytes).toUtf8(), {}, 0});
     return Load::Ok;
 }
 
@@ -39,6 +39,7 @@ ProfileCache::Load ProfileCache::document(const QString &fullPath, Access access
             || !xpath_cost::walkShape(*parsed, text.size(), ProfileStore::kMaxDepth, &parsed.shape))
             return Load::Unparsable;
         *document = parsed;
+        entry.changesKept = 0;
     }
     // A document about to change is no longer what the text parses to.
     entry.document = access == Access::Read ? *document : Document();
@@ -52,20 +53,37 @@ void ProfileCache::forgetDocument(const QString &fullPath)
         found->document = Document();
 }
 
-ProfileCache::Load ProfileCache::store(const QString &fullPath, const pugi::xml_document &document)
+ProfileCache::Load ProfileCache::store(const QString &fullPath, const Document &document, const Added &added)
 {
-    if (!xml_limits::hasOneTopElement(document))
+    if (!xml_limits::hasOneTopElement(*document))
         return Load::Unparsable;
-    QByteArray text;
-    if (!xml_limits::withinDepth(document, ProfileStore::kMaxDepth) || !xml_limits::serialise(document, &text))
+    for (const pugi::xml_node &node : added) {
+        int level = 0; // 1 for the document's children
+        for (pugi::xml_node up = node; up.parent(); up = up.parent())
+            ++level;
+        if (level > ProfileStore::kMaxDepth || !xml_limits::withinDepth(node, ProfileStore::kMaxDepth - level))
+            return Load::TooLarge;
+    }
+    const Entry before = m_entries.value(fullPath);
+    Entry after;
+    if (!xml_limits::serialise(*document, &after.text, before.text.size()))
         return Load::TooLarge;
-    setText(fullPath, text);
+    bool textBesideText = true;
+    if (before.changesKept < kMaxChangesKept
+        && xpath_cost::walkShape(*document, after.text.size(), ProfileStore::kMaxDepth, &after.document.shape,
+                                 &textBesideText)
+        && !textBesideText) {
+        after.document.parsed = document.parsed;
+        after.changesKept = before.changesKept + 1;
+    }
+    m_entries.insert(fullPath, after);
+    markModified(fullPath);
     return Load::Ok;
 }
 
 void ProfileCache::setText(const QString &fullPath, const QByteArray &text)
 {
-    m_entries.insert(fullPath, {text, {}});
+    m_entries.insert(fullPath, {text, {}, 0});
     markModified(fullPath);
 }
 

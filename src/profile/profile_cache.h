@@ -3,9 +3,14 @@
 //
 // A file is read from disk once, the first time a command names it; from then on every command
 // works on the cached text, and files are written only by a save. Its document is parsed from the
-// text on first use and kept for the commands that only read; a command that changes the file
-// takes the document (it edits it) and stores the new text, which is parsed again when next
-// needed. So the document, when there is one, is always what its text parses to.
+// text on first use and kept. A command that changes the file takes the document, edits it and
+// stores it with its new text; the document stays only when that text parses to the same
+// document again. It does unless two text nodes came to lie side by side (removing what stood
+// between them, or putting text beside text), which a parse joins into one: pugixml's writer
+// escapes every character its parser would change, and the indentation it adds never touches
+// text. So the document, when there is one, is always what its text parses to. After
+// kMaxChangesKept changes in a row it is parsed again anyway, which gives back the memory that
+// pugixml keeps for removed nodes.
 #pragma once
 
 #include "xpath_guard.h"
@@ -14,6 +19,8 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 class ProfileCache {
 public:
@@ -38,9 +45,14 @@ public:
     // Drops the file's document; the next command parses the text again. For a document that an
     // expression given up may still be using.
     void forgetDocument(const QString &fullPath);
-    // The changed document's text replaces the file's; TooLarge, leaving the cache as it was,
+    // The roots of the subtrees a change inserted.
+    using Added = std::vector<pugi::xml_node>;
+    static constexpr int kMaxChangesKept = 100;
+    // The changed document and its text replace the file's; TooLarge, leaving the cache as it was,
     // when the document grew too deep or too long, Unparsable when it lost its one top element.
-    Load store(const QString &fullPath, const pugi::xml_document &document);
+    // document: one this cache gave for a change, changed since only by removals, attribute values
+    // and the subtrees in added, so that only those can be nested too deep.
+    Load store(const QString &fullPath, const Document &document, const Added &added);
     void setText(const QString &fullPath, const QByteArray &text);
 
     QByteArray text(const QString &fullPath) const { return m_entries.value(fullPath).text; }
@@ -55,7 +67,8 @@ public:
 private:
     struct Entry {
         QByteArray text; // UTF-8
-        Document document; // parsed from text (walkShape telling its shape), or none yet
+        Document document; // what text parses to (walkShape telling its shape), or none yet
+        int changesKept = 0; // changes the document went through since it was parsed
     };
     void markModified(const QString &fullPath);
 

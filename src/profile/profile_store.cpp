@@ -84,9 +84,15 @@ template <class Selection>
 ProfileStore::Load ProfileStore::select(const QString &fullPath, const Document &document, const QString &xpath,
                                         Selection *selection)
 {
-    if (m_xpath.select(document.parsed, document.shape, xpath, selection))
+    switch (m_xpath.select(document.parsed, document.shape, xpath, selection)) {
+    case XPathGuard::Outcome::Selected:
         return Load::Ok;
-    m_cache.forgetDocument(fullPath);
+    case XPathGuard::Outcome::GivenUp:
+        m_cache.forgetDocument(fullPath);
+        break;
+    case XPathGuard::Outcome::Refused:
+        break;
+    }
     return Load::BadXPath;
 }
 
@@ -155,8 +161,7 @@ ProfileReply ProfileStore::editSelected(const QString &filePath, const QString &
     Load load = loadAndSelect(filePath, Access::Change, xpath, &full, &document, &nodes);
     if (load != Load::Ok)
         return failureFor(load, failureText);
-    edit(nodes);
-    load = m_cache.store(full, *document);
+    load = m_cache.store(full, document, edit(nodes));
     if (load != Load::Ok)
         return failureFor(load, failureText);
     return ProfileReply::success(successText);
@@ -168,7 +173,7 @@ ProfileReply ProfileStore::modifyProfile(const QString &filePath, const QString 
     QMutexLocker lock(&m_mutex);
     return guarded(ProfileReply::failure(kModifyFailed), [&] {
         return editSelected(filePath, xpath, kModifyFailed, QStringLiteral("modifyProfile success!"),
-                            [&](std::vector<pugi::xml_node> &nodes) {
+                            [&](std::vector<pugi::xml_node> &nodes) -> Added {
             // Values keep their empty parts so that a value can be cleared.
             const QStringList names = split(attribute, Qt::SkipEmptyParts);
             const QStringList values = split(attributeValue, Qt::KeepEmptyParts);
@@ -185,6 +190,7 @@ ProfileReply ProfileStore::modifyProfile(const QString &filePath, const QString 
                         existing.set_value(utf8Values[i].constData());
                 }
             }
+            return {};
         });
     });
 }
@@ -207,13 +213,15 @@ ProfileReply ProfileStore::modifyProfileEx(const QString &filePath, const QStrin
         return editSelected(filePath, xpath, kModifyExFailed, QStringLiteral("modifyProfileEx success"),
                             [&](std::vector<pugi::xml_node> &nodes) {
             // The subtree moves into the first match; later matches only lose their children.
+            Added added;
             for (pugi::xml_node &node : outermost(nodes)) {
                 node.remove_children();
                 while (pugi::xml_node top = subTree.first_child()) {
-                    node.append_copy(top);
+                    added.push_back(node.append_copy(top));
                     subTree.remove_child(top);
                 }
             }
+            return added;
         });
     });
 }
@@ -223,11 +231,12 @@ ProfileReply ProfileStore::modifyRemoveProfile(const QString &filePath, const QS
     QMutexLocker lock(&m_mutex);
     return guarded(ProfileReply::failure(kModifyFailed), [&] {
         return editSelected(filePath, xpath, kModifyFailed, QStringLiteral("modifyRemoveProfile success"),
-                            [&](std::vector<pugi::xml_node> &nodes) {
+                            [&](std::vector<pugi::xml_node> &nodes) -> Added {
             for (pugi::xml_node &node : outermost(nodes)) {
                 if (pugi::xml_node parent = node.parent())
                     parent.remove_child(node);
             }
+            return {};
         });
     });
 }
@@ -249,14 +258,17 @@ ProfileReply ProfileStore::modifyAddProfile(const QString &filePath, const QStri
         return editSelected(filePath, xpath, kModifyFailed, QStringLiteral("modifyAddProfile success"),
                             [&](std::vector<pugi::xml_node> &nodes) {
             const QByteArray name = addNodeName.toUtf8();
+            Added added;
             for (pugi::xml_node &node : nodes) {
-                pugi::xml_node added = node.append_child(name.constData());
+                pugi::xml_node child = node.append_child(name.constData());
+                added.push_back(child);
                 for (int i = 0; i < names.size(); ++i) {
-                    pugi::xml_attribute created = added.append_attribute(names.at(i).toUtf8().constData());
+                    pugi::xml_attribute created = child.append_attribute(names.at(i).toUtf8().constData());
                     if (i < values.size())
                         created.set_value(values.at(i).toUtf8().constData());
                 }
             }
+            return added;
         });
     });
 }
@@ -287,19 +299,20 @@ ProfileReply ProfileStore::modifyReplaceProfile(const QString &srcFilePath, cons
 
         // The target's place is taken by a copy of the source node (or by nothing, when the
         // source expression matches nothing).
+        Added added;
         if (pugi::xml_node parent = target.parent()) {
             if (parent.first_child() == target) {
                 parent.remove_child(target);
                 if (from)
-                    parent.prepend_copy(from);
+                    added.push_back(parent.prepend_copy(from));
             } else {
                 const pugi::xml_node before = target.previous_sibling();
                 parent.remove_child(target);
                 if (from)
-                    parent.insert_copy_after(from, before);
+                    added.push_back(parent.insert_copy_after(from, before));
             }
         }
-        load = m_cache.store(desFull, *destination);
+        load = m_cache.store(desFull, destination, added);
         if (load != Load::Ok)
             return failureFor(load, kReplaceFailed);
         return ProfileReply::success(QStringLiteral("modifyReplaceProfile success"));
@@ -328,12 +341,13 @@ ProfileReply ProfileStore::modifyReplaceProfileEx(const QString &srcFilePath, co
 
         // The package's top element stands for the target: its children replace the target's.
         const pugi::xml_node from = imported.first_child();
+        Added added;
         if (target) {
             target.remove_children();
             for (pugi::xml_node child = from.first_child(); child; child = child.next_sibling())
-                target.append_copy(child);
+                added.push_back(target.append_copy(child));
         }
-        load = m_cache.store(desFull, *destination);
+        load = m_cache.store(desFull, destination, added);
         if (load != Load::Ok)
             return failureFor(load, kReplaceFailed);
         return ProfileReply::success(QStringLiteral("modifyReplaceProfile success"));

@@ -79,6 +79,7 @@ private:
     using Load = ProfileCache::Load;
     using Access = ProfileCache::Access;
     using Document = ProfileCache::Document;
+    using Added = ProfileCache::Added;
 
     static ProfileReply failureFor(Load load, const QString &failureText);
     // Resolves the path, refuses what the command may not touch and reads the file into the cache.
@@ -89,12 +90,13 @@ private:
     template <class Selection>
     Load loadAndSelect(const QString &relative, Access access, const QString &xpath, QString *fullPath,
                        Document *document, Selection *selection);
-    // What xpath selects in the file's document; a refused expression costs the cache the document,
-    // which an evaluation given up may still be using.
+    // What xpath selects in the file's document; an expression given up costs the cache the
+    // document, which its evaluation may still be using.
     template <class Selection>
     Load select(const QString &fullPath, const Document &document, const QString &xpath, Selection *selection);
     // The shared course of the changing commands: the nodes xpath selects in the cached profile go
-    // to edit, and the changed document back to the cache; failureText for any failure.
+    // to edit, which returns the nodes it inserted, and the changed document back to the cache;
+    // failureText for any failure.
     template <class Edit>
     ProfileReply editSelected(const QString &filePath, const QString &xpath, const QString &failureText,
                               const QString &successText, Edit edit);

@@ -35,9 +35,10 @@ bool parseUtf8(pugi::xml_document *document, const QByteArray &utf8)
         && withinDepth(*document, ProfileStore::kMaxDepth);
 }
 
-bool serialise(const pugi::xml_document &document, QByteArray *text)
+bool serialise(const pugi::xml_document &document, QByteArray *text, int expectedBytes)
 {
     BoundedWriter writer;
+    writer.result.reserve(std::min(expectedBytes + expectedBytes / 8 + 1024, int(ProfileStore::kMaxTextBytes)));
     try {
         document.save(writer);
     } catch (const BoundedWriter::Overflow &) {

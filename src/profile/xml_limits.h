@@ -26,8 +26,9 @@ public:
 bool withinDepth(const pugi::xml_node &root, int limit);
 // A parse that also refuses documents nested deeper than the profiles may be.
 bool parseUtf8(pugi::xml_document *document, const QByteArray &utf8);
-// The document's text, false when it is longer than a profile may be.
-bool serialise(const pugi::xml_document &document, QByteArray *text);
+// The document's text, false when it is longer than a profile may be. expectedBytes: about how
+// long it will be (the text it replaces), to spare growing the text again and again.
+bool serialise(const pugi::xml_document &document, QByteArray *text, int expectedBytes = 0);
 // A change may not leave what no parser takes back: a profile without its top element, or text
 // beside it (removing "/profile", or a subtree set on "/").
 bool hasOneTopElement(const pugi::xml_document &document);

@@ -98,7 +98,7 @@ Shape shapeOf(const pugi::xml_node &root)
     }
 }
 
-bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape *shape)
+bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape *shape, bool *textBesideText)
 {
     // depth() is 0 for root's children; children[level] counts those of the node last visited
     // one level up.
@@ -106,8 +106,12 @@ bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape 
         int limit;
         Shape shape;
         std::vector<double> children;
-        explicit Walker(int limit) : limit(limit), children(size_t(limit) + 1, 0) { }
-        bool for_each(pugi::xml_node &) override
+        bool *textBesideText;
+        Walker(int limit, bool *textBesideText)
+            : limit(limit), children(size_t(limit) + 1, 0), textBesideText(textBesideText)
+        {
+        }
+        bool for_each(pugi::xml_node &node) override
         {
             const int level = depth();
             if (level >= limit)
@@ -116,9 +120,14 @@ bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape 
             shape.fanout = std::max(shape.fanout, ++children[size_t(level)]);
             shape.depth = std::max(shape.depth, double(level + 1));
             children[size_t(level) + 1] = 0;
+            if (textBesideText && node.type() == pugi::node_pcdata
+                && node.previous_sibling().type() == pugi::node_pcdata)
+                *textBesideText = true;
             return true;
         }
-    } walker(depthLimit);
+    } walker(depthLimit, textBesideText);
+    if (textBesideText)
+        *textBesideText = false;
     const Shape text = shapeOfText(textBytes);
     walker.shape.attributes = text.attributes;
     walker.shape.attributesEach = text.attributesEach;

@@ -27,10 +27,12 @@ struct Shape {
 Shape shapeOfText(int bytes);
 // The document's own, for what the text alone would refuse.
 Shape shapeOf(const pugi::xml_node &root);
-// What one quick walk over a document parsed from textBytes of text tells (its nodes, widest
+// What one quick walk over a document that textBytes of text parse to tells (its nodes, widest
 // fan-out and depth; the rest as the text tells), false as soon as a node lies deeper than
 // depthLimit. Between shapeOfText and shapeOf: what is found cheaply when the document is parsed.
-bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape *shape);
+// textBesideText, when given, tells whether two text nodes lie side by side somewhere.
+bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape *shape,
+               bool *textBesideText = nullptr);
 
 // Expressions whose work grows faster than the document are refused before they run. A path
 // inside a predicate is evaluated once for every candidate, so an absolute or descendant path

@@ -94,7 +94,8 @@ bool XPathGuard::runOnWorker(const std::shared_ptr<Job> &job)
         try {
             m_worker->thread = std::thread(&Worker::loop, m_worker);
         } catch (const std::system_error &) {
-            return false;
+            job->ok = false;
+            return true;
         }
     }
     m_worker->job = job;
@@ -108,8 +109,8 @@ bool XPathGuard::runOnWorker(const std::shared_ptr<Job> &job)
     return true;
 }
 
-bool XPathGuard::select(const Document &document, const Shape &known, const QString &xpath,
-                        std::vector<pugi::xml_node> *nodes)
+XPathGuard::Outcome XPathGuard::select(const Document &document, const Shape &known, const QString &xpath,
+                                       std::vector<pugi::xml_node> *nodes)
 {
     nodes->clear();
     auto job = std::make_shared<Job>();
@@ -118,33 +119,33 @@ bool XPathGuard::select(const Document &document, const Shape &known, const QStr
         // An expression given up is still running.
         std::lock_guard<std::mutex> lock(m_worker->mutex);
         if (m_worker->job)
-            return false;
+            return Outcome::Refused;
     }
     if (!xpath_cost::hasBoundedCost(job->xpath))
-        return false;
+        return Outcome::Refused;
     // Most expressions are cheap on what is known of the document; only the others are weighed
     // against all of it.
     double work = xpath_cost::workBound(job->xpath, known);
     if (work > kInlineWork)
         work = std::min(work, xpath_cost::workBound(job->xpath, xpath_cost::shapeOf(*document)));
     if (work > double(ProfileStore::kXPathMaxWork))
-        return false;
+        return Outcome::Refused;
     job->document = document;
     if (work <= kInlineWork)
         job->run();
     else if (!runOnWorker(job))
-        return false;
+        return Outcome::GivenUp;
     if (!job->ok)
-        return false;
+        return Outcome::Refused;
     nodes->swap(job->nodes);
-    return true;
+    return Outcome::Selected;
 }
 
-bool XPathGuard::select(const Document &document, const Shape &known, const QString &xpath, pugi::xml_node *node)
+XPathGuard::Outcome XPathGuard::select(const Document &document, const Shape &known, const QString &xpath,
+                                       pugi::xml_node *node)
 {
     std::vector<pugi::xml_node> nodes;
-    if (!select(document, known, xpath, &nodes))
-        return false;
+    const Outcome outcome = select(document, known, xpath, &nodes);
     *node = nodes.empty() ? pugi::xml_node() : nodes.front();
-    return true;
+    return outcome;
 }

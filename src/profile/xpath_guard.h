@@ -34,20 +34,25 @@ public:
     XPathGuard(const XPathGuard &) = delete;
     XPathGuard &operator=(const XPathGuard &) = delete;
 
-    // The nodes an expression selects, in document order; attributes are no nodes here. False
-    // when the expression does not compile, selects something other than nodes, would need too
-    // much work or takes too long; after a false return the document must not be touched again.
-    // known: what is known of the document's shape without a walk (xpath_cost::walkShape), to be
-    // exact where that does not let the expression run.
+    // Refused: the expression does not compile, selects something other than nodes, would need
+    // too much work, or came while one given up still runs. GivenUp: it ran out of time and the
+    // worker still has the document, which must not be touched again.
+    enum class Outcome { Selected, Refused, GivenUp };
     using Shape = xpath_cost::Shape;
-    bool select(const Document &document, const Shape &known, const QString &xpath,
-                std::vector<pugi::xml_node> *nodes);
+
+    // The nodes an expression selects, in document order; attributes are no nodes here.
+    // known: what is known of the document's shape without a walk (xpath_cost::walkShape); the
+    // whole document is weighed only when that does not let the expression run.
+    Outcome select(const Document &document, const Shape &known, const QString &xpath,
+                   std::vector<pugi::xml_node> *nodes);
     // The first of them (an empty node when none matches).
-    bool select(const Document &document, const Shape &known, const QString &xpath, pugi::xml_node *node);
+    Outcome select(const Document &document, const Shape &known, const QString &xpath, pugi::xml_node *node);
 
 private:
     struct Job;
     struct Worker;
+    // False when given up: the job is then the worker's. A worker that cannot be started leaves
+    // the job failed.
     bool runOnWorker(const std::shared_ptr<Job> &job);
 
     std::shared_ptr<Worker> m_worker;
