@@ -84,16 +84,10 @@ template <class Selection>
 ProfileStore::Load ProfileStore::select(const QString &fullPath, const Document &document, const QString &xpath,
                                         Selection *selection)
 {
-    switch (m_xpath.select(document.parsed, document.shape, xpath, selection)) {
-    case XPathGuard::Outcome::Selected:
-        return Load::Ok;
-    case XPathGuard::Outcome::GivenUp:
+    const XPathGuard::Outcome outcome = m_xpath.select(document.parsed, document.shape, xpath, selection);
+    if (outcome == XPathGuard::Outcome::GivenUp)
         m_cache.forgetDocument(fullPath);
-        break;
-    case XPathGuard::Outcome::Refused:
-        break;
-    }
-    return Load::BadXPath;
+    return outcome == XPathGuard::Outcome::Selected ? Load::Ok : Load::BadXPath;
 }
 
 template <class Selection>
@@ -436,22 +430,4 @@ ProfileReply ProfileStore::saveXmlAs(const QString &srcFilePath, const QString &
             return ProfileReply::failure(kSaveAsDestinationFailed);
         return ProfileReply::success(QStringLiteral("saveXmlAs success"));
     });
-}
-
-bool ProfileStore::isCached(const QString &fullPath) const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_cache.contains(fullPath);
-}
-
-QString ProfileStore::cachedText(const QString &fullPath) const
-{
-    QMutexLocker lock(&m_mutex);
-    return QString::fromUtf8(m_cache.text(fullPath));
-}
-
-QStringList ProfileStore::modifiedFiles() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_cache.modifiedFiles();
 }

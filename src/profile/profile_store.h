@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 
@@ -71,9 +72,21 @@ public:
     bool saveModified();
 
     // Inspection, mainly for tests.
-    bool isCached(const QString &fullPath) const;
-    QString cachedText(const QString &fullPath) const;
-    QStringList modifiedFiles() const;
+    bool isCached(const QString &fullPath) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_cache.contains(fullPath);
+    }
+    QString cachedText(const QString &fullPath) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return QString::fromUtf8(m_cache.text(fullPath));
+    }
+    QStringList modifiedFiles() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_cache.modifiedFiles();
+    }
 
 private:
     using Load = ProfileCache::Load;
