@@ -3,8 +3,9 @@
 // behind it), and one process scan as the monitor runs it with about 500 processes.
 //
 // Usage: vexa_bench_profile [processes]   (default 500; the benchmark tops the system up with
-// sleeping children to reach it). Exits non-zero when a command measured failed, or when the
-// store did not serve again after a hostile request.
+// sleeping children to reach it). Exits non-zero when a command measured failed, when a command
+// took more than kGoal times the bare parse + serialise at any size, or when the store did not
+// serve again after a hostile request.
 #include "process_list.h"
 #include "profile_store.h"
 #include "xml_string_writer.h"
@@ -69,6 +70,9 @@ void write(const QString &path, const QByteArray &bytes)
 
 // False once a measured command did not do its work (a refused command is no measurement of it).
 bool g_measured = true;
+// The most a profile command may take, in bare parse + serialise of the same document.
+constexpr double kGoal = 1.3;
+bool g_withinGoal = true;
 
 void expect(const ProfileReply &reply)
 {
@@ -109,6 +113,13 @@ void profileBench()
         row("queryProfile", query);
         row("modifyProfile", modify);
         row("modifyReplaceProfile", replace);
+        if (!(bare.p50 > 0))
+            g_measured = false;
+        const double worst = std::max({query.p50, modify.p50, replace.p50}) / bare.p50;
+        const bool within = worst <= kGoal;
+        g_withinGoal = g_withinGoal && within;
+        std::printf("%-22s %7dK %29.2f  %s (goal <= %.1f)\n", "worst command / bare", size / 1024, worst,
+                    within ? "ok" : "OVER", kGoal);
     }
 }
 
@@ -253,5 +264,7 @@ int main(int argc, char *argv[])
     scanBench(processes);
     if (!g_measured)
         std::fprintf(stderr, "a measured profile command failed, or the store did not serve again\n");
-    return g_measured ? 0 : 1;
+    if (!g_withinGoal)
+        std::fprintf(stderr, "a profile command took more than %.1f times the bare parse + serialise\n", kGoal);
+    return g_measured && g_withinGoal ? 0 : 1;
 }

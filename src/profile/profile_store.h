@@ -1,22 +1,19 @@
-// The profile files the page edits by XPath: a text cache per file, the list of files changed
-// since the last save, and the twelve profile operations.
-//
-// A file is read from disk once, the first time any operation names it; from then on every
-// operation works on the cached text, and files are written only by a save. The operations
-// return the reply they end with, so the window's command glue only forwards it.
+// The profile files the page edits by XPath and the twelve profile operations on them: which
+// files they may name (ProfilePaths), the cache of their texts and documents (ProfileCache), the
+// guard their expressions run under (XPathGuard) and the limits every document keeps
+// (xml_limits). Files are read once and written only by a save. The operations return the reply
+// they end with, so the window's command glue only forwards it.
 #pragma once
 
+#include "profile_cache.h"
+#include "profile_paths.h"
+#include "xpath_guard.h"
+
 #include <QByteArray>
-#include <QMap>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
-
-#include <memory>
-
-namespace pugi {
-class xml_document;
-}
 
 struct ProfileReply {
     enum Kind { None, Success, Failure };
@@ -34,11 +31,9 @@ public:
     explicit ProfileStore(const QString &applicationDir);
     ~ProfileStore();
 
-    QString applicationDir() const { return m_applicationDir; }
-    // The file the page's relative path names, as a canonical path (symbolic links resolved), so
-    // that every spelling of one file shares one cache entry; the cleaned path when nothing is
-    // there. Empty when the path leads out of the application folder, by ".." or by a link.
-    QString resolveProfilePath(const QString &relative) const;
+    QString applicationDir() const { return m_paths.applicationDir(); }
+    // See ProfilePaths::resolve.
+    QString resolveProfilePath(const QString &relative) const { return m_paths.resolve(relative); }
 
     // What one profile may grow to: deeper documents are refused, since their indented text
     // grows with the square of the depth, and so are larger files, and changes whose text would
@@ -50,7 +45,7 @@ public:
     static constexpr int kXPathBudgetMs = 1000;
     static constexpr int kMaxXPathBytes = 1024;
     // The most work an expression may need on the document it runs on, in node visits (see
-    // WorkBound in the source): about 0.2 s at the slowest rate measured (12 ns a visit), so that
+    // WorkBound in xpath_work_bound.h): about 0.2 s at the slowest rate measured (12 ns a visit), so that
     // no expression keeps a core busy past the wait above even on a machine several times slower.
     static constexpr long kXPathMaxWork = 16000000;
 
@@ -73,51 +68,54 @@ public:
     // desFilePath: an absolute path; the package replaces it only once completely written.
     ProfileReply saveXmlAs(const QString &srcFilePath, const QString &xpath, const QString &desFilePath);
 
-    // Writes every modified file, in the order they were changed, each through a temporary file.
-    // Stops at the first that cannot be written; that one and the rest stay modified (so do the
-    // ones already written: the list empties only after a complete save). Safe to call from
-    // another thread than the one running the operations.
+    // ProfileCache::save. Safe to call from another thread than the one running the operations.
     bool saveModified();
 
     // Inspection, mainly for tests.
-    bool isCached(const QString &fullPath) const;
-    QString cachedText(const QString &fullPath) const;
-    QStringList modifiedFiles() const;
-
-    // Shared with the thread that evaluates an expression on it (see selectNodes in the source).
-    using Document = std::shared_ptr<pugi::xml_document>;
+    bool isCached(const QString &fullPath) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_cache.contains(fullPath);
+    }
+    QString cachedText(const QString &fullPath) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return QString::fromUtf8(m_cache.text(fullPath));
+    }
+    QStringList modifiedFiles() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_cache.modifiedFiles();
+    }
 
 private:
-    enum class Load { Ok, Unreadable, Refused, Unparsable, BadXPath, TooLarge };
-    // Change: the command writes the file on the next save, which only profiles may be.
-    enum class Access { Read, Change };
+    using Load = ProfileCache::Load;
+    using Access = ProfileCache::Access;
+    using Document = ProfileCache::Document;
+    using Added = ProfileCache::Added;
 
     static ProfileReply failureFor(Load load, const QString &failureText);
-    bool mayChange(const QString &fullPath) const;
+    // Resolves the path, refuses what the command may not touch and reads the file into the cache.
     Load cacheFile(const QString &relative, Access access, QString *fullPath);
     Load loadCachedProfile(const QString &relative, Access access, QString *fullPath, Document *document);
     // The cached document and what xpath selects in it (all nodes, or the first); BadXPath when the
-    // expression does not compile, selects no nodes or runs out of time.
+    // expression does not compile, selects no nodes, would need too much work or runs out of time.
     template <class Selection>
     Load loadAndSelect(const QString &relative, Access access, const QString &xpath, QString *fullPath,
                        Document *document, Selection *selection);
+    // What xpath selects in the file's document; an expression given up costs the cache the
+    // document, which its evaluation may still be using.
+    template <class Selection>
+    Load select(const QString &fullPath, const Document &document, const QString &xpath, Selection *selection);
     // The shared course of the changing commands: the nodes xpath selects in the cached profile go
-    // to edit, and the changed document back to the cache; failureText for any failure.
+    // to edit, which returns the nodes it inserted, and the changed document back to the cache;
+    // failureText for any failure.
     template <class Edit>
     ProfileReply editSelected(const QString &filePath, const QString &xpath, const QString &failureText,
                               const QString &successText, Edit edit);
-    // TooLarge, leaving the cache as it was, when the document grew too deep or too long.
-    Load storeDocument(const QString &fullPath, const pugi::xml_document &document);
-    void markModified(const QString &fullPath);
-    bool saveModifiedLocked();
-    bool mayExportTo(const QString &desFilePath) const;
 
-    QString m_applicationDir;
-    QString m_cleanApplicationDir;
-    QString m_canonicalApplicationDir;
-    QString m_settingsFile; // the application's own XML file, written only by the settings
+    const ProfilePaths m_paths;
     mutable QMutex m_mutex; // the window's thread runs the operations; a minimise save may not
-    // Full path → the file's text as UTF-8. Entries are never dropped or re-read.
-    QMap<QString, QByteArray> xmlCache;
-    QStringList modifiedXmlFiles;
+    ProfileCache m_cache;
+    XPathGuard m_xpath;
 };
