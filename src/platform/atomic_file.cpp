@@ -20,10 +20,12 @@ bool fail(QString *error, const QString &what, const QString &path, const QStrin
 } // namespace
 
 // A QSaveFile that is not committed removes its temporary file when it goes.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error, WriteMode mode)
 {
     QSaveFile out(path);
-    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+    const QIODevice::OpenMode openMode =
+        mode == WriteMode::Text ? QIODevice::WriteOnly | QIODevice::Text : QIODevice::WriteOnly;
+    if (out.open(openMode) && out.write(bytes) == bytes.size() && out.commit())
         return true;
     return fail(error, QStringLiteral("write"), path, out.errorString());
 }

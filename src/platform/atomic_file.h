@@ -9,8 +9,14 @@
 
 namespace platform {
 
+enum class WriteMode {
+    Binary, // the bytes as given
+    Text,   // "\n" written as the system's line end (Windows: "\r\n"), as text files there have it
+};
+
 // False when any step fails; error (if given) then says which file and why, in a line for logs.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                         WriteMode mode = WriteMode::Binary);
 
 // The same with the content of the file at source, read in pieces, so a large file costs no
 // more memory than a small one.

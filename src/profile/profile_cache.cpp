@@ -1,11 +1,11 @@
 #include "profile_cache.h"
 
+#include "atomic_file.h"
 #include "profile_store.h"
 #include "regular_file.h"
 #include "xml_limits.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 ProfileCache::Load ProfileCache::read(const QString &fullPath)
 {
@@ -100,16 +100,7 @@ bool ProfileCache::save()
         // replaced: the rename would make a plain file of it or write where the link points.
         if (RegularFile::kindAt(path) == RegularFile::Kind::Other)
             return false;
-        // A crash or a full disk half-way must not cost the user the previous file.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-            return false;
-        const QByteArray text = m_entries.value(path).text;
-        if (file.write(text) != text.size()) {
-            file.cancelWriting();
-            return false;
-        }
-        if (!file.commit())
+        if (!platform::writeFileAtomically(path, m_entries.value(path).text, nullptr, platform::WriteMode::Text))
             return false;
     }
     m_modified.clear();

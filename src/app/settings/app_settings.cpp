@@ -74,7 +74,7 @@ bool AppSettings::setValue(const QString &key, const QString &value)
 
 bool AppSettings::writeConfFile() const
 {
-    return platform::writeFileAtomically(confFilePath(), m_confText.toUtf8());
+    return platform::writeFileAtomically(confFilePath(), m_confText.toUtf8(), nullptr, platform::WriteMode::Text);
 }
 
 AppSettings::StoreResult AppSettings::storeAttribute(const QString &key, const QString &value)
