@@ -5,6 +5,7 @@
 // Every regular file below FOLDER goes in as NAME/<its path below FOLDER>; unpacking drops NAME.
 // KEYFILE holds an Ed25519 secret key in libsodium's 64-byte form as 128 hex digits; a program
 // built with the matching public key (VEXA_UPDATE_PUBKEY) unpacks only packages signed with it.
+#include "atomic_file.h"
 #include "package_writer.h"
 
 #include <QCommandLineParser>
@@ -13,7 +14,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cctype>
@@ -141,9 +141,8 @@ int main(int argc, char *argv[])
     if (package.isEmpty())
         return failWith(kBadInput, error);
     // Never a half-written package at OUTPUT: the file appears whole or not at all.
-    QSaveFile out(output);
-    if (!out.open(QIODevice::WriteOnly) || out.write(package) != package.size() || !out.commit())
-        return failWith(kBadInput, QStringLiteral("cannot write %1: %2").arg(output, out.errorString()));
+    if (!platform::writeFileAtomically(output, package, &error))
+        return failWith(kBadInput, error);
 
     std::printf("%s: %d files, %d bytes, version %s, %s\n", qUtf8Printable(output), entries.size(), package.size(),
                 qUtf8Printable(version), secretKey.isEmpty() ? "unsigned" : "signed");
