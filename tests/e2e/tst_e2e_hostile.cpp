@@ -5,6 +5,7 @@
 // not pile up in the page, the sandbox choice is logged, and an update service that answers
 // with more than any answer neither ends the program nor fills its log. Runs on a private X server, as it
 // types on the keyboard.
+#include "missing_tool.h"
 #include "private_display.h"
 #include "vendor_service.h"
 #include "vexa_driver.h"
@@ -174,7 +175,7 @@ private:
 void tst_E2eHostile::initTestCase()
 {
     if (!m_display.start())
-        QSKIP("needs Xvfb for a private X server");
+        VEXA_SKIP_WITHOUT_TOOL("needs Xvfb for a private X server");
     m_x = XOpenDisplay(nullptr);
     QVERIFY(m_x);
     QVERIFY(m_outside.isValid() && m_bin.isValid());
@@ -435,7 +436,7 @@ void tst_E2eHostile::sandboxChoice_isLoggedOnce()
 void tst_E2eHostile::hugeUpdateReply_isNotRead()
 {
     if (!m_service.isRunning())
-        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(m_app->webLog().contains("updatesystem(112)] Error: the reply is larger than"), 40000);
     QVERIFY(m_app->isRunning());
     QVERIFY2(m_app->webLog().size() < (1 << 20), qPrintable(QString::number(m_app->webLog().size())));

@@ -3,6 +3,7 @@
 // row is marked running and active while it runs; a second binding of the same program is
 // refused; the current mode and unbinding reach the file. Runs on a private X server, because
 // the path is typed into the dialog with real key presses.
+#include "missing_tool.h"
 #include "private_display.h"
 #include "vexa_driver.h"
 
@@ -45,9 +46,9 @@ private:
 void tst_E2eModes::initTestCase()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        QSKIP("xdotool is not installed");
+        VEXA_SKIP_WITHOUT_TOOL("xdotool is not installed");
     if (!m_display.start(QStringLiteral("1024x768x24")))
-        QSKIP("needs Xvfb for a private X server");
+        VEXA_SKIP_WITHOUT_TOOL("needs Xvfb for a private X server");
     QVERIFY(m_outside.isValid());
     // The monitor compares with the path the system reports for a running program: no links.
     m_program = QFileInfo(m_outside.path()).canonicalFilePath() + QStringLiteral("/ModeRacer");

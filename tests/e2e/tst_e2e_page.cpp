@@ -3,6 +3,7 @@
 // keyboard alone (real key presses on the X server, xdotool), the focus ring is not the
 // colour of errors, the page follows the "language" setting, and axe-core finds nothing serious
 // or critical on any screen. With VEXA_SCREENSHOT_DIR set, every screen is saved there as a PNG.
+#include "missing_tool.h"
 #include "vexa_driver.h"
 
 #include <QDir>
@@ -63,9 +64,9 @@ private:
 void tst_E2ePage::initTestCase()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs an X display (Xvfb)");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display (Xvfb)");
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        QSKIP("xdotool is not installed");
+        VEXA_SKIP_WITHOUT_TOOL("xdotool is not installed");
     QVERIFY(m_home.isValid());
     // The virtual pads live here, so the Pads screen has one to show.
     qputenv("PADIO_HOME", m_home.path().toLocal8Bit());

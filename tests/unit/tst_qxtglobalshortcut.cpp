@@ -1,5 +1,6 @@
 // Global shortcuts: the key and modifier tables with the identifier rule on their own, then real
 // grabs on the X server of DISPLAY, pressed through XTest.
+#include "missing_tool.h"
 #include "hotkey_codes.h"
 #include "qxtglobalshortcut.h"
 #include "qxtglobalshortcut_p.h"
@@ -167,7 +168,7 @@ void TestQxtGlobalShortcut::versionAndInterface()
 void TestQxtGlobalShortcut::pressEmitsActivated()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     QxtGlobalShortcut shortcut;
     QVERIFY(shortcut.setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F7"))));
     QSignalSpy spy(&shortcut, &QxtGlobalShortcut::activated);
@@ -182,7 +183,7 @@ void TestQxtGlobalShortcut::pressEmitsActivated()
 void TestQxtGlobalShortcut::pressCountsWithCapsAndNumLock()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     QxtGlobalShortcut shortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F6")));
     QVERIFY(shortcut.isEnabled());
     QSignalSpy spy(&shortcut, &QxtGlobalShortcut::activated);
@@ -199,7 +200,7 @@ void TestQxtGlobalShortcut::pressCountsWithCapsAndNumLock()
 void TestQxtGlobalShortcut::disabledKeepsTheGrabButStaysQuiet()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     QxtGlobalShortcut shortcut;
     QVERIFY(shortcut.setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F5"))));
     QSignalSpy spy(&shortcut, &QxtGlobalShortcut::activated);
@@ -217,7 +218,7 @@ void TestQxtGlobalShortcut::disabledKeepsTheGrabButStaysQuiet()
 void TestQxtGlobalShortcut::sameCombinationTwiceFailsTheSecondTime()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     QxtGlobalShortcut first;
     QVERIFY(first.setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F4"))));
     QSignalSpy firstSpy(&first, &QxtGlobalShortcut::activated);
@@ -235,7 +236,7 @@ void TestQxtGlobalShortcut::sameCombinationTwiceFailsTheSecondTime()
 void TestQxtGlobalShortcut::combinationHeldByAnotherClientFails()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     auto display = otherClient();
     QVERIFY(display);
     Display *d = display.get();
@@ -259,7 +260,7 @@ void TestQxtGlobalShortcut::combinationHeldByAnotherClientFails()
 void TestQxtGlobalShortcut::changingTheShortcutReleasesTheOldOne()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     QxtGlobalShortcut shortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F2")));
     QVERIFY(shortcut.setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F1"))));
     QVERIFY(!otherClientCanGrab(XK_F1, ControlMask | Mod1Mask | ShiftMask | LockMask));
@@ -277,7 +278,7 @@ void TestQxtGlobalShortcut::changingTheShortcutReleasesTheOldOne()
 void TestQxtGlobalShortcut::clearedShortcutHoldsNothing()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     QxtGlobalShortcut shortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F3")));
     QVERIFY(!otherClientCanGrab(XK_F3, ControlMask | Mod1Mask | ShiftMask));
     static int warnings;
@@ -297,7 +298,7 @@ void TestQxtGlobalShortcut::clearedShortcutHoldsNothing()
 void TestQxtGlobalShortcut::filterOutlivesTheFirstShortcutAndGoesWithTheLast()
 {
     if (!haveX11())
-        QSKIP("needs an X display");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display");
     QVERIFY(!QxtGlobalShortcutPrivate::isFilterInstalled());
     auto *first = new QxtGlobalShortcut;
     QVERIFY(QxtGlobalShortcutPrivate::isFilterInstalled());
