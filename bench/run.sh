@@ -29,7 +29,7 @@ cmake --build "$BUILD" -j2
 LOGS="$(mktemp -d "${TMPDIR:-/tmp}/vexa-bench-XXXXXX")"
 failed=()
 for program in "$BUILD"/bench/vexa_bench_*; do
-    [ -x "$program" ] || continue
+    [ -f "$program" ] && [ -x "$program" ] || continue
     name="${program##*/vexa_bench_}"
     echo "== $name"
     set +e
@@ -43,7 +43,7 @@ done
 # One row per figure: what the benchmark printed as RATIO lines (bench/bench_report.h); for the
 # profile benchmark, which prints its own table, the p50/bare column of that table.
 echo
-printf '%-10s %-42s %12s %-22s %12s %-4s %8s  %s\n' benchmark measure value anchor "anchor" unit ratio status
+printf '%-10s %-42s %12s %-22s %12s %-4s %8s  %s\n' benchmark measure value anchor "anchor value" unit ratio status
 for out in "$LOGS"/*.out; do
     name="$(basename "$out" .out)"
     code="$(cat "$LOGS/$name.code")"
