@@ -302,7 +302,7 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     // The version is the installer's to record, once every file is in place.
     QVERIFY(readFile(m_context->settings().confFilePath()).contains("version=\"1.0.0\""));
     // The check and one download; Restart Now downloads nothing more, and the firmware address
-    // "x" is not fetched.
+    // "x" is not fetched. A negative check, so a short bounded wait for a request that must not come.
     QTest::qWait(200);
     QCOMPARE(m_service.requests().size(), before + 2);
 }
