@@ -564,7 +564,8 @@ void tst_E2eBridge::eventsOfTheLoad_reachAPageWhoseChannelComesUpLate()
                                   .arg(VexaDriver::jsString(marker), navText)),
              "the test page did not load, or its channel was not held");
     // Time for the program to hear of the load's end and raise its events; the page cannot
-    // register before the release, whenever that is.
+    // register before the release, whenever that is. Nothing the page can see marks that moment,
+    // so this is a bounded wait, as for a negative check.
     QTest::qWait(500);
     QCOMPARE(m_app->evaluate(QStringLiteral("events.length === 0 && __releaseChannel()")), QJsonValue(true));
 

@@ -48,14 +48,14 @@ bool putStandInReporter(const QString &dir)
 QStringList reporterCalls(const QString &dir, int expectedCalls, const QString &argsFile = QString())
 {
     QStringList lines;
-    for (int i = 0; i < 100; ++i) {
-        QFile file(argsFile.isEmpty() ? dir + QStringLiteral("/reporter-args.txt") : argsFile);
-        if (file.open(QIODevice::ReadOnly))
-            lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        if (lines.size() >= expectedCalls * 2)
-            break;
-        QTest::qWait(100);
-    }
+    (void)QTest::qWaitFor(
+        [&] {
+            QFile file(argsFile.isEmpty() ? dir + QStringLiteral("/reporter-args.txt") : argsFile);
+            if (file.open(QIODevice::ReadOnly))
+                lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            return lines.size() >= expectedCalls * 2;
+        },
+        10000);
     return lines;
 }
 

@@ -122,7 +122,7 @@ void tst_E2eFirmware::offeredFirmwareIsFlashedAndThePadComesBack()
     // A new check during the flash is answered and starts nothing under it.
     const int checks = m_service.requests().size();
     QCOMPARE(m_app->ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
-    QTest::qWait(300);
+    QTest::qWait(300); // a negative check (no request may follow), so a bounded wait
     QCOMPARE(m_service.requests().size(), checks);
 
     // The library's check passes only for the image's CRC over blocks at their offsets.

@@ -30,6 +30,7 @@ private slots:
 private:
     QString focusDialog();
     bool dialogCloses();
+    bool windowGoes(const QString &titlePattern, int timeoutMs);
     bool chooseInDialog(const QString &path);
     bool cancelDialog();
     static void key(const QString &keys);
@@ -89,26 +90,20 @@ void tst_E2eModes::cleanupTestCase()
 // The program dialog once it shows, with the keyboard focus; empty when it never shows.
 QString tst_E2eModes::focusDialog()
 {
-    QStringList dialogs;
-    for (int i = 0; i < 100 && dialogs.isEmpty(); ++i) {
-        dialogs = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Open$"));
-        if (dialogs.isEmpty())
-            QTest::qWait(100);
-    }
-    if (dialogs.isEmpty())
-        return QString();
-    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialogs.first()});
-    return dialogs.first();
+    const QString dialog = VexaDriver::waitForWindow(m_app->processId(), QStringLiteral("^Open$"));
+    if (!dialog.isEmpty())
+        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
+    return dialog;
 }
 
 bool tst_E2eModes::dialogCloses()
 {
-    for (int j = 0; j < 20; ++j) {
-        if (VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Open$")).isEmpty())
-            return true;
-        QTest::qWait(100);
-    }
-    return false;
+    return windowGoes(QStringLiteral("^Open$"), 2000);
+}
+
+bool tst_E2eModes::windowGoes(const QString &titlePattern, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return VexaDriver::visibleWindows(m_app->processId(), titlePattern).isEmpty(); }, timeoutMs);
 }
 
 // Types path into the open program dialog's file name field and accepts it.
@@ -134,11 +129,10 @@ bool tst_E2eModes::cancelDialog()
     return dialogCloses();
 }
 
-// A key press on the X server, to the window with the focus.
+// A key press on the X server, to the window with the focus; the caller waits for its effect.
 void tst_E2eModes::key(const QString &keys)
 {
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
-    QTest::qWait(50);
 }
 
 QString tst_E2eModes::row(const QString &index, const QString &property) const
@@ -179,12 +173,11 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
     const QString dataFile = m_app->appDir() + QStringLiteral("/view/xml/configuration.xml");
     // The file dialog closes as it is accepted, and opens again once the refusal is read.
     chooseInDialog(dataFile);
-    QStringList refusals;
-    for (int i = 0; i < 50 && refusals.isEmpty(); ++i, QTest::qWait(100))
-        refusals = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^Not a program$"));
-    QVERIFY2(!refusals.isEmpty(), "a data file was taken as a program");
-    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), refusals.first()});
+    const QString refusal = VexaDriver::waitForWindow(m_app->processId(), QStringLiteral("^Not a program$"), 5000);
+    QVERIFY2(!refusal.isEmpty(), "a data file was taken as a program");
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), refusal});
     key(QStringLiteral("Return"));
+    QVERIFY2(windowGoes(QStringLiteral("^Not a program$"), 5000), "the refusal did not close on Return");
     QVERIFY2(cancelDialog(), "the program dialog did not stay after the refusal");
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
     QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('modes-status').textContent === 'No program chosen; nothing changed.'")));
@@ -241,7 +234,7 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
     // other button, with the blue ring.
     key(QStringLiteral("Tab"));
     key(QStringLiteral("Tab"));
-    QVERIFY(m_app->evaluate(focused.arg(QStringLiteral("[data-action=unbind]"))).toBool());
+    QVERIFY(m_app->waitUntil(focused.arg(QStringLiteral("[data-action=unbind]"))));
     key(QStringLiteral("Return"));
     QTRY_VERIFY_WITH_TIMEOUT(configuration().contains(QStringLiteral("name=\"Racing\" bindingProcess=\"\"")), 10000);
     QVERIFY(configuration().contains(QStringLiteral("<mode index=\"3\" name=\"Editing\" bindingProcess=\"\" />")));

@@ -93,7 +93,8 @@ void tst_E2ePads::unplugAndPlugReachThePage()
     QVERIFY(m_driver->waitUntil(QStringLiteral("window.vexaPage.counts.devicesChanged > %1").arg(before), 20000));
     QVERIFY(listed(0));
     QVERIFY(m_driver->waitUntil(QStringLiteral("!document.getElementById('pads-empty').hidden")));
-    // The pad's five interface reports count as one change.
+    // The pad's five interface reports count as one change. A negative check (no second change),
+    // so a bounded wait: the reports are raised together.
     QTest::qWait(500);
     QCOMPARE(m_driver->evaluate(QStringLiteral("window.vexaPage.counts.devicesChanged")).toInt(), before + 1);
 

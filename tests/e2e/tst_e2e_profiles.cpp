@@ -71,16 +71,9 @@ void tst_E2eProfiles::initTestCase()
     QVERIFY(m_app->waitUntil("!!(window.vexaPage && window.vexaPage.ready)"));
     // Real key presses go to the window with the focus (a window manager runs on the display).
     if (!QStandardPaths::findExecutable("xdotool").isEmpty()) {
-        QStringList windows;
-        for (int i = 0; i < 100 && windows.isEmpty(); ++i) {
-            windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
-            if (windows.isEmpty())
-                QTest::qWait(100);
-        }
-        if (!windows.isEmpty()) {
-            m_window = windows.first();
+        m_window = VexaDriver::waitForWindow(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
+        if (!m_window.isEmpty())
             QProcess::execute("xdotool", {"windowactivate", "--sync", m_window});
-        }
     }
 }
 
@@ -112,10 +105,11 @@ QString tst_E2eProfiles::cached(const QString &relative)
         .toString();
 }
 
+// Returns once the page has had the keys.
 void tst_E2eProfiles::key(const QString &keys)
 {
-    QProcess::execute("xdotool", {"key", "--window", m_window, keys});
-    QTest::qWait(30);
+    if (!m_app->pressKeys(m_window, keys))
+        qWarning("the page did not see %s let go", qPrintable(keys));
 }
 
 bool tst_E2eProfiles::focus(const QString &selector)

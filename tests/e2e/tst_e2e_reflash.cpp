@@ -103,7 +103,7 @@ void tst_E2eReflash::padLeftInItsLoaderIsOfferedTheImageAgain()
 
     // No check at this start, and none from the page while the offer is open.
     QCOMPARE(m_app->ask(QStringLiteral(R"({"funcname":"checkUpdate"})")), QStringLiteral("success checkUpdate success"));
-    QTest::qWait(500);
+    QTest::qWait(500); // a negative check (no request may follow), so a bounded wait
     QCOMPARE(m_service.requests().size(), 0);
     QCOMPARE(VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("^vexa update$")), windows);
 

@@ -301,6 +301,7 @@ void VexaDriver::saveScreenshot(const QString &name, int settleMs)
     if (dir.isEmpty())
         return;
     QDir().mkpath(dir);
+    // For people to look at, not for a test to go by: a bounded settle for what is still drawing.
     QTest::qWait(settleMs);
     const QJsonObject shot = command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
     QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
@@ -451,6 +452,23 @@ QString VexaDriver::ask(const QString &request, int timeoutMs)
     QString error;
     const QJsonValue value = evaluate(script, &error, timeoutMs + 20000);
     return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
+}
+
+QString VexaDriver::waitForWindow(qint64 pid, const QString &titlePattern, int timeoutMs)
+{
+    QStringList windows;
+    (void)QTest::qWaitFor([&] { return !(windows = visibleWindows(pid, titlePattern)).isEmpty(); }, timeoutMs);
+    return windows.value(0);
+}
+
+bool VexaDriver::pressKeys(const QString &window, const QString &keys, int timeoutMs)
+{
+    const int before = evaluate(QStringLiteral("if (!window.__e2eKeysUp) { window.__e2eKeysUp = 0;"
+                                               " addEventListener('keyup', () => ++window.__e2eKeysUp, true); }"
+                                               " window.__e2eKeysUp"))
+                           .toInt();
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), window, keys});
+    return waitUntil(QStringLiteral("(window.__e2eKeysUp || 0) > %1").arg(before), timeoutMs);
 }
 
 bool VexaDriver::clickInWindow(const QString &window, int x, int y)
