@@ -300,7 +300,7 @@ void tst_E2eDesktop::startsOverACrashedInstancesSocket()
             client.write("CMD:show;");
             answer = readFor(client, 600);
         } else {
-            QTest::qWait(200);
+            QTest::qWait(200); // the poll's pace until the new instance listens; the deadline is the loop's
         }
     }
     QCOMPARE(answer, expected);

@@ -201,7 +201,7 @@ bool VexaDriver::waitForStartPage(int timeoutMs, bool *portTaken)
         } else if (reply->isFinished() && reply->error() != QNetworkReply::ConnectionRefusedError) {
             seen = reply->errorString();
         }
-        QTest::qWait(200);
+        QTest::qWait(200); // the poll's pace; the deadline is the loop's
     }
     m_error = QStringLiteral("the start page %1 did not show up on port %2 (last seen: %3)")
                   .arg(expectedPage)
@@ -374,7 +374,7 @@ bool VexaDriver::waitUntil(const QString &condition, int timeoutMs, QString *las
             return true;
         if (clock.elapsed() >= timeoutMs || !isRunning())
             break;
-        QTest::qWait(50);
+        QTest::qWait(50); // the poll's pace: each evaluation is a protocol round trip
     }
     if (lastError)
         *lastError = why.isEmpty() ? QStringLiteral("condition still false: %1").arg(condition) : why;
