@@ -50,7 +50,11 @@ void press(const QVector<KeySym> &modifiers, KeySym key)
 // then never will. Replaces waiting a while for something that must not happen.
 bool pressedKeysHaveArrived()
 {
-    QxtGlobalShortcut barrier(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F12")));
+    QxtGlobalShortcut barrier;
+    if (!barrier.setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F12")))) {
+        qWarning("the marker combination is taken by another client of the X server");
+        return false;
+    }
     QSignalSpy arrived(&barrier, &QxtGlobalShortcut::activated);
     press({XK_Control_L, XK_Alt_L, XK_Shift_L}, XK_F12);
     return arrived.count() > 0 || arrived.wait(5000);
