@@ -1,7 +1,7 @@
 // The macro recorder on a real X server: keys typed through XTest, items as the page gets them.
-#include "missing_tool.h"
 #include "hook_handler.h"
 #include "key_capture.h"
+#include "missing_tool.h"
 #include "private_display.h"
 
 #include <QtTest>

@@ -1,8 +1,8 @@
 // The HTTP worker against real servers on loopback: what goes on the wire for each body layout,
 // and what the caller finds in the worker when the signal comes.
-#include "missing_tool.h"
 #include "fault_server.h"
 #include "http_request_worker.h"
+#include "missing_tool.h"
 #include "vendor_service.h"
 
 #include <QtTest>

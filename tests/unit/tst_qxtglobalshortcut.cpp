@@ -1,7 +1,7 @@
 // Global shortcuts: the key and modifier tables with the identifier rule on their own, then real
 // grabs on the X server of DISPLAY, pressed through XTest.
-#include "missing_tool.h"
 #include "hotkey_codes.h"
+#include "missing_tool.h"
 #include "qxtglobalshortcut.h"
 #include "qxtglobalshortcut_p.h"
 

@@ -1,7 +1,7 @@
 // The tray icon: its menu texts per language, the main window's reactions to clicks and to the
 // menu, and the icon showing up in a real notification area (fluxbox's) when there is a display.
-#include "missing_tool.h"
 #include "command_test_support.h"
+#include "missing_tool.h"
 #include "systemtray.h"
 #include "vexa.h"
 

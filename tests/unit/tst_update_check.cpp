@@ -1,7 +1,7 @@
 // The update check against nginx standing in for the vendor service: the request as the service
 // sees it, what each reply opens, and an offered client package followed through to the restart.
-#include "missing_tool.h"
 #include "command_test_support.h"
+#include "missing_tool.h"
 #include "pspecific_wnd.h"
 #include "runtime_log.h"
 #include "update_commands.h"

@@ -1,8 +1,8 @@
 // The update dialog's installation steps on application folders of their own: a page package
 // from the vendor service into view/, a page file that cannot be replaced, and the installer
 // started (or not) at exit.
-#include "missing_tool.h"
 #include "firmware_flash.h"
+#include "missing_tool.h"
 #include "pspecific_wnd.h"
 #include "runtime_log.h"
 #include "update_dlg.h"

@@ -1,8 +1,8 @@
 // Package downloads against real servers: nginx standing in for the vendor service, a server that
 // misbehaves on purpose, and a scripted one for answers neither gives. Each case works in an
 // application folder of its own.
-#include "missing_tool.h"
 #include "fault_server.h"
+#include "missing_tool.h"
 #include "pspecific_wnd.h"
 #include "update_folders.h"
 #include "update_package.h"
