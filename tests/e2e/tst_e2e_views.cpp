@@ -8,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
@@ -266,7 +265,7 @@ void tst_E2eViews::confChanged_savesBeforeTheMonitorRestarts()
 {
     QTemporaryDir outside;
     QVERIFY(outside.isValid());
-    const QString program = QFileInfo(outside.path()).canonicalFilePath() + "/BoundGame";
+    const QString program = outside.path() + "/BoundGame"; // as chosen, links and all
     QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), program));
     QProcess game;
     game.start(program, {"60"});
