@@ -1,6 +1,4 @@
-# Firmware flashing: the sequence against the device library's loader functions (firmware_flash,
-# which sees the library only through FirmwareRom) and its binding to devices_handler.
+# Firmware flashing: the sequence against the device library's loader functions, which it sees
+# only through FirmwareRom; the application binds FirmwareRom to the pads (DeviceRom).
 target_sources(vexa_update PRIVATE
-  firmware_flash.h firmware_flash.cpp
-  device_rom.h device_rom.cpp)
-target_link_libraries(vexa_update PUBLIC vexa_device)
+  firmware_flash.h firmware_flash.cpp)
