@@ -11,8 +11,6 @@
   const { $, h, setFieldError } = vexa.profileView;
   const root = () => vexa.profileView.root();
 
-  // ---- buttons -------------------------------------------------------------------------------
-
   function keyName(scan, ext) {
     return vexa.macro ? vexa.macro.keyName(scan, ext) : `0x${scan.toString(16)}`;
   }

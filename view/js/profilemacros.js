@@ -11,8 +11,6 @@
   const { state, parse, child, macrosOf, keysOf, loadAll, changed, writeWhole, save } = store;
   const { $, h, status, setFieldError, errorNote, drawAll, ensureBuilt } = vexa.profileView;
 
-  // ---- macros --------------------------------------------------------------------------------
-
   function drawMacros() {
     const macros = macrosOf(state.profile);
     const list = $('profile-macros');

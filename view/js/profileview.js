@@ -63,6 +63,8 @@
     state.nameMode = '';
   }
 
+  // ---- values --------------------------------------------------------------------------------
+
   // A slider with its number: the slider moves in whole steps; the box takes typed numbers,
   // checked before they go anywhere.
   function numberRow(element, field, unitKey) {
