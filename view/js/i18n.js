@@ -1,31 +1,41 @@
-// Looks the page's words up in the language of the "language" setting (texts.js holds them).
+// Looks the page's words up in the language of the "language" setting: languages.js lists the
+// languages, lang/<code>.js holds each one's words.
 //
-// The setting's codes are those of the tray menu ("en", "zh", "zh-TW", "zh-HK", "de-DE", "ja",
-// "ru", "ko"); a code the page has no column for falls back by its first part ("de" → "de-DE",
-// "zh-HK" → "zh-TW") and then to English. Static markup names its text with data-i18n (content),
-// data-i18n-label (aria-label), data-i18n-title and data-i18n-placeholder; apply() fills them in.
-// The language is chosen once as the page starts (main.js asks for the settings first); a change
-// in Settings reloads the page, so screens simply call t() while they build.
+// A code the page has no words for falls back by the list's `reads` and `also` ("zh-HK" →
+// "zh-TW"), then by its first part ("de" → "de-DE"), then to English. Static markup names its
+// text with data-i18n (content), data-i18n-label (aria-label), data-i18n-title and
+// data-i18n-placeholder; apply() fills them in. The language is chosen once as the page starts
+// (main.js asks for the settings first); a change in Settings reloads the page, so screens simply
+// call t() while they build.
 (function (root, factory) {
   const inNode = typeof module === 'object' && module.exports;
-  const api = factory(inNode ? require('./texts.js') : root.vexaModules.texts);
+  const languages = inNode ? require('./languages.js') : root.vexaModules.languages;
+  const words = inNode
+    ? Object.fromEntries(languages.WORDED.map((code) => [code, require(`./lang/${code}.js`)]))
+    : root.vexaModules.words;
+  const api = factory(languages, words);
   if (inNode) module.exports = api;
   else (root.vexaModules ??= {}).i18n = api;
-})(typeof window !== 'undefined' ? window : globalThis, (texts) => {
+})(typeof window !== 'undefined' ? window : globalThis, (languages, words) => {
   'use strict';
 
-  const { LANGUAGES, ROWS } = texts;
-
-  // Chinese scripts are told apart by region: Hong Kong and Taiwan read traditional characters.
-  const ALIASES = { 'zh-HK': 'zh-TW', 'zh-MO': 'zh-TW', 'zh-Hant': 'zh-TW', 'zh-CN': 'zh', 'zh-SG': 'zh', 'zh-Hans': 'zh' };
+  /** The codes with words of their own, in the order of the setting's list. */
+  const LANGUAGES = languages.WORDED;
+  /** Other codes → the code whose words they read. */
+  const ALIASES = {};
+  for (const l of languages.LANGUAGES) {
+    if (l.reads) ALIASES[l.code] = l.reads;
+    for (const other of l.also || []) ALIASES[other] = l.code;
+  }
+  const own = (table, key) => (table && Object.prototype.hasOwnProperty.call(table, key) ? table[key] : undefined);
 
   let current = 'en';
 
-  /** The column of texts.js that a setting's code reads. */
+  /** The code whose words a setting's code reads. */
   function resolveLanguage(code) {
     const text = String(code || '').trim();
     if (LANGUAGES.includes(text)) return text;
-    if (ALIASES[text]) return ALIASES[text];
+    if (own(ALIASES, text)) return ALIASES[text];
     const base = text.split(/[-_]/)[0].toLowerCase();
     return LANGUAGES.find((l) => l.split('-')[0] === base) || 'en';
   }
@@ -41,11 +51,9 @@
 
   /** The text of key in the current language (English where it has none), values filled in. */
   function t(key, values, language = current) {
-    const row = ROWS[key];
-    if (!row) return key;
-    const column = LANGUAGES.indexOf(language);
-    const text = (column >= 0 && row[column]) || row[0];
-    return fill(text, values);
+    const english = own(words.en, key);
+    if (english === undefined) return key;
+    return fill(own(own(words, language), key) || english, values);
   }
 
   const ATTRIBUTES = [['i18nLabel', 'aria-label'], ['i18nTitle', 'title'], ['i18nPlaceholder', 'placeholder']];

@@ -11,10 +11,7 @@
   const { t } = vexa.i18n;
   const { failureMessage } = vexa.messages;
 
-  const LANGUAGES = [
-    ['en', 'English'], ['zh', '简体中文'], ['zh-TW', '繁體中文（台灣）'], ['zh-HK', '繁體中文（香港）'],
-    ['de-DE', 'Deutsch'], ['ja', '日本語'], ['ru', 'Русский'], ['ko', '한국어'],
-  ];
+  const { LANGUAGES } = vexa.languages;
   // Both combinations are held for the program while it runs and do nothing when pressed.
   const SHORTCUTS = [
     ['showConf', 'set.shortcut1', 'set.shortcutHelp'],
@@ -174,7 +171,7 @@
 
   function languageRow() {
     const select = el('select', { attrs: { id: 'setting-language' } },
-      LANGUAGES.map(([code, name]) => el('option', { text: name, attrs: { value: code } })));
+      LANGUAGES.map(({ code, name }) => el('option', { text: name, attrs: { value: code } })));
     const row = el('div', { className: 'setting-row', dataset: { key: 'language' } }, [
       el('div', { className: 'setting-text' }, [
         el('label', { className: 'setting-label', t: 'set.language', attrs: { for: 'setting-language' } }),
