@@ -14,7 +14,7 @@ const english = require(path.join(repo, 'view', 'js', 'lang', 'en.js'));
 // sources are scanned where they are made) or a refusal that names the refused value, which
 // no table can hold: the page says "the program refused" for those and the Console shows them.
 const PASSED_ON = {
-  'bridge/api/command_registry.cpp': ['text'],
+  'commands/command_registry.cpp': ['text'],
   'bridge/vexa.cpp': ['text', 'ViewCommands::refusedPageText(relative)'],
   'bridge/view_commands.cpp': ['refusedPageText(relative)'],
   'profile/profile_commands.cpp': ['result.text'],

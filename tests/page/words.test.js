@@ -66,6 +66,6 @@ test('the page, its markup and the program offer the same languages', () => {
     assert.ok(start >= 0, `${from} in ${file}`);
     return [...text.slice(start, text.indexOf('};', start)).matchAll(pattern)].map((m) => m[1]);
   };
-  assert.deepEqual(quoted('app/settings/settings_rules.cpp', 'const QStringList &languages()', /"([^"]+)"/g), codes);
+  assert.deepEqual(quoted('base/settings/settings_rules.cpp', 'const QStringList &languages()', /"([^"]+)"/g), codes);
   assert.deepEqual(quoted('desktop/systemtray.cpp', 'kMenuTexts[] = {', /\{"([^"]+)",/g), codes);
 });
