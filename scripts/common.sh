@@ -63,12 +63,20 @@ ensure_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
         return 0
     fi
-    local n
-    for n in $(seq 90 130); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-    done
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display number itself and writes it to the file: it knows a stale lock
+    # (its process gone) from a live one, which a look at /tmp cannot.
+    local number_file n=""
+    number_file="$(mktemp "${TMPDIR:-/tmp}/vexa-display-XXXXXX")"
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
     XVFB_PID=$!
+    for _ in $(seq 100); do
+        n="$(tr -dc 0-9 < "$number_file")"
+        [ -n "$n" ] && break
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    rm -f "$number_file"
+    [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=":$n"
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
     fluxbox >/dev/null 2>&1 &
