@@ -11,6 +11,11 @@ find_library(VEXA_XCB_LIBRARY xcb REQUIRED)
 if(VEXA_CRASH_DUMPS)
   target_sources(vexa_platform PRIVATE
     crash_handler_linux.cpp
+    # What the crash path may call: async-signal-safe helpers, and the other threads' capture.
+    private/crash_signal_safe.h
+    crash_signal_safe_linux.cpp
+    private/crash_threads_linux.h
+    crash_threads_linux.cpp
     private/minidump_format.h
     private/minidump_writer_linux.h
     minidump_writer_linux.cpp)
