@@ -95,7 +95,8 @@ void formatNumber(int value, char *out)
 {
     char digits[16];
     int n = 0;
-    unsigned v = value < 0 ? static_cast<unsigned>(-value) : static_cast<unsigned>(value);
+    // Negated in unsigned arithmetic, which is defined for INT_MIN too.
+    unsigned v = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     do {
         digits[n++] = static_cast<char>('0' + v % 10);
         v /= 10;
