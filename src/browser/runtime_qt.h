@@ -5,10 +5,10 @@
 
 #include "cef_app.h"
 #include "cef_client.h"
+#include "event_hold.h"
 
 #include <QWebEnginePage>
 #include <QPointer>
-#include <QVector>
 #include <QWebEngineView>
 
 class QWebChannel;
@@ -116,8 +116,9 @@ private:
     void onFeaturePermissionRequested(const QUrl &origin, QWebEnginePage::Feature feature);
     void onQuotaRequested(QWebEngineQuotaRequest request);
     void reportLoadingState();
-    void beginDocumentStartup();
     void findOutWhichDocumentIsShown();
+    // An event past the hold: to the page's render side if the document may hear it.
+    void deliverNow(CefRefPtr<CefProcessMessage> message);
     // The current document may hear events: it was created from a page of the application
     // folder and still shows one.
     bool documentMayUseBridge() const;
@@ -138,9 +139,7 @@ private:
     bool m_stopRequested = false;
     bool m_downloadSinceLoadStart = false;
     quint64 m_loadSerial = 0;
-    // A browser's first document is on its way from the start.
-    bool m_documentStarting = true;
-    QVector<CefRefPtr<CefProcessMessage>> m_heldEvents;
+    EventHold m_hold;
 };
 
 // The one profile every browser shares, set up from the runtime settings on first use.
