@@ -1,5 +1,6 @@
 // What the runtime keeps for the whole process, in one object: the settings and application it
-// was started with, the render side's start, the browsers that exist and the notification sink.
+// was started with, the render side's start and the page callbacks registered there, the
+// browsers that exist and the notification sink.
 // Nothing outside src/browser includes this header; the rest of the program goes through the
 // runtime's free functions.
 #pragma once
@@ -10,6 +11,10 @@
 #include <QList>
 #include <QPointer>
 
+#include <map>
+#include <string>
+#include <utility>
+
 namespace vexa_runtime {
 
 class BrowserWindow;
@@ -18,6 +23,10 @@ struct Runtime {
     CefSettings settings;
     CefRefPtr<CefApp> app;
     bool renderSideStarted = false;
+    // The page callbacks of setMessageCallback, keyed by event name and browser id; one per key,
+    // shared by every browser of the (here: the only) render side.
+    using PageCallbacks = std::map<std::pair<std::string, int>, std::pair<CefRefPtr<CefV8Context>, CefRefPtr<CefV8Value>>>;
+    PageCallbacks pageCallbacks;
     int nextBrowserId = 1;
     QList<BrowserWindow *> liveWindows;
     // Pop-ups, which no widget of the program owns; closed when the application quits.
