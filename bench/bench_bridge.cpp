@@ -10,6 +10,7 @@
 // send time with the page's arrival time on the wall clock; the offset between the two clocks is
 // estimated per page from the fastest of many time queries and taken out.
 #include "bench_objects.h"
+#include "bench_report.h"
 #include "client_app.h"
 #include "client_handler.h"
 #include "vexa_web_view.h"
@@ -328,6 +329,10 @@ int main(int argc, char *argv[])
     }
 
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/vexa-bench-XXXXXX"));
+    if (!work.isValid()) {
+        std::fprintf(stderr, "cannot make a temporary folder: %s\n", qPrintable(work.errorString()));
+        return 1;
+    }
     CefSettings settings;
     settings.no_sandbox = 1;
     settings.multi_threaded_message_loop = 1;
@@ -346,8 +351,14 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         QApplication application(argc, argv);
+        // Events reach only pages of the application folder (below view/ beside the executable),
+        // so the bench's pages go there, into a folder of their own that ends with the run.
+        QDir(QCoreApplication::applicationDirPath()).mkpath(QStringLiteral("view"));
+        QTemporaryDir pages(QCoreApplication::applicationDirPath() + QStringLiteral("/view/bench-XXXXXX"));
+        if (!pages.isValid())
+            std::fprintf(stderr, "cannot make the pages' folder: %s\n", qPrintable(pages.errorString()));
         auto writePage = [&](const char *file, const char *html) {
-            QFile out(work.filePath(QString::fromLatin1(file)));
+            QFile out(pages.filePath(QString::fromLatin1(file)));
             out.open(QIODevice::WriteOnly);
             out.write(QString::fromUtf8(html).arg(QString::fromUtf8(kBenchScript)).toUtf8());
             return QUrl::fromLocalFile(out.fileName());
@@ -468,6 +479,16 @@ int main(int argc, char *argv[])
                         ratio > 0 && ratio <= 1.10 ? "yes" : "NO", a.p50, b.p50, ratio, bShaped.p50 > 0 ? a.p50 / bShaped.p50 : 0);
             const int lostOurs = ourStream.sent - ourStream.delivered, lostBare = bareStream.sent - bareStream.delivered;
             std::printf("events lost: %s (ours %d, bare %d)\n", lostOurs || lostBare ? "YES" : "none", lostOurs, lostBare);
+            reportRatio("page bridge: round trip p50", a.p50, "bare QWebChannel", b.p50, "ms");
+            reportRatio("page bridge: 1000 Hz event p50", ourStream.latency.p50, "bare QWebChannel", bareStream.latency.p50, "ms");
+            // A run that lost events, or timed nothing, says nothing about the bridge.
+            const bool measured = a.count == kRoundTrips && aView.count == kRoundTrips && b.count == kRoundTrips &&
+                                  bShaped.count == kRoundTrips;
+            if (!measured || lostOurs || lostBare || !ourStream.inOrder || !bareStream.inOrder) {
+                std::fprintf(stderr, "not a measurement: %s\n", measured ? "events were lost or came out of order"
+                                                                          : "round trips are missing");
+                exitCode = 1;
+            }
         }
 
         delete view;

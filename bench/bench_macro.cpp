@@ -9,6 +9,7 @@
 // millisecond.
 //
 // Usage: vexa_bench_macro [KEYS] [IDLE_SECONDS]   (default 1000 keys, 10 s; needs Xvfb)
+#include "bench_report.h"
 #include "private_display.h"
 #include "vexa_driver.h"
 
@@ -134,8 +135,13 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    out << "recorder alone, recording, no keys: " << QString::number(recorderIdleShare(idleSeconds), 'f', 4)
-        << " % of a core over " << idleSeconds << " s\n";
+    const double recorderShare = recorderIdleShare(idleSeconds);
+    if (recorderShare < 0) {
+        out << "the recorder did not start recording: nothing to measure\n";
+        return 1;
+    }
+    out << "recorder alone, recording, no keys: " << QString::number(recorderShare, 'f', 4) << " % of a core over "
+        << idleSeconds << " s\n";
     out.flush();
 
     qputenv("PADIO_HOME", QDir::temp().filePath(QStringLiteral("vexa-bench-macro")).toLocal8Bit());
@@ -191,5 +197,11 @@ int main(int argc, char *argv[])
     out.flush();
     driver.terminate();
     XCloseDisplay(x);
+    reportRatio("macro: XTest key -> page p50", percentile(latencyMs, 0.5), "one 60 Hz frame", 1000.0 / 60, "ms");
+    // Keys that never arrived, or a program whose process was not found, leave nothing measured.
+    if (!all || arrived.size() != int(sent.size()) || pid < 0) {
+        out << "not a measurement: " << (pid < 0 ? "the program's process was not found" : "keys were lost") << "\n";
+        return 1;
+    }
     return 0;
 }

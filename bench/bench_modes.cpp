@@ -7,6 +7,7 @@
 //
 // Usage: vexa_bench_modes [STARTS]   (default 20; needs DISPLAY and a window manager for the tray)
 // Exits non-zero when a measurement has no samples.
+#include "bench_report.h"
 #include "pad_blocks.h"
 #include "vexa_driver.h"
 
@@ -172,6 +173,9 @@ int main(int argc, char **argv)
                .arg(percentile(back, 0.99), 0, 'f', 0)
                .arg(kMonitorPeriodMs);
     out.flush();
+    reportRatio("start to block p50", percentile(toRacing, 0.5), "monitor scan period", kMonitorPeriodMs, "ms");
+    reportRatio("start to block p99", percentile(toRacing, 0.99), "monitor scan period", kMonitorPeriodMs, "ms");
+    reportRatio("apply p99", percentile(applyMs, 0.99), "budget", 20, "ms");
     driver.terminate();
     const bool measured = shownRate > 0 && hiddenRate > 0 && !applyMs.isEmpty() && toRacing.size() == starts && back.size() == starts;
     return measured ? 0 : 2;

@@ -4,6 +4,7 @@
 //   (b) what one library call costs the caller's (the program's UI) thread: dcDevices, dcRead,
 //       dcWrite (which rewrites the pad's memory file) and dcWriteProp.
 // Usage: bench_padio [HZ] [SECONDS]
+#include "bench_report.h"
 #include "padio.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -95,11 +97,23 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "padctl stream failed\n");
         return 1;
     }
-    std::printf("  padctl: %s", padctl.readAllStandardOutput().constData());
+    const QByteArray streamed = padctl.readAllStandardOutput();
+    std::printf("  padctl: %s", streamed.constData());
+    // "sent N reports in ..."
+    const size_t sent = size_t(streamed.split(' ').value(1).toULongLong());
+    // The last callbacks may still be on their way on the library's thread.
+    for (int waited = 0; g_received.load() < sent && waited < 2000; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const size_t received = std::min(g_received.load(), g_latencyUs.size());
     std::vector<uint32_t> latency(g_latencyUs.begin(), g_latencyUs.begin() + long(received));
-    std::printf("  received %zu; send-to-callback latency p50 %.0f us, p99 %.0f us, max %.0f us\n", received,
-                percentile(latency, 0.5), percentile(latency, 0.99), percentile(latency, 1.0));
+    std::printf("  received %zu of %zu; send-to-callback latency p50 %.0f us, p99 %.0f us, max %.0f us\n", received,
+                sent, percentile(latency, 0.5), percentile(latency, 0.99), percentile(latency, 1.0));
+    if (sent == 0 || g_received.load() != sent) {
+        std::fprintf(stderr, "reports lost (or none sent): %zu sent, %zu received\n", sent, g_received.load());
+        return 1;
+    }
+    reportRatio("padio: padctl -> library callback p50", percentile(latency, 0.5), "one report period",
+                1e6 / std::max(1.0, hz.toDouble()), "us");
 
     std::printf("(b) cost of one call on the caller's thread\n");
     static uint8_t table[PADIO_TABLE_SIZE];

@@ -46,11 +46,21 @@ file(CREATE_LINK ../lib/vexa/padctl ${package_dir}/padctl SYMBOLIC)
 # The application folder, exactly the files of build/app that the program needs.
 install(TARGETS vexa Updater CrashReporter padctl RUNTIME DESTINATION lib/vexa)
 install(TARGETS padio LIBRARY DESTINATION lib/vexa)
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/view/ DESTINATION lib/vexa/view)
-# The Linux files over the page package's own, as in build/app.
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/view-linux/ DESTINATION lib/vexa/view)
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/Resources/ DESTINATION lib/vexa/Resources)
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/resources-linux/ DESTINATION lib/vexa/Resources)
+# The Linux files replace the page package's own, as in build/app. The replaced files are left out of
+# the first install rather than overwritten by the second: install skips a file whose time stamp
+# equals the installed one's, and in a fresh clone the two sources often share one.
+function(vexa_install_with_overlay base overlay destination)
+  file(GLOB_RECURSE overlay_files RELATIVE ${overlay} ${overlay}/*)
+  set(excludes)
+  foreach(f ${overlay_files})
+    string(REGEX REPLACE "([.+])" "\\\\\\1" f_regex "${f}")
+    list(APPEND excludes REGEX "/${f_regex}$" EXCLUDE)
+  endforeach()
+  install(DIRECTORY ${base}/ DESTINATION ${destination} ${excludes})
+  install(DIRECTORY ${overlay}/ DESTINATION ${destination})
+endfunction()
+vexa_install_with_overlay(${CMAKE_SOURCE_DIR}/view ${CMAKE_SOURCE_DIR}/data/view-linux lib/vexa/view)
+vexa_install_with_overlay(${CMAKE_SOURCE_DIR}/data/Resources ${CMAKE_SOURCE_DIR}/data/resources-linux lib/vexa/Resources)
 install(FILES ${package_dir}/package-version DESTINATION lib/vexa)
 
 install(TARGETS vexa-launcher RUNTIME DESTINATION bin)

@@ -6,6 +6,8 @@
 #include "process_list.h"
 #include "runtime_log.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QThread>
 #include <QTimer>
@@ -51,10 +53,19 @@ void ProcessMoniter::loadBindings()
 
 bool ProcessMoniter::scan(QMap<QString, bool> *seen, bool *complete)
 {
-    // Compared as bytes: the paths match exactly, letter case included.
-    std::unordered_map<std::string, QString> wanted;
+    // Compared as bytes: the paths match exactly, letter case included. The system reports a
+    // running program by its resolved path, while a binding keeps the path as the user chose it,
+    // which may lead through links (a folder link, or a name that points to a versioned file):
+    // such a binding also matches the program its path leads to now. A path not written in clean
+    // form is taken only as it is.
+    std::unordered_multimap<std::string, QString> wanted;
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it) {
         wanted.emplace(it.key().toStdString(), it.key());
+        if (QDir::isAbsolutePath(it.key()) && QDir::cleanPath(it.key()) == it.key()) {
+            const QString resolved = QFileInfo(it.key()).canonicalFilePath();
+            if (!resolved.isEmpty() && resolved != it.key())
+                wanted.emplace(resolved.toStdString(), it.key());
+        }
         seen->insert(it.key(), false);
     }
     std::string path;
@@ -65,9 +76,9 @@ bool ProcessMoniter::scan(QMap<QString, bool> *seen, bool *complete)
             return false;
         }
         path.assign(image, length);
-        const auto found = wanted.find(path);
-        if (found != wanted.end())
-            (*seen)[found->second] = true;
+        const auto found = wanted.equal_range(path);
+        for (auto it = found.first; it != found.second; ++it)
+            (*seen)[it->second] = true;
         return true;
     });
     return listed;

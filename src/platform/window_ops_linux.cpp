@@ -94,6 +94,9 @@ QString chooseProgramFile(QWidget *parent, const QString &caption, const QString
     QFileDialog dialog(parent, caption, startDir);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The path as the user picked it, links and all: it is what the Modes screen shows, and the
+    // monitor follows it to the program it leads to now (a link retargeted by an update included).
+    dialog.setOption(QFileDialog::DontResolveSymlinks);
     const QString programs = QStringLiteral("Programs (*)");
     dialog.setNameFilters({programs, nameFilter});
     dialog.selectNameFilter(programs);

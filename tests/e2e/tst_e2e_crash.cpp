@@ -1,5 +1,6 @@
 // Crash reporting end to end: real crashes of the program leave minidumps that a stock debugger
 // reads, and the reporter is started with the dump's path.
+#include "missing_tool.h"
 #include "vexa_driver.h"
 
 #include <QDir>
@@ -47,14 +48,14 @@ bool putStandInReporter(const QString &dir)
 QStringList reporterCalls(const QString &dir, int expectedCalls, const QString &argsFile = QString())
 {
     QStringList lines;
-    for (int i = 0; i < 100; ++i) {
-        QFile file(argsFile.isEmpty() ? dir + QStringLiteral("/reporter-args.txt") : argsFile);
-        if (file.open(QIODevice::ReadOnly))
-            lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        if (lines.size() >= expectedCalls * 2)
-            break;
-        QTest::qWait(100);
-    }
+    (void)QTest::qWaitFor(
+        [&] {
+            QFile file(argsFile.isEmpty() ? dir + QStringLiteral("/reporter-args.txt") : argsFile);
+            if (file.open(QIODevice::ReadOnly))
+                lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            return lines.size() >= expectedCalls * 2;
+        },
+        10000);
     return lines;
 }
 
@@ -98,7 +99,7 @@ void tst_E2eCrash::initTestCase()
     QSKIP("the sanitizers own the fatal signals in this build; crash handling is tested without them");
 #endif
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("DISPLAY is not set: the program's browser needs an X display (run under Xvfb)");
+        VEXA_SKIP_WITHOUT_TOOL("DISPLAY is not set: the program's browser needs an X display (run under Xvfb)");
 }
 
 void tst_E2eCrash::init()
@@ -169,7 +170,7 @@ void tst_E2eCrash::debugCrash(const QString &crashSwitch, const QStringList &com
 {
     const QString lldb = QStandardPaths::findExecutable(QStringLiteral("lldb"));
     if (lldb.isEmpty())
-        QSKIP("lldb is not installed (scripts/packages.txt lists it)");
+        VEXA_SKIP_WITHOUT_TOOL("lldb is not installed (scripts/packages.txt lists it)");
     QCOMPARE(crashIn(m_appDir, crashSwitch), 128 + SIGSEGV);
     const QStringList dumps = dumpsIn(m_appDir);
     QCOMPARE(dumps.size(), 1);
@@ -269,7 +270,7 @@ void tst_E2eCrash::unwritableApplicationFolder_putsTheDumpInTheUserCache()
                  QStringLiteral("mount --bind -o ro \"$1\" \"$1\" && ! touch \"$1/probe\" 2>/dev/null"),
                  QStringLiteral("sh"), m_appDir});
     if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
-        QSKIP("no read-only folder can be made here (unshare -Urm and mount --bind are needed)");
+        VEXA_SKIP_WITHOUT_TOOL("no read-only folder can be made here (unshare -Urm and mount --bind are needed)");
 
     const QString cache = m_dir->path() + QStringLiteral("/cache");
     const QString argsFile = m_dir->path() + QStringLiteral("/reporter-args.txt");

@@ -1,6 +1,7 @@
 // The program on a desktop: one instance only (a second start hands over to the first and leaves
 // without a window), the channel between instances as any local client sees it, a start over the
 // socket file of a crashed instance, and global shortcuts changed from the page.
+#include "missing_tool.h"
 #include "vexa_driver.h"
 
 #include <QDir>
@@ -67,9 +68,9 @@ private:
 void tst_E2eDesktop::initTestCase()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("DISPLAY is not set: the program's browser needs an X display (run under Xvfb)");
+        VEXA_SKIP_WITHOUT_TOOL("DISPLAY is not set: the program's browser needs an X display (run under Xvfb)");
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        QSKIP("xdotool is not installed");
+        VEXA_SKIP_WITHOUT_TOOL("xdotool is not installed");
     VexaDriver::Options options;
     options.confXml = kConfXml;
     options.arguments = QStringList{QStringLiteral("-autostart")};
@@ -299,7 +300,7 @@ void tst_E2eDesktop::startsOverACrashedInstancesSocket()
             client.write("CMD:show;");
             answer = readFor(client, 600);
         } else {
-            QTest::qWait(200);
+            QTest::qWait(200); // the poll's pace until the new instance listens; the deadline is the loop's
         }
     }
     QCOMPARE(answer, expected);

@@ -3,6 +3,7 @@
 // keyboard alone (real key presses on the X server, xdotool), the focus ring is not the
 // colour of errors, the page follows the "language" setting, and axe-core finds nothing serious
 // or critical on any screen. With VEXA_SCREENSHOT_DIR set, every screen is saved there as a PNG.
+#include "missing_tool.h"
 #include "vexa_driver.h"
 
 #include <QDir>
@@ -63,9 +64,9 @@ private:
 void tst_E2ePage::initTestCase()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs an X display (Xvfb)");
+        VEXA_SKIP_WITHOUT_TOOL("needs an X display (Xvfb)");
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        QSKIP("xdotool is not installed");
+        VEXA_SKIP_WITHOUT_TOOL("xdotool is not installed");
     QVERIFY(m_home.isValid());
     // The virtual pads live here, so the Pads screen has one to show.
     qputenv("PADIO_HOME", m_home.path().toLocal8Bit());
@@ -88,23 +89,18 @@ bool tst_E2ePage::start(const QString &clientSize)
     if (!m_app->waitUntil(QStringLiteral("!!(window.vexaPage && window.vexaPage.ready)")))
         return false;
     // Keys go to the window with the focus: give it ours (a window manager runs on the display).
-    QStringList windows;
-    for (int i = 0; i < 100 && windows.isEmpty(); ++i) {
-        windows = VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
-        if (windows.isEmpty())
-            QTest::qWait(100);
-    }
-    if (windows.isEmpty())
+    m_window = VexaDriver::waitForWindow(m_app->processId(), QStringLiteral("PARVEX PX-ORB42"));
+    if (m_window.isEmpty())
         return false;
-    m_window = windows.first();
     return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_window}) == 0;
 }
 
-// Presses keys (xdotool names, "ctrl+Return") on the window, which has the focus.
+// Presses keys (xdotool names, "ctrl+Return") on the window, which has the focus; returns once the
+// page has had them.
 void tst_E2ePage::key(const QString &keys)
 {
-    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), m_window, keys});
-    QTest::qWait(20);
+    if (!m_app->pressKeys(m_window, keys))
+        qWarning("the page did not see %s let go", qPrintable(keys));
 }
 
 // Tabs forward from the top of the page until the element matching selector has the focus.
@@ -381,6 +377,7 @@ void tst_E2ePage::walkThrough()
     QStringList violations;
     for (const QString &screen : kScreens + QStringList{"console"}) {
         QVERIFY(show(screen));
+        // The screen's own queries (some never answer) have no end to wait for: a bounded settle.
         QTest::qWait(300);
         QString error;
         const QStringList found = seriousViolations(&error);
@@ -416,6 +413,8 @@ void tst_E2ePage::walkThrough()
     // The bottom-right corner resizes the window (the smallest window is the configured size, so
     // the small one grows); the window buttons stay in its corner.
     if (width == 800) {
+        // A drag at a hand's pace: each step a moment after the last (the pace of the gesture,
+        // not a wait for its effect, which is awaited below).
         const auto xdotool = [this](const QStringList &args) { QProcess::execute(QStringLiteral("xdotool"), args); QTest::qWait(150); };
         xdotool({"mousemove", "--window", m_window, QString::number(width - 3), QString::number(height - 3)});
         xdotool({"mousedown", "1"});

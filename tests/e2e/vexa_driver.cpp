@@ -201,7 +201,7 @@ bool VexaDriver::waitForStartPage(int timeoutMs, bool *portTaken)
         } else if (reply->isFinished() && reply->error() != QNetworkReply::ConnectionRefusedError) {
             seen = reply->errorString();
         }
-        QTest::qWait(200);
+        QTest::qWait(200); // the poll's pace; the deadline is the loop's
     }
     m_error = QStringLiteral("the start page %1 did not show up on port %2 (last seen: %3)")
                   .arg(expectedPage)
@@ -301,6 +301,7 @@ void VexaDriver::saveScreenshot(const QString &name, int settleMs)
     if (dir.isEmpty())
         return;
     QDir().mkpath(dir);
+    // For people to look at, not for a test to go by: a bounded settle for what is still drawing.
     QTest::qWait(settleMs);
     const QJsonObject shot = command(QStringLiteral("Page.captureScreenshot"), {{"format", "png"}});
     QFile file(QDir(dir).filePath(name + QStringLiteral(".png")));
@@ -373,7 +374,7 @@ bool VexaDriver::waitUntil(const QString &condition, int timeoutMs, QString *las
             return true;
         if (clock.elapsed() >= timeoutMs || !isRunning())
             break;
-        QTest::qWait(50);
+        QTest::qWait(50); // the poll's pace: each evaluation is a protocol round trip
     }
     if (lastError)
         *lastError = why.isEmpty() ? QStringLiteral("condition still false: %1").arg(condition) : why;
@@ -451,6 +452,23 @@ QString VexaDriver::ask(const QString &request, int timeoutMs)
     QString error;
     const QJsonValue value = evaluate(script, &error, timeoutMs + 20000);
     return value.isString() ? value.toString() : QStringLiteral("error: ") + error;
+}
+
+QString VexaDriver::waitForWindow(qint64 pid, const QString &titlePattern, int timeoutMs)
+{
+    QStringList windows;
+    (void)QTest::qWaitFor([&] { return !(windows = visibleWindows(pid, titlePattern)).isEmpty(); }, timeoutMs);
+    return windows.value(0);
+}
+
+bool VexaDriver::pressKeys(const QString &window, const QString &keys, int timeoutMs)
+{
+    const int before = evaluate(QStringLiteral("if (!window.__e2eKeysUp) { window.__e2eKeysUp = 0;"
+                                               " addEventListener('keyup', () => ++window.__e2eKeysUp, true); }"
+                                               " window.__e2eKeysUp"))
+                           .toInt();
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), window, keys});
+    return waitUntil(QStringLiteral("(window.__e2eKeysUp || 0) > %1").arg(before), timeoutMs);
 }
 
 bool VexaDriver::clickInWindow(const QString &window, int x, int y)

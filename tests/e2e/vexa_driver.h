@@ -107,8 +107,15 @@ public:
     QString ask(const QString &request, int timeoutMs = 10000);
     // X window ids of the process's visible windows whose title matches titlePattern (xdotool).
     static QStringList visibleWindows(qint64 pid, const QString &titlePattern);
+    // The first of them once there is one; empty when none shows within timeoutMs.
+    static QString waitForWindow(qint64 pid, const QString &titlePattern, int timeoutMs = 10000);
     // A left click at (x, y) inside an X window, as the pointer does it (xdotool). True when sent.
     static bool clickInWindow(const QString &window, int x, int y);
+    // Presses keys (xdotool names, "ctrl+Return") on the X window that shows the page and waits
+    // until the page has had them: it counts the keys let go in its document, and the last one
+    // let go comes after every handler of the presses has run. False when the page did not see
+    // them within timeoutMs (another window has the keyboard, or the keys were taken before it).
+    bool pressKeys(const QString &window, const QString &keys, int timeoutMs = 5000);
     // Runs a tool to its end; its standard output and error. *exitCode is -1 after a crash.
     static QString runTool(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
 

@@ -161,7 +161,9 @@ void TestDevicesHandler::goingAwayWaitsForACallbackInFlight()
         delete handler;
         gone = true;
     });
-    // The sink still runs with the handler's state: the handler must not be gone under it.
+    // The sink still runs with the handler's state: the handler must not be gone under it. A
+    // negative check, so a bounded wait: time for the owner's thread to get through a destructor
+    // that does not wait.
     QTest::qWait(100);
     QVERIFY(!gone);
     release.release();

@@ -12,6 +12,7 @@
 #include "settings_commands.h"
 #include "update_commands.h"
 #include "vexa.h"
+#include "window_ops.h"
 
 #include <QtTest>
 
@@ -188,6 +189,10 @@ void TestDispatcher::commandText()
     QFETCH(Outcome, outcome);
     QFETCH(QString, replyText);
 
+    // Off the work area's corner, so that covering it shows.
+    m_window->move(10, 20);
+    const QRect before = m_window->geometry();
+    QVERIFY(before != WindowOps::workArea());
     CefRefPtr<RecordingReplies> callback = new RecordingReplies;
     m_window->onJsMessage(text, callback);
 
@@ -201,7 +206,12 @@ void TestDispatcher::commandText()
     }
     // Whatever happened, the dispatcher kept no reference: an unanswered query must not be held.
     QVERIFY(callback->HasOneRef());
-    QVERIFY(!m_window->isMaximized());
+    // Only the exact maximise text makes the window cover the work area; no other text moves it.
+    if (text == QLatin1String(R"({"funcname":"maxsizeWindow"})")) {
+        QCOMPARE(m_window->geometry(), WindowOps::workArea());
+        m_window->onJsMessage(QStringLiteral(R"({"funcname":"restoreWindow"})"), callback);
+    }
+    QCOMPARE(m_window->geometry(), before);
 }
 
 QTEST_MAIN(TestDispatcher)

@@ -2,6 +2,7 @@
 // and what the caller finds in the worker when the signal comes.
 #include "fault_server.h"
 #include "http_request_worker.h"
+#include "missing_tool.h"
 #include "vendor_service.h"
 
 #include <QtTest>
@@ -73,7 +74,7 @@ void TestHttpRequestWorker::initTestCase()
 {
     qRegisterMetaType<HttpRequestWorker *>();
     if (VendorService::nginxProgram().isEmpty())
-        QSKIP("nginx is not installed (scripts/packages.txt lists it)");
+        VEXA_SKIP_WITHOUT_TOOL("nginx is not installed (scripts/packages.txt lists it)");
     QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
     QVERIFY(m_faults.listen());
     QVERIFY(m_files.isValid());

@@ -99,11 +99,10 @@ QByteArray TestPadio::devicesTable(int size, char fill)
 
 bool TestPadio::waitForEvents(int count)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (callbackLog().eventCount() < count && waited.elapsed() < 5000)
-        QTest::qWait(10);
-    QTest::qWait(50); // one event too many would show up by now
+    (void)QTest::qWaitFor([count] { return callbackLog().eventCount() >= count; }, 5000);
+    // A negative check, so bounded: one event too many, raised with the ones awaited, would show
+    // up by now.
+    QTest::qWait(50);
     if (callbackLog().eventCount() != count)
         qWarning("expected %d device events, got %d", count, callbackLog().eventCount());
     return callbackLog().eventCount() == count;

@@ -2,6 +2,7 @@
 // from the vendor service into view/, a page file that cannot be replaced, and the installer
 // started (or not) at exit.
 #include "firmware_flash.h"
+#include "missing_tool.h"
 #include "pspecific_wnd.h"
 #include "runtime_log.h"
 #include "update_dlg.h"
@@ -101,7 +102,7 @@ public:
         if (!UpdatePackage::vendorPublicKey().isEmpty())                                                              \
             QSKIP("built with a vendor key: unsigned test packages would be refused");                               \
         if (!m_serviceStarted)                                                                                         \
-            QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));                        \
+            VEXA_SKIP_WITHOUT_TOOL(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));                        \
     } while (false)
 
 class TestUpdateDlg : public QObject {

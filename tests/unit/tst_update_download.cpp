@@ -2,6 +2,7 @@
 // misbehaves on purpose, and a scripted one for answers neither gives. Each case works in an
 // application folder of its own.
 #include "fault_server.h"
+#include "missing_tool.h"
 #include "pspecific_wnd.h"
 #include "update_folders.h"
 #include "package_writer.h"
@@ -278,7 +279,7 @@ void TestUpdateDownload::leftoverKeptInWholeSteps()
 void TestUpdateDownload::leftoverResumedAndUnpacked()
 {
     if (!m_service.isRunning() && !m_service.start())
-        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
     m_dir.reset(new QTemporaryDir);
     const QUrl url = m_service.placePackage(QStringLiteral("html-resume.pkg"), m_package.bytes);
     QVERIFY(writeFile(packagePath(url), m_package.bytes.left(250000)));
@@ -301,7 +302,7 @@ void TestUpdateDownload::leftoverResumedAndUnpacked()
 void TestUpdateDownload::completeLeftoverAnswered416IsUnpacked()
 {
     if (!m_service.isRunning() && !m_service.start())
-        QSKIP(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(QStringLiteral("no vendor service: ") + m_service.errorString()));
     m_dir.reset(new QTemporaryDir);
     const Package small = makePackage(QStringLiteral("2.2.0"), 150000, 11);
     const QByteArray whole = paddedTo(small.bytes, 204800);

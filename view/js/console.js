@@ -189,13 +189,26 @@
       finish(entry, outcome);
     }
 
+    // Console replies end up pasted into bug reports; the machine's addresses stay out of them.
+    function withoutAddresses(text) {
+      try {
+        const settings = JSON.parse(text);
+        for (const item of Array.isArray(settings) ? settings : []) {
+          for (const key of ['MacAddress', 'IpAddress']) if (item && key in item) item[key] = '(not shown)';
+        }
+        return JSON.stringify(settings);
+      } catch (_) {
+        return text;
+      }
+    }
+
     function finish(entry, outcome) {
       const wentPending = entry.state === 'pending';
       const ms = outcome.ms !== undefined ? outcome.ms : performance.now() - entry.startedAt;
       let summary;
       if (outcome.ok) {
         setState(entry, 'success');
-        const pretty = prettyReply(outcome.text);
+        const pretty = prettyReply(commandName(entry.request) === 'getConf' ? withoutAddresses(outcome.text) : outcome.text);
         showBody(entry, pretty.text === '' ? '(empty text)' : pretty.text, pretty.json ? 'json' : 'text');
         summary = 'success';
       } else if (outcome.noReply) {
