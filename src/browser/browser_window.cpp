@@ -71,7 +71,7 @@ BrowserWindow::BrowserWindow(CefRefPtr<CefClient> client, const CefWindowInfo &i
     else
         state.topLevelBrowsers.append(this);
 
-    renderHandler(); // the render side exists before any page of this browser runs
+    // The render side exists before any page of this browser runs.
     if (CefRenderProcessHandler *render = renderHandler())
         render->OnBrowserCreated(m_browser);
 

@@ -19,19 +19,9 @@ BrowserWindow *CefBrowser::window() const
     return static_cast<BrowserWindow *>(m_window.data());
 }
 
-CefRefPtr<CefBrowser> CefBrowser::CreateForTesting(int id, bool popup)
-{
-    return new CefBrowser(id, popup, nullptr);
-}
-
 QWebEnginePage *CefBrowser::page() const
 {
     return m_window ? window()->page() : nullptr;
-}
-
-CefRefPtr<CefClient> CefBrowser::client() const
-{
-    return m_window ? window()->client() : nullptr;
 }
 
 CefRefPtr<CefBrowserHost> CefBrowser::GetHost() const

@@ -40,22 +40,19 @@ void PageTransport::hello(const QString &context, const QVariantList &early)
     m_window->endDocumentStartup();
 }
 
+// A document that is already gone asks nothing.
 void PageTransport::query(const QString &context, double id, const QString &request, bool persistent)
 {
-    CefRefPtr<CefV8Context> document = m_window->context();
-    if (!document || document->token() != context)
-        return; // a document that is already gone
-    if (CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter())
-        router->ReceiveQuery(m_window->browser(), document, int64(id), request, persistent);
+    CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter();
+    if (router && m_window->isCurrentContext(context))
+        router->ReceiveQuery(m_window->browser(), m_window->context(), int64(id), request, persistent);
 }
 
 void PageTransport::cancel(const QString &context, double id)
 {
-    CefRefPtr<CefV8Context> document = m_window->context();
-    if (!document || document->token() != context)
-        return;
-    if (CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter())
-        router->ReceiveCancel(m_window->browser(), document, int64(id));
+    CefRefPtr<CefMessageRouterBrowserSide> router = m_window->client()->GetMessageRouter();
+    if (router && m_window->isCurrentContext(context))
+        router->ReceiveCancel(m_window->browser(), m_window->context(), int64(id));
 }
 
 void PageTransport::call(const QString &context, const QString &function, const QVariantList &args)

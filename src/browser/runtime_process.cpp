@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace QtWebEngineCore {
@@ -18,15 +19,15 @@ namespace QtWebEngineCore {
 Q_DECL_IMPORT int processMain(int argc, const char **argv);
 }
 
-vexa_runtime::Runtime &vexa_runtime::runtime()
-{
-    static Runtime instance;
-    return instance;
+namespace {
+std::unique_ptr<vexa_runtime::Runtime> g_runtime; // made and destroyed as runtime_state.h says
 }
 
-const CefSettings &cefRuntimeSettings()
+vexa_runtime::Runtime &vexa_runtime::runtime()
 {
-    return vexa_runtime::runtime().settings;
+    if (!g_runtime)
+        g_runtime = std::make_unique<Runtime>();
+    return *g_runtime;
 }
 
 bool CefCurrentlyOn(CefThreadId)
@@ -54,8 +55,7 @@ int CefExecuteProcess(const CefMainArgs &args, CefRefPtr<CefApp>, void *)
 
 CefCommandLine *CefCommandLine::GetGlobalCommandLine()
 {
-    static CefCommandLine commandLine;
-    return &commandLine;
+    return &vexa_runtime::runtime().commandLine;
 }
 
 void CefCommandLine::InitFromArgv(int argc, const char *const *argv)
@@ -73,18 +73,7 @@ void CefCommandLine::InitFromArgv(int argc, const char *const *argv)
     }
 }
 
-bool CefCommandLine::HasSwitch(const QString &name) const
-{
-    return m_switches.contains(name);
-}
-
-QString CefCommandLine::GetSwitchValue(const QString &name) const
-{
-    return m_switches.value(name);
-}
-
 namespace {
-
 
 // Why the renderer runs without Chromium's sandbox, or empty when it can have it.
 QString sandboxOffReason(const CefSettings &settings)
@@ -111,11 +100,12 @@ public:
 
 bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefPtr<CefApp> application, void *)
 {
-    vexa_runtime::runtime().settings = settings;
-    vexa_runtime::runtime().app = application;
+    vexa_runtime::Runtime &state = vexa_runtime::runtime();
+    state.settings = settings;
+    state.app = application;
     cefLogConfigure(settings.log_file, settings.log_severity);
     if (!settings.command_line_args_disabled)
-        CefCommandLine::GetGlobalCommandLine()->InitFromArgv(args.argc, args.argv);
+        state.commandLine.InitFromArgv(args.argc, args.argv);
     if (application) {
         SchemeRegistrar registrar;
         application->OnRegisterCustomSchemes(&registrar);
@@ -150,10 +140,9 @@ bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefP
 
 void CefShutdown()
 {
-    // Browsers are gone with their windows by now; what is left is the application object.
+    // Browsers are gone with their windows by now; what is left goes with the runtime.
     CEF_LOG_INFO(QStringLiteral("runtime shut down"));
-    vexa_runtime::runtime().app = nullptr;
-    vexa_runtime::runtime().renderSideStarted = false;
+    g_runtime.reset();
 }
 
 namespace vexa_runtime {

@@ -74,7 +74,6 @@ public:
     CefRefPtr<CefBrowser> browser() const { return m_browser; }
     CefRefPtr<CefClient> client() const { return m_client; }
     BrowserPage *browserPage() const { return m_page; }
-    PageTransport *transport() const { return m_transport; }
     CefRefPtr<CefV8Context> context() const { return m_context; }
     // The address a failing navigation had while its error is reported, else the page's.
     QString frameUrl() const;
@@ -144,9 +143,6 @@ private:
 
 // The one profile every browser shares, set up from the runtime settings on first use.
 QWebEngineProfile *sharedProfile();
-BrowserWindow *windowForPage(QWebEnginePage *page);
-// Runs fn on the GUI thread: now when already there, else queued in calling order.
-void runOnUi(std::function<void()> fn);
 // The render-process side of the runtime's application object.
 CefRenderProcessHandler *renderHandler();
 

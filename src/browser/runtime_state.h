@@ -1,6 +1,6 @@
-// What the runtime keeps for the whole process, in one object: the settings and application it
-// was started with, the render side's start and the page callbacks registered there, the
-// browsers that exist and the notification sink.
+// What the runtime keeps for the process, in one object: the settings, command line and
+// application it was started with, the shared profile, the render side's start and the page
+// callbacks registered there, the browsers that exist and the notification sink.
 // Nothing outside src/browser includes this header; the rest of the program goes through the
 // runtime's free functions.
 #pragma once
@@ -15,13 +15,17 @@
 #include <string>
 #include <utility>
 
+class QWebEngineProfile;
+
 namespace vexa_runtime {
 
 class BrowserWindow;
 
 struct Runtime {
     CefSettings settings;
+    CefCommandLine commandLine;
     CefRefPtr<CefApp> app;
+    QWebEngineProfile *profile = nullptr; // QtWebEngine's default profile, once set up
     bool renderSideStarted = false;
     // The page callbacks of setMessageCallback, keyed by event name and browser id; one per key,
     // shared by every browser of the (here: the only) render side.
@@ -34,9 +38,11 @@ struct Runtime {
     NotificationSink notificationSink;
 };
 
-// The one runtime of this process. It lives as long as the process: browsers, the notification
-// sink and the shared profile may be made before CefInitialize (tests do) and outlive
-// CefShutdown, which only lets the application object go.
+// The runtime of this process. The application's set-up owns its life: CefInitialize makes it
+// before the application object exists and CefShutdown destroys it after the application (with
+// its browsers) is gone, letting go of the client's application object, the page callbacks and
+// the sink. Code that runs without that set-up (unit tests of the render side) gets one on first
+// use, which a later CefShutdown or the process's end destroys. GUI thread only, as the set-up is.
 Runtime &runtime();
 
 } // namespace vexa_runtime

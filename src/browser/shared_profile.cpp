@@ -56,12 +56,12 @@ void presentNotification(std::unique_ptr<QWebEngineNotification> notification)
 
 QWebEngineProfile *sharedProfile()
 {
-    static QWebEngineProfile *profile = nullptr;
-    if (profile)
-        return profile;
+    Runtime &state = runtime();
+    if (state.profile)
+        return state.profile;
     initBrowserResources();
-    profile = QWebEngineProfile::defaultProfile();
-    const CefSettings &settings = runtime().settings;
+    QWebEngineProfile *profile = state.profile = QWebEngineProfile::defaultProfile();
+    const CefSettings &settings = state.settings;
     if (!settings.cache_path.isEmpty()) {
         // Made private, as the browser's own folders are, before anything is written to it.
         QDir().mkpath(settings.cache_path);
@@ -94,19 +94,18 @@ QWebEngineProfile *sharedProfile()
                 delete window.data();
         popups.clear();
     });
-    const CefRefPtr<CefApp> &app = runtime().app;
-    if (CefBrowserProcessHandler *handler = app ? app->GetBrowserProcessHandler() : nullptr)
+    if (CefBrowserProcessHandler *handler = state.app ? state.app->GetBrowserProcessHandler() : nullptr)
         handler->OnContextInitialized();
     return profile;
 }
+
+namespace {
 
 BrowserWindow *windowForPage(QWebEnginePage *page)
 {
     auto *browserPage = qobject_cast<BrowserPage *>(page);
     return browserPage ? qobject_cast<BrowserWindow *>(browserPage->parent()) : nullptr;
 }
-
-namespace {
 
 class DownloadCallback : public CefBeforeDownloadCallback {
 public:
@@ -153,7 +152,6 @@ void onDownloadRequested(QWebEngineDownloadItem *item)
         handler->OnDownloadUpdated(browser, new CefDownloadItem(item->state() == QWebEngineDownloadItem::DownloadCompleted, path));
     });
 }
-
 
 } // namespace
 
