@@ -40,8 +40,8 @@ class CefCommandLine {
 public:
     static CefCommandLine *GetGlobalCommandLine();
     void InitFromArgv(int argc, const char *const *argv);
-    bool HasSwitch(const QString &name) const;
-    QString GetSwitchValue(const QString &name) const;
+    bool HasSwitch(const QString &name) const { return m_switches.contains(name); }
+    QString GetSwitchValue(const QString &name) const { return m_switches.value(name); }
 
 private:
     QHash<QString, QString> m_switches;
@@ -60,7 +60,6 @@ struct CefMainArgs {
     int argc;
     char **argv;
 };
-
 
 struct CefSettings {
     int no_sandbox = 0;
@@ -92,6 +91,3 @@ int CefExecuteProcess(const CefMainArgs &args, CefRefPtr<CefApp> application, vo
 bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefPtr<CefApp> application,
                    void *windows_sandbox_info);
 void CefShutdown();
-
-// The settings the runtime was initialised with.
-const CefSettings &cefRuntimeSettings();

@@ -1,4 +1,4 @@
-// Browsers, their main frame and their host: what the Parts do with a browser, over QtWebEngine.
+// Browsers, their main frame and their host: what the program does with a browser, over QtWebEngine.
 // Every operation may be called from any thread; work that touches the page is carried to the
 // GUI thread and done there in calling order.
 #pragma once
@@ -27,6 +27,10 @@ enum CefProcessId { PID_BROWSER, PID_RENDERER };
 bool CefCurrentlyOn(CefThreadId thread);
 // Runs task on the given runtime thread, later, in posting order.
 void CefPostTask(CefThreadId thread, std::function<void()> task);
+namespace vexa_runtime {
+// Runs fn on the GUI thread: now when already there, else queued in calling order.
+void runOnUi(std::function<void()> fn);
+}
 
 class CefFrame : public CefBaseRefCounted {
 public:
@@ -68,12 +72,11 @@ public:
     bool SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message);
 
     // A browser without a window, for tests of the code above the runtime.
-    static CefRefPtr<CefBrowser> CreateForTesting(int id, bool popup = false);
+    static CefRefPtr<CefBrowser> CreateForTesting(int id, bool popup = false) { return new CefBrowser(id, popup, nullptr); }
 
     // Runtime internals.
     QWebEnginePage *page() const;
     vexa_runtime::BrowserWindow *window() const;
-    CefRefPtr<CefClient> client() const;
 
 private:
     friend class vexa_runtime::BrowserWindow;

@@ -49,11 +49,6 @@ bool CefV8Context::ForgetQuery(int64 queryId)
     return true;
 }
 
-void CefV8Context::SetNativeFunction(const QString &name, CefRefPtr<CefV8Handler> handler)
-{
-    m_functions.insert(name, handler);
-}
-
 bool CefV8Context::CallNativeFunction(const QString &name, const CefV8ValueList &arguments, CefRefPtr<CefV8Value> &retval,
                                       CefString &exception)
 {

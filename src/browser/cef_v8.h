@@ -91,7 +91,7 @@ public:
     bool ForgetQuery(int64 queryId);
 
     // Native functions the page can call by name (the page side forwards window.<name>(...)).
-    void SetNativeFunction(const QString &name, CefRefPtr<CefV8Handler> handler);
+    void SetNativeFunction(const QString &name, CefRefPtr<CefV8Handler> handler) { m_functions.insert(name, handler); }
     bool CallNativeFunction(const QString &name, const CefV8ValueList &arguments, CefRefPtr<CefV8Value> &retval,
                             CefString &exception);
 

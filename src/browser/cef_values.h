@@ -26,22 +26,22 @@ public:
     bool SetSize(size_t size);
     CefValueType GetType(size_t index) const;
 
-    bool GetBool(size_t index) const;
-    int GetInt(size_t index) const;
-    double GetDouble(size_t index) const;
-    CefString GetString(size_t index) const;
+    bool GetBool(size_t index) const { return valueOf(index, VTYPE_BOOL).toBool(); }
+    int GetInt(size_t index) const { return valueOf(index, VTYPE_INT).toInt(); }
+    double GetDouble(size_t index) const { return valueOf(index, VTYPE_DOUBLE).toDouble(); }
+    CefString GetString(size_t index) const { return valueOf(index, VTYPE_STRING).toString(); }
     CefRefPtr<CefListValue> GetList(size_t index) const;
 
     // Setters grow the list as needed, as the runtime's do.
-    bool SetNull(size_t index);
-    bool SetBool(size_t index, bool value);
-    bool SetInt(size_t index, int value);
-    bool SetDouble(size_t index, double value);
-    bool SetString(size_t index, const CefString &value);
+    bool SetNull(size_t index) { return set(index, VTYPE_NULL, {}); }
+    bool SetBool(size_t index, bool value) { return set(index, VTYPE_BOOL, value); }
+    bool SetInt(size_t index, int value) { return set(index, VTYPE_INT, value); }
+    bool SetDouble(size_t index, double value) { return set(index, VTYPE_DOUBLE, value); }
+    bool SetString(size_t index, const CefString &value) { return set(index, VTYPE_STRING, value); }
     bool SetList(size_t index, CefRefPtr<CefListValue> value);
     // A value of a type the page conversion does not know (binary, dictionary); kept for tests of
     // that conversion.
-    bool SetOpaque(size_t index, CefValueType type);
+    bool SetOpaque(size_t index, CefValueType type) { return set(index, type, {}); }
 
 private:
     struct Item {
@@ -49,7 +49,9 @@ private:
         QVariant value;
         CefRefPtr<CefListValue> list;
     };
-    Item &slot(size_t index);
+    // The value at index if it is of that type, else an invalid one (false, 0, empty).
+    QVariant valueOf(size_t index, CefValueType type) const;
+    bool set(size_t index, CefValueType type, QVariant value, CefRefPtr<CefListValue> list = nullptr);
     QVector<Item> m_items;
 };
 

@@ -30,11 +30,6 @@ ClientHandler::~ClientHandler()
         delete handler;
 }
 
-void ClientHandler::SetMessageHandlerFactory(MessageHandlerFactory createMessageHandlers)
-{
-    m_createMessageHandlers = std::move(createMessageHandlers);
-}
-
 CefRefPtr<ClientHandler> ClientHandler::current()
 {
     QMutexLocker lock(&g_currentLock);
@@ -50,11 +45,6 @@ void ClientHandler::setCurrent(CefRefPtr<ClientHandler> handler)
         g_current = handler;
     }
     // previous is released here, outside the lock
-}
-
-int ClientHandler::openBrowserCount()
-{
-    return s_browserCount.load();
 }
 
 CefRefPtr<CefBrowser> ClientHandler::GetBrowser() const
@@ -85,11 +75,6 @@ void ClientHandler::SetMainWindowHandle(WId handle)
     m_mainWindowHandle = handle;
 }
 
-WId ClientHandler::GetMainWindowHandle() const
-{
-    return m_mainWindowHandle;
-}
-
 void ClientHandler::SetListener(Listener *listener)
 {
     QMutexLocker lock(&m_lock);
@@ -107,21 +92,6 @@ void ClientHandler::ForgetListener(Listener *listener)
     QMutexLocker lock(&m_lock);
     if (m_listener == listener)
         m_listener = nullptr;
-}
-
-QString ClientHandler::startUrl() const
-{
-    return m_startUrl;
-}
-
-void ClientHandler::setStartUrl(const QString &url)
-{
-    m_startUrl = url;
-}
-
-QString ClientHandler::lastDownloadFile() const
-{
-    return m_lastDownloadFile;
 }
 
 // --- page events ---------------------------------------------------------------------------------
@@ -151,55 +121,14 @@ void ClientHandler::raise(const QString &name, std::initializer_list<QVariant> v
     CefRefPtr<CefListValue> args = message->GetArgumentList();
     size_t index = 0;
     for (const QVariant &value : values) {
-        switch (value.type()) {
-        case QVariant::Int:
-            args->SetInt(index, value.toInt());
-            break;
-        case QVariant::Bool:
-            args->SetBool(index, value.toBool());
-            break;
-        default:
-            args->SetString(index, value.toString());
-            break;
-        }
-        ++index;
+        if (value.type() == QVariant::Int)
+            args->SetInt(index++, value.toInt());
+        else if (value.type() == QVariant::Bool)
+            args->SetBool(index++, value.toBool());
+        else
+            args->SetString(index++, value.toString());
     }
     sendToMainBrowser(message);
-}
-
-void ClientHandler::devicesChanged(int value)
-{
-    raise(QStringLiteral("devicesChanged"), {value});
-}
-
-void ClientHandler::onDeviceData(const QString &data)
-{
-    raise(QStringLiteral("onDeviceData"), {data});
-}
-
-void ClientHandler::currentPropChanged(int propIndex, int proMode)
-{
-    raise(QStringLiteral("currentPropChanged"), {propIndex, proMode});
-}
-
-void ClientHandler::macroItem(const QString &a, const QString &b, const QString &c, const QString &d)
-{
-    raise(QStringLiteral("macroItem"), {a, b, c, d});
-}
-
-void ClientHandler::onProcessChanged(const QString &mode, bool running)
-{
-    raise(QStringLiteral("onProcessChanged"), {mode, running});
-}
-
-void ClientHandler::navStateChanged(bool canGoBack, bool canGoForward)
-{
-    raise(QStringLiteral("navStateChanged"), {canGoBack, canGoForward});
-}
-
-void ClientHandler::onBrowserMsg(const QString &text)
-{
-    raise(QStringLiteral("onBrowserMsg"), {text});
 }
 
 // --- runtime callbacks ---------------------------------------------------------------------------

@@ -45,37 +45,40 @@ public:
 
     // The router's handlers are made when the first browser is created; the application, which
     // exists only after the client, hands the factory over before it creates any browser.
-    void SetMessageHandlerFactory(MessageHandlerFactory createMessageHandlers);
+    void SetMessageHandlerFactory(MessageHandlerFactory create) { m_createMessageHandlers = std::move(create); }
 
     // The current client handler of the process.
     static CefRefPtr<ClientHandler> current();
     static void setCurrent(CefRefPtr<ClientHandler> handler);
-    static int openBrowserCount();
+    static int openBrowserCount() { return s_browserCount.load(); }
 
     CefRefPtr<CefBrowser> GetBrowser() const;
     int GetBrowserId() const;
     bool IsClosing() const;
 
     void SetMainWindowHandle(WId handle);
-    WId GetMainWindowHandle() const;
+    WId GetMainWindowHandle() const { return m_mainWindowHandle; }
 
     void SetListener(Listener *listener);
     Listener *GetListener() const;
     // Forgets the listener if it is this one (a view that goes away).
     void ForgetListener(Listener *listener);
 
-    QString startUrl() const;
-    void setStartUrl(const QString &url);
-    QString lastDownloadFile() const;
+    QString startUrl() const { return m_startUrl; }
+    void setStartUrl(const QString &url) { m_startUrl = url; }
+    QString lastDownloadFile() const { return m_lastDownloadFile; }
 
     // PageEvents: delivered to the main browser's page only.
-    void devicesChanged(int value) override;
-    void onDeviceData(const QString &data) override;
-    void currentPropChanged(int propIndex, int proMode) override;
-    void macroItem(const QString &a, const QString &b, const QString &c, const QString &d) override;
-    void onProcessChanged(const QString &mode, bool running) override;
-    void navStateChanged(bool canGoBack, bool canGoForward) override;
-    void onBrowserMsg(const QString &message) override;
+    void devicesChanged(int value) override { raise(QStringLiteral("devicesChanged"), {value}); }
+    void onDeviceData(const QString &data) override { raise(QStringLiteral("onDeviceData"), {data}); }
+    void currentPropChanged(int index, int mode) override { raise(QStringLiteral("currentPropChanged"), {index, mode}); }
+    void macroItem(const QString &a, const QString &b, const QString &c, const QString &d) override
+    {
+        raise(QStringLiteral("macroItem"), {a, b, c, d});
+    }
+    void onProcessChanged(const QString &mode, bool on) override { raise(QStringLiteral("onProcessChanged"), {mode, on}); }
+    void navStateChanged(bool back, bool forward) override { raise(QStringLiteral("navStateChanged"), {back, forward}); }
+    void onBrowserMsg(const QString &message) override { raise(QStringLiteral("onBrowserMsg"), {message}); }
     void whenPageEnds(std::function<void()> onEnd) override;
 
     // CefClient

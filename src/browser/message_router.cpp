@@ -26,11 +26,7 @@ public:
     // No callback of the page's query runs: a query nobody answers gets no reply.
     static void forgetInPage(const CefRefPtr<CefV8Context> &context, int64 queryId)
     {
-        if (CefCurrentlyOn(TID_UI)) {
-            context->ForgetQuery(queryId);
-            return;
-        }
-        CefPostTask(TID_UI, [context, queryId] { context->ForgetQuery(queryId); });
+        vexa_runtime::runOnUi([context, queryId] { context->ForgetQuery(queryId); });
     }
 
 private:
@@ -41,13 +37,9 @@ private:
             return;
         // The page lives on the UI thread; a command answering from elsewhere hands over once.
         // A released context refuses the reply, so it never reaches a later document.
-        if (CefCurrentlyOn(TID_UI)) {
-            m_context->DeliverQueryReply(m_queryId, success, code, text);
-            return;
-        }
         CefRefPtr<CefV8Context> context = m_context;
         const int64 queryId = m_queryId;
-        CefPostTask(TID_UI, [context, queryId, success, code, text] {
+        vexa_runtime::runOnUi([context, queryId, success, code, text] {
             context->DeliverQueryReply(queryId, success, code, text);
         });
     }
@@ -56,13 +48,6 @@ private:
     const CefRefPtr<CefV8Context> m_context;
     const int64 m_queryId;
 };
-
-CefRefPtr<CefMessageRouterBrowserSide> CefMessageRouterBrowserSide::Create(const CefMessageRouterConfig &)
-{
-    return new CefMessageRouterBrowserSide;
-}
-
-CefMessageRouterBrowserSide::~CefMessageRouterBrowserSide() = default;
 
 bool CefMessageRouterBrowserSide::AddHandler(Handler *handler, bool first)
 {
@@ -101,22 +86,6 @@ int CefMessageRouterBrowserSide::GetPendingCount(CefRefPtr<CefBrowser> browser, 
         if ((!browser || p.browser->IsSame(browser)) && (!handler || p.handler == handler))
             ++count;
     return count;
-}
-
-void CefMessageRouterBrowserSide::OnBeforeClose(CefRefPtr<CefBrowser> browser)
-{
-    CancelPending(browser, nullptr);
-}
-
-void CefMessageRouterBrowserSide::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser)
-{
-    CancelPending(browser, nullptr);
-}
-
-void CefMessageRouterBrowserSide::OnBeforeBrowse(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame>)
-{
-    // The page that asked is about to go; its query ids mean nothing to the next page.
-    CancelPending(browser, nullptr);
 }
 
 void CefMessageRouterBrowserSide::ReceiveQuery(CefRefPtr<CefBrowser> browser, CefRefPtr<CefV8Context> context,

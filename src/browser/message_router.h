@@ -32,7 +32,10 @@ public:
 
     // The page script defines the query functions under their default names; a config naming
     // others changes nothing here.
-    static CefRefPtr<CefMessageRouterBrowserSide> Create(const CefMessageRouterConfig &config);
+    static CefRefPtr<CefMessageRouterBrowserSide> Create(const CefMessageRouterConfig &)
+    {
+        return new CefMessageRouterBrowserSide;
+    }
 
     bool AddHandler(Handler *handler, bool first);
     bool RemoveHandler(Handler *handler);
@@ -46,14 +49,15 @@ public:
     // The page's cefQueryCancel: withdraws one of the document's queries.
     void ReceiveCancel(CefRefPtr<CefBrowser> browser, CefRefPtr<CefV8Context> context, int64 query_id);
 
-    // The client's notifications: each cancels the pending queries of the browser concerned.
-    void OnBeforeClose(CefRefPtr<CefBrowser> browser);
-    void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser);
-    void OnBeforeBrowse(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame);
+    // The client's notifications: each cancels the pending queries of the browser concerned (on a
+    // navigation, the page that asked is about to go; its query ids mean nothing to the next one).
+    void OnBeforeClose(CefRefPtr<CefBrowser> browser) { CancelPending(browser, nullptr); }
+    void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser) { CancelPending(browser, nullptr); }
+    void OnBeforeBrowse(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame>) { CancelPending(browser, nullptr); }
     // Queries arrive through ReceiveQuery and ReceiveCancel; no process message is the router's.
     bool OnProcessMessageReceived(CefRefPtr<CefBrowser>, CefProcessId, CefRefPtr<CefProcessMessage>) { return false; }
 
-    ~CefMessageRouterBrowserSide() override;
+    ~CefMessageRouterBrowserSide() override = default;
 
 private:
     class QueryCallback;

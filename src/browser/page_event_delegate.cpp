@@ -44,12 +44,6 @@ bool V8Handler::Execute(const CefString &, CefRefPtr<CefV8Value>, const CefV8Val
     return false;
 }
 
-RenderDelegate::CallbackMap &RenderDelegate::callbacks()
-{
-    static CallbackMap map;
-    return map;
-}
-
 void RenderDelegate::OnContextCreated(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
                                       CefRefPtr<CefV8Context> context)
 {

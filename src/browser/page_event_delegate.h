@@ -3,10 +3,7 @@
 #pragma once
 
 #include "client_app.h"
-
-#include <map>
-#include <string>
-#include <utility>
+#include "runtime_state.h"
 
 namespace performance_test {
 
@@ -25,10 +22,9 @@ public:
 
 class RenderDelegate : public ClientApp::RenderDelegate {
 public:
-    // Registered callbacks, keyed by event name and browser id; one per key, shared by every
-    // browser of the (here: the only) render process.
-    using CallbackMap = std::map<std::pair<std::string, int>, std::pair<CefRefPtr<CefV8Context>, CefRefPtr<CefV8Value>>>;
-    static CallbackMap &callbacks();
+    // The registered page callbacks, kept by the runtime (runtime_state.h).
+    using CallbackMap = vexa_runtime::Runtime::PageCallbacks;
+    static CallbackMap &callbacks() { return vexa_runtime::runtime().pageCallbacks; }
 
     void OnContextCreated(CefRefPtr<ClientApp> app, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame,
                           CefRefPtr<CefV8Context> context) override;

@@ -5,10 +5,10 @@
 
 #include "cef_app.h"
 #include "cef_client.h"
+#include "event_hold.h"
 
 #include <QWebEnginePage>
 #include <QPointer>
-#include <QVector>
 #include <QWebEngineView>
 
 class QWebChannel;
@@ -74,7 +74,6 @@ public:
     CefRefPtr<CefBrowser> browser() const { return m_browser; }
     CefRefPtr<CefClient> client() const { return m_client; }
     BrowserPage *browserPage() const { return m_page; }
-    PageTransport *transport() const { return m_transport; }
     CefRefPtr<CefV8Context> context() const { return m_context; }
     // The address a failing navigation had while its error is reported, else the page's.
     QString frameUrl() const;
@@ -116,8 +115,9 @@ private:
     void onFeaturePermissionRequested(const QUrl &origin, QWebEnginePage::Feature feature);
     void onQuotaRequested(QWebEngineQuotaRequest request);
     void reportLoadingState();
-    void beginDocumentStartup();
     void findOutWhichDocumentIsShown();
+    // An event past the hold: to the page's render side if the document may hear it.
+    void deliverNow(CefRefPtr<CefProcessMessage> message);
     // The current document may hear events: it was created from a page of the application
     // folder and still shows one.
     bool documentMayUseBridge() const;
@@ -138,16 +138,11 @@ private:
     bool m_stopRequested = false;
     bool m_downloadSinceLoadStart = false;
     quint64 m_loadSerial = 0;
-    // A browser's first document is on its way from the start.
-    bool m_documentStarting = true;
-    QVector<CefRefPtr<CefProcessMessage>> m_heldEvents;
+    EventHold m_hold;
 };
 
 // The one profile every browser shares, set up from the runtime settings on first use.
 QWebEngineProfile *sharedProfile();
-BrowserWindow *windowForPage(QWebEnginePage *page);
-// Runs fn on the GUI thread: now when already there, else queued in calling order.
-void runOnUi(std::function<void()> fn);
 // The render-process side of the runtime's application object.
 CefRenderProcessHandler *renderHandler();
 

@@ -29,6 +29,7 @@ target_sources(vexa_platform PRIVATE
   program_locations_linux.cpp
   termination_signals_posix.cpp
   regular_file_posix.cpp
+  user_namespaces_linux.cpp
   mouse_settings_linux.cpp
   window_ops_linux.cpp
   private/desktop_backend.h

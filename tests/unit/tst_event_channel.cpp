@@ -2,8 +2,11 @@
 // messages from the browser side are delivered to them. Driven through windowless test browsers
 // and contexts whose transport records what would reach the page.
 #include "page_event_delegate.h"
+#include "page_notifications.h"
 
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -111,6 +114,7 @@ private slots:
     void wrongArgumentsRegisterNothing_data();
     void wrongArgumentsRegisterNothing();
     void callbackMayReleaseItsOwnContext();
+    void shutdownLetsGoOfWhatTheRuntimeHeld();
 
 private:
     CefRefPtr<CefV8Context> newContext(const CefRefPtr<CefBrowser> &browser, const QString &token);
@@ -375,6 +379,29 @@ void TestEventChannel::callbackMayReleaseItsOwnContext()
     QCOMPARE(m_transport.calls.size(), 1);
     QVERIFY(performance_test::RenderDelegate::callbacks().empty());
     QVERIFY(!CefV8Context::GetCurrentContext());
+}
+
+void TestEventChannel::shutdownLetsGoOfWhatTheRuntimeHeld()
+{
+    // Registrations hold their documents and the sink holds what the application gave it; once
+    // the application's set-up has shut the runtime down, nothing of that may be kept alive.
+    cefLogConfigure(QString(), LOGSEVERITY_DISABLE); // no log file for this test to write
+    CefRefPtr<CefV8Context> context = newContext(m_browser1, QStringLiteral("page"));
+    registerCallback(context, QStringLiteral("devicesChanged"), 1);
+    auto captured = std::make_shared<int>(0);
+    const std::weak_ptr<int> sinkCapture = captured;
+    vexa_runtime::setNotificationSink([captured](const QString &, const QString &) {});
+    captured.reset();
+    QVERIFY(!context->HasOneRef());
+    QVERIFY(!sinkCapture.expired());
+
+    CefShutdown();
+
+    QVERIFY(context->HasOneRef());
+    QVERIFY(sinkCapture.expired());
+    QVERIFY(performance_test::RenderDelegate::callbacks().empty());
+    send(m_browser1, message(QStringLiteral("devicesChanged"), {1}));
+    QCOMPARE(m_transport.calls.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestEventChannel)
