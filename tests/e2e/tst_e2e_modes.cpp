@@ -237,6 +237,8 @@ void tst_E2eModes::boundProgramIsMarkedWhileItRuns()
     // From the keyboard: an arrow key in the current-mode radios makes Racing current, and the
     // focus stays with the radios across the redraw.
     QVERIFY2(focusWindow(windows.first()), "the window never took the focus back");
+    // Into the page first, as a user's hand goes, so the keys go where the page's focus is.
+    VexaDriver::clickInWindow(windows.first(), 400, 560);
     const QString firstRadio = QStringLiteral("document.querySelector('.mode-row[data-index=\"1\"] .mode-current')");
     m_app->evaluate(firstRadio + QStringLiteral(".focus(); true"));
     QVERIFY(m_app->waitUntil(QStringLiteral("document.activeElement === ") + firstRadio));
