@@ -51,8 +51,9 @@ for out in "$LOGS"/*.out; do
     [ "$code" -eq 0 ] || status="FAILED (exit $code)"
     rows="$(awk -F'\t' '$1 == "RATIO" { print $2 "\t" $3 "\t" $4 "\t" $5 "\t" $6 }' "$out")"
     if [ -z "$rows" ] && [ "$name" = profile ]; then
-        rows="$(awk '$NF ~ /^[0-9.]+$/ && $(NF-3) ~ /^[0-9]+K$/ && !/^bare/ {
-                     label = $1 " " $(NF-3); printf "%s p50\t%s\tbare pugixml\t%.4g\tms\n", label, $(NF-2), ($NF > 0 ? $(NF-2) / $NF : 0) }' "$out")"
+        rows="$(awk '/^bare/ && $(NF-3) ~ /^[0-9]+K$/ { bare[$(NF-3)] = $(NF-2) }
+                     $NF ~ /^[0-9.]+$/ && $(NF-3) ~ /^[0-9]+K$/ && !/^bare/ {
+                     label = $1 " " $(NF-3); printf "%s p50\t%s\tbare pugixml\t%s\tms\n", label, $(NF-2), bare[$(NF-3)] }' "$out")"
     fi
     if [ -z "$rows" ]; then
         printf '%-10s %-42s %12s %-22s %12s %-4s %8s  %s\n' "$name" "(no figure against an anchor)" - - - - - "$status"
