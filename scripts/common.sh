@@ -63,8 +63,9 @@ ensure_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
         return 0
     fi
-    # Xvfb picks a free display number itself and writes it to the file: it knows a stale lock
-    # (its process gone) from a live one, which a look at /tmp cannot.
+    # Xvfb picks a free display number itself and writes it to the file once it takes
+    # connections: it knows a stale lock (its process gone) from a live one, which a look at /tmp
+    # cannot.
     local number_file n=""
     number_file="$(mktemp "${TMPDIR:-/tmp}/vexa-display-XXXXXX")"
     Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
@@ -78,7 +79,6 @@ ensure_display() {
     rm -f "$number_file"
     [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
     fluxbox >/dev/null 2>&1 &
     WM_PID=$!
     sleep 0.5

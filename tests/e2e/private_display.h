@@ -2,42 +2,38 @@
 // reach other programs' windows, and theirs would reach the test's capture.
 #pragma once
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
-#include <QThread>
 
 class PrivateDisplay {
 public:
     // Starts Xvfb on a free display number and points DISPLAY at it; false (DISPLAY untouched)
-    // when there is no Xvfb or it did not come up. screen: width x height x depth.
+    // when there is no Xvfb or it did not come up. screen: width x height x depth. Xvfb picks the
+    // number itself and writes it out once it takes connections: it knows a stale lock (its
+    // process gone) from a live one, which a look at /tmp cannot.
     bool start(const QString &screen = QStringLiteral("640x480x24"))
     {
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         if (xvfb.isEmpty())
             return false;
-        for (int number = 150; number < 200; ++number) {
-            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-            if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-                continue;
-            m_server.start(xvfb, {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"),
-                                  screen, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            if (!m_server.waitForStarted(5000))
-                return false;
-            for (int i = 0; i < 100 && m_server.state() == QProcess::Running; ++i) {
-                if (QFile::exists(socket)) {
-                    m_previous = qgetenv("DISPLAY");
-                    qputenv("DISPLAY", QStringLiteral(":%1").arg(number).toLatin1());
-                    m_active = true;
-                    return true;
-                }
-                QThread::msleep(50);
-            }
+        m_server.setReadChannel(QProcess::StandardOutput);
+        m_server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                              screen, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!m_server.waitForStarted(5000))
+            return false;
+        QByteArray number;
+        while (!number.endsWith('\n') && m_server.waitForReadyRead(10000))
+            number += m_server.readAll();
+        number = number.trimmed();
+        if (number.isEmpty()) {
             stop();
+            return false;
         }
-        return false;
+        m_previous = qgetenv("DISPLAY");
+        qputenv("DISPLAY", ":" + number);
+        m_active = true;
+        return true;
     }
 
     void stop()
