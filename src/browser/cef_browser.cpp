@@ -39,11 +39,6 @@ bool CefBrowser::CanGoForward() const
     return m_window && window()->page()->history()->canGoForward();
 }
 
-bool CefBrowser::IsLoading() const
-{
-    return m_window && window()->isLoading();
-}
-
 namespace {
 // Browser operations may come from any thread; they act on the page on the GUI thread, if the
 // browser still has one by then.
@@ -170,9 +165,4 @@ void CefBrowserHost::SetFocus(bool focus)
             window->setFocus();
         }
     }
-}
-
-QWidget *CefBrowserHost::GetWindowWidget() const
-{
-    return m_browser->window();
 }

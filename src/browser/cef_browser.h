@@ -34,7 +34,6 @@ void runOnUi(std::function<void()> fn);
 
 class CefFrame : public CefBaseRefCounted {
 public:
-    bool IsMain() const { return true; }
     CefString GetURL() const;
     void LoadURL(const CefString &url);
     void ExecuteJavaScript(const CefString &code, const CefString &script_url, int start_line);
@@ -58,7 +57,6 @@ public:
 
     bool CanGoBack() const;
     bool CanGoForward() const;
-    bool IsLoading() const;
     void GoBack();
     void GoForward();
     void Reload();
@@ -130,7 +128,6 @@ public:
     void SetWindowBounds(const QRect &rect);
     void SetMouseCursorChangeDisabled(bool disabled);
     void SetFocus(bool focus);
-    QWidget *GetWindowWidget() const;
 
 private:
     friend class CefBrowser;

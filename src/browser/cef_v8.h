@@ -27,12 +27,9 @@ public:
     // A function living in the page, known by its number within its context.
     static CefRefPtr<CefV8Value> CreateFunctionHandle(int functionId) { return new CefV8Value(Function, functionId); }
 
-    Kind kind() const { return m_kind; }
     bool IsString() const { return m_kind == String; }
     bool IsFunction() const { return m_kind == Function; }
-    bool IsBool() const { return m_kind == Bool; }
     CefString GetStringValue() const { return m_kind == String ? m_value.toString() : CefString(); }
-    bool GetBoolValue() const { return m_kind == Bool && m_value.toBool(); }
     int functionId() const { return m_kind == Function ? m_value.toInt() : 0; }
 
 private:
@@ -74,7 +71,6 @@ public:
     QString token() const { return m_token; }
     QString documentUrl() const { return m_documentUrl; }
     bool IsSame(const CefRefPtr<CefV8Context> &that) const { return that && that->m_token == m_token; }
-    bool IsValid() const { return m_valid; }
     void invalidate() { m_valid = false; }
 
     // The context whose call is being handled right now (during a page function call) or that

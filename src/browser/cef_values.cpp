@@ -1,11 +1,5 @@
 #include "cef_values.h"
 
-bool CefListValue::SetSize(size_t size)
-{
-    m_items.resize(int(size));
-    return true;
-}
-
 CefValueType CefListValue::GetType(size_t index) const
 {
     return index < GetSize() ? m_items[int(index)].type : VTYPE_INVALID;

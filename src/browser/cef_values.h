@@ -23,7 +23,6 @@ public:
     static CefRefPtr<CefListValue> Create() { return new CefListValue; }
 
     size_t GetSize() const { return size_t(m_items.size()); }
-    bool SetSize(size_t size);
     CefValueType GetType(size_t index) const;
 
     bool GetBool(size_t index) const { return valueOf(index, VTYPE_BOOL).toBool(); }

@@ -29,7 +29,6 @@ public:
     ClientApp() = default;
 
     const QStringList &cookieableSchemes() const { return m_cookieableSchemes; }
-    const RenderDelegateSet &renderDelegates() const { return m_renderDelegates; }
 
     // CefApp
     void OnRegisterCustomSchemes(CefSchemeRegistrar *registrar) override;

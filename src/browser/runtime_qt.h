@@ -77,7 +77,6 @@ public:
     CefRefPtr<CefV8Context> context() const { return m_context; }
     // The address a failing navigation had while its error is reported, else the page's.
     QString frameUrl() const;
-    bool isLoading() const { return m_loading; }
     // The browser whose page opened this one with window.open, while it exists.
     BrowserWindow *opener() const { return m_opener; }
     void setOpener(BrowserWindow *opener) { m_opener = opener; }
