@@ -229,18 +229,33 @@ void tst_E2eModeSwitch::deletingAModesProfileAsksAndUnlinks()
 {
     m_app->evaluate("location.hash = '#profiles'; true");
     QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile1.xml'"));
-    m_app->evaluate("(() => { const s = document.getElementById('profile-select'); s.value = '1';"
-                    " s.dispatchEvent(new Event('change')); return true; })()");
-    QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"));
-    m_app->evaluate("document.getElementById('profile-delete').click(); true");
-    QVERIFY(m_app->waitUntil("!!document.getElementById('ask-text') && document.getElementById('ask-text').textContent"
-                             ".endsWith('Modes Racing, Editing give the pad this profile; they will leave the pad as it is.')"));
-    m_app->evaluate("document.getElementById('ask-yes').click(); true");
-    // The links go with the deletion, in the program's copy, and are saved with it.
     const QString conf = "vexaModules.bridge.query({ funcname: 'queryProfile', filePath: 'view/xml/configuration.xml', xpath: '/conf' })"
                          ".then((r) => r.text)";
-    QVERIFY(m_app->waitUntil(conf + ".then((t) => t.includes('name=\"Editing\" bindingProcess=\"\" profile=\"\"')"
-                                    " && !t.includes('profile2.xml'))"));
+    const QString unlinked = conf + ".then((t) => t.includes('name=\"Editing\" bindingProcess=\"\" profile=\"\"')"
+                                    " && !t.includes('profile2.xml'))";
+    const auto deleteAndConfirm = [&] {
+        m_app->evaluate("(() => { document.getElementById('screen-profiles').dataset.loaded = '';"
+                        " const s = document.getElementById('profile-select'); s.value = '1';"
+                        " s.dispatchEvent(new Event('change')); return true; })()");
+        QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"));
+        m_app->evaluate("document.getElementById('profile-delete').click(); true");
+        QVERIFY(m_app->waitUntil("!!document.getElementById('ask-text') && document.getElementById('ask-text').textContent"
+                                 ".endsWith('Modes Racing, Editing give the pad this profile; they will leave the pad as it is.')"));
+        m_app->evaluate("document.getElementById('ask-yes').click(); true");
+        // The links go with the deletion, in the program's copy, and are saved with it.
+        QVERIFY(m_app->waitUntil(unlinked));
+    };
+    deleteAndConfirm();
+    if (QTest::currentTestFailed())
+        return;
+    // Discard brings the profile back, and its modes' links with it.
+    m_app->evaluate("document.getElementById('profile-discard').click(); true");
+    QVERIFY(m_app->waitUntil(conf + ".then((t) => t.split('profile=\"profile2.xml\"').length === 3)"));
+    QVERIFY(m_app->waitUntil("vexaModules.profiles.state.places[1].name !== '' && !vexaModules.profiles.state.places[1].dirty"));
+
+    deleteAndConfirm();
+    if (QTest::currentTestFailed())
+        return;
     m_app->evaluate("document.getElementById('profile-save').click(); true");
     QTRY_VERIFY_WITH_TIMEOUT(!configuration().contains("profile2.xml") && configuration().contains("profile=\"profile1.xml\""), 10000);
 }

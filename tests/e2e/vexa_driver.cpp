@@ -367,7 +367,7 @@ bool VexaDriver::waitUntil(const QString &condition, int timeoutMs, QString *las
     QElapsedTimer clock;
     clock.start();
     QString why;
-    const QString expression = QStringLiteral("!!(%1)").arg(condition);
+    const QString expression = QStringLiteral("(async () => !!(await (%1)))()").arg(condition);
     while (true) {
         const int left = int(timeoutMs - clock.elapsed());
         if (evaluate(expression, &why, qBound(1000, left, 10000)) == QJsonValue(true))

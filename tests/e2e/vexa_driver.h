@@ -78,7 +78,8 @@ public:
     QJsonObject command(const QString &method, const QJsonObject &params = QJsonObject(), QString *error = nullptr,
                         int timeoutMs = 30000);
 
-    // Polls the expression until it yields true. Errors while polling (a document that is being
+    // Polls the expression until it yields true; a promise counts by what it resolves to (not by
+    // being an object, which is always true). Errors while polling (a document that is being
     // replaced) count as "not yet".
     bool waitUntil(const QString &condition, int timeoutMs = 30000, QString *lastError = nullptr);
 

@@ -75,6 +75,16 @@ test('a mode\'s profile link is set like a binding, and a deleted profile loses 
     ['(/conf/modeSetting/modes)[3]', '<mode index="4" profile="" bindingProcess="/x" />'],
   ]);
   assert.deepEqual(bind.unlinkCommands(withLinks, 'profile8.xml'), []);
+
+  // A discarded deletion gives the links back, but not to a mode given another profile since.
+  const afterUnlink = [
+    element('modes', {}, [element('mode', { index: '1', profile: '' }), element('mode', { index: '2', profile: 'profile1.xml' })]),
+    element('modes', {}, [element('mode', { index: '3', profile: 'profile1.xml' })]),
+    element('modes', {}, [element('mode', { index: '4', profile: 'profile5.xml', bindingProcess: '/x' })]),
+  ];
+  assert.deepEqual(bind.relinkCommands(afterUnlink, 'profile3.xml', [1, 4]).map((c) => [c.xpath, c.subTreeString]), [
+    ['(/conf/modeSetting/modes)[1]', '<mode index="1" profile="profile3.xml" /><mode index="2" profile="profile1.xml" />'],
+  ]);
 });
 
 test('line breaks and tabs in values are written so that the parser keeps them', () => {

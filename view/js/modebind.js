@@ -108,20 +108,42 @@
     return modeAttributeCommand(group, groupNumber, child, 'profile', file);
   }
 
+  // The commands that give modes new profile links, one per group that changes; link(mode,
+  // position) is the mode's new link, or null to leave it (positions as listModes counts them).
+  function linkCommands(groups, link) {
+    const out = [];
+    let position = 0;
+    groups.forEach((group, g) => {
+      let touched = false;
+      const children = (group.children || []).map((node) => {
+        if (node.name !== 'mode') return node;
+        const value = link(node, ++position);
+        if (value === null) return node;
+        touched = true;
+        return withAttribute(node, 'profile', value);
+      });
+      if (touched) {
+        out.push({ funcname: 'modifyProfileEx', filePath: CONFIGURATION, xpath: `(${GROUPS_XPATH})[${g + 1}]`,
+          subTreeString: children.map(serialize).join('') });
+      }
+    });
+    return out;
+  }
+
   /**
    * The commands that clear every link to the profile file, one per group that has one, given
    * the groups as the profile holds them now.
    */
   function unlinkCommands(groups, file) {
-    const out = [];
-    groups.forEach((group, g) => {
-      if (!(group.children || []).some((c) => c.name === 'mode' && attribute(c, 'profile') === file)) return;
-      const children = group.children.map((node) => (node.name === 'mode' && attribute(node, 'profile') === file
-        ? withAttribute(node, 'profile', '') : node));
-      out.push({ funcname: 'modifyProfileEx', filePath: CONFIGURATION, xpath: `(${GROUPS_XPATH})[${g + 1}]`,
-        subTreeString: children.map(serialize).join('') });
-    });
-    return out;
+    return linkCommands(groups, (mode) => (attribute(mode, 'profile') === file ? '' : null));
+  }
+
+  /**
+   * The commands that give the modes at positions the profile file again, after a deletion that
+   * cleared their links was discarded; a mode given another profile since keeps it.
+   */
+  function relinkCommands(groups, file, positions) {
+    return linkCommands(groups, (mode, position) => (positions.includes(position) && !attribute(mode, 'profile') ? file : null));
   }
 
   /**
@@ -218,7 +240,7 @@
 
   return {
     CONFIGURATION, MODES_XPATH, GROUPS_XPATH, CONF_XPATH,
-    serialize, plain, readConf, listModes, bindingCommand, profileCommand, unlinkCommands, currentCommand, otherBinding, programName,
+    serialize, plain, readConf, listModes, bindingCommand, profileCommand, unlinkCommands, relinkCommands, currentCommand, otherBinding, programName,
     emptyRunning, processChanged, monitorRestarted, settle, activeMode,
   };
 });

@@ -198,6 +198,16 @@
       return { ok: true, ...read, modes: bind.listModes(read.groups) };
     }
 
+    // Writes mode links into the program's copy of the configuration; the switcher looks again.
+    async function writeLinks(commands, positions) {
+      for (const object of commands) {
+        const written = await command(object);
+        if (!written.ok) return written;
+      }
+      switcher.wake();
+      return { ok: true, positions };
+    }
+
     // The profile as last saved: the Profiles screen keeps that text for places it has read
     // (an edit counts once it is saved); otherwise the program's copy, which is the file.
     async function readProfile(file) {
@@ -276,17 +286,20 @@
       /**
        * Clears every mode's link to the profile file in the program's copy of the configuration;
        * it is written with the next save, like the deletion that asks for it (so the monitor
-       * is not restarted, which would save the deletion at once).
+       * is not restarted, which would save the deletion at once). Says which modes lost it
+       * (positions), for relink.
        */
       async unlink(file) {
         const conf = await readConfiguration();
         if (!conf.ok) return conf;
-        for (const object of bind.unlinkCommands(conf.groups, file)) {
-          const written = await command(object);
-          if (!written.ok) return written;
-        }
-        switcher.wake();
-        return { ok: true };
+        const positions = conf.modes.filter((m) => m.profile === file).map((m) => m.position);
+        return writeLinks(bind.unlinkCommands(conf.groups, file), positions);
+      },
+      /** Gives the modes that unlink cleared their link again: the deletion was discarded. */
+      async relink(file, positions) {
+        const conf = await readConfiguration();
+        if (!conf.ok) return conf;
+        return writeLinks(bind.relinkCommands(conf.groups, file, positions), positions);
       },
       /** Called once the page has its language and screens. */
       start() {

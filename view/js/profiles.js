@@ -19,8 +19,9 @@
 
   const state = {
     // One per place: path, text (the program's copy as last read), saved (the text as last
-    // saved), name, dirty.
-    places: Array.from({ length: model.PLACES }, (_, i) => ({ path: placePath(i), text: null, saved: null, name: '', dirty: false })),
+    // saved), name, dirty, and unlinked: the mode links an unsaved deletion of the place's
+    // profile cleared ({ file, positions }), given back if it is discarded.
+    places: Array.from({ length: model.PLACES }, (_, i) => ({ path: placePath(i), text: null, saved: null, name: '', dirty: false, unlinked: null })),
     current: -1,
     profile: null, // the <profile> element of the current place, as the program holds it
     editing: 0,    // the button (1-15) whose function is being chosen, 0 for none
@@ -152,12 +153,14 @@
     for (const place of state.places) {
       if (place.text !== null) place.saved = place.text;
       place.dirty = false;
+      place.unlinked = null;
     }
     drawMarker();
   }
 
   /** Puts the saved text of every changed place back into the program's copy. */
   async function discard() {
+    let notRelinked = '';
     for (let i = 0; i < model.PLACES; i++) {
       const place = state.places[i];
       if (!place.dirty) continue;
@@ -165,11 +168,17 @@
       if (!result.ok) { status(result.message, 'bad'); return false; }
       await readPlace(i);
       place.dirty = false;
+      if (place.unlinked) {
+        const relinked = await vexa.modeSwitch.relink(place.unlinked.file, place.unlinked.positions);
+        if (!relinked.ok) notRelinked = relinked.message;
+        place.unlinked = null;
+      }
     }
     if (state.current >= 0 && !state.places[state.current].name.trim()) state.current = state.places.findIndex((p) => p.name.trim());
     if (state.current >= 0) state.profile = parse(state.places[state.current].text);
     drawAll();
-    status(t('prof.discarded'), 'ok');
+    if (notRelinked) status(t('prof.notRelinked', { reason: notRelinked }), 'bad');
+    else status(t('prof.discarded'), 'ok');
     return true;
   }
 
@@ -252,7 +261,11 @@
     if (!yes) return;
     const reset = await command({ funcname: 'resetProfile', srcFilePath: DEFAULT_PROFILE, desFilePath: state.places[i].path });
     if (!reset.ok) { status(reset.message, 'bad'); return; }
-    if (users.length) await vexa.modeSwitch.unlink(file);
+    if (users.length) {
+      const unlinked = await vexa.modeSwitch.unlink(file);
+      // A second deletion before a save keeps what the first cleared: that is what Discard gives back.
+      if (unlinked.ok && !state.places[i].unlinked) state.places[i].unlinked = { file, positions: unlinked.positions };
+    }
     await readPlace(i);
     const emptied = await setValue(i, [], 'name', '');
     if (!(await changed(i, emptied))) return;

@@ -425,4 +425,5 @@
   'modes.profileDone': '{name} gibt dem Pad {profile}; gespeichert.',
   'modes.profileNone': '{name} lässt das Pad, wie es ist; gespeichert.',
   'prof.deleteUsed': 'Die Modi {modes} geben dem Pad dieses Profil; sie lassen das Pad dann, wie es ist.',
+  'prof.notRelinked': 'Das Profil ist zurück, aber seine Modi konnten es nicht wieder bekommen ({reason}): Wählen Sie es unter Modi wieder aus.',
 });

@@ -427,4 +427,5 @@
   'modes.profileDone': '{name} gives the pad {profile}; saved.',
   'modes.profileNone': '{name} leaves the pad as it is; saved.',
   'prof.deleteUsed': 'Modes {modes} give the pad this profile; they will leave the pad as it is.',
+  'prof.notRelinked': 'The profile is back, but its modes could not be given it again ({reason}): choose it for them on Modes.',
 });

@@ -425,4 +425,5 @@
   'modes.profileDone': '{name} ではパッドを {profile} にします。保存しました。',
   'modes.profileNone': '{name} ではパッドを変えません。保存しました。',
   'prof.deleteUsed': 'モード {modes} はパッドをこのプロファイルにします。削除後はパッドを変えません。',
+  'prof.notRelinked': 'プロファイルは元に戻りましたが、モードに再び割り当てられませんでした（{reason}）。モード画面で選び直してください。',
 });

@@ -425,4 +425,5 @@
   'modes.profileDone': '{name}은(는) 패드에 {profile}을(를) 씁니다. 저장했습니다.',
   'modes.profileNone': '{name}은(는) 패드를 그대로 둡니다. 저장했습니다.',
   'prof.deleteUsed': '모드 {modes}은(는) 패드에 이 프로필을 씁니다. 삭제하면 패드를 그대로 둡니다.',
+  'prof.notRelinked': '프로필은 되돌렸지만 모드에 다시 연결하지 못했습니다({reason}). 모드 화면에서 다시 선택하세요.',
 });

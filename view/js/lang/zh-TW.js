@@ -425,4 +425,5 @@
   'modes.profileDone': '{name} 將為手把使用 {profile}，已儲存。',
   'modes.profileNone': '{name} 不改變手把，已儲存。',
   'prof.deleteUsed': '模式 {modes} 為手把使用此設定檔；之後它們將不改變手把。',
+  'prof.notRelinked': '設定檔已還原，但無法重新指定給其模式（{reason}）：請在「模式」中重新選擇。',
 });

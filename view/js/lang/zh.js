@@ -425,4 +425,5 @@
   'modes.profileDone': '{name} 将为手柄使用 {profile}，已保存。',
   'modes.profileNone': '{name} 不改变手柄，已保存。',
   'prof.deleteUsed': '模式 {modes} 为手柄使用此配置文件；之后它们将不改变手柄。',
+  'prof.notRelinked': '配置文件已恢复，但无法重新指定给其模式（{reason}）：请在“模式”中重新选择。',
 });
