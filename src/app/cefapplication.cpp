@@ -115,6 +115,9 @@ cefApplication::cefApplication(int &argc, char **argv, PageEvents *events)
 
 cefApplication::~cefApplication()
 {
+    // The client outlives the application object.
+    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+        handler->SetMainLoadStartHandler({});
     m_probeSocket->close();
     // A dialog is a window: it must go while the application object is whole.
     delete m_updateCheck;
@@ -337,8 +340,12 @@ void cefApplication::createMainWindow()
     m_mainWindow = new vexa(*this, m_commands);
     registerSettingsCommands(m_commands, m_settings, *m_mainWindow);
     m_processMonitor->restart();
-    if (CefRefPtr<ClientHandler> handler = ClientHandler::current())
+    if (CefRefPtr<ClientHandler> handler = ClientHandler::current()) {
         handler->SetMainWindowHandle(m_mainWindow->winId());
+        // A page that starts again (a reload, the start page after a renderer crash) would
+        // otherwise give the pad the current mode's profile while a bound program runs.
+        handler->SetMainLoadStartHandler([this] { m_processMonitor->reportAgain(); });
+    }
     m_mainWindow->createSystemTray();
     if (!m_autostart)
         m_mainWindow->show();

@@ -43,6 +43,20 @@ void ProcessMoniter::start()
     m_timer->start(m_periodMs);
 }
 
+void ProcessMoniter::reportAgain()
+{
+    if (!running)
+        return;
+    for (auto it = runningState.cbegin(); it != runningState.cend(); ++it) {
+        if (!it.value())
+            continue;
+        const QString index = bindings.value(it.key());
+        if (m_events)
+            m_events->onProcessChanged(index, true);
+        emit processChanged(index, true);
+    }
+}
+
 void ProcessMoniter::loadBindings()
 {
     bindings = ModeBindings::byProgram(ModeBindings::read(m_configurationPath));
@@ -130,6 +144,12 @@ void ProcessMonitorThread::restart()
     m_thread->setObjectName(QStringLiteral("process monitor"));
     m_monitor.reset(new ProcessMoniter(m_thread.get(), m_configurationPath, m_periodMs, m_events));
     m_thread->start(QThread::InheritPriority);
+}
+
+void ProcessMonitorThread::reportAgain()
+{
+    if (m_monitor)
+        QMetaObject::invokeMethod(m_monitor.get(), &ProcessMoniter::reportAgain, Qt::QueuedConnection);
 }
 
 void ProcessMonitorThread::stop()

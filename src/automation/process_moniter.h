@@ -36,6 +36,9 @@ signals:
 
 public slots:
     void start();
+    // Tells again of every bound program the last scan saw running, for a page that has just
+    // started and knows of none.
+    void reportAgain();
 
 private:
     void loadBindings();
@@ -63,6 +66,9 @@ public:
     ProcessMonitorThread &operator=(const ProcessMonitorThread &) = delete;
 
     void restart();
+    // From the owner's thread: the monitor tells again which bound programs run (on its thread,
+    // between scans).
+    void reportAgain();
     // Stops the monitor and waits for its thread; short, as stopping cuts a scan short.
     void stop();
     bool isRunning() const { return m_monitor != nullptr; }

@@ -274,9 +274,11 @@ void ClientHandler::OnBeforeClose(CefRefPtr<CefBrowser> browser)
     }
 }
 
-void ClientHandler::OnLoadingStateChange(CefRefPtr<CefBrowser>, bool, bool canGoBack, bool canGoForward)
+void ClientHandler::OnLoadingStateChange(CefRefPtr<CefBrowser> browser, bool isLoading, bool canGoBack, bool canGoForward)
 {
     navStateChanged(canGoBack, canGoForward);
+    if (isLoading && m_onMainLoadStart && browser->GetIdentifier() == GetBrowserId())
+        m_onMainLoadStart();
 }
 
 void ClientHandler::OnLoadError(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame> frame, cef_errorcode_t errorCode,

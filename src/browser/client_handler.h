@@ -64,6 +64,11 @@ public:
     // Forgets the listener if it is this one (a view that goes away).
     void ForgetListener(Listener *listener);
 
+    // Runs on the UI thread whenever a load starts in the main browser: the document it brings
+    // has heard nothing yet, and events raised from now on wait for it (the application has the
+    // monitor tell again which bound programs run).
+    void SetMainLoadStartHandler(std::function<void()> onStart) { m_onMainLoadStart = std::move(onStart); }
+
     QString startUrl() const { return m_startUrl; }
     void setStartUrl(const QString &url) { m_startUrl = url; }
     QString lastDownloadFile() const { return m_lastDownloadFile; }
@@ -144,6 +149,7 @@ private:
 
     std::vector<CefRefPtr<CefBrowser>> m_popupBrowsers;
     std::vector<std::function<void()>> m_onPageEnd; // UI thread only
+    std::function<void()> m_onMainLoadStart;        // UI thread only
     QString m_startUrl;
     bool m_mouseCursorChangeDisabled = false;
     WId m_mainWindowHandle = 0;

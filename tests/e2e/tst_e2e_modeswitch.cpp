@@ -27,6 +27,7 @@ private slots:
     void boundProgramSwitchesThePad();
     void hiddenInTheTray();
     void padPluggedInGetsTheActiveProfile();
+    void reloadedPageKeepsTheRunningMode();
     void deletingAModesProfileAsksAndUnlinks();
 
 private:
@@ -223,6 +224,24 @@ void tst_E2eModeSwitch::padPluggedInGetsTheActiveProfile()
     QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kCalm, kSwitchMs);
     QVERIFY(m_app->waitUntil("vexaModules.modeSwitch.switcher.status.kind === 'applied'"));
     QCOMPARE(block(kOther), QString(24, QLatin1Char('0')));
+}
+
+void tst_E2eModeSwitch::reloadedPageKeepsTheRunningMode()
+{
+    QProcess racer;
+    racer.start(m_program, {"120"});
+    QVERIFY(racer.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kRacing, kSwitchMs);
+    // A new document (a reload, or the start page after a renderer crash) hears which bound
+    // programs run, so its first apply is the running mode's, not the current mode's.
+    QVERIFY2(m_app->reload(), qPrintable(m_app->error()));
+    QVERIFY(m_app->waitUntil("!!(window.vexaPage && window.vexaPage.ready)"));
+    QVERIFY(m_app->waitUntil("(vexaModules.modeSwitch.switcher.status || {}).kind === 'applied'", kSwitchMs + 5000));
+    QCOMPARE(m_app->evaluate("vexaModules.modeSwitch.switcher.status.index").toString(), QStringLiteral("2"));
+    QCOMPARE(block(kPad), kRacing);
+    racer.kill();
+    racer.waitForFinished();
+    QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kCalm, kSwitchMs);
 }
 
 void tst_E2eModeSwitch::deletingAModesProfileAsksAndUnlinks()
