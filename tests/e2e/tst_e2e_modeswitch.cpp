@@ -239,6 +239,7 @@ void tst_E2eModeSwitch::reloadedPageKeepsTheRunningMode()
     QVERIFY(m_app->waitUntil("(vexaModules.modeSwitch.switcher.status || {}).kind === 'applied'", kSwitchMs + 5000));
     QCOMPARE(m_app->evaluate("vexaModules.modeSwitch.switcher.status.index").toString(), QStringLiteral("2"));
     QCOMPARE(block(kPad), kRacing);
+    QVERIFY(m_app->waitUntil("document.getElementById('modes-pad').textContent === 'The pad holds Racing \u2014 RacerGame is running'"));
     racer.kill();
     racer.waitForFinished();
     QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kCalm, kSwitchMs);
