@@ -253,11 +253,11 @@ void tst_E2eModeSwitch::deletingAModesProfileAsksAndUnlinks()
                          ".then((r) => r.text)";
     const QString unlinked = conf + ".then((t) => t.includes('name=\"Editing\" bindingProcess=\"\" profile=\"\"')"
                                     " && !t.includes('profile2.xml'))";
+    m_app->evaluate("(() => { const s = document.getElementById('profile-select'); s.value = '1';"
+                    " s.dispatchEvent(new Event('change')); return true; })()");
+    const QString profile2Shown = "document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'";
+    QVERIFY(m_app->waitUntil(profile2Shown));
     const auto deleteAndConfirm = [&] {
-        m_app->evaluate("(() => { document.getElementById('screen-profiles').dataset.loaded = '';"
-                        " const s = document.getElementById('profile-select'); s.value = '1';"
-                        " s.dispatchEvent(new Event('change')); return true; })()");
-        QVERIFY(m_app->waitUntil("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile2.xml'"));
         m_app->evaluate("document.getElementById('profile-delete').click(); true");
         QVERIFY(m_app->waitUntil("!!document.getElementById('ask-text') && document.getElementById('ask-text').textContent"
                                  ".endsWith('Modes Racing, Editing give the pad this profile; they will leave the pad as it is.')"));
@@ -268,10 +268,13 @@ void tst_E2eModeSwitch::deletingAModesProfileAsksAndUnlinks()
     deleteAndConfirm();
     if (QTest::currentTestFailed())
         return;
-    // Discard brings the profile back, and its modes' links with it.
-    m_app->evaluate("document.getElementById('profile-discard').click(); true");
+    // Discard brings the profile back, shown again, and its modes' links with it.
+    m_app->evaluate("document.getElementById('screen-profiles').dataset.loaded = '';"
+                    " document.getElementById('profile-discard').click(); true");
     QVERIFY(m_app->waitUntil(conf + ".then((t) => t.split('profile=\"profile2.xml\"').length === 3)"));
+    QVERIFY(m_app->waitUntil(profile2Shown));
     QVERIFY(m_app->waitUntil("vexaModules.profiles.state.places[1].name !== '' && !vexaModules.profiles.state.places[1].dirty"));
+    QCOMPARE(m_app->evaluate("document.getElementById('profile-select').value").toString(), QStringLiteral("1"));
 
     deleteAndConfirm();
     if (QTest::currentTestFailed())

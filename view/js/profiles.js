@@ -26,6 +26,9 @@
     profile: null, // the <profile> element of the current place, as the program holds it
     editing: 0,    // the button (1-15) whose function is being chosen, 0 for none
     nameMode: '',  // new | duplicate | rename while the name form shows
+    // The place an unsaved deletion emptied and the one it showed instead: Discard shows the
+    // deleted profile again unless another was chosen meanwhile.
+    afterDelete: null,
     pads: [],
   };
 
@@ -155,6 +158,7 @@
       place.dirty = false;
       place.unlinked = null;
     }
+    state.afterDelete = null;
     drawMarker();
   }
 
@@ -174,9 +178,13 @@
         place.unlinked = null;
       }
     }
+    const back = state.afterDelete;
+    state.afterDelete = null;
+    if (back && state.current === back.shown && state.places[back.emptied].name.trim()) state.current = back.emptied;
     if (state.current >= 0 && !state.places[state.current].name.trim()) state.current = state.places.findIndex((p) => p.name.trim());
     if (state.current >= 0) state.profile = parse(state.places[state.current].text);
     drawAll();
+    marks().loaded = state.current >= 0 ? state.places[state.current].path : '';
     if (notRelinked) status(t('prof.notRelinked', { reason: notRelinked }), 'bad');
     else status(t('prof.discarded'), 'ok');
     return true;
@@ -270,6 +278,7 @@
     const emptied = await setValue(i, [], 'name', '');
     if (!(await changed(i, emptied))) return;
     state.current = state.places.findIndex((p) => p.name.trim());
+    state.afterDelete = { emptied: i, shown: state.current };
     state.profile = state.current >= 0 ? parse(state.places[state.current].text) : null;
     state.editing = 0;
     drawAll();
