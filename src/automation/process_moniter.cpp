@@ -47,14 +47,17 @@ void ProcessMoniter::reportAgain()
 {
     if (!running)
         return;
-    for (auto it = runningState.cbegin(); it != runningState.cend(); ++it) {
-        if (!it.value())
-            continue;
-        const QString index = bindings.value(it.key());
-        if (m_events)
-            m_events->onProcessChanged(index, true);
-        emit processChanged(index, true);
-    }
+    for (auto it = runningState.cbegin(); it != runningState.cend(); ++it)
+        if (it.value())
+            tell(it.key(), true);
+}
+
+void ProcessMoniter::tell(const QString &program, bool runs)
+{
+    const QString index = bindings.value(program);
+    if (m_events)
+        m_events->onProcessChanged(index, runs);
+    emit processChanged(index, runs);
 }
 
 void ProcessMoniter::loadBindings()
@@ -118,10 +121,7 @@ void ProcessMoniter::scanOnce()
                 continue;
             CEF_LOG_INFO(QStringLiteral("current process status changed!"));
             CEF_LOG_INFO(QStringLiteral("%1  become %2").arg(it.key()).arg(it.value() ? 1 : 0));
-            const QString index = bindings.value(it.key());
-            if (m_events)
-                m_events->onProcessChanged(index, it.value());
-            emit processChanged(index, it.value());
+            tell(it.key(), it.value());
         }
     }
     runningState = seen;

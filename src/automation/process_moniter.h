@@ -43,6 +43,8 @@ public slots:
 private:
     void loadBindings();
     void scanOnce();
+    // Tells the page and the signal's listeners that the bound program now runs or not.
+    void tell(const QString &program, bool runs);
     // False when the process list could not be read; *complete false when stopped half-way.
     bool scan(QMap<QString, bool> *seen, bool *complete);
 
