@@ -30,6 +30,8 @@
 
 #include <QFile>
 #include <QLocalServer>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <atomic>
@@ -303,9 +305,9 @@ QWidget *cefApplication::mainWidget()
     return m_mainWindow;
 }
 
-bool cefApplication::saveModifiedProfiles()
+bool cefApplication::saveModifiedProfiles(QString *error)
 {
-    return m_profiles->saveModified();
+    return m_profiles->saveModified(error);
 }
 
 void cefApplication::hideToTray()
@@ -316,8 +318,44 @@ void cefApplication::hideToTray()
 
 void cefApplication::quitApplication()
 {
-    saveModifiedProfiles();
-    requestQuit();
+    QString error;
+    if (saveModifiedProfiles(&error)) {
+        requestQuit();
+        return;
+    }
+    // The changes live only in the profile cache: quitting now would lose them.
+    CEF_LOG_WARNING(QStringLiteral("not quitting: the changed profiles could not be saved: %1").arg(error));
+    std::fprintf(stderr, "vexa: not quitting: the changed profiles could not be saved: %s\n", qPrintable(error));
+    tellUnsavedAtQuit(error);
+}
+
+void cefApplication::tellUnsavedAtQuit(const QString &error)
+{
+    if (!m_unsavedAtQuit) {
+        m_unsavedAtQuit = new QMessageBox(QMessageBox::Warning, QStringLiteral("vexa"),
+                                          QStringLiteral("vexa could not save your profile changes, so it is still running."),
+                                          QMessageBox::NoButton, m_mainWindow);
+        m_unsavedAtQuit->setAttribute(Qt::WA_DeleteOnClose);
+        QPushButton *retry = m_unsavedAtQuit->addButton(QStringLiteral("Try Again"), QMessageBox::AcceptRole);
+        QPushButton *quit = m_unsavedAtQuit->addButton(QStringLiteral("Quit Without Saving"), QMessageBox::DestructiveRole);
+        m_unsavedAtQuit->addButton(QStringLiteral("Keep vexa Open"), QMessageBox::RejectRole);
+        m_unsavedAtQuit->setDefaultButton(retry);
+        connect(m_unsavedAtQuit, &QMessageBox::buttonClicked, this, [this, retry, quit](QAbstractButton *button) {
+            // After the box has gone, so that a second failure brings a new one.
+            if (button == retry)
+                QTimer::singleShot(0, this, &cefApplication::quitApplication);
+            else if (button == quit)
+                requestQuit();
+        });
+    }
+    m_unsavedAtQuit->setInformativeText(
+        QStringLiteral("%1\n\nYour changes are kept while vexa runs. Make the file writable (or free some disk "
+                       "space) and choose Try Again, or quit and lose the changes.")
+            .arg(error));
+    showMainWindow();
+    m_unsavedAtQuit->show();
+    m_unsavedAtQuit->raise();
+    m_unsavedAtQuit->activateWindow();
 }
 
 bool cefApplication::hasProcessMonitor() const
@@ -439,6 +477,8 @@ void cefApplication::onEventloop(bool)
         m_mainWindow->onshowWidget();
 }
 
+// SIGTERM and the update's Restart Now: they never wait on the page (a session that ends, or an
+// installer that waits for vexa to go, cannot answer a question).
 void cefApplication::on_closeApp()
 {
     if (m_mainWindow)

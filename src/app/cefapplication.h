@@ -8,6 +8,8 @@
 #include "device_table.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
 #include <QByteArray>
 #include <QList>
 #include <QLocalSocket>
@@ -68,7 +70,7 @@ public:
     AppSettings &settings() override { return m_settings; }
     PageEvents &events() override { return *m_events; }
     QWidget *mainWidget() override;
-    bool saveModifiedProfiles() override;
+    bool saveModifiedProfiles(QString *error = nullptr) override;
     void hideToTray() override;
     void quitApplication() override;
     bool hasProcessMonitor() const override;
@@ -104,6 +106,9 @@ private:
     bool offerReflash();
 
     void createMainWindow();
+    // A quit found profile changes it could not write: vexa stays, and a window says so, with
+    // Try Again, Quit Without Saving and Keep Open.
+    void tellUnsavedAtQuit(const QString &error);
     // The running lock is held by another vexa whose channel this start's probe did not reach:
     // tries the channel it noted, else says why and ends with exit code 1.
     void reachRunningInstance(const QString &why);
@@ -122,6 +127,7 @@ private:
     // The latest update check; its dialog is a window, so it goes before the application does.
     UpdateCheck *m_updateCheck = nullptr;
     vexa *m_mainWindow = nullptr;
+    QPointer<QMessageBox> m_unsavedAtQuit;
     devices_handler *m_devicesHandler = nullptr;
     QString m_serverName;
     QLocalSocket *m_probeSocket = nullptr;

@@ -74,6 +74,11 @@ vexa::vexa(CommandContext &context, CommandRegistry &commands, QWidget *parent)
     connect(m_view, &VexaWebView::jsMessage, this, &vexa::onJsMessage);
     registerCommands();
 
+    m_exitTakeUp = new QTimer(this);
+    m_exitTakeUp->setSingleShot(true);
+    m_exitTakeUp->setInterval(kExitTakeUpMs);
+    connect(m_exitTakeUp, &QTimer::timeout, this, &vexa::oncloseApp);
+
     m_showConfShortcut = new QxtGlobalShortcut;
     m_testToolShortcut = new QxtGlobalShortcut;
     const SettingsMap current = m_context.settings().map();
@@ -167,7 +172,7 @@ void vexa::createSystemTray()
     m_tray = new SystemTray(this);
     connect(m_tray, &QSystemTrayIcon::activated, this, &vexa::onSystemtrayActive, Qt::UniqueConnection);
     connect(m_tray, &SystemTray::showWidget, this, &vexa::onshowWidget);
-    connect(m_tray, &SystemTray::closeApp, this, &vexa::oncloseApp);
+    connect(m_tray, &SystemTray::closeApp, this, &vexa::onTrayExit);
     m_tray->show();
     // The page's notifications (what the pad holds while the window is hidden) as tray messages.
     QPointer<SystemTray> tray(m_tray);
@@ -339,22 +344,52 @@ void vexa::onshowWidget()
 
 const QString vexa::kTrayExitMessage = QStringLiteral("trayExit");
 
-// Quitting here would save the page's unsaved profile changes without a word. The page asks
-// about them on its own close, so the tray's Exit goes that way, with the window in front for
-// the question; the page ends it with "closeApp" and "exit": true, or stays when the person says
-// so. Every Exit sends again: a page that missed one (still loading) gets another chance. A
-// page that never spoke (it failed to load) cannot ask, and Exit must still end the program.
 void vexa::oncloseApp()
 {
-    if (!m_pageSpoke) {
-        m_context.quitApplication();
+    m_exitTakeUp->stop();
+    m_exitOffer = ExitOffer::None;
+    m_context.quitApplication();
+}
+
+// Quitting writes the page's unsaved profile changes without a word, so our page may ask about
+// them first, with the window in front for the question. The offer is only that: a page that
+// never spoke (it failed to load) cannot take it up, and one that does not within the bound, or a
+// second Exit while it is open, gets the quit all the same.
+void vexa::onTrayExit()
+{
+    if (!m_pageSpoke || m_exitOffer != ExitOffer::None) {
+        oncloseApp();
         return;
     }
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
+    m_exitOffer = ExitOffer::Sent;
+    m_exitTakeUp->start();
     m_context.events().onBrowserMsg(kTrayExitMessage);
+}
+
+bool vexa::exitAnswered(const QString &answer)
+{
+    if (answer == QLatin1String("asking")) {
+        // Only an offer still open is taken up: a page cannot hold a quit it was never offered.
+        if (m_exitOffer == ExitOffer::Sent) {
+            m_exitTakeUp->stop();
+            m_exitOffer = ExitOffer::Asking;
+        }
+        return true;
+    }
+    if (answer == QLatin1String("stay")) {
+        m_exitTakeUp->stop();
+        m_exitOffer = ExitOffer::None;
+        return true;
+    }
+    if (answer == QLatin1String("true")) {
+        oncloseApp();
+        return true;
+    }
+    return false;
 }
 
 void vexa::showMouseConf() {}

@@ -11,6 +11,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 
 
@@ -51,9 +52,18 @@ public:
     // The notification-area icon: created once the window exists, shown at once.
     void createSystemTray();
     SystemTray *systemTray() const { return m_tray; }
-    // What the page hears (as "onBrowserMsg") when the tray's Exit asks it to close; its
-    // answer is "closeApp" with "exit": true, which ends the program whatever "closeFunc" says.
+    // What the page hears (as "onBrowserMsg") when the tray's Exit offers it to ask about unsaved
+    // work first. A page that takes the offer up says so at once with "closeApp" and "exit":
+    // "asking"; it answers with "exit": true (end, whatever "closeFunc" says) or "exit": "stay".
+    // A page that says nothing within kExitTakeUpMs, and a second Exit while the offer is open,
+    // end the program as the tray's Exit always did: the changed profiles are written, then vexa
+    // quits. So no page, ours hung or one that never heard of the offer, keeps vexa running.
     static const QString kTrayExitMessage;
+    static constexpr int kExitTakeUpMs = 3000;
+    void setExitTakeUpMs(int ms) { m_exitTakeUp->setInterval(ms); }
+    // The page's "exit" value of "closeApp"; false for a value that is none of the three.
+    bool exitAnswered(const QString &answer);
+    bool exitOfferOpen() const { return m_exitOffer != ExitOffer::None; }
 
     // Texts the window handles before any JSON parsing.
     static bool isMaximizeText(const QString &text);
@@ -81,7 +91,11 @@ public slots:
     void onSystemtrayActive(QSystemTrayIcon::ActivationReason reason);
     void onCurrentPropChanged(int propIndex, int proMode);
     void onshowWidget();
+    // Writes the changed profiles and quits, whatever the page is doing: for SIGTERM and the
+    // update's Restart Now, and the tray's Exit once the page had its chance.
     void oncloseApp();
+    // The tray's Exit: offers the page to ask about unsaved work first (see kTrayExitMessage).
+    void onTrayExit();
     void showMouseConf();
     void showDebug();
 
@@ -106,6 +120,9 @@ private:
     // Whether the page has sent a command: a page that never did (it failed to load) cannot
     // answer the tray's Exit.
     bool m_pageSpoke = false;
+    enum class ExitOffer { None, Sent, Asking };
+    ExitOffer m_exitOffer = ExitOffer::None;
+    QTimer *m_exitTakeUp = nullptr;
     // A pop-up that went some other way than closeView leaves a null entry behind.
     QMap<QString, QPointer<PopWidget>> popUps;
     QPointer<PopWidget> currentPopUp;

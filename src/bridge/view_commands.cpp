@@ -133,17 +133,18 @@ void closeView(vexa &window, const CommandArgs &, const QueryCallbackPtr &)
 
 void closeApp(vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
-    const SettingsMap settings = window.context().settings().map();
-    const auto closeFunc = settings.constFind(QStringLiteral("closeFunc"));
-    // The page's answer to the tray's Exit; the page's own close button never sends it.
-    if (args.toText(QStringLiteral("exit")) == QLatin1String("true")) {
-        window.context().quitApplication();
-    } else if (closeFunc != settings.constEnd()) {
-        if (*closeFunc == QLatin1String("closeapp")) {
-            window.context().quitApplication();
-        } else {
-            // Into the tray; the program goes on running.
-            window.quitApp();
+    // The page's part in the tray's Exit (vexa::kTrayExitMessage); its own close button never
+    // sends "exit", and a page that knows nothing of it closes as "closeFunc" says.
+    if (!window.exitAnswered(args.toText(QStringLiteral("exit")))) {
+        const SettingsMap settings = window.context().settings().map();
+        const auto closeFunc = settings.constFind(QStringLiteral("closeFunc"));
+        if (closeFunc != settings.constEnd()) {
+            if (*closeFunc == QLatin1String("closeapp")) {
+                window.context().quitApplication();
+            } else {
+                // Into the tray; the program goes on running.
+                window.quitApp();
+            }
         }
     }
     replySuccess(callback, QStringLiteral("modify conf sucess"));
@@ -154,8 +155,14 @@ void confChanged(vexa &window, const CommandArgs &, const QueryCallbackPtr &call
     CommandContext &context = window.context();
     if (!context.hasProcessMonitor())
         return;
-    // The new monitor reads the binding file, which may be among the unsaved files.
-    context.saveModifiedProfiles();
+    // The new monitor reads the binding file, which may be among the unsaved files: a save that
+    // failed leaves it watching the bindings it had, and the page must not be told otherwise.
+    QString error;
+    if (!context.saveModifiedProfiles(&error)) {
+        CEF_LOG_WARNING(QStringLiteral("confChanged: %1").arg(error));
+        replyFailure(callback, 0, QStringLiteral("confChanged save failed!"));
+        return;
+    }
     context.restartProcessMonitor();
     replySuccess(callback, QStringLiteral("confChanged"));
 }

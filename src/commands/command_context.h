@@ -5,6 +5,7 @@
 
 class AppSettings;
 class PageEvents;
+class QString;
 class QWidget;
 
 class CommandContext {
@@ -18,11 +19,13 @@ public:
     // The main window, as parent and centre of dialogs; null while there is none.
     virtual QWidget *mainWidget() = 0;
 
-    // Writes every profile file the page changed; false when one could not be written.
-    virtual bool saveModifiedProfiles() = 0;
+    // Writes every profile file the page changed; false when one could not be written, and
+    // error (if given) names it and says why.
+    virtual bool saveModifiedProfiles(QString *error = nullptr) = 0;
     // Hides the main window into the tray; the program goes on running.
     virtual void hideToTray() = 0;
-    // Writes the changed profiles and ends the program (once, whoever asks).
+    // Writes the changed profiles and ends the program (once, whoever asks). When they cannot be
+    // written it keeps running and says so, with a way to try again or to quit without them.
     virtual void quitApplication() = 0;
     // Whether programs bound to modes are being watched; restart rereads the bindings.
     virtual bool hasProcessMonitor() const = 0;

@@ -93,14 +93,17 @@ void ProfileCache::markModified(const QString &fullPath)
         m_modified.append(fullPath);
 }
 
-bool ProfileCache::save()
+bool ProfileCache::save(QString *error)
 {
     for (const QString &path : qAsConst(m_modified)) {
         // Whatever took the file's place since it was read (a FIFO, a device, a link) is not
         // replaced: the rename would make a plain file of it or write where the link points.
-        if (RegularFile::kindAt(path) == RegularFile::Kind::Other)
+        if (RegularFile::kindAt(path) == RegularFile::Kind::Other) {
+            if (error)
+                *error = QStringLiteral("%1 is no longer a plain file").arg(path);
             return false;
-        if (!platform::writeFileAtomically(path, m_entries.value(path).text, nullptr, platform::WriteMode::Text))
+        }
+        if (!platform::writeFileAtomically(path, m_entries.value(path).text, error, platform::WriteMode::Text))
             return false;
     }
     m_modified.clear();

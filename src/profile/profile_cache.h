@@ -61,8 +61,9 @@ public:
     QStringList modifiedFiles() const { return m_modified; }
     // Writes every modified file, in the order they were changed, each through a temporary file.
     // Stops at the first that cannot be written; that one and the rest stay modified (so do the
-    // ones already written: the list empties only after a complete save).
-    bool save();
+    // ones already written: the list empties only after a complete save). error, if given, then
+    // names the file and why, in words for a person.
+    bool save(QString *error = nullptr);
 
 private:
     struct Entry {

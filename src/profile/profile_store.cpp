@@ -389,12 +389,14 @@ ProfileReply ProfileStore::queryHexByte(const QString &filePath, const QString &
     });
 }
 
-bool ProfileStore::saveModified()
+bool ProfileStore::saveModified(QString *error)
 {
     QMutexLocker lock(&m_mutex);
     try {
-        return m_cache.save();
+        return m_cache.save(error);
     } catch (const std::bad_alloc &) {
+        if (error)
+            *error = QStringLiteral("out of memory while saving the profiles");
         return false;
     }
 }

@@ -69,7 +69,7 @@ public:
     ProfileReply saveXmlAs(const QString &srcFilePath, const QString &xpath, const QString &desFilePath);
 
     // ProfileCache::save. Safe to call from another thread than the one running the operations.
-    bool saveModified();
+    bool saveModified(QString *error = nullptr);
 
     // Inspection, mainly for tests.
     bool isCached(const QString &fullPath) const

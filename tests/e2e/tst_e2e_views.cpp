@@ -6,6 +6,7 @@
 #include "missing_tool.h"
 #include "vexa_driver.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -16,6 +17,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -79,6 +82,7 @@ private slots:
     void closeView_closesTheLastActivatedView();
     void confChanged_savesBeforeTheMonitorRestarts();
     void closeApp_withoutCloseFunc_onlyReplies();
+    void termination_neverWaitsOnThePageNorQuitsIntoLostChanges();
     void closeApp_hidesThenQuitsAfterSaving();
 
 private:
@@ -297,6 +301,36 @@ void tst_E2eViews::closeApp_withoutCloseFunc_onlyReplies()
     QTest::qWait(500);
     QVERIFY(app.isRunning());
     QCOMPARE(app.evaluate("document.visibilityState").toString(), QStringLiteral("visible"));
+}
+
+// SIGTERM ends the program without the page (this one knows nothing of the tray's question),
+// after it wrote the changed profiles. A profile that cannot be written keeps it running, with
+// a window that says so; once the file can be written, Try Again writes it and ends.
+void tst_E2eViews::termination_neverWaitsOnThePageNorQuitsIntoLostChanges()
+{
+    VexaDriver app(QStringLiteral(VEXA_APP_DIR), options("hide"));
+    QVERIFY2(startOn(app), qPrintable(app.error()));
+    QVERIFY(ask(app, R"({"funcname":"modifyProfile","filePath":"view/profiles/profile1.xml",)"
+                     R"("xpath":"/profile/lighting","attribute":"brightness","attributeValue":"19"})")
+                .startsWith("success"));
+    // A folder where the file was cannot be replaced by a file, even by root.
+    const QString profile = app.appDir() + "/view/profiles/profile1.xml";
+    QVERIFY(QFile::rename(profile, profile + ".aside"));
+    QVERIFY(QDir().mkdir(profile));
+
+    QVERIFY(::kill(pid_t(app.processId()), SIGTERM) == 0);
+    const QString box = VexaDriver::waitForWindow(app.processId(), QStringLiteral("^vexa$"), 30000);
+    if (box.isEmpty() && !app.isRunning())
+        QFAIL("the program quit although the changed profile could not be written");
+    QVERIFY2(!box.isEmpty(), "no window says that the changes could not be saved");
+    QVERIFY(app.isRunning());
+    QVERIFY(app.webLog().contains("not quitting: the changed profiles could not be saved"));
+
+    QVERIFY(QDir().rmdir(profile));
+    QVERIFY(QFile::rename(profile + ".aside", profile));
+    QProcess::execute("xdotool", {"windowactivate", "--sync", box, "key", "Return"}); // Try Again
+    QTRY_VERIFY_WITH_TIMEOUT(!app.isRunning(), 30000);
+    QVERIFY(fileText(profile).contains("brightness=\"19\""));
 }
 
 void tst_E2eViews::closeApp_hidesThenQuitsAfterSaving()

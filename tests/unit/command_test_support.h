@@ -56,10 +56,14 @@ public:
     AppSettings &settings() override { return m_settings; }
     PageEvents &events() override { return recorded; }
     QWidget *mainWidget() override { return widget; }
-    bool saveModifiedProfiles() override
+    bool saveModifiedProfiles(QString *error = nullptr) override
     {
         ++saves;
-        return true;
+        if (!saveFails)
+            return true;
+        if (error)
+            *error = QStringLiteral("cannot write profile.xml: read-only");
+        return false;
     }
     void hideToTray() override { ++hides; }
     void quitApplication() override { ++quits; }
@@ -69,6 +73,7 @@ public:
     RecordingEvents recorded;
     QWidget *widget = nullptr;
     bool monitorRunning = true;
+    bool saveFails = false;
     int saves = 0, hides = 0, quits = 0, restarts = 0;
 
 private:

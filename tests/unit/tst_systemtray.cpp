@@ -30,7 +30,7 @@ private slots:
     void contextClickAppliesTheLanguageSetting();
     void clicksShowTheWindow_data();
     void clicksShowTheWindow();
-    void exitGoesThroughThePagesClose();
+    void exitOffersThePageAQuestionButNeverWaitsOnIt();
     void iconShowsInTheNotificationArea();
 
 private:
@@ -153,33 +153,55 @@ void TestSystemTray::clicksShowTheWindow()
     m_window->hide();
 }
 
-// Exit does not quit behind the page's back (quitting saves its unsaved profile changes): the
-// window comes forward and the page is asked to close, which asks about unsaved work; its
-// answer quits, though "closeFunc" says "hide". A person who stayed instead finds the close
-// button as it was; a page that never spoke (it failed to load) cannot ask, so Exit quits at once.
-void TestSystemTray::exitGoesThroughThePagesClose()
+// Exit lets the page ask about unsaved work first (quitting saves it), but never waits on the
+// page: a page that never spoke quits at once, one that does not take the offer up within the
+// bound quits after it, and a second Exit while the page asks quits too. "stay" ends the offer,
+// so the next Exit offers again.
+void TestSystemTray::exitOffersThePageAQuestionButNeverWaitsOnIt()
 {
-    m_window->systemTray()->closeAction()->trigger();
+    QAction *exitAction = m_window->systemTray()->closeAction();
+    exitAction->trigger();
     QCOMPARE(m_context->quits, 1);
 
     m_window->hide();
     m_context->recorded.events.clear();
+    m_window->setExitTakeUpMs(50);
     m_window->onJsMessage(QStringLiteral(R"({"funcname":"getVersion"})"), CefRefPtr<RecordingCallback>(new RecordingCallback));
-    m_window->systemTray()->closeAction()->trigger();
+    exitAction->trigger();
     QVERIFY(m_window->isVisible());
-    QCOMPARE(m_context->quits, 1);
-    QCOMPARE(m_context->saves, 0);
     QCOMPARE(m_context->recorded.events, QStringList{QStringLiteral("onBrowserMsg:trayExit")});
-
-    // "Stay": nothing is sent; the close button later only hides.
-    QCOMPARE(runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp"})")),
-             QStringList{QStringLiteral("success:modify conf sucess")});
     QCOMPARE(m_context->quits, 1);
-    QVERIFY(!m_window->isVisible());
+    QTRY_COMPARE(m_context->quits, 2); // nobody took it up
 
+    const QString asking = QStringLiteral(R"({"funcname":"closeApp","exit":"asking"})");
+    m_window->setExitTakeUpMs(60000);
+    exitAction->trigger();
+    QCOMPARE(runCommand(m_commands, asking), QStringList{QStringLiteral("success:modify conf sucess")});
+    QVERIFY(m_window->exitOfferOpen());
+    exitAction->trigger(); // again while the page asks
+    QCOMPARE(m_context->quits, 3);
+    QVERIFY(!m_window->exitOfferOpen());
+
+    // "stay": nothing quits or hides, and the next Exit asks again.
+    m_context->recorded.events.clear();
+    exitAction->trigger();
+    runCommand(m_commands, asking);
+    runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp","exit":"stay"})"));
+    QVERIFY(!m_window->exitOfferOpen());
+    QCOMPARE(m_context->quits, 3);
+    QVERIFY(m_window->isVisible());
+    exitAction->trigger();
+    QCOMPARE(m_context->recorded.events.size(), 2);
     QCOMPARE(runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp","exit":true})")),
              QStringList{QStringLiteral("success:modify conf sucess")});
-    QCOMPARE(m_context->quits, 2);
+    QCOMPARE(m_context->quits, 4);
+    // Without an offer open, "asking" holds nothing; the close button closes as "closeFunc" says.
+    runCommand(m_commands, asking);
+    QVERIFY(!m_window->exitOfferOpen());
+    QCOMPARE(runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp"})")),
+             QStringList{QStringLiteral("success:modify conf sucess")});
+    QCOMPARE(m_context->quits, 4);
+    QVERIFY(!m_window->isVisible());
 }
 
 void TestSystemTray::iconShowsInTheNotificationArea()

@@ -385,30 +385,40 @@ void TestWindowCommands::applicationCommands_reply_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reply");
+    QTest::addColumn<bool>("saveFails");
     // No settings in this process: like a settings file without "closeFunc", the window stays.
-    QTest::newRow("closeApp without closeFunc") << R"({"funcname":"closeApp"})" << "modify conf sucess";
-    QTest::newRow("confChanged") << R"({"funcname":"confChanged"})" << "confChanged";
-    QTest::newRow("openView") << R"({"funcname":"openView","relativeUrl":"/view/x.html","size":"1,1"})" << "<none>";
+    QTest::newRow("closeApp without closeFunc") << R"({"funcname":"closeApp"})" << "modify conf sucess" << false;
+    QTest::newRow("confChanged") << R"({"funcname":"confChanged"})" << "confChanged" << false;
+    // The monitor goes on with the bindings it has, and the page hears of the failure.
+    QTest::newRow("confChanged, a file that cannot be written")
+        << R"({"funcname":"confChanged"})" << "failure: confChanged save failed!" << true;
+    QTest::newRow("openView") << R"({"funcname":"openView","relativeUrl":"/view/x.html","size":"1,1"})" << "<none>" << false;
     // Profiles are data an import writes, never pages.
     QTest::newRow("openView of a profile")
         << R"({"funcname":"openView","relativeUrl":"/view/profiles/default.xml","size":"1,1"})"
-        << "failure: /view/profiles/default.xml is not a page of vexa: only its own pages can be shown";
+        << "failure: /view/profiles/default.xml is not a page of vexa: only its own pages can be shown" << false;
     QTest::newRow("loadurl of a profile") << R"({"funcname":"loadurl","url":"/view/profiles/profile1.xml"})"
-                                          << "failure: /view/profiles/profile1.xml is not a page of vexa: only its own pages can be shown";
+                                          << "failure: /view/profiles/profile1.xml is not a page of vexa: only its own pages can be shown" << false;
     QTest::newRow("loadurl out of the folder") << R"({"funcname":"loadurl","url":"/../x/view/index.html"})"
-                                               << "failure: /../x/view/index.html is not a page of vexa: only its own pages can be shown";
-    QTest::newRow("closeView") << R"({"funcname":"closeView"})" << "<none>";
-    QTest::newRow("openUrl without url") << R"({"funcname":"openUrl"})" << "<none>";
+                                               << "failure: /../x/view/index.html is not a page of vexa: only its own pages can be shown" << false;
+    QTest::newRow("closeView") << R"({"funcname":"closeView"})" << "<none>" << false;
+    QTest::newRow("openUrl without url") << R"({"funcname":"openUrl"})" << "<none>" << false;
 }
 
 void TestWindowCommands::applicationCommands_reply()
 {
     QFETCH(QString, text);
     QFETCH(QString, reply);
+    QFETCH(bool, saveFails);
     m_window->show();
+    m_fixture->context.saveFails = saveFails;
+    const int restarts = m_fixture->context.restarts;
     QCOMPARE(replyOf(*m_window, text), reply);
+    m_fixture->context.saveFails = false;
     QVERIFY(m_window->isVisible());
     QCOMPARE(m_fixture->context.quits, 0);
+    if (saveFails)
+        QCOMPARE(m_fixture->context.restarts, restarts);
 }
 
 QTEST_MAIN(TestWindowCommands)

@@ -28,6 +28,7 @@
     'modifyReplaceProfile load xml file failed!': 'err.profileFile',
     'saveXmlAs load xml file failed!': 'err.profileFile',
     'saveXmlAs desFilePath is failed!': 'err.exportPlace',
+    'confChanged save failed!': 'err.profileSave',
     'writeDevicesProp failed!': 'err.padWrite',
     'writeByAddr failed!': 'err.padWrite',
     'cleanMacroByAddr failed!': 'err.padWrite',

@@ -188,18 +188,25 @@
   }
 
   // Closing writes every changed profile file, so a screen with unsaved work is asked first.
-  // The tray's Exit comes this way too (the program brings the window forward for it), and
-  // while the question is open a second close or Exit asks nothing more.
-  // Only the tray's Exit quits whatever the settings say; "Stay" there leaves the close button
-  // as it was.
-  let closing = false;
+  // The tray's Exit comes this way too: the program brings the window forward and offers the
+  // page to ask. The page says at once that it asks ("exit": "asking"), else the program quits
+  // on its own after a short while; the answer is "exit": true (quit, whatever the settings say)
+  // or "stay". While the question is open a second close asks nothing more, and a second Exit
+  // quits in the program without the page.
+  let closing = null;
   async function closeWindow(exit = false) {
-    if (closing) return;
-    closing = true;
+    if (exit) query({ funcname: 'closeApp', exit: 'asking' });
+    if (closing) {
+      closing.exit ||= exit;
+      return;
+    }
+    closing = { exit };
     try {
-      if (await vexa.screens.mayLeave()) await query(exit ? { funcname: 'closeApp', exit: true } : { funcname: 'closeApp' });
+      const leave = await vexa.screens.mayLeave();
+      if (closing.exit) await query({ funcname: 'closeApp', exit: leave ? true : 'stay' });
+      else if (leave) await query({ funcname: 'closeApp' });
     } finally {
-      closing = false;
+      closing = null;
     }
   }
 

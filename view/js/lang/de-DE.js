@@ -37,6 +37,7 @@
   'err.settingKey': 'Diese Einstellung fehlt in der Einstellungsdatei.',
   'err.catalogue': 'Die Liste der bekannten Pads konnte nicht gelesen werden.',
   'err.profileFile': 'Das Profil konnte nicht gelesen werden; die Datei ist vielleicht beschädigt.',
+  'err.profileSave': 'Die geänderten Profile konnten nicht gespeichert werden. Prüfen Sie, ob ihr Ordner beschreibbar ist, und versuchen Sie es erneut.',
   'err.packageFile': 'Diese Datei ist kein Profilpaket oder beschädigt.',
   'err.exportPlace': 'Das Paket konnte dort nicht gespeichert werden. Wählen Sie einen Ordner mit Schreibrecht.',
   'err.padWrite': 'Das Pad hat die Änderung nicht übernommen. Prüfen Sie die Verbindung und versuchen Sie es erneut.',

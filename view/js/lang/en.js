@@ -39,6 +39,7 @@
   'err.settingKey': 'This setting is missing from the settings file.',
   'err.catalogue': 'The list of known pads could not be read.',
   'err.profileFile': 'The profile could not be read; its file may be damaged.',
+  'err.profileSave': 'The changed profiles could not be saved. Check that their folder can be written to, then try again.',
   'err.packageFile': 'This file is not a profile package, or it is damaged.',
   'err.exportPlace': 'The package could not be written there. Choose a folder you can write to.',
   'err.padWrite': 'The pad did not take the change. Check that it is plugged in and try again.',

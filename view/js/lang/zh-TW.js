@@ -37,6 +37,7 @@
   'err.settingKey': '設定檔中缺少此項目。',
   'err.catalogue': '無法讀取已知手把清單。',
   'err.profileFile': '無法讀取設定檔，檔案可能已損毀。',
+  'err.profileSave': '無法儲存已變更的設定檔。請確認其資料夾可寫入，然後再試一次。',
   'err.packageFile': '此檔案不是設定檔套件，或已損毀。',
   'err.exportPlace': '無法在該位置寫入套件。請選擇可寫入的資料夾。',
   'err.padWrite': '手把沒有接受變更。請確認已連接後再試一次。',

@@ -37,6 +37,7 @@
   'err.settingKey': '设置文件中缺少此项。',
   'err.catalogue': '无法读取已知手柄列表。',
   'err.profileFile': '无法读取配置文件，文件可能已损坏。',
+  'err.profileSave': '无法保存已更改的配置文件。请确认其文件夹可写入，然后重试。',
   'err.packageFile': '此文件不是配置包，或已损坏。',
   'err.exportPlace': '无法在该位置写入配置包。请选择可写入的文件夹。',
   'err.padWrite': '手柄没有接受更改。请检查连接后重试。',
