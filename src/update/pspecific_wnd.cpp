@@ -259,9 +259,15 @@ void PsUpdateDownloader::sendRequest()
     if (QNetworkReply *previous = takeReply())
         previous->abort();
     m_reply = m_manager->get(request);
+    // Qt's network side otherwise takes in whatever the server sends, however fast and however
+    // much: an endless body would fill the memory faster than the file takes it.
+    m_reply->setReadBufferSize(kReadBufferSize);
     m_replyStartChecked = false;
     m_replyReceived = 0;
     m_declaredSize = -1;
+    // Bytes are taken as they arrive: Qt holds progress signals back to one per 100 ms, so the
+    // last bytes before a stall, and a full read buffer, would wait for a signal that never comes.
+    connect(m_reply, &QNetworkReply::readyRead, this, &PsUpdateDownloader::partArrived);
     connect(m_reply, &QNetworkReply::downloadProgress, this, &PsUpdateDownloader::partFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &PsUpdateDownloader::partFailed);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &PsUpdateDownloader::partMetaGot);
@@ -276,28 +282,44 @@ void PsUpdateDownloader::partMetaGot()
         m_stallTimer->start();
 }
 
+bool PsUpdateDownloader::replyStatusAccepted()
+{
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return true;
+    const int code = status.toInt();
+    // The body of a 416 is the server's error page, not package bytes; partFailed takes the 416
+    // as "already complete".
+    if (code == 416)
+        return false;
+    if (code != 200 && code != 206) {
+        fatalFailure(UpdateFailure::Server, QStringLiteral("HTTP status %1 for %2").arg(code).arg(m_updateUrl));
+        return false;
+    }
+    if (!m_replyStartChecked) {
+        if (!acceptReplyStart(code))
+            return false;
+        m_replyStartChecked = true;
+    }
+    return true;
+}
+
+void PsUpdateDownloader::partArrived()
+{
+    if (!m_reply)
+        return;
+    m_stallTimer->start();
+    if (replyStatusAccepted())
+        appendAvailable();
+}
+
 void PsUpdateDownloader::partFinished(qint64 got, qint64 total)
 {
     if (!m_reply)
         return;
     m_stallTimer->start();
-    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid()) {
-        const int code = status.toInt();
-        // The body of a 416 is the server's error page, not package bytes; partFailed takes
-        // the 416 as "already complete".
-        if (code == 416)
-            return;
-        if (code != 200 && code != 206) {
-            fatalFailure(UpdateFailure::Server, QStringLiteral("HTTP status %1 for %2").arg(code).arg(m_updateUrl));
-            return;
-        }
-        if (!m_replyStartChecked) {
-            if (!acceptReplyStart(code))
-                return;
-            m_replyStartChecked = true;
-        }
-    }
+    if (!replyStatusAccepted())
+        return;
     emit finishPart(got, total);
     if (!appendAvailable())
         return;
@@ -456,6 +478,11 @@ void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError)
 
 void PsUpdateDownloader::stalled()
 {
+    if (!m_reply)
+        return;
+    // What arrived before the server went quiet continues the file, as after a cut connection.
+    if (replyStatusAccepted() && !appendAvailable())
+        return;
     QNetworkReply *reply = takeReply();
     if (!reply)
         return;

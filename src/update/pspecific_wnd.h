@@ -56,6 +56,8 @@ public:
     // write may be garbage, a whole step before it was written and flushed in order.
     static constexpr qint64 kResumeStep = 102400;
     static constexpr int kDefaultStallTimeoutMs = 60000;
+    // What Qt's network side may hold of a reply before it stops reading from the server.
+    static constexpr qint64 kReadBufferSize = 4 << 20;
     // The most a package file may hold: the header and the compressed form of the largest
     // content the unpacker accepts. LZMA stores data it cannot compress as literals, at a cost
     // far below 1 %; a quarter more leaves ample room for that and still keeps the whole file
@@ -109,12 +111,16 @@ signals:
 public slots:
     void start();
     void partMetaGot();
+    void partArrived();
     void partFinished(qint64 got, qint64 total);
     void partFailed(QNetworkReply::NetworkError e);
     void sendRequest();
 
 private:
     void prepareOutputFile();
+    // The current reply's status, and its first bytes, allow its body into the file; a reply
+    // that ends the package (or a 416, which partFailed takes) gives false.
+    bool replyStatusAccepted();
     bool acceptReplyStart(int status);
     bool declaredSizeFits();
     void startFileAgain();
