@@ -136,6 +136,15 @@ std::string handleRequest(PadStore &store, const std::string &line, const std::s
         const std::vector<uint8_t> &memory = store.memory(f[1]);
         return "ok " + toHex(memory.data() + address, size_t(size));
     }
+    if (verb == "fail-reads" && f.size() == 3) {
+        long long count = 0;
+        if (!parseCount(f[2], kMaxReadsToFail, &count))
+            return "error the count of reads to fail is a whole number up to " + std::to_string(kMaxReadsToFail);
+        if (!known(f[1], &why))
+            return why;
+        store.failReads(f[1], count);
+        return "ok";
+    }
     if (verb == "notifications" && f.size() == 2) {
         if (!known(f[1], &why))
             return why;

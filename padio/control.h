@@ -8,6 +8,7 @@
 //   data <ID> <16 hex digits>                ok <1 if a data callback got it, else 0>
 //   mem <ID> <address> <size>                ok <hex bytes>        (decimal address and size)
 //   notifications <ID>                       ok N, then N lines "<unix ms> 0xVVVV"
+//   fail-reads <ID> <count>                  ok                    (the next count reads fail)
 // Any failure answers "error <why>".
 #ifndef PADIO_CONTROL_H
 #define PADIO_CONTROL_H

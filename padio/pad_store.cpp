@@ -511,6 +511,24 @@ bool PadStore::addNotification(const std::string &id, uint16_t value, std::strin
     return ensurePadFolder(id, error) && writeFileAtomically(padFolder(id) + "/notifications", content, error);
 }
 
+void PadStore::failReads(const std::string &id, long long count)
+{
+    if (count > 0)
+        m_readsToFail[id] = count;
+    else
+        m_readsToFail.erase(id);
+}
+
+bool PadStore::takeFailedRead(const std::string &id)
+{
+    const auto found = m_readsToFail.find(id);
+    if (found == m_readsToFail.end())
+        return false;
+    if (--found->second == 0)
+        m_readsToFail.erase(found);
+    return true;
+}
+
 std::vector<Notification> PadStore::notifications(const std::string &id) const
 {
     std::vector<Notification> list;

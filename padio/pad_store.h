@@ -21,6 +21,7 @@ namespace padio {
 constexpr int kMemorySize = 65536;
 constexpr int kMaxPads = 20;
 constexpr int kMaxNotifications = 1000; // older ones are dropped
+constexpr long long kMaxReadsToFail = 1000000;
 // A firmware payload starts with this mark and the 8-bit version text the pad reports after the
 // update; the loader holds payloads up to this size.
 constexpr char kFirmwareMark[] = "PXFW";
@@ -95,6 +96,12 @@ public:
     bool addNotification(const std::string &id, uint16_t value, std::string *error);
     std::vector<Notification> notifications(const std::string &id) const;
 
+    // The next count reads of the pad (memory or property) fail, as a pad that stops answering
+    // does; 0 lets them succeed again. Kept in memory only: it ends with the library that holds it.
+    void failReads(const std::string &id, long long count);
+    // True when this read is one of those, which it uses up.
+    bool takeFailedRead(const std::string &id);
+
     static std::string formatPad(const PadInfo &pad); // the devices-file line, also used on the wire
     static bool parsePad(const std::string &line, PadInfo *pad);
 
@@ -106,6 +113,7 @@ private:
     std::vector<PadInfo> m_pads;
     std::map<std::string, std::vector<uint8_t>> m_memory;
     std::map<std::string, std::map<int32_t, std::vector<uint8_t>>> m_properties;
+    std::map<std::string, long long> m_readsToFail;
 };
 
 } // namespace padio

@@ -60,6 +60,9 @@ const char kHelp[] =
     "                                 255 fully squeezed); the last report is at rest\n"
     "  mem ID ADDR SIZE               hex dump of SIZE bytes of memory from ADDR (hexadecimal)\n"
     "  notifications ID               the notifications the pad received\n"
+    "  fail-reads ID [COUNT]          make the pad's next COUNT reads (memory or property; default\n"
+    "                                 1) fail, as a pad that stops answering does; 0 lets reads\n"
+    "                                 succeed again (vexa must run)\n"
     "  firmware FILE VERSION [LENGTH] write an update image whose payload of LENGTH bytes\n"
     "                                 (default 20000) carries VERSION\n"
     "\n"
@@ -415,6 +418,25 @@ int notifications(Target &target, const std::string &id)
     return 0;
 }
 
+int failReads(Target &target, const std::string &id, const std::string &countText)
+{
+    unsigned long long count = 1;
+    if (!countText.empty() && !parseUnsigned(countText, 10, (unsigned long long)kMaxReadsToFail, &count))
+        return usage("fail-reads: COUNT is a whole number from 0 to " + std::to_string(kMaxReadsToFail) + ": "
+                     + countText);
+    // Only the running library reads the pad, and it keeps the count in memory.
+    if (!target.live())
+        return failed("no running vexa has the virtual pad loaded (nothing listens in " + target.folder() + ")");
+    std::string first, error;
+    if (!target.ask("fail-reads\t" + id + "\t" + std::to_string(count), &first, nullptr, &error))
+        return failed(error);
+    if (count == 0)
+        std::printf("reads of %s succeed again\n", id.c_str());
+    else
+        std::printf("the next %llu read%s of %s will fail\n", count, count == 1 ? "" : "s", id.c_str());
+    return 0;
+}
+
 int firmware(const std::string &file, const std::string &version, const std::string &lengthText)
 {
     std::string why = checkText("the version", version, PADIO_REC_VERSION_SIZE, false);
@@ -468,7 +490,7 @@ int main(int argc, char **argv)
     // A malformed id is a usage error; a well-formed one that names no pad is found out later.
     const bool takesId = command == "unplug" || command == "data" || command == "stream" || command == "demo"
         || command == "mem"
-        || command == "notifications";
+        || command == "notifications" || command == "fail-reads";
     if (takesId && count >= 1 && !checkDeviceId(args[1]).empty())
         return usage(command + ": " + checkDeviceId(args[1]));
 
@@ -495,5 +517,8 @@ int main(int argc, char **argv)
         return wants(3) ? mem(target, args[1], args[2], args[3]) : badCount("mem ID ADDR SIZE");
     if (command == "notifications")
         return wants(1) ? notifications(target, args[1]) : badCount("notifications ID");
+    if (command == "fail-reads")
+        return wants(1) || wants(2) ? failReads(target, args[1], count == 2 ? args[2] : std::string())
+                                    : badCount("fail-reads ID [COUNT]");
     return usage("unknown command " + command);
 }

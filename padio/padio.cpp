@@ -538,7 +538,7 @@ int32_t dcRead(const padio_char *device, const padio_char *, int32_t model, uint
             return 1;
         auto held = runtime.lock();
         PadInfo *pad = runtime.present(device);
-        if (!pad || pad->inLoader)
+        if (!pad || pad->inLoader || runtime.store()->takeFailedRead(pad->deviceId))
             return 1;
         const std::vector<uint8_t> &memory = runtime.store()->memory(pad->deviceId);
         std::memcpy(buffer, memory.data() + address, size_t(size));
@@ -579,7 +579,7 @@ int32_t dcReadProp(const padio_char *device, const padio_char *, int32_t model, 
             return 1;
         auto held = runtime.lock();
         PadInfo *pad = runtime.present(device);
-        if (!pad || pad->inLoader)
+        if (!pad || pad->inLoader || runtime.store()->takeFailedRead(pad->deviceId))
             return 1;
         const auto &properties = runtime.store()->properties(pad->deviceId);
         const auto found = properties.find(propertyId);

@@ -18,7 +18,8 @@
  * - Reads above PADIO_BUFFER_SIZE act on PADIO_BUFFER_SIZE bytes; writes above it fail whole and
  *   change nothing. A negative size, an address range outside the pad's 64 KiB memory, a wrong
  *   model or an absent device fails without touching the buffer. A property never written (or
- *   written empty) reads as zeros (the buffer is left alone).
+ *   written empty) reads as zeros (the buffer is left alone). dcRead and dcReadProp answer 0
+ *   when they read; after "padctl fail-reads" they fail (1, buffer untouched) as often as asked.
  * - dcReset with value 1 takes the pad away and, a moment later (PADIO_RESTART_MS, default 1500 ms),
  *   brings up its loader under "HID\Vid_5e1c&Pid_7a93". The loader answers dcDeviceExist and the ROM
  *   functions but is never listed by dcDevices. dcEraseRom fills the image with 0xFF and must come

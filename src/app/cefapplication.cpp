@@ -102,7 +102,7 @@ cefApplication::cefApplication(int &argc, char **argv, PageEvents *events)
     m_recorder.reset(new MacroRecorder(m_events));
     m_pads.reset(new Pads{*m_devicesHandler, *this});
     registerDeviceCommands(m_commands, *m_pads);
-    m_profileCommands.reset(new Profiles{*m_profiles, [] { setDoubleClickTime(0); }});
+    m_profileCommands.reset(new Profiles{*m_profiles, resetOwnDoubleClickTime});
     registerProfileCommands(m_commands, *m_profileCommands);
     registerMouseCommands(m_commands);
     registerRecorderCommands(m_commands, *m_recorder);

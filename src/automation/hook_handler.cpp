@@ -40,7 +40,7 @@ void MacroRecorder::emitKey(bool down, unsigned scanCode, unsigned extended)
              QString::number(extended));
 }
 
-void MacroRecorder::startRecording()
+bool MacroRecorder::startRecording()
 {
     if (m_hookInstalled && m_capture) {
         m_capture->stop();
@@ -49,10 +49,11 @@ void MacroRecorder::startRecording()
     if (!m_capture)
         m_capture = KeyCapture::create();
     if (!m_capture->start([this](const CapturedKey &key) { recordKey(key); }))
-        return;
+        return false;
     m_firstEvent = true;
     m_lastEventTime = now();
     m_hookInstalled = true;
+    return true;
 }
 
 void MacroRecorder::stopRecording()
@@ -107,9 +108,12 @@ void MacroRecorder::recordKey(const CapturedKey &key)
 void registerRecorderCommands(CommandRegistry &registry, MacroRecorder &recorder)
 {
     registry.add(QStringLiteral("startRecord"), [&recorder](const CommandArgs &, const QueryCallbackPtr &callback) {
-        recorder.startRecording();
+        // A page told "recording" while no key can arrive would wait for keys that never come.
+        if (!recorder.startRecording()) {
+            replyFailure(callback, 0, QStringLiteral("startRecord failed!"));
+            return;
+        }
         recorder.stopWithThePage();
-        // The page learns nothing of a capture that could not start: it simply gets no items.
         replySuccess(callback, QStringLiteral("startRecord success!"));
     });
     registry.add(QStringLiteral("stopRecord"), [&recorder](const CommandArgs &, const QueryCallbackPtr &callback) {

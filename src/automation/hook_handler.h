@@ -27,8 +27,9 @@ public:
     MacroRecorder(const MacroRecorder &) = delete;
     MacroRecorder &operator=(const MacroRecorder &) = delete;
 
-    // (Re)starts the system-wide capture. When the capture cannot start nothing changes.
-    void startRecording();
+    // (Re)starts the system-wide capture; false when it cannot start, and then nothing is
+    // recorded (a capture that was running has ended).
+    bool startRecording();
     // Ends the capture. Keys still held stay remembered, so their later release is not taken
     // for a new press.
     void stopRecording();

@@ -11,6 +11,11 @@ bool setDoubleClickTime(int position)
     return MouseSettings::setDoubleClickTime(doubleClickTable[size_t(position)]);
 }
 
+void resetOwnDoubleClickTime()
+{
+    MouseSettings::setOwnDoubleClickTime(doubleClickTable[0]);
+}
+
 namespace {
 
 void answer(const QueryCallbackPtr &callback, bool applied, const char *command)

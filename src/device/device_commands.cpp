@@ -105,8 +105,10 @@ void cmdReadDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallback
     const int size = args.toInt(key("PARAMSIZE"));
     const QString hardwareId = args.toText(key("HardwareID"));
     Buffer buffer{};
-    pads.library.readProp(hardwareId, buffer, size, propertyId);
-    replySuccess(callback, replyBytes(buffer, size));
+    if (pads.library.readProp(hardwareId, buffer, size, propertyId))
+        replySuccess(callback, replyBytes(buffer, size));
+    else
+        replyFailure(callback, 0, QStringLiteral("readDevicesProp failed!"));
 }
 
 void cmdWriteDevicesProp(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
@@ -133,8 +135,10 @@ void cmdIsPropEmpty(Pads &pads, const CommandArgs &args, const QueryCallbackPtr 
     if (!readStretch(args, false, &at))
         return;
     Buffer buffer{};
-    pads.library.read(at.hardwareId, buffer, at.size, at.address);
-    replySuccess(callback, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
+    if (!pads.library.read(at.hardwareId, buffer, at.size, at.address))
+        replyFailure(callback, 0, QStringLiteral("isPropEmpty failed!"));
+    else
+        replySuccess(callback, allZero(buffer) ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 void cmdReadByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
@@ -143,8 +147,10 @@ void cmdReadByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &
     if (!readStretch(args, false, &at))
         return;
     Buffer buffer{};
-    pads.library.read(at.hardwareId, buffer, at.size, at.address);
-    replySuccess(callback, replyBytes(buffer, at.size));
+    if (pads.library.read(at.hardwareId, buffer, at.size, at.address))
+        replySuccess(callback, replyBytes(buffer, at.size));
+    else
+        replyFailure(callback, 0, QStringLiteral("readByAddr failed!"));
 }
 
 void cmdWriteByAddr(Pads &pads, const CommandArgs &args, const QueryCallbackPtr &callback)
@@ -196,15 +202,22 @@ void cmdWriteMacroByAddr(Pads &pads, const CommandArgs &args, const QueryCallbac
         return;
     }
 
+    // A stretch the pad did not let us read may hold a macro: it is never taken for blank.
     Buffer buffer{};
-    pads.library.read(at.hardwareId, buffer, at.size, at.address);
+    if (!pads.library.read(at.hardwareId, buffer, at.size, at.address)) {
+        replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
+        return;
+    }
     if (!allZero(buffer)) {
         // Occupied: the page learns where, and must clean the stretch first.
         replySuccess(callback, args.toText(key("PARAMADDRESS")));
         return;
     }
     buffer.fill(0);
-    pads.library.read(at.hardwareId, buffer, at.size, at.address);
+    if (!pads.library.read(at.hardwareId, buffer, at.size, at.address)) {
+        replyFailure(callback, 0, QStringLiteral("writeMacroByAddr failed!"));
+        return;
+    }
     fillFromByteList(args, at.size, &buffer);
     if (pads.library.write(at.hardwareId, buffer, at.size, at.address))
         replySuccess(callback, QStringLiteral("true"));

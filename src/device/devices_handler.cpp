@@ -198,10 +198,10 @@ QByteArray devices_handler::enumerateDevices()
     return table;
 }
 
-void devices_handler::readProp(const QString &hardwareId, Buffer &buffer, int size, int propertyId)
+bool devices_handler::readProp(const QString &hardwareId, Buffer &buffer, int size, int propertyId)
 {
-    if (m_dcReadProp)
-        m_dcReadProp(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), propertyId);
+    return m_dcReadProp
+           && m_dcReadProp(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), propertyId) == 0;
 }
 
 bool devices_handler::writeProp(const QString &hardwareId, const Buffer &buffer, int size, int propertyId)
@@ -211,10 +211,9 @@ bool devices_handler::writeProp(const QString &hardwareId, const Buffer &buffer,
            m_dcWriteProp(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), propertyId) == 0;
 }
 
-void devices_handler::read(const QString &hardwareId, Buffer &buffer, int size, int address)
+bool devices_handler::read(const QString &hardwareId, Buffer &buffer, int size, int address)
 {
-    if (m_dcRead)
-        m_dcRead(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), address);
+    return m_dcRead && m_dcRead(wide(hardwareId), kEmpty, PADIO_MODEL, buffer.data(), clampSize(size), address) == 0;
 }
 
 bool devices_handler::write(const QString &hardwareId, const Buffer &buffer, int size, int address)

@@ -1,7 +1,7 @@
 // The pad maker's device library, loaded at run time, and the two callbacks it calls us back on.
 //
 // Every function is resolved once, by name, when the handler is built; one the library lacks (or
-// every one, without a library) is never called and counts as a failure, leaving buffers zero.
+// every one, without a library) is never called and counts as a failure.
 // The callbacks arrive on the library's own threads and are handled there: the device table is
 // refreshed and the page event raised without a hop to the UI thread, which keeps report latency
 // low and lets the refresh see the library's state of the moment.
@@ -58,11 +58,12 @@ public:
     // re-registers the data callback for the first record.
     QByteArray enumerateDevices();
 
-    // Reads cut size to 0…kBufferSize and leave the buffer as it was when a function is absent;
-    // writes of more than kBufferSize bytes fail without reaching the library.
-    void readProp(const QString &hardwareId, Buffer &buffer, int size, int propertyId);
+    // Reads cut size to 0…kBufferSize and report whether the library read (its result 0): an
+    // absent function or a pad that did not answer is a failure, never a buffer of zeros. Writes
+    // of more than kBufferSize bytes fail without reaching the library.
+    bool readProp(const QString &hardwareId, Buffer &buffer, int size, int propertyId);
     bool writeProp(const QString &hardwareId, const Buffer &buffer, int size, int propertyId);
-    void read(const QString &hardwareId, Buffer &buffer, int size, int address);
+    bool read(const QString &hardwareId, Buffer &buffer, int size, int address);
     bool write(const QString &hardwareId, const Buffer &buffer, int size, int address);
     // value: low byte the notification type, high byte its data.
     bool notify(const QString &hardwareId, int value);

@@ -10,5 +10,7 @@ bool setPointerSpeed(int speed);
 // Lines the wheel scrolls per notch.
 bool setWheelScrollLines(int lines);
 bool setDoubleClickTime(int milliseconds);
+// This program's own double-click interval only; the desktop's setting stays as the user made it.
+bool setOwnDoubleClickTime(int milliseconds);
 
 } // namespace MouseSettings

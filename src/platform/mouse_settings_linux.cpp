@@ -125,10 +125,16 @@ bool setDoubleClickTime(int milliseconds)
         return false;
     const bool desktop =
         GnomeSettings::instance().setInt("org.gnome.desktop.peripherals.mouse", "double-click", milliseconds);
+    return setOwnDoubleClickTime(milliseconds) || desktop;
+}
+
+bool setOwnDoubleClickTime(int milliseconds)
+{
     QStyleHints *hints = qtHints();
-    if (hints)
-        hints->setMouseDoubleClickInterval(milliseconds);
-    return desktop || hints;
+    if (milliseconds <= 0 || !hints)
+        return false;
+    hints->setMouseDoubleClickInterval(milliseconds);
+    return true;
 }
 
 } // namespace MouseSettings

@@ -196,12 +196,12 @@ ProfileReply ProfileStore::modifyProfileEx(const QString &filePath, const QStrin
     return guarded(ProfileReply::failure(kModifyExFailed), [&] {
         pugi::xml_document subTree;
         const QByteArray subTreeUtf8 = subTreeString.toUtf8();
-        // An unparsable subtree counts as empty (the parser would leave what it read before the
-        // error); one that parses but is nested too deep is refused.
-        if (!subTree.load_buffer(subTreeUtf8.constData(), qstrlen(subTreeUtf8.constData()), pugi::parse_default,
-                                 pugi::encoding_utf8))
-            subTree.reset();
-        else if (!xml_limits::withinDepth(subTree, kMaxDepth))
+        // An empty text clears the match. Any other must parse: read as nothing, it would take
+        // every child of the match away and still be answered as a success.
+        if (!subTreeString.trimmed().isEmpty()
+            && (!subTree.load_buffer(subTreeUtf8.constData(), qstrlen(subTreeUtf8.constData()), pugi::parse_default,
+                                     pugi::encoding_utf8)
+                || !xml_limits::withinDepth(subTree, kMaxDepth)))
             return ProfileReply::failure(kModifyExFailed);
 
         return editSelected(filePath, xpath, kModifyExFailed, QStringLiteral("modifyProfileEx success"),

@@ -98,7 +98,7 @@ test('apply writes the block at 0x100, reads the same stretch back and names wha
   assert.equal(differs.key, 'apply.differs');
   assert.deepEqual(differs.differences, [8, 127]);
 
-  // An unplugged pad reads as zeros: never "done".
+  // A pad that reads back as zeros never gives "done".
   const gone = await applyBlock(bytes, pad, async (r) => (r.funcname === 'readByAddr'
     ? { ok: true, text: new Array(128).fill('0x00').join(',') } : { ok: true, text: '' }));
   assert.equal(gone.ok, false);

@@ -26,6 +26,9 @@ const FAILURES = [
   ['cleanMacroByAddr', 'cleanMacroByAddr failed!', 'err.padWrite'],
   ['writeMacroByAddr', 'writeMacroByAddr failed!', 'err.padWrite'],
   ['notifyDevice', 'notifyDevice failed!', 'err.padNotify'],
+  ['readByAddr', 'readByAddr failed!', 'err.padRead'],
+  ['isPropEmpty', 'isPropEmpty failed!', 'err.padRead'],
+  ['startRecord', 'startRecord failed!', 'err.recordStart'],
   ['modifyMouseSpeed', 'modifyMouseSpeed failed', 'err.system'],
   ['savexml', 'something nobody planned for', 'err.other'],
 ];

@@ -22,14 +22,6 @@ const char kConf[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </root>
 )";
 
-QString zeros(int count)
-{
-    QStringList items;
-    for (int i = 0; i < count; ++i)
-        items << QStringLiteral("0x00");
-    return items.join(QLatin1Char(','));
-}
-
 } // namespace
 
 class TestDeviceCommands : public QObject {
@@ -47,6 +39,7 @@ private slots:
     void shortByteListsAndOversizedRequests();
     void writesAboveTheBufferFailWithNothingWritten();
     void macroOnlyIntoABlankStretch();
+    void readsThePadRefusesAreNeverData();
     void notifyHandsOverTypeAndData();
 
 private:
@@ -117,26 +110,19 @@ void TestDeviceCommands::withoutLibrary_data()
 
     const QString dev = QStringLiteral(R"("HardwareID":"HID\\Vid_5e1c","DevicePath":"p",)");
     QTest::newRow("list is empty") << R"({"funcname":"getDevicesList"})" << QStringList{"success:[]"} << QStringList{};
-    QTest::newRow("property reads as zeros")
+    // Nothing was read, so there are no bytes to show, and no blank stretch.
+    QTest::newRow("property read fails")
         << R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":4,"PARAMID":1})"
-        << QStringList{"success:0x00,0x00,0x00,0x00"} << QStringList{};
-    QTest::newRow("property of size 0") << R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":0,"PARAMID":1})"
-                                        << QStringList{"success:"} << QStringList{};
+        << QStringList{"failure:0:readDevicesProp failed!"} << QStringList{};
     QTest::newRow("property write fails, page told")
         << R"({"funcname":"writeDevicesProp",)" + dev + R"("PARAMSIZE":1,"PARAMID":1,"PARAMDATA":"0x01"})"
         << QStringList{"failure:0:writeDevicesProp failed!"} << QStringList{"writeDevicesProp,failed!!"};
-    QTest::newRow("blank without a reader")
-        << R"({"funcname":"isPropEmpty",)" + dev + R"("PARAMSIZE":8,"PARAMADDRESS":"10"})" << QStringList{"success:true"}
-        << QStringList{};
-    QTest::newRow("memory reads as zeros")
+    QTest::newRow("blank check fails")
+        << R"({"funcname":"isPropEmpty",)" + dev + R"("PARAMSIZE":8,"PARAMADDRESS":"10"})"
+        << QStringList{"failure:0:isPropEmpty failed!"} << QStringList{};
+    QTest::newRow("memory read fails")
         << R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"1f00"})"
-        << QStringList{"success:0x00,0x00,0x00"} << QStringList{};
-    QTest::newRow("oversized read is cut to the buffer")
-        << R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":5000,"PARAMADDRESS":"0"})"
-        << QStringList{"success:" + zeros(2048)} << QStringList{};
-    QTest::newRow("negative size reads nothing")
-        << R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":-3,"PARAMADDRESS":"0"})" << QStringList{"success:"}
-        << QStringList{};
+        << QStringList{"failure:0:readByAddr failed!"} << QStringList{};
     QTest::newRow("memory write fails")
         << R"({"funcname":"writeByAddr",)" + dev + R"("PARAMSIZE":1,"PARAMADDRESS":"0","PARAMDATA":"0x01"})"
         << QStringList{"failure:0:writeByAddr failed!"} << QStringList{};
@@ -146,7 +132,7 @@ void TestDeviceCommands::withoutLibrary_data()
     QTest::newRow("clean fails")
         << R"({"funcname":"cleanMacroByAddr",)" + dev + R"("PARAMSIZE":4,"PARAMADDRESS":"0"})"
         << QStringList{"failure:0:cleanMacroByAddr failed!"} << QStringList{};
-    QTest::newRow("macro: blank stretch, write fails")
+    QTest::newRow("macro: stretch unread, nothing written")
         << R"({"funcname":"writeMacroByAddr",)" + dev + R"("PARAMSIZE":2,"PARAMADDRESS":"0","PARAMDATA":"0x01,0x02"})"
         << QStringList{"failure:0:writeMacroByAddr failed!"} << QStringList{};
     for (const char *command : {"readDevicesProp", "isPropEmpty", "readByAddr", "cleanMacroByAddr"})
@@ -257,6 +243,8 @@ void TestDeviceCommands::propertiesRoundTrip()
              QStringLiteral("success:0x10,0x20"));
     QCOMPARE(ask(R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":3,"PARAMID":7})"),
              QStringLiteral("success:0x10,0x20,0x00"));
+    QCOMPARE(ask(R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":0,"PARAMID":7})"),
+             QStringLiteral("success:"));
 }
 
 void TestDeviceCommands::memoryRoundTrip()
@@ -292,9 +280,11 @@ void TestDeviceCommands::shortByteListsAndOversizedRequests()
              QStringLiteral("success:writeByAddr success!"));
     QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":4,"PARAMADDRESS":"2000"})"),
              QStringLiteral("success:0x01,0x00,0x00,0x00"));
-    // A read of more than the buffer holds answers the buffer's 2048 bytes.
+    // A read of more than the buffer holds answers the buffer's 2048 bytes; a negative size none.
     const QString back = ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3000,"PARAMADDRESS":"3000"})");
     QCOMPARE(back.count(QLatin1String("0x")), 2048);
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":-3,"PARAMADDRESS":"0"})"),
+             QStringLiteral("success:"));
 }
 
 void TestDeviceCommands::writesAboveTheBufferFailWithNothingWritten()
@@ -356,6 +346,30 @@ void TestDeviceCommands::macroOnlyIntoABlankStretch()
     QCOMPARE(ask(QString(macro).replace("0x11,0x22,0x33", "0x44,0x55,0x66")), QStringLiteral("success:true"));
     QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + R"("PARAMSIZE":3,"PARAMADDRESS":"4a00"})"),
              QStringLiteral("success:0x44,0x55,0x66"));
+}
+
+void TestDeviceCommands::readsThePadRefusesAreNeverData()
+{
+    NEED_LIBRARY();
+    const QString dev = devFields();
+    const QString at = R"("PARAMSIZE":3,"PARAMADDRESS":"4c00")";
+    QCOMPARE(ask(R"({"funcname":"writeByAddr",)" + dev + at + R"(,"PARAMDATA":"0x0a,0x0b,0x0c"})"),
+             QStringLiteral("success:writeByAddr success!"));
+    int exitCode = -1;
+    const QString told = padctl({"fail-reads", "5E1C7A92", "4"}, &exitCode);
+    QVERIFY2(exitCode == 0, qPrintable(told));
+    // A macro over a stretch that could not be read would overwrite whatever it holds.
+    QCOMPARE(ask(R"({"funcname":"writeMacroByAddr",)" + dev + at + R"(,"PARAMDATA":"0x01,0x02,0x03"})"),
+             QStringLiteral("failure:0:writeMacroByAddr failed!"));
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + at + "}"), QStringLiteral("failure:0:readByAddr failed!"));
+    QCOMPARE(ask(R"({"funcname":"isPropEmpty",)" + dev + at + "}"), QStringLiteral("failure:0:isPropEmpty failed!"));
+    QCOMPARE(ask(R"({"funcname":"readDevicesProp",)" + dev + R"("PARAMSIZE":1,"PARAMID":7})"),
+             QStringLiteral("failure:0:readDevicesProp failed!"));
+    // Four reads failed; the pad answers again, and still holds what it held.
+    QCOMPARE(ask(R"({"funcname":"readByAddr",)" + dev + at + "}"), QStringLiteral("success:0x0a,0x0b,0x0c"));
+    QCOMPARE(padctl({"fail-reads", "5E1C7A92", "9"}, &exitCode), QStringLiteral("the next 9 reads of 5E1C7A92 will fail\n"));
+    QCOMPARE(padctl({"fail-reads", "5E1C7A92", "0"}, &exitCode), QStringLiteral("reads of 5E1C7A92 succeed again\n"));
+    QCOMPARE(ask(R"({"funcname":"isPropEmpty",)" + dev + at + "}"), QStringLiteral("success:false"));
 }
 
 void TestDeviceCommands::notifyHandsOverTypeAndData()

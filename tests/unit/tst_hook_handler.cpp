@@ -1,4 +1,5 @@
 // The macro recorder on a real X server: keys typed through XTest, items as the page gets them.
+#include "command_test_support.h"
 #include "hook_handler.h"
 #include "key_capture.h"
 #include "missing_tool.h"
@@ -238,10 +239,14 @@ void TestHookHandler::pauses()
 void TestHookHandler::captureThatCannotStartRecordsNothing()
 {
     run(QStringLiteral("start"));
+    CommandRegistry commands;
+    registerRecorderCommands(commands, m_recorder);
     const QByteArray display = qgetenv("DISPLAY");
     qputenv("DISPLAY", ":1999"); // no such server
-    m_recorder.startRecording();
+    // The page must not wait for keys that cannot come.
+    const QStringList replies = runCommand(commands, QStringLiteral(R"({"funcname":"startRecord"})"));
     qputenv("DISPLAY", display);
+    QCOMPARE(replies, QStringList{QStringLiteral("failure:0:startRecord failed!")});
     QVERIFY(!m_recorder.isRecording());
     // A negative check, so a bounded wait: a capture left running would deliver these by then.
     run(QStringLiteral("d38 u38 w200"));

@@ -1,6 +1,8 @@
 // The mouse settings commands through the command registry. Runs offscreen without an X
-// display, so what can be checked is Qt's own double-click interval and the range rules.
+// display, so what can be checked is Qt's own double-click interval, the range rules and GNOME's
+// setting, which goes to a settings file of the test's own.
 #include "command_test_support.h"
+#include "missing_tool.h"
 #include "mouse_commands.h"
 #include "profile_commands.h"
 #include "profile_store.h"
@@ -18,11 +20,13 @@ private slots:
     void table();
     void commands_data();
     void commands();
-    void modifyProfileResetsDoubleClickTime();
+    void modifyProfileResetsOnlyOwnDoubleClickTime();
 
 private:
     QStringList send(const QString &text);
+    QString desktopSettings() const;
     QTemporaryDir m_appDir;
+    QTemporaryDir m_configHome;
     std::unique_ptr<ProfileStore> m_profiles;
     std::unique_ptr<Profiles> m_profileCommands;
     CommandRegistry m_commands;
@@ -30,12 +34,15 @@ private:
 
 void TestMouseCommands::initTestCase()
 {
-    // Never touch the desktop settings of whoever runs the tests.
-    qputenv("GSETTINGS_BACKEND", "memory");
+    // Never touch the desktop settings of whoever runs the tests: GNOME's settings go to a file
+    // of our own, which shows what was written. Set before the settings library is first used.
+    QVERIFY(m_configHome.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
+    qputenv("GSETTINGS_BACKEND", "keyfile");
     registerMouseCommands(m_commands);
-    // As the application wires them: a profile edit puts the slowest double-click time back.
+    // As the application wires them.
     m_profiles.reset(new ProfileStore(m_appDir.path()));
-    m_profileCommands.reset(new Profiles{*m_profiles, [] { setDoubleClickTime(0); }});
+    m_profileCommands.reset(new Profiles{*m_profiles, resetOwnDoubleClickTime});
     registerProfileCommands(m_commands, *m_profileCommands);
 }
 
@@ -104,12 +111,23 @@ void TestMouseCommands::commands()
         QCOMPARE(QGuiApplication::styleHints()->wheelScrollLines(), 7);
 }
 
-void TestMouseCommands::modifyProfileResetsDoubleClickTime()
+QString TestMouseCommands::desktopSettings() const
 {
-    // Even a request that ends without a reply (no keys) puts the slowest time back.
-    QGuiApplication::styleHints()->setMouseDoubleClickInterval(200);
+    QFile file(m_configHome.filePath(QStringLiteral("glib-2.0/settings/keyfile")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void TestMouseCommands::modifyProfileResetsOnlyOwnDoubleClickTime()
+{
+    QCOMPARE(send(R"({"funcname":"modifyMouseDoubleClick","position":11})"),
+             QStringList{"ok:modifyMouseDoubleClick success"});
+    if (!desktopSettings().contains(QLatin1String("double-click=200")))
+        VEXA_SKIP_WITHOUT_TOOL("GNOME's mouse settings (gsettings-desktop-schemas) are not installed");
+    // Even a request that ends without a reply (no keys) puts the program's slowest time back,
+    // while the desktop keeps the time its user chose.
     QCOMPARE(send(R"({"funcname":"modifyProfile"})"), QStringList{});
     QCOMPARE(QGuiApplication::styleHints()->mouseDoubleClickInterval(), 970);
+    QVERIFY2(desktopSettings().contains(QLatin1String("double-click=200")), qPrintable(desktopSettings()));
 }
 
 QTEST_MAIN(TestMouseCommands)

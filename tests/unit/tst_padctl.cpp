@@ -97,6 +97,9 @@ void TestPadctl::badInput_data()
                                             << "at most 14 bytes";
     QTest::newRow("id taken") << QStringList {"plug", "--id", "5E1C7A92"} << 1 << "already plugged in";
     QTest::newRow("notifications unknown id") << QStringList {"notifications", "NOPE"} << 1 << "no pad";
+    QTest::newRow("fail-reads bad count") << QStringList {"fail-reads", "5E1C7A92", "-1"} << 2 << "COUNT";
+    // The count lives in the running library only; written nowhere, it would do nothing.
+    QTest::newRow("fail-reads without program") << QStringList {"fail-reads", "5E1C7A92"} << 1 << "no running vexa";
     QTest::newRow("firmware bad length") << QStringList {"firmware", "f.bin", "1.0", "70000"} << 2 << "LENGTH";
 }
 
@@ -116,7 +119,8 @@ void TestPadctl::helpListsEveryCommand()
 {
     const PadctlResult result = padctl({"--help"});
     QCOMPARE(result.exitCode, 0);
-    for (const char *command : {"list", "plug", "unplug", "data", "stream", "demo", "mem", "notifications", "firmware"})
+    for (const char *command : {"list", "plug", "unplug", "data", "stream", "demo", "mem", "notifications", "fail-reads",
+                                "firmware"})
         QVERIFY2(result.out.contains(QLatin1String("\n  ") + command), command);
 }
 

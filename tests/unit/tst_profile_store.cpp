@@ -265,8 +265,17 @@ void TestProfileStore::modifyProfileExReplacesChildren()
     QCOMPARE(reply.text, QStringLiteral("modifyProfileEx success"));
     QCOMPARE(m_store->queryProfile("p.xml", "/profile/keys").text,
              QStringLiteral("<keys>\n\t<k n=\"1\" />\n\t<k n=\"2\" />\n</keys>\n"));
-    // A subtree that does not parse empties the target.
-    QCOMPARE(m_store->modifyProfileEx("p.xml", "/profile/keys", "<unclosed>").kind, Kind::Success);
+    // A subtree that does not parse changes nothing; an empty one empties the target.
+    const QString before = m_store->queryProfile("p.xml", "/").text;
+    m_store->savexml();
+    for (const char *broken : {"<unclosed>", "<k n=\"3\"/><k", "plain text"}) {
+        const ProfileReply refused = m_store->modifyProfileEx("p.xml", "/profile/keys", broken);
+        QCOMPARE(refused.kind, Kind::Failure);
+        QCOMPARE(refused.text, QStringLiteral("modifyProfileEx load xml file failed!"));
+    }
+    QCOMPARE(m_store->queryProfile("p.xml", "/").text, before);
+    QVERIFY(m_store->modifiedFiles().isEmpty());
+    QCOMPARE(m_store->modifyProfileEx("p.xml", "/profile/keys", "").kind, Kind::Success);
     QCOMPARE(m_store->nodeCounterProfile("p.xml", "/profile/keys").text, QStringLiteral("0"));
 }
 

@@ -412,7 +412,7 @@
       } else {
         const back = await command('readByAddr', target);
         const at = back.ok ? firstDifference(bytes, back.text) : 0;
-        if (!back.ok) setResult('bad', back.message);
+        if (!back.ok) setResult('bad', t('macro.notVerified', { address }));
         else if (at >= 0) setResult('bad', t('macro.differs', { address, at: at + 1 }));
         else {
           state.unsaved = false;

@@ -2,9 +2,9 @@
 // A profile in the pad's memory: the 128-byte block at 0x0100 (layout in view/PROFILES.md), and
 // "Apply to pad", which writes it, reads it back and compares.
 //
-// The pad's write command fills a short byte list with zeros and cuts a long one, and its read
-// command has no failure reply (an unplugged pad reads as zeros), so only the read-back tells
-// whether the pad holds what was meant.
+// The pad's write command fills a short byte list with zeros and cuts a long one, so only the
+// read-back tells whether the pad holds what was meant; a read-back the pad refuses leaves the
+// write unverified.
 (function (root, factory) {
   const inNode = typeof module === 'object' && module.exports;
   const api = inNode ? factory(require('./bytefield.js'), require('./profilemodel.js'), require('./padmap.js'))
