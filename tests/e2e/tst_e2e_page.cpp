@@ -433,13 +433,13 @@ void tst_E2ePage::walkThrough()
     QVERIFY(show(QStringLiteral("profiles")));
     const QString path = m_app->evaluate(QStringLiteral("document.getElementById('screen-profiles').dataset.loaded")).toString();
     QVERIFY(!path.isEmpty());
-    m_app->evaluate(QStringLiteral("(() => { const r = document.getElementById('profile-deadzone-range'); r.value = '31';"
+    m_app->evaluate(QStringLiteral("(() => { const r = document.getElementById('profile-deadzone-range'); r.value = '29';"
                                    " r.dispatchEvent(new Event('change')); return true; })()"));
     QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('profile-unsaved').hidden")));
     QFile profile(m_app->appDir() + QLatin1Char('/') + path);
     QCOMPARE(m_app->terminate(), 0);
     QVERIFY(profile.open(QIODevice::ReadOnly));
-    QVERIFY(profile.readAll().contains("deadzone=\"31\""));
+    QVERIFY(profile.readAll().contains("deadzone=\"29\""));
     m_app.reset();
 }
 
