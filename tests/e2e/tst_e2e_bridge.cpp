@@ -1,6 +1,7 @@
 // The page bridge of the real program, seen from a page: commands sent with cefQuery, their
 // replies, native events reaching callbacks registered with setMessageCallback, what a reload
-// does to both, and the refusal of pages from outside the application folder.
+// does to both, the refusal of pages from outside the application folder (commands, pop-ups, the
+// right to notify), and the pace of notifications.
 //
 // The tests use small pages of their own, written into the program's private application folder,
 // so that whatever the shipped page registers or sends does not interfere.

@@ -1,10 +1,10 @@
 // Hostile pages against the real program: a page from outside the application folder must get no
 // answer and no event by any route (the history API, a frame, a pop-up, code planted into an
-// application page, "loadurl"), the macro recorder must not outlive the page that started it,
-// "openUrl" must hand nothing but web and mail addresses to the desktop, unanswered queries must
-// not pile up in the page, the sandbox choice is logged, and an update service that answers
-// with more than any answer neither ends the program nor fills its log. Runs on a private X server, as it
-// types on the keyboard.
+// application page, "loadurl"), a file dropped on the window opens nothing, the macro recorder
+// must not outlive the page that started it, "openUrl" must hand nothing but web and mail
+// addresses to the desktop, unanswered queries must not pile up in the page, the sandbox choice
+// is logged, and an update service that answers with more than any answer neither ends the
+// program nor fills its log. Runs on a private X server, as it types on the keyboard and drags.
 #include "missing_tool.h"
 #include "private_display.h"
 #include "vendor_service.h"
