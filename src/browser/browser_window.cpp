@@ -19,6 +19,8 @@
 #include <QWebEngineQuotaRequest>
 #include <QWebEngineSettings>
 
+#include <algorithm>
+
 namespace vexa_runtime {
 
 BrowserWindow::BrowserWindow(CefRefPtr<CefClient> client, const CefWindowInfo &info, const CefBrowserSettings &settings,
@@ -123,6 +125,7 @@ void BrowserWindow::closeBrowser(bool force)
     m_closed = true;
     m_hold.abandon();
     releaseContext();
+    settleNotificationRight();
     if (CefRenderProcessHandler *render = renderHandler())
         render->OnBrowserDestroyed(m_browser);
     if (handler)
@@ -170,6 +173,40 @@ bool BrowserWindow::documentMayUseBridge() const
     return m_context && bridgeRefusal(m_context->documentUrl(), frameUrl(), QCoreApplication::applicationDirPath()).isEmpty();
 }
 
+namespace {
+bool isForeignFile(const QUrl &url)
+{
+    return url.isLocalFile() && !isApplicationPage(url.toString(QUrl::FullyEncoded), QCoreApplication::applicationDirPath());
+}
+} // namespace
+
+bool BrowserWindow::showsForeignFile() const
+{
+    return !m_closed && (m_foreignFrame || isForeignFile(m_navigationUrl));
+}
+
+bool BrowserWindow::anyShowsForeignFile()
+{
+    const QList<BrowserWindow *> &windows = runtime().liveWindows;
+    return std::any_of(windows.cbegin(), windows.cend(), [](BrowserWindow *window) { return window->showsForeignFile(); });
+}
+
+int BrowserWindow::openPopups()
+{
+    QList<QPointer<BrowserWindow>> &popups = runtime().topLevelBrowsers;
+    popups.removeAll(nullptr);
+    return int(std::count_if(popups.cbegin(), popups.cend(), [](const QPointer<BrowserWindow> &popup) { return !popup->isClosed(); }));
+}
+
+void BrowserWindow::popupRefused(const QString &reason)
+{
+    // A page may ask in a loop; one line says it.
+    if (m_popupRefusalLogged == m_loadSerial + 1)
+        return;
+    m_popupRefusalLogged = m_loadSerial + 1;
+    CEF_LOG_WARNING(QStringLiteral("pop-up of %1 refused: %2").arg(frameUrl(), reason));
+}
+
 void BrowserWindow::deliverToPage(CefRefPtr<CefProcessMessage> message)
 {
     m_hold.post(message);
@@ -211,9 +248,22 @@ bool BrowserWindow::navigationRequested(const QUrl &url)
     CefRequestHandler *handler = m_client->GetRequestHandler();
     const bool cancelled =
         handler && handler->OnBeforeBrowse(m_browser, m_browser->GetMainFrame(), url.toString(QUrl::FullyEncoded), false);
-    if (!cancelled)
+    if (!cancelled) {
         m_navigationUrl = url;
+        m_foreignFrame = false;
+        // Before the next document runs anything: an outside file page must not find the right
+        // to notify that the page's documents were given.
+        settleNotificationRight();
+    }
     return cancelled;
+}
+
+void BrowserWindow::frameNavigationRequested(const QUrl &url)
+{
+    if (!isForeignFile(url) || m_foreignFrame)
+        return;
+    m_foreignFrame = true;
+    settleNotificationRight();
 }
 
 void BrowserWindow::unknownSchemeRequested(const QUrl &url)
@@ -332,13 +382,24 @@ private:
 void BrowserWindow::onFeaturePermissionRequested(const QUrl &origin, QWebEnginePage::Feature feature)
 {
     // The page's own documents may notify (the mode switch says so while the window is hidden);
-    // no other document may.
+    // no other document may. The web engine keeps one right for all file pages, so while an
+    // outside file page is shown anywhere, the page's documents wait for it to go.
     if (feature == QWebEnginePage::Notifications) {
-        const bool own = documentMayUseBridge() && origin.scheme() == QLatin1String("file");
-        CEF_LOG_INFO(QStringLiteral("notifications %1 for %2").arg(own ? QStringLiteral("granted") : QStringLiteral("refused"),
-                                                                  origin.toString()));
-        m_page->setFeaturePermission(origin, feature,
-                                     own ? QWebEnginePage::PermissionGrantedByUser : QWebEnginePage::PermissionDeniedByUser);
+        Runtime &state = runtime();
+        const bool filePage = origin.scheme() == QLatin1String("file");
+        const bool own = documentMayUseBridge() && filePage;
+        if (own)
+            state.pageAskedToNotify = true;
+        const QWebEnginePage::PermissionPolicy answer =
+            own && !anyShowsForeignFile() ? QWebEnginePage::PermissionGrantedByUser : QWebEnginePage::PermissionDeniedByUser;
+        CEF_LOG_INFO(QStringLiteral("notifications %1 for %2")
+                         .arg(answer == QWebEnginePage::PermissionGrantedByUser ? QStringLiteral("granted")
+                              : own ? QStringLiteral("refused while a page outside the application folder is shown")
+                                    : QStringLiteral("refused"),
+                              frameUrl()));
+        m_page->setFeaturePermission(origin, feature, answer);
+        if (filePage)
+            state.fileNotificationRight = answer;
         return;
     }
     CefGeolocationHandler *handler = m_client->GetGeolocationHandler();
@@ -354,6 +415,23 @@ void BrowserWindow::onQuotaRequested(QWebEngineQuotaRequest request)
     if (!handler || !handler->OnQuotaRequest(m_browser, request.origin().toString(), request.requestedSize(),
                                              new QuotaCallback(request)))
         request.reject();
+}
+
+void settleNotificationRight()
+{
+    Runtime &state = runtime();
+    QWebEnginePage *anyPage = nullptr;
+    for (BrowserWindow *window : state.liveWindows)
+        if (!window->isClosed() && !anyPage)
+            anyPage = window->browserPage();
+    const QWebEnginePage::PermissionPolicy wanted = BrowserWindow::anyShowsForeignFile() ? QWebEnginePage::PermissionDeniedByUser
+                                                    : state.pageAskedToNotify ? QWebEnginePage::PermissionGrantedByUser
+                                                                              : QWebEnginePage::PermissionUnknown;
+    // The right belongs to the profile; any of its pages sets it.
+    if (wanted == state.fileNotificationRight || !anyPage)
+        return;
+    anyPage->setFeaturePermission(QUrl(QStringLiteral("file:///")), QWebEnginePage::Notifications, wanted);
+    state.fileNotificationRight = wanted;
 }
 
 void BrowserWindow::contextMenuEvent(QContextMenuEvent *event)

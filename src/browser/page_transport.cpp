@@ -106,8 +106,10 @@ bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
         m_window->unknownSchemeRequested(url);
         return false;
     }
-    if (!isMainFrame)
+    if (!isMainFrame) {
+        m_window->frameNavigationRequested(url);
         return true;
+    }
     CefRefPtr<CefBrowser> browser = m_window->browser();
     const QString text = url.toString(QUrl::FullyEncoded);
     if (CefRenderProcessHandler *render = renderHandler())
@@ -118,6 +120,17 @@ bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, 
 
 QWebEnginePage *BrowserPage::createWindow(WebWindowType)
 {
+    // Only the page's own documents open windows, a few at a time: a window opened for another
+    // page (or for a file dropped on one) would join the application page's group, and a
+    // page that opens windows in a loop would take the memory.
+    if (!m_window->documentMayUseBridge()) {
+        m_window->popupRefused(QStringLiteral("not a page of the application"));
+        return nullptr;
+    }
+    if (BrowserWindow::openPopups() >= kMaxOpenPopups) {
+        m_window->popupRefused(QStringLiteral("%1 pop-ups are open").arg(kMaxOpenPopups));
+        return nullptr;
+    }
     CefRefPtr<CefClient> client = m_window->client();
     CefWindowInfo info;
     CefBrowserSettings settings;

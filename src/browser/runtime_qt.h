@@ -51,6 +51,9 @@ private:
 class BrowserPage : public QWebEnginePage {
     Q_OBJECT
 public:
+    // Pop-up windows open at once, whoever opened them; a page that asks for more gets none.
+    static constexpr int kMaxOpenPopups = 4;
+
     BrowserPage(QWebEngineProfile *profile, BrowserWindow *window);
 
 protected:
@@ -100,7 +103,21 @@ public:
     // address the next document is created with.
     bool navigationRequested(const QUrl &url);
     void unknownSchemeRequested(const QUrl &url);
+    // A frame of the page goes to url (the page itself stays).
+    void frameNavigationRequested(const QUrl &url);
     void downloadStarted() { m_downloadSinceLoadStart = true; }
+    // The current document may use the bridge and hear events: it was created from a page of the
+    // application folder and still shows one.
+    bool documentMayUseBridge() const;
+    // The browser shows, or is about to show, a file page that is not one of the application's:
+    // its document, or a frame of it. The web engine gives every file page one right to notify.
+    bool showsForeignFile() const;
+    static bool anyShowsForeignFile();
+    // Pop-ups open now (not closing).
+    static int openPopups();
+    bool isClosed() const { return m_closed; }
+    // Writes why a pop-up of the current document was refused to the log, once per document.
+    void popupRefused(const QString &reason);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -117,9 +134,6 @@ private:
     void findOutWhichDocumentIsShown();
     // An event past the hold: to the page's render side if the document may hear it.
     void deliverNow(CefRefPtr<CefProcessMessage> message);
-    // The current document may hear events: it was created from a page of the application
-    // folder and still shows one.
-    bool documentMayUseBridge() const;
 
     CefRefPtr<CefClient> m_client;
     CefRefPtr<CefBrowser> m_browser;
@@ -136,12 +150,19 @@ private:
     bool m_closed = false;
     bool m_stopRequested = false;
     bool m_downloadSinceLoadStart = false;
+    // A frame went to a file page outside the application's since the last navigation.
+    bool m_foreignFrame = false;
     quint64 m_loadSerial = 0;
+    quint64 m_popupRefusalLogged = 0;
     EventHold m_hold;
 };
 
 // The one profile every browser shares, set up from the runtime settings on first use.
 QWebEngineProfile *sharedProfile();
+// Sets the right to notify that every file page shares in the web engine: withdrawn while any
+// browser shows a file page that is not one of the application's, else granted once one of the
+// page's own documents asked for it. Called whenever a browser's document or its right changes.
+void settleNotificationRight();
 // The render-process side of the runtime's application object.
 CefRenderProcessHandler *renderHandler();
 

@@ -1,6 +1,7 @@
 // What the runtime keeps for the process, in one object: the settings, command line and
 // application it was started with, the shared profile, the render side's start and the page
-// callbacks registered there, the browsers that exist and the notification sink.
+// callbacks registered there, the browsers that exist, the notification sink and the right to
+// notify.
 // Nothing outside src/browser includes this header; the rest of the program goes through the
 // runtime's free functions.
 #pragma once
@@ -10,6 +11,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QWebEnginePage>
 
 #include <map>
 #include <string>
@@ -20,6 +22,7 @@ class QWebEngineProfile;
 namespace vexa_runtime {
 
 class BrowserWindow;
+class NotificationPacer;
 
 struct Runtime {
     CefSettings settings;
@@ -36,6 +39,12 @@ struct Runtime {
     // Pop-ups, which no widget of the program owns; closed when the application quits.
     QList<QPointer<BrowserWindow>> topLevelBrowsers;
     NotificationSink notificationSink;
+    // The right to notify of the file pages (settleNotificationRight): whether one of the page's
+    // own documents asked for it, and the right last given (unknown: never set, the page asks).
+    bool pageAskedToNotify = false;
+    QWebEnginePage::PermissionPolicy fileNotificationRight = QWebEnginePage::PermissionUnknown;
+    // Paces the notifications shown (a child of the profile, made with it).
+    QPointer<NotificationPacer> notificationPacer;
 };
 
 // The runtime of this process. The application's set-up owns its life: CefInitialize makes it

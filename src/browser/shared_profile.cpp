@@ -1,5 +1,6 @@
 // The profile every browser shares, with the page script it injects, and what the profile
 // itself handles: downloads and the page's desktop notifications.
+#include "notification_pacer.h"
 #include "runtime_qt.h"
 #include "runtime_state.h"
 
@@ -15,6 +16,8 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
+#include <memory>
+
 // Resources of a static library are registered by hand, from outside any namespace.
 static void initBrowserResources()
 {
@@ -25,10 +28,10 @@ namespace vexa_runtime {
 
 namespace {
 
-QString pageScriptSource()
+QString scriptSource(std::initializer_list<const char *> paths)
 {
     QString source;
-    for (const char *path : {":/qtwebchannel/qwebchannel.js", ":/browser/page_bridge.js"}) {
+    for (const char *path : paths) {
         QFile file(QString::fromLatin1(path));
         if (file.open(QIODevice::ReadOnly))
             source += QString::fromUtf8(file.readAll()) + QLatin1Char('\n');
@@ -40,16 +43,27 @@ QString pageScriptSource()
 
 void onDownloadRequested(QWebEngineDownloadItem *item);
 
-// Only documents that were granted the right (the page's own, see onFeaturePermissionRequested)
-// get here.
+// The right is the page's own documents' (BrowserWindow::onFeaturePermissionRequested), but the
+// web engine keeps one right for every file page and names only the origin of a notification:
+// while any browser shows a file page outside the application's, none is shown.
+bool mayNotifyNow(const QUrl &origin)
+{
+    return origin.scheme() == QLatin1String("file") && !BrowserWindow::anyShowsForeignFile();
+}
+
 void presentNotification(std::unique_ptr<QWebEngineNotification> notification)
 {
-    if (notification->origin().scheme() != QLatin1String("file"))
+    NotificationPacer *pacer = runtime().notificationPacer;
+    if (!pacer || !mayNotifyNow(notification->origin()))
         return;
-    if (const NotificationSink &sink = runtime().notificationSink) {
-        sink(notification->title(), notification->message());
-        notification->show();
-    }
+    std::shared_ptr<QWebEngineNotification> held(std::move(notification));
+    pacer->offer([held] {
+        const NotificationSink &sink = runtime().notificationSink;
+        if (!sink || !mayNotifyNow(held->origin()))
+            return;
+        sink(held->title(), held->message());
+        held->show();
+    });
 }
 
 } // namespace
@@ -80,14 +94,26 @@ QWebEngineProfile *sharedProfile()
     bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
     bridge.setWorldId(QWebEngineScript::MainWorld);
     bridge.setRunsOnSubFrames(false);
-    bridge.setSourceCode(pageScriptSource());
+    bridge.setSourceCode(scriptSource({":/qtwebchannel/qwebchannel.js", ":/browser/page_bridge.js"}));
     profile->scripts()->insert(bridge);
+    // In every frame too, and out of the pages' reach (drop_guard.js says why).
+    QWebEngineScript dropGuard;
+    dropGuard.setName(QStringLiteral("vexa-drop-guard"));
+    dropGuard.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    dropGuard.setWorldId(QWebEngineScript::ApplicationWorld);
+    dropGuard.setRunsOnSubFrames(true);
+    dropGuard.setSourceCode(scriptSource({":/browser/drop_guard.js"}));
+    profile->scripts()->insert(dropGuard);
 
     QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, &onDownloadRequested);
+    state.notificationPacer = new NotificationPacer(profile);
     profile->setNotificationPresenter(&presentNotification);
     // Pop-up windows have no owner among the program's widgets; close them while the
-    // application object still exists, as its pages must go before QtWebEngine does.
+    // application object still exists, as its pages must go before QtWebEngine does. So must
+    // the notifications held back.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, profile, [] {
+        if (NotificationPacer *pacer = runtime().notificationPacer)
+            pacer->clear();
         QList<QPointer<BrowserWindow>> &popups = runtime().topLevelBrowsers;
         for (const QPointer<BrowserWindow> &window : popups)
             if (window)

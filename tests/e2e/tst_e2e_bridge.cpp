@@ -1,6 +1,7 @@
 // The page bridge of the real program, seen from a page: commands sent with cefQuery, their
 // replies, native events reaching callbacks registered with setMessageCallback, what a reload
-// does to both, and the refusal of pages from outside the application folder.
+// does to both, the refusal of pages from outside the application folder (commands, pop-ups, the
+// right to notify), and the pace of notifications.
 //
 // The tests use small pages of their own, written into the program's private application folder,
 // so that whatever the shipped page registers or sends does not interfere.
@@ -157,7 +158,9 @@ private slots:
     void failedLoad_leavesThePageInPlaceAndTellsIt();
     void pageOutsideTheApplicationFolder_cannotSendCommands_data();
     void pageOutsideTheApplicationFolder_cannotSendCommands();
-    void pageOutsideTheApplicationFolder_cannotCommandThroughAnApplicationPopup();
+    void popups_onlyFromThePagesOwnDocuments_andFewAtOnce();
+    void notifications_onlyFromThePagesOwnDocuments();
+    void notificationFlood_isPaced_andTheBridgeKeepsAnswering();
     void termination_closesTheWindowBeforeTheRuntime();
 
 private:
@@ -669,7 +672,7 @@ void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotSendCommands()
     QCOMPARE(home.value(QStringLiteral("answer")).toString(), QStringLiteral("success"));
 }
 
-void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotCommandThroughAnApplicationPopup()
+void tst_E2eBridge::popups_onlyFromThePagesOwnDocuments_andFewAtOnce()
 {
     QTemporaryDir outside(QDir::tempPath() + QStringLiteral("/vexa-e2e-outside-XXXXXX"));
     QVERIFY(outside.isValid());
@@ -680,15 +683,19 @@ void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotCommandThroughAnApplic
     pageFile.close();
     QVERIFY2(m_app->navigate(QUrl::fromLocalFile(pagePath)), "the outside page did not load");
 
-    // The outside page opens an application page as a pop-up and uses that page's cefQuery: the
-    // query then comes from an application page, although the outside page wrote it.
+    // The outside page would open an application page as a pop-up and use that page's cefQuery:
+    // the query would then come from an application page, although the outside page wrote it.
+    // The window it asks for never opens (the script's window closes again at once).
+    const QString blank = m_app->appUrl(QString::fromLatin1(kBlankPage)).toString(QUrl::FullyEncoded);
     QString error;
     const QString answer = run(QStringLiteral(R"JS((async () => {
           const popup = window.open(%1);
+          if (!popup) return 'refused';
           const ready = await e2e.until(() => {
-            try { return typeof popup.cefQuery === 'function' && popup.document.readyState === 'complete'; }
+            try { return popup.closed || (typeof popup.cefQuery === 'function' && popup.document.readyState === 'complete'); }
             catch (e) { return true; }
           }, 20000);
+          if (popup.closed) return 'refused';
           let answer = ready ? 'none' : 'the pop-up did not load';
           try {
             if (ready) {
@@ -698,37 +705,104 @@ void tst_E2eBridge::pageOutsideTheApplicationFolder_cannotCommandThroughAnApplic
               });
             }
           } catch (e) {
-            answer = 'no access: ' + e; // the pop-up is out of reach: just as good
+            answer = 'no access: ' + e;
           }
           popup.close();
           return answer;
         })())JS")
-                                   .arg(VexaDriver::jsString(m_app->appUrl(QString::fromLatin1(kBlankPage)).toString(QUrl::FullyEncoded)),
-                                        VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                                   .arg(VexaDriver::jsString(blank), VexaDriver::jsString(QString::fromLatin1(kGetConf))),
                                &error)
                                .toString();
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY2(answer != QLatin1String("the pop-up did not load"), qPrintable(answer));
-    // File pages are origins of their own: the pop-up is out of the outside page's reach.
-    QVERIFY2(answer.startsWith(QLatin1String("no access")), qPrintable(answer));
+    QCOMPARE(answer, QStringLiteral("refused"));
 
-    // Once the outside page is gone, the group is clean again: a pop-up of an application page
-    // does not stop the opener's own commands.
-    QVERIFY(m_app->navigate(m_app->appUrl(QString::fromLatin1(kBlankPage))));
-    const QString withPopup = run(QStringLiteral(R"JS((async () => {
-          const popup = window.open('about:blank');
+    // An application page may open pop-ups, a few at a time; they do not stop its own commands.
+    QVERIFY(m_app->navigate(QUrl(blank)));
+    const QString opened = run(QStringLiteral(R"JS((async () => {
+          const popups = [];
+          for (let i = 0; i < 10; ++i) popups.push(window.open('about:blank'));
+          const isOpen = (popup) => popup && !popup.closed;
+          // The ones refused close as soon as the program has said no.
+          await e2e.until(() => popups.filter(isOpen).length <= 4, 20000);
+          await e2e.sleep(500); // a negative check: a late refusal would have come by now
+          const open = popups.filter(isOpen).length;
           const answer = await new Promise((resolve) => {
             cefQuery({ request: %1, onSuccess: () => resolve('success'), onFailure: () => resolve('failure') });
             setTimeout(() => resolve('none'), 5000);
           });
-          popup.close();
-          return answer;
+          popups.forEach((popup) => popup && popup.close());
+          await e2e.until(() => !popups.some(isOpen), 10000);
+          return open + ' open, ' + answer;
+        })())JS")
+                                   .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
+                               &error)
+                               .toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(opened, QStringLiteral("4 open, success"));
+}
+
+void tst_E2eBridge::notifications_onlyFromThePagesOwnDocuments()
+{
+    // Every file page shares one right to notify in the web engine; an outside file page must
+    // neither see it granted nor notify in the program's name while it is shown.
+    const QString notify = QStringLiteral(R"JS(new Promise((resolve) => {
+          const note = new Notification('e2e', { body: 'from ' + location.pathname });
+          note.onshow = () => resolve('shown');
+          note.onerror = () => resolve('refused');
+          setTimeout(() => resolve('nothing'), 10000);
+        }))JS");
+    QString error;
+    QCOMPARE(run(QStringLiteral("Notification.requestPermission()"), &error).toString(), QStringLiteral("granted"));
+    QCOMPARE(run(notify, &error).toString(), QStringLiteral("shown"));
+
+    QTemporaryDir outside(QDir::tempPath() + QStringLiteral("/vexa-e2e-outside-XXXXXX"));
+    QVERIFY(outside.isValid());
+    const QString pagePath = QFileInfo(outside.path()).canonicalFilePath() + QStringLiteral("/outside.html");
+    QFile pageFile(pagePath);
+    QVERIFY(pageFile.open(QIODevice::WriteOnly));
+    pageFile.write("<!doctype html><meta charset=\"utf-8\"><title>outside</title>"
+                   "<script>window.__atStart = Notification.permission;</script><body></body>\n");
+    pageFile.close();
+    QVERIFY2(m_app->navigate(QUrl::fromLocalFile(pagePath)), "the outside page did not load");
+    QCOMPARE(run(QStringLiteral("window.__atStart + ', ' + Notification.permission"), &error).toString(),
+             QStringLiteral("denied, denied"));
+    QCOMPARE(run(notify, &error).toString(), QStringLiteral("refused"));
+    QCOMPARE(run(QStringLiteral("Notification.requestPermission()"), &error).toString(), QStringLiteral("denied"));
+
+    // Once it is gone, the application page has its right back.
+    QVERIFY(m_app->navigate(m_app->appUrl(QString::fromLatin1(kBlankPage))));
+    QCOMPARE(run(QStringLiteral("Notification.permission"), &error).toString(), QStringLiteral("granted"));
+    QCOMPARE(run(notify, &error).toString(), QStringLiteral("shown"));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void tst_E2eBridge::notificationFlood_isPaced_andTheBridgeKeepsAnswering()
+{
+    // Each notification shown is a message of the tray icon, made on the GUI thread; a flood of
+    // them must neither hold up commands nor fill the desktop. The newest one is still shown.
+    QString error;
+    const QJsonObject flood = run(QStringLiteral(R"JS((async () => {
+          if (await Notification.requestPermission() !== 'granted') return { answer: 'no right to notify' };
+          const shown = [];
+          for (let i = 0; i < 2000; ++i) {
+            const note = new Notification('e2e flood', { body: String(i) });
+            note.onshow = () => shown.push(i);
+          }
+          const start = performance.now();
+          const answer = await e2e.ask(%1, 60000);
+          const ms = Math.round(performance.now() - start);
+          await e2e.until(() => shown.includes(1999), 30000);
+          await e2e.sleep(1000); // a negative check: one shown past the pace would have come by now
+          return { answer: answer.answer, ms, shown: shown.length, last: shown[shown.length - 1] };
         })())JS")
                                       .arg(VexaDriver::jsString(QString::fromLatin1(kGetConf))),
-                                  &error)
-                                  .toString();
+                                  &error, 120000)
+                                  .toObject();
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(withPopup, QStringLiteral("success"));
+    QCOMPARE(flood.value(QStringLiteral("answer")).toString(), QStringLiteral("success"));
+    qInfo("getConf answered %d ms after 2000 notifications", flood.value(QStringLiteral("ms")).toInt());
+    QVERIFY2(flood.value(QStringLiteral("shown")).toInt() <= 4, qPrintable(jsonText(flood)));
+    QCOMPARE(flood.value(QStringLiteral("last")).toInt(), 1999);
 }
 
 // Asked to end from outside, the program leaves its event loop through the quit request and

@@ -1,10 +1,10 @@
 // Hostile pages against the real program: a page from outside the application folder must get no
 // answer and no event by any route (the history API, a frame, a pop-up, code planted into an
-// application page, "loadurl"), the macro recorder must not outlive the page that started it,
-// "openUrl" must hand nothing but web and mail addresses to the desktop, unanswered queries must
-// not pile up in the page, the sandbox choice is logged, and an update service that answers
-// with more than any answer neither ends the program nor fills its log. Runs on a private X server, as it
-// types on the keyboard.
+// application page, "loadurl"), a file dropped on the window opens nothing, the macro recorder
+// must not outlive the page that started it, "openUrl" must hand nothing but web and mail
+// addresses to the desktop, unanswered queries must not pile up in the page, the sandbox choice
+// is logged, and an update service that answers with more than any answer neither ends the
+// program nor fills its log. Runs on a private X server, as it types on the keyboard and drags.
 #include "missing_tool.h"
 #include "private_display.h"
 #include "vendor_service.h"
@@ -27,6 +27,9 @@
 #undef KeyRelease
 #undef None
 #undef Status
+
+// After the X macros that clash with Qt's names are gone.
+#include "file_drag.h"
 
 namespace {
 
@@ -138,6 +141,7 @@ private slots:
     void profileWithAScript_getsNoAnswer();
     void foreignPages_hearNoEvents_andRecordingEndsWithItsPage();
     void unansweredQueries_areNotKeptByThePage();
+    void droppedFile_opensNoWindow();
     void openUrl_handsOnlyWebAndMailAddressesToTheDesktop();
     void sandboxChoice_isLoggedOnce();
     void hugeUpdateReply_isNotRead();
@@ -266,9 +270,11 @@ void tst_E2eHostile::foreignPages_getNoAnswer_data()
         })())JS") << 0;
     // An outside page opens an application page, plants code there and goes away; the planted
     // code speaks to the main page through an event, which the main page below listens for.
+    // The window is refused in the first place (it closes again at once).
     QTest::newRow("code planted into an opened page") << true << QStringLiteral(R"JS((async () => {
           const popup = window.open(BLANK);
-          await e2e.until(() => popup.document.readyState === 'complete' && typeof popup.cefQuery === 'function', 20000);
+          await e2e.until(() => popup.closed || (popup.document.readyState === 'complete' && typeof popup.cefQuery === 'function'), 20000);
+          if (popup.closed) return 'refused';
           try {
             popup.setInterval("cefQuery({ request: JSON.stringify({ funcname: 'sendMsgToMainBrowser', msg: 'planted' }) })", 300);
             popup.setTimeout('window.close()', 8000);
@@ -399,6 +405,33 @@ void tst_E2eHostile::unansweredQueries_areNotKeptByThePage()
     double grown = 0;
     QVERIFY2(QTest::qWaitFor([&] { return (grown = heapUsed() - before) < 8 * 1024 * 1024; }, 10000),
              qPrintable(QStringLiteral("the page still holds %1 MB").arg(grown / 1048576.0)));
+}
+
+void tst_E2eHostile::droppedFile_opensNoWindow()
+{
+    // A file dropped where the page takes no drop would be opened as a window of the program,
+    // and an outside page among its windows stops every command of the application page.
+    const qint64 pid = m_app->processId();
+    const QStringList windows = VexaDriver::visibleWindows(pid, QString());
+    const QString main = VexaDriver::waitForWindow(pid, QStringLiteral("PARVEX PX-ORB42"));
+    QVERIFY(!main.isEmpty());
+    XWindowAttributes size{};
+    QVERIFY(XGetWindowAttributes(m_x, main.toULong(), &size));
+    FileDrag drag(m_x, {QUrl::fromLocalFile(m_outside.filePath(QStringLiteral("outside.html")))});
+    const auto dropInTheMiddle = [&] { return drag.dropOnto(main.toULong(), size.width / 2, size.height / 2); };
+    QVERIFY2(dropInTheMiddle() != FileDrag::NoAnswer, qPrintable(drag.error()));
+    // A negative check, so bounded: the window a drop opens shows well within this.
+    QTest::qWait(1500);
+    QCOMPARE(VexaDriver::visibleWindows(pid, QString()), windows);
+    QCOMPARE(m_app->ask(QString::fromLatin1(kGetConf)).left(8), QStringLiteral("success "));
+
+    // A page that takes drops itself still gets them.
+    run(QStringLiteral("addEventListener('dragover', (e) => e.preventDefault());"
+                       "addEventListener('drop', (e) => { e.preventDefault();"
+                       " window.__dropped = Array.from(e.dataTransfer.files, (f) => f.name).join(','); }); true"));
+    QCOMPARE(dropInTheMiddle(), FileDrag::Dropped);
+    QVERIFY(m_app->waitUntil(QStringLiteral("window.__dropped === 'outside.html'"), 10000));
+    QCOMPARE(VexaDriver::visibleWindows(pid, QString()), windows);
 }
 
 void tst_E2eHostile::openUrl_handsOnlyWebAndMailAddressesToTheDesktop()
