@@ -42,6 +42,7 @@
   'err.padWrite': 'Das Pad hat die Änderung nicht übernommen. Prüfen Sie die Verbindung und versuchen Sie es erneut.',
   'err.padNotify': 'Das Pad antwortet nicht. Prüfen Sie die Verbindung.',
   'err.system': 'Das System hat die Änderung nicht übernommen.',
+  'err.notSaved': 'Die Änderung wurde nicht gespeichert ({detail}). Prüfen Sie, ob die Datei und ihr Ordner beschreibbar sind, und versuchen Sie es erneut.',
   'err.other': 'Das Programm konnte das nicht ausführen.',
 
   // ---- Pads -------------------------------------------------------------------------------

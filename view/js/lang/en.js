@@ -44,6 +44,7 @@
   'err.padWrite': 'The pad did not take the change. Check that it is plugged in and try again.',
   'err.padNotify': 'The pad did not answer. Check that it is plugged in.',
   'err.system': 'The system did not accept the change.',
+  'err.notSaved': 'The change was not saved ({detail}). Check that the file and its folder may be written to, then try again.',
   'err.other': 'The program could not do this.',
 
   // ---- Pads -------------------------------------------------------------------------------
