@@ -60,7 +60,7 @@ function(vexa_install_with_overlay base overlay destination)
   install(DIRECTORY ${overlay}/ DESTINATION ${destination})
 endfunction()
 vexa_install_with_overlay(${CMAKE_SOURCE_DIR}/view ${CMAKE_SOURCE_DIR}/data/view-linux lib/vexa/view)
-vexa_install_with_overlay(${CMAKE_SOURCE_DIR}/data/Resources ${CMAKE_SOURCE_DIR}/data/resources-linux lib/vexa/Resources)
+vexa_install_with_overlay(${VEXA_DATA_DIR}/Resources ${VEXA_DATA_DIR}/resources-linux lib/vexa/Resources)
 install(FILES ${package_dir}/package-version DESTINATION lib/vexa)
 
 install(TARGETS vexa-launcher RUNTIME DESTINATION bin)

@@ -1,6 +1,7 @@
 // A settings file edited by anyone: read as a start reads it, repaired, and every value the
 // repair keeps must pass the rules "setConf" applies; then the first line as a key and the rest
-// as a value offered to those rules.
+// as a value offered to those rules, which refuse only what would harm the program or the
+// desktop.
 #include "fuzz_support.h"
 #include "settings_rules.h"
 
@@ -34,5 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString refusal = settings_rules::refusal(key, value, screens);
     fuzz::require(refusal.isEmpty() || refusal.startsWith(key + QStringLiteral(" not changed: ")), "a refusal names its key");
     fuzz::require(refusal.size() < 400 + key.size(), "a refusal stays short");
+    fuzz::require(refusal.isEmpty() || settings_rules::ruled(key) || key == QLatin1String("version") ||
+                      value.size() > settings_rules::kMaxText,
+                  "any other value is the caller's to choose");
     return 0;
 }

@@ -39,11 +39,15 @@ desktop-file-validate "$ROOT/packaging/linux/com.parvex.vexa.desktop"
 # setting, and its page a new file, so that both the merge and the refresh show.
 next="$WORK/next"
 dpkg-deb -R "$deb" "$next"
-# The package's application folder is build/app's: the Linux files over the page's own.
+# The package's application folder is build/app's: the Linux files over the page's own (the
+# settings file as the build filled it in).
 for f in view/xml/configuration.xml Resources/profiles/conf.xml; do
-    linux=$(find "$ROOT/data/view-linux" "$ROOT/data/resources-linux" -path "*/${f#*/}" | head -1)
+    linux=$(find "$ROOT/data/view-linux" "$BUILD/data/resources-linux" -path "*/${f#*/}" | head -1)
     cmp "$next/usr/lib/vexa/$f" "$linux" || { echo "package-test: $f is not the Linux one" >&2; exit 1; }
 done
+# One version: the package's, the program's (checked inside) and the shipped settings' "version".
+grep -q "<client [^>]*version=\"${version%-*}\"" "$next/usr/lib/vexa/Resources/profiles/conf.xml" ||
+    { echo "package-test: the settings file does not record version ${version%-*}" >&2; exit 1; }
 next_version="${version%-*}-$(( ${version##*-} + 1 ))"
 sed -i "s/^Version: .*/Version: $next_version/" "$next/DEBIAN/control"
 echo "$next_version" > "$next/usr/lib/vexa/package-version"

@@ -48,11 +48,30 @@ QSize screensSize()
     return screens.isEmpty() ? QSize(1 << 15, 1 << 15) : screens.size();
 }
 
+// Puts the setting's immediate effect in line with value: the autostart entry, or the global
+// shortcut (whose registration state the page reads). False (error says why) when the autostart
+// entry could not be changed.
+bool applyEffect(vexa &window, const QString &key, const QString &value, bool *registered, QString *error)
+{
+    if (key == QLatin1String("autoStart"))
+        return platform::setAutostart(value == QLatin1String("true"), error);
+    if (isShortcutKey(key))
+        *registered = window.setShortcut(key, value);
+    return true;
+}
+
 // Changes one setting, applies it where it takes effect at once, and rewrites the settings file.
+// A change that cannot be written is undone everywhere, so that "getConf", the file and the
+// desktop keep telling the same.
 void setConf(AppSettings &store, vexa &window, const CommandArgs &args, const QueryCallbackPtr &callback)
 {
     if (!args.require({"confKey", "confValue"}))
         return;
+    // Without a settings file nothing can be kept, so nothing is looked at or done.
+    if (store.map().isEmpty()) {
+        replyFailure(callback, 0, QStringLiteral("can't find conf name"));
+        return;
+    }
     const QString key = args.toText(QStringLiteral("confKey"));
     const QString value = args.toText(QStringLiteral("confValue"));
     // Before any effect: a refused value changes nothing, not even the autostart entry.
@@ -63,18 +82,32 @@ void setConf(AppSettings &store, vexa &window, const CommandArgs &args, const Qu
     }
 
     // The effects come first, whether or not the file knows the key.
+    const QString before = store.value(key);
     bool registered = false;
-    if (key == QLatin1String("autoStart"))
-        platform::setAutostart(value == QLatin1String("true"));
-    else if (isShortcutKey(key))
-        registered = window.setShortcut(key, value);
+    QString error;
+    if (!applyEffect(window, key, value, &registered, &error)) {
+        replyFailure(callback, 0, error);
+        return;
+    }
 
     if (!store.setValue(key, value)) {
         replyFailure(callback, 0, QStringLiteral("can't find conf name"));
         return;
     }
-    if (store.storeAttribute(key, value) == AppSettings::StoreResult::Unparsable)
+    switch (store.storeAttribute(key, value, &error)) {
+    case AppSettings::StoreResult::Unparsable:
         return;
+    case AppSettings::StoreResult::NotWritten: {
+        store.setValue(key, before);
+        bool unused = false;
+        applyEffect(window, key, before, &unused, nullptr);
+        replyFailure(callback, 0, error);
+        return;
+    }
+    case AppSettings::StoreResult::Written:
+    case AppSettings::StoreResult::NoSuchAttribute:
+        break;
+    }
 
     replySuccess(callback, isShortcutKey(key) ? shortcutState(registered) : QStringLiteral("modify conf sucess"));
 }

@@ -55,6 +55,13 @@ QString programToStart()
     return QCoreApplication::applicationFilePath();
 }
 
+bool fail(QString *error, const QString &what, const QString &path, const QString &why)
+{
+    if (error)
+        *error = QStringLiteral("cannot %1 %2: %3").arg(what, path, why);
+    return false;
+}
+
 } // namespace
 
 QString autostartLocation()
@@ -62,15 +69,22 @@ QString autostartLocation()
     return configHome() + QStringLiteral("/autostart/") + QLatin1String(kEntryName) + QStringLiteral(".desktop");
 }
 
-void setAutostart(bool enable)
+bool setAutostart(bool enable, QString *error)
 {
     const QString path = autostartLocation();
     if (!enable) {
-        QFile::remove(path);
-        return;
+        QFile entry(path);
+        if (entry.remove())
+            return true;
+        // Nothing there (a dangling link is something: the session would still try it).
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink())
+            return true;
+        return fail(error, QStringLiteral("remove"), path, entry.errorString());
     }
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return;
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return fail(error, QStringLiteral("write"), path, QStringLiteral("the folder %1 cannot be made").arg(folder));
     const QString exec = quotedExecArgument(programToStart()) + QStringLiteral(" -autostart");
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
@@ -81,7 +95,7 @@ void setAutostart(bool enable)
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(QLatin1String(kShownName), exec, QLatin1String(kIconName));
-    writeFileAtomically(path, entry.toUtf8());
+    return writeFileAtomically(path, entry.toUtf8(), error);
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 // The machine-wide Run key: every program listed there starts when a user logs in. Writing it
-// needs administrator rights; without them the key does not open and nothing changes.
+// needs administrator rights; without them the key does not open, nothing changes, and the
+// caller hears why.
 #include "autostart.h"
 
 #include <QCoreApplication>
@@ -20,23 +21,34 @@ QString autostartLocation()
            QString::fromWCharArray(kValueName);
 }
 
-void setAutostart(bool enable)
+bool setAutostart(bool enable, QString *error)
 {
+    const auto fail = [error](const char *what, LSTATUS status) {
+        if (error)
+            *error = QStringLiteral("cannot %1 %2: %3")
+                         .arg(QLatin1String(what), autostartLocation(), qt_error_string(int(status)));
+        return false;
+    };
     const QString exe = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
                                                  QStringLiteral("/VORKA 55 Gaming Software.exe"));
     const std::wstring data = (QLatin1Char('"') + exe + QStringLiteral("\" -autostart")).toStdWString();
 
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key);
+    if (opened != ERROR_SUCCESS)
+        return fail(enable ? "write" : "remove", opened);
+    LSTATUS status;
     if (enable) {
         // The size counts the terminating null.
-        RegSetValueExW(key, kValueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
-                       DWORD((data.size() + 1) * sizeof(wchar_t)));
+        status = RegSetValueExW(key, kValueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
+                                DWORD((data.size() + 1) * sizeof(wchar_t)));
     } else {
-        RegDeleteValueW(key, kValueName);
+        status = RegDeleteValueW(key, kValueName);
+        if (status == ERROR_FILE_NOT_FOUND)
+            status = ERROR_SUCCESS;
     }
     RegCloseKey(key);
+    return status == ERROR_SUCCESS || fail(enable ? "write" : "remove", status);
 }
 
 } // namespace platform

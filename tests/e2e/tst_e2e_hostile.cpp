@@ -539,7 +539,7 @@ void tst_E2eHostile::handEditedSettings_stillStart()
     VexaDriver::Options options;
     options.confXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <root>
-	<client autoStart="maybe" showConf="Ctrl+Alt+Nokey" testTool="Ctrl+Alt+T" language="xx" version="1.0.0" closeFunc="hide" clientSize="2147483647,2147483647" />
+	<client autoStart="maybe" showConf="Ctrl+Alt+Nokey" testTool="Space" language="xx" version="1.0.0" closeFunc="hide" clientSize="2147483647,2147483647" />
 </root>
 )";
     VexaDriver edited(QStringLiteral(VEXA_APP_DIR), options);
@@ -547,13 +547,15 @@ void tst_E2eHostile::handEditedSettings_stillStart()
     const QString reply = edited.ask(QString::fromLatin1(kGetConf));
     QVERIFY2(reply.startsWith(QLatin1String("success ")), qPrintable(reply));
     const QJsonObject conf = QJsonDocument::fromJson(reply.mid(8).toUtf8()).array().at(0).toObject();
+    // Only what would harm is replaced: a window no screen can show, a key taken from every program.
     QCOMPARE(conf.value(QStringLiteral("clientSize")).toString(), QStringLiteral("800,600"));
-    QCOMPARE(conf.value(QStringLiteral("language")).toString(), QStringLiteral("en"));
-    QCOMPARE(conf.value(QStringLiteral("autoStart")).toString(), QStringLiteral("false"));
+    QCOMPARE(conf.value(QStringLiteral("testTool")).toString(), QStringLiteral(",") + QChar(0));
+    QCOMPARE(conf.value(QStringLiteral("language")).toString(), QStringLiteral("xx"));
+    QCOMPARE(conf.value(QStringLiteral("autoStart")).toString(), QStringLiteral("maybe"));
     int lines = 0;
     for (const QByteArray &line : edited.webLog().split('\n'))
         lines += line.contains("settings file: ") ? 1 : 0;
-    QCOMPARE(lines, 4); // autoStart, clientSize, language, showConf
+    QCOMPARE(lines, 2); // clientSize, testTool
     // The user's text stays in the file until the user sets the values again.
     QFile file(edited.appDir() + QStringLiteral("/Resources/profiles/conf.xml"));
     QVERIFY(file.open(QIODevice::ReadOnly));

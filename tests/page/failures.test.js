@@ -21,6 +21,14 @@ const PASSED_ON = {
   'profile/profile_store.cpp': ['failureText'],
   'app/settings_commands.cpp': ['refusal'],
 };
+// Failure texts passed on that name the file a write failed on; the page knows them by their
+// beginning, so each must find its sentence through an example.
+const NAMING_A_FILE = {
+  'app/settings_commands.cpp': {
+    error: ['cannot write /home/u/vexa/Resources/profiles/conf.xml: Read-only file system',
+      'cannot remove /home/u/.config/autostart/marlith.desktop: Is a directory'],
+  },
+};
 
 function sources(dir) {
   return fs.readdirSync(dir, { withFileTypes: true }).flatMap((entry) => {
@@ -93,6 +101,8 @@ function nativeFailures() {
         }
         continue;
       }
+      const examples = (NAMING_A_FILE[where] || {})[expr];
+      if (examples) { for (const example of examples) texts.set(example, where); continue; }
       if (!(PASSED_ON[where] || []).includes(expr)) unread.push(`${where}: ${expr}`);
     }
   }

@@ -48,6 +48,16 @@ test('each failure reply of the program becomes a sentence of the page, in every
   i18n.setLanguage('en');
 });
 
+test('a write that failed names its file in every language', () => {
+  const text = 'cannot write /home/u/vexa/Resources/profiles/conf.xml: Read-only file system';
+  for (const language of i18n.LANGUAGES) {
+    i18n.setLanguage(language);
+    const message = failureMessage({ funcname: 'setConf' }, { ok: false, code: 0, text });
+    assert.ok(message.includes(text) && message !== text, `${language}: ${message}`);
+  }
+  i18n.setLanguage('en');
+});
+
 test('no reply, a missing bridge and a withdrawn query are told apart', () => {
   assert.equal(failureKey({ funcname: 'getConf' }, { pending: true, elapsedMs: 4000 }), 'reply.noAnswer');
   assert.equal(failureKey({ funcname: 'getConf' }, { ok: false, error: true, text: 'cefQuery is not available' }), 'reply.noBridge');

@@ -42,6 +42,12 @@
     'modifyMouseScrollLines failed': 'err.system',
     'modifyMouseDoubleClick failed': 'err.system',
   };
+  // Failure texts that name the file they are about ("cannot write <file>: <why>"), known by their
+  // beginning; the sentence shows the text itself, so the user learns which file it was.
+  const BY_BEGINNING = [
+    ['cannot write ', 'err.notSaved'],
+    ['cannot remove ', 'err.notSaved'],
+  ];
 
   function funcnameOf(command) {
     if (command && typeof command === 'object') return String(command.funcname || '');
@@ -55,12 +61,13 @@
     if (outcome.error) return 'reply.noBridge';
     const text = String(outcome.text || '');
     const own = BY_COMMAND[funcnameOf(command)];
-    return (own && own[text]) || FAILURES[text] || 'err.other';
+    const begun = BY_BEGINNING.find(([beginning]) => text.startsWith(beginning));
+    return (own && own[text]) || FAILURES[text] || (begun && begun[1]) || 'err.other';
   }
 
   /** One sentence for the user about a failed command. */
   function failureMessage(command, outcome) {
-    return i18n.t(failureKey(command, outcome));
+    return i18n.t(failureKey(command, outcome), { detail: String((outcome && outcome.text) || '') });
   }
 
   return { failureKey, failureMessage };

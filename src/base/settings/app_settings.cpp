@@ -72,12 +72,12 @@ bool AppSettings::setValue(const QString &key, const QString &value)
     return true;
 }
 
-bool AppSettings::writeConfFile() const
+bool AppSettings::writeConfFile(QString *error) const
 {
-    return platform::writeFileAtomically(confFilePath(), m_confText.toUtf8(), nullptr, platform::WriteMode::Text);
+    return platform::writeFileAtomically(confFilePath(), m_confText.toUtf8(), error, platform::WriteMode::Text);
 }
 
-AppSettings::StoreResult AppSettings::storeAttribute(const QString &key, const QString &value)
+AppSettings::StoreResult AppSettings::storeAttribute(const QString &key, const QString &value, QString *error)
 {
     const QByteArray text = m_confText.toUtf8();
     pugi::xml_document doc;
@@ -92,7 +92,10 @@ AppSettings::StoreResult AppSettings::storeAttribute(const QString &key, const Q
 
     xml_string_writer writer;
     doc.save(writer);
+    const QString before = m_confText;
     m_confText = QString::fromStdString(writer.result);
-    writeConfFile();
-    return StoreResult::Written;
+    if (writeConfFile(error))
+        return StoreResult::Written;
+    m_confText = before;
+    return StoreResult::NotWritten;
 }

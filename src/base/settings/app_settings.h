@@ -30,14 +30,16 @@ public:
     void setConfText(const QString &text) { m_confText = text; }
 
     // Replaces the file with the conf text. The old file stays whole until the new one is
-    // complete, so a crash or a full disk never leaves a truncated settings file. Silent: false
-    // only tells tests that nothing was written.
-    bool writeConfFile() const;
+    // complete, so a crash or a full disk never leaves a truncated settings file. False when
+    // nothing was written; error (if given) then names the file and why ("cannot write …: …").
+    bool writeConfFile(QString *error = nullptr) const;
 
-    enum class StoreResult { Written, NoSuchAttribute, Unparsable };
+    enum class StoreResult { Written, NoSuchAttribute, Unparsable, NotWritten };
     // Sets the existing client attribute named key in the conf text and rewrites the file. An
     // attribute the file lacks is not created ("MacAddress", "IpAddress" live in the map only).
-    StoreResult storeAttribute(const QString &key, const QString &value);
+    // NotWritten: the file could not be replaced (error says why) and the conf text is kept as
+    // it was, so it still matches the file.
+    StoreResult storeAttribute(const QString &key, const QString &value, QString *error = nullptr);
 
 private:
     QString m_applicationDir;

@@ -45,6 +45,7 @@
   'err.padRead': 'Das Pad konnte nicht gelesen werden. Prüfen Sie die Verbindung und versuchen Sie es erneut.',
   'err.recordStart': 'Die Tastenaufnahme konnte nicht starten: Diese Arbeitsumgebung lässt das Programm die Tastatur nicht beobachten.',
   'err.system': 'Das System hat die Änderung nicht übernommen.',
+  'err.notSaved': 'Die Änderung wurde nicht gespeichert ({detail}). Prüfen Sie, ob die Datei und ihr Ordner beschreibbar sind, und versuchen Sie es erneut.',
   'err.other': 'Das Programm konnte das nicht ausführen.',
 
   // ---- Pads -------------------------------------------------------------------------------

@@ -47,6 +47,7 @@
   'err.padRead': 'The pad could not be read. Check that it is plugged in and try again.',
   'err.recordStart': 'Key recording could not start: this desktop does not let the program watch the keyboard.',
   'err.system': 'The system did not accept the change.',
+  'err.notSaved': 'The change was not saved ({detail}). Check that the file and its folder may be written to, then try again.',
   'err.other': 'The program could not do this.',
 
   // ---- Pads -------------------------------------------------------------------------------
