@@ -19,7 +19,7 @@
 #   launcher   src/launcher       the installed program's launcher (/usr/bin/vexa), a program of
 #                                 its own
 set(VEXA_LAYERS
-  "platform:vexa_files,vexa_platform"
+  "platform:vexa_files,vexa_platform,vexa_thread_start_hook"
   "base:vexa_browser_base,vexa_xml,vexa_settings,vexa_userfiles"
   "browser:vexa_browser,vexa_commands"
   "subsystems:vexa_profile,vexa_automation,vexa_device,vexa_desktop,vexa_update"

@@ -4,6 +4,7 @@
 #include "client_handler.h"
 #include "pspecific_wnd.h"
 #include "test_switches.h"
+#include "thread_start_hook.h"
 
 #include <QStandardPaths>
 
@@ -60,6 +61,8 @@ int main(int argc, char *argv[])
     const int subprocessCode = CefExecuteProcess(main_args, app.get(), nullptr);
     if (subprocessCode >= 0)
         return subprocessCode;
+    // Before the runtime and Qt start theirs: a stack overflow on any thread leaves a dump.
+    platform::prepareEveryNewThreadForCrashes();
 
     CefSettings settings;
     // The runtime sandboxes the renderer wherever Chromium can (not as root, not without user

@@ -31,11 +31,12 @@ bool crashHandlerInstalled();
 QString chooseDumpFolder(const QString &preferred);
 
 // A fatal signal is handled on an alternate stack, the only place left after a stack overflow,
-// and every thread needs its own. Call this first thing on every thread the program starts (and
-// on threads of others that run our code); without it, a stack overflow there kills the process
-// without a dump. The stack is released when the thread ends. Cheap when called again on the
-// same thread; a thread that already has an alternate stack (the installing thread, or one set
-// up by a library or a sanitizer) keeps it.
+// and every thread needs its own. The program's executable gives every new thread one
+// (thread_start_hook.h); where it carries no hook (sanitizer builds, tests of the libraries), a
+// thread without this call first thing loses the dump of a stack overflow, so the program's own
+// threads still make it (and threads of others that run our code). The stack is released when
+// the thread ends. Cheap when called again on the same thread; a thread that already has an
+// alternate stack (the installing thread, or one set up by a library or a sanitizer) keeps it.
 void prepareThreadForCrashes();
 
 // A QThread whose thread is prepared for crashes before anything else runs there, slots

@@ -60,15 +60,31 @@ Shape shapeOfText(int bytes)
     shape.fanout = shape.nodes;
     shape.depth = ProfileStore::kMaxDepth;
     shape.chars = bytes;
+    shape.textCopies = shape.nodes * bytes;
     return shape;
 }
+
+namespace {
+
+// Adds a text piece to what building a string value copies (Shape::textCopies).
+void addTextPiece(const pugi::xml_node &node, double *text, double *copies)
+{
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        *text += double(std::strlen(node.value()));
+        *copies += *text;
+    }
+}
+
+} // namespace
 
 Shape shapeOf(const pugi::xml_node &root)
 {
     Shape shape;
     double depth = 0;
+    double text = 0;
     pugi::xml_node node = root;
     for (;;) {
+        addTextPiece(node, &text, &shape.textCopies);
         double attributes = 0;
         for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
             ++attributes;
@@ -105,6 +121,7 @@ bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape 
     struct Walker : pugi::xml_tree_walker {
         int limit;
         Shape shape;
+        double text = 0;
         std::vector<double> children;
         bool *textBesideText;
         Walker(int limit, bool *textBesideText)
@@ -120,6 +137,7 @@ bool walkShape(const pugi::xml_node &root, int textBytes, int depthLimit, Shape 
             shape.fanout = std::max(shape.fanout, ++children[size_t(level)]);
             shape.depth = std::max(shape.depth, double(level + 1));
             children[size_t(level) + 1] = 0;
+            addTextPiece(node, &text, &shape.textCopies);
             if (textBesideText && node.type() == pugi::node_pcdata
                 && node.previous_sibling().type() == pugi::node_pcdata)
                 *textBesideText = true;
@@ -147,9 +165,12 @@ double workBound(const QByteArray &xpath, const Shape &shape)
 
 double WorkBound::allStrings(const Value &value) const
 {
+    // Building one string value copies at most textCopies characters; a text piece lies below at
+    // most depth + 1 nodes, so the distinct ones together copy at most that many times as much.
     const double subtrees = value.multiplicity * (m_shape.depth + 1);
     return std::min(value.total * m_shape.nodes, subtrees * m_shape.nodes)
-        + std::min(value.total * m_shape.chars, subtrees * m_shape.chars) / 16;
+        + std::min(value.total * m_shape.chars, subtrees * m_shape.chars) / 16
+        + std::min(value.total, subtrees) * m_shape.textCopies / 16;
 }
 
 WorkBound::Value WorkBound::asString(const Value &value, const Context &context)

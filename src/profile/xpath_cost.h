@@ -19,6 +19,10 @@ struct Shape {
     double attributesEach = 0; // the most attributes of one element
     double depth = 0;
     double chars = 0; // names, values and text together, in bytes
+    // What building the document's string value copies: pugixml appends one text piece at a
+    // time, and each append may copy all text before it, so this is the sum over the text
+    // pieces of the text up to and including each. No element's string value copies more.
+    double textCopies = 0;
 };
 
 // What the text alone tells, without a walk over the document: a node needs at least two bytes

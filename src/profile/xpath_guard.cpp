@@ -7,10 +7,37 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// pugixml calls out of an evaluation only to allocate memory. An evaluation still running on
+// this thread past its deadline is refused memory: its strings stop growing and its node sets
+// stop filling, so it ends soon and fails. Building strings and sets is what WorkBound can only
+// weigh by how pugixml goes about it; visiting nodes, which allocates nothing, it counts.
+thread_local Clock::time_point t_deadline = Clock::time_point::max();
+
+void *allocate(size_t size)
+{
+    if (t_deadline != Clock::time_point::max() && Clock::now() > t_deadline)
+        return nullptr;
+    return std::malloc(size);
+}
+
+// pugixml's memory functions are process-wide: set before main, while no other thread uses them.
+// Its own are malloc and free, so what was allocated before is freed alike.
+[[maybe_unused]] const bool g_allocatorSet = [] {
+    pugi::set_memory_management_functions(allocate, std::free);
+    return true;
+}();
+
+} // namespace
 
 struct XPathGuard::Job {
     Document document;
@@ -21,6 +48,10 @@ struct XPathGuard::Job {
 
     void run()
     {
+        struct Deadline {
+            Deadline() { t_deadline = Clock::now() + std::chrono::milliseconds(ProfileStore::kXPathBudgetMs); }
+            ~Deadline() { t_deadline = Clock::time_point::max(); }
+        } deadline;
         try {
             const pugi::xpath_node_set set = document->select_nodes(xpath.constData());
             nodes.reserve(set.size());
@@ -30,7 +61,7 @@ struct XPathGuard::Job {
             }
             ok = true;
         } catch (const std::exception &) {
-            // A compile error, or no memory: no selection either way.
+            // A compile error, no memory, or out of time: no selection either way.
             nodes.clear();
         }
     }

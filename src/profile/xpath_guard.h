@@ -7,8 +7,10 @@
 // (kInlineWork); the rest goes to one long-lived worker thread while the calling thread waits at
 // most ProfileStore::kXPathBudgetMs. On time-out the command fails and the document is left to
 // the worker, which frees it when the evaluation ends; until then every expression is refused, so
-// a page cannot pile up work that keeps a core busy. A document is never used by two threads at
-// once: the caller touches it again only after the evaluation ended, and never after a time-out.
+// a page cannot pile up work that keeps a core busy. An evaluation still allocating after
+// ProfileStore::kXPathBudgetMs is refused memory and fails, which ends what the bound weighs least
+// surely (strings and node sets being built). A document is never used by two threads at once:
+// the caller touches it again only after the evaluation ended, and never after a time-out.
 #pragma once
 
 #include "xpath_cost.h"

@@ -4,9 +4,13 @@
 //                              besides the crashing one;
 //   --overflow-stack-for-test  endless recursion on a worker thread made as the program makes
 //                              its threads, while the main thread waits;
+//   --overflow-stack-on-qt-thread-for-test  the same on a thread that Qt's library starts itself
+//                              (a pool thread), which runs none of the program's code before ours;
 //   --abort-for-test           abort() on a plain worker thread, while the main thread waits.
 #include "crash_handler.h"
 #include "test_switches.h"
+
+#include <QThreadPool>
 
 #include <atomic>
 #include <cstdint>
@@ -99,6 +103,9 @@ void runTestSwitches(int argc, char *argv[])
             crashOnPurposeForTests();
         } else if (std::strcmp(argv[i], "--overflow-stack-for-test") == 0) {
             overflowOnAWorker();
+            waitForeverForTests();
+        } else if (std::strcmp(argv[i], "--overflow-stack-on-qt-thread-for-test") == 0) {
+            QThreadPool::globalInstance()->start([] { overflowStackForTests(0); });
             waitForeverForTests();
         } else if (std::strcmp(argv[i], "--abort-for-test") == 0) {
             startThread(aborterMain, "test-aborter");

@@ -21,6 +21,7 @@ const QRegularExpression kDumpName(QStringLiteral(
 
 const QString kCrash = QStringLiteral("--crash-for-test");
 const QString kOverflowStack = QStringLiteral("--overflow-stack-for-test");
+const QString kOverflowStackOnQtThread = QStringLiteral("--overflow-stack-on-qt-thread-for-test");
 const QString kAbort = QStringLiteral("--abort-for-test");
 
 // Records its arguments one per line after their count, as a reporter would receive them; beside
@@ -73,6 +74,7 @@ private slots:
     void lldb_namesTheCrashingFunction();
     void lldb_showsTheOtherThreadsWhereTheyWait();
     void sigsegvSentToRunningVexa_leavesADump();
+    void stackOverflowOnAWorkerThread_leavesADumpThatLldbReads_data();
     void stackOverflowOnAWorkerThread_leavesADumpThatLldbReads();
     void abortOnAWorkerThread_leavesADumpAndStartsTheReporter();
     void unwritableApplicationFolder_putsTheDumpInTheUserCache();
@@ -231,10 +233,20 @@ void tst_E2eCrash::sigsegvSentToRunningVexa_leavesADump()
              QStringList({QStringLiteral("1"), app.appDir() + QLatin1Char('/') + dumps.first()}));
 }
 
+void tst_E2eCrash::stackOverflowOnAWorkerThread_leavesADumpThatLldbReads_data()
+{
+    QTest::addColumn<QString>("crashSwitch");
+    QTest::newRow("a thread of the program's") << kOverflowStack;
+    // Started inside a library, as Qt's event reader and D-Bus threads and the browser runtime's
+    // are: no code of the program's runs there before the overflow.
+    QTest::newRow("a thread Qt starts") << kOverflowStackOnQtThread;
+}
+
 void tst_E2eCrash::stackOverflowOnAWorkerThread_leavesADumpThatLldbReads()
 {
+    QFETCH(QString, crashSwitch);
     QString out;
-    debugCrash(kOverflowStack, {QStringLiteral("thread backtrace all -c 6")}, &out);
+    debugCrash(crashSwitch, {QStringLiteral("thread backtrace all -c 6")}, &out);
     if (out.isEmpty())
         return;
     // The thread that ran out of stack is the crashing one, and it is not the main thread, which

@@ -6,13 +6,47 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 
-const { createSwitcher, describe } = require(path.join(__dirname, '..', '..', 'view', 'js', 'modeswitch.js'));
+const modeSwitch = require(path.join(__dirname, '..', '..', 'view', 'js', 'modeswitch.js'));
+const { createSwitcher, createNotifier, describe } = modeSwitch;
 
 const orb = (id) => ({ DeviceID: id, DevicePath: `/dev/${id}`, HardwareID: id, productName: 'PX-ORB42' });
 
+// Time that passes only when the test says so: delay() resolves once advance() reaches it.
+function virtualTime() {
+  let now = 0;
+  const timers = [];
+  const settle = async () => { for (let i = 0; i < 20; i++) await new Promise((resolve) => setImmediate(resolve)); };
+  return {
+    now: () => now,
+    delay: (ms) => new Promise((resolve) => timers.push({ at: now + ms, resolve })),
+    async advance(ms) {
+      const end = now + ms;
+      for (;;) {
+        await settle();
+        timers.sort((a, b) => a.at - b.at);
+        if (!timers.length || timers[0].at > end) break;
+        const next = timers.shift();
+        now = next.at;
+        next.resolve();
+      }
+      now = end;
+      await settle();
+    },
+  };
+}
+
+// Time that passes as fast as it is waited for.
+function hurriedTime() {
+  let now = 0;
+  return {
+    now: () => now,
+    delay: (ms) => new Promise((resolve) => setImmediate(() => { now += ms; resolve(); })),
+  };
+}
+
 // A switcher over fakes. Applies wait for release() while hold is set; each apply is logged as
 // "pad:profile name"; result(pad) decides its outcome.
-function rig({ current = '1', pads = [orb('P1')], modes, profiles } = {}) {
+function rig({ current = '1', pads = [orb('P1')], modes, profiles, clock = hurriedTime() } = {}) {
   const world = {
     current,
     pads,
@@ -49,7 +83,8 @@ function rig({ current = '1', pads = [orb('P1')], modes, profiles } = {}) {
       return world.result(pad);
     },
     report: (status) => world.reports.push(status),
-    delay: () => new Promise((resolve) => setImmediate(resolve)),
+    delay: clock.delay,
+    now: clock.now,
   });
   return { world, switcher };
 }
@@ -86,8 +121,9 @@ test('the active mode decides: the latest bound program still running, else the 
   world.current = '3';
   await switcher.monitorRestarted();
   assert.deepEqual(world.applied, ['P1:Aim', 'P2:Aim']);
-  // Each change was told once: Calm, Race, Aim, Race, Calm, Aim.
-  assert.deepEqual(world.reports.map((r) => r.profile), ['Calm', 'Race', 'Aim', 'Race', 'Calm', 'Aim']);
+  // Each change was told once: Calm, Race, Aim, Race, Calm, Aim (and, while a mode was left
+  // only after its program's end, that it was kept).
+  assert.deepEqual(world.reports.filter((r) => !r.waiting).map((r) => r.profile), ['Calm', 'Race', 'Aim', 'Race', 'Calm', 'Aim']);
 });
 
 test('quick changes write only the last, and a change during a write waits for it to end', async () => {
@@ -117,6 +153,54 @@ test('quick changes write only the last, and a change during a write waits for i
   // The second pad never gets the profile that was already superseded.
   assert.deepEqual(world.applied, ['P1:Race', 'P1:Calm']);
   assert.equal(world.overlapped, false);
+});
+
+test('a bound program that restarts in a loop: its mode stays, switches are limited, notes grouped', async () => {
+  const clock = virtualTime();
+  const { world, switcher } = rig({ clock });
+  // What the page says on the desktop, from every report (window hidden).
+  const notes = [];
+  const notifier = createNotifier({ show: (text) => notes.push(`${clock.now()} ${text}`) > 0, now: clock.now, delay: clock.delay });
+  world.reports = { push: (status) => { if (status.kind !== 'kept' && !status.waiting) notifier.push(describe(status, t)); } };
+  switcher.wake();
+  await clock.advance(1000);
+  // Seen gone for one scan, then back, 20 times in 70 s: the pad keeps Race.
+  for (let i = 0; i < 20; i++) {
+    switcher.processChanged('2', true);
+    await clock.advance(1500);
+    switcher.processChanged('2', false);
+    await clock.advance(2000);
+    if (i === 0) {
+      assert.equal(describe(switcher.status, t), 'switch.holds(profile=Race,why=switch.whyEnded(program=racer))');
+    }
+  }
+  await clock.advance(modeSwitch.LEAVE_MS);
+  assert.deepEqual(world.applied, ['P1:Calm', 'P1:Race', 'P1:Calm']);
+  assert.equal(describe(switcher.status, t), 'switch.holds(profile=Calm,why=switch.whyCurrent(mode=Desktop))');
+
+  // Gone longer each time, for ten minutes: past the burst, one switch a minute, and the pad
+  // keeps the mode switched to last meanwhile.
+  world.applied = [];
+  const said = new Set();
+  for (let minute = 0; minute < 10; minute++) {
+    for (let i = 0; i < 4; i++) {
+      switcher.processChanged('2', true);
+      await clock.advance(3000);
+      said.add(describe(switcher.status, t));
+      switcher.processChanged('2', false);
+      await clock.advance(12000);
+    }
+  }
+  assert.ok(world.applied.length <= modeSwitch.SWITCH_BURST + 10 + 1, `${world.applied.length} writes`);
+  assert.ok(world.applied.length >= modeSwitch.SWITCH_BURST, `${world.applied.length} writes`);
+  assert.ok(said.has('switch.holds(profile=Calm,why=switch.whyOften())'), [...said].join(' | '));
+  // On the desktop: at most one note in each 30 s, never the same twice in a row.
+  const minutes = (clock.now() - Number(notes[0].split(' ')[0])) / 60000;
+  assert.ok(notes.length <= minutes * 2 + 1, `${notes.length} notes in ${minutes} minutes`);
+  for (let i = 1; i < notes.length; i++) {
+    assert.ok(Number(notes[i].split(' ')[0]) - Number(notes[i - 1].split(' ')[0]) >= modeSwitch.NOTE_GAP_MS);
+    assert.notEqual(notes[i].replace(/^\d+ /, ''), notes[i - 1].replace(/^\d+ /, ''));
+  }
 });
 
 test('a pad plugged in gets the active profile; a failed one is tried again at the next plug-in; others are left alone', async () => {

@@ -13,9 +13,15 @@
 // failed apply is tried again at the next plug-in. A mode without a profile, or whose place was
 // emptied, leaves the pads as they are. Pads of other products are left alone.
 //
+// Switching is limited, since a bound program may restart in a loop: the mode of a program that
+// ended is left only LEAVE_MS after the end, so a program that comes back within it writes
+// nothing (the pads still hold its mode); and past SWITCH_BURST switches in quick succession the
+// mode changes at most once every SWITCH_REFILL_MS. Meanwhile nothing is written (a pad plugged
+// in waits for the switch) and the lines say why the pad keeps what it holds.
+//
 // The switcher decides; what it reads and writes comes through io (the page's bridge below, fakes
 // in the Node tests), and what it did goes to io.report once per change, for the screens' lines
-// and, while the window is hidden, a desktop notification.
+// and, while the window is hidden, a desktop notification (grouped: createNotifier).
 (function (root, factory) {
   const inNode = typeof module === 'object' && module.exports;
   const api = inNode ? factory(require('./modebind.js')) : factory(root.vexaModules.modeBind);
@@ -26,6 +32,12 @@
 
   const PRODUCT = 'PX-ORB42';
   const SETTLE_MS = 50;
+  // The monitor scans every 3 s: a program that restarts at once is seen gone for one or two scans.
+  const LEAVE_MS = 7000;
+  const SWITCH_BURST = 10;
+  const SWITCH_REFILL_MS = 60000;
+  // Desktop notifications: at most one in this time, the latest change then.
+  const NOTE_GAP_MS = 30000;
   // The restarted monitor scans 3 s after it starts; a program it has not reported again by then
   // no longer runs (or is no longer bound).
   const RESTART_SETTLE_MS = 5000;
@@ -38,21 +50,30 @@
    * io: readConfiguration() → { ok, modes (modebind.listModes), current, message };
    * readProfile(file) → { ok, name, text, message } (name empty: the place is not in use);
    * listPads() → pads; apply(profile, pad) → { ok, message }; report(status);
-   * delay(ms) → promise; changed() after the running programs change (optional).
+   * delay(ms) → promise; now() → ms (optional, Date.now); changed() after the running programs
+   * change (optional).
    */
   function createSwitcher(io) {
+    const now = io.now || Date.now;
     let running = bind.emptyRunning();
     let pending = false;
     let busy = false;
     let idle = Promise.resolve();
+    let wakeUp = null; // ends a wait for a held-back switch early
     let plugged = false;
     let lastKey = null;
     let status = null;
+    let settled = null; // the last status told that no held-back switch waits in, and its key
     const held = new Map();   // pad id → what it was last given: "file\ntext"
     const failed = new Map(); // pad id → what failed to go to it
+    let switchedTo = null;    // the active mode last switched to: { index, byProgram }
+    let tokens = SWITCH_BURST;
+    let tokensAt = 0;
+    let endedAt = -Infinity;  // when a bound program last ended, and none started since
 
     function request() {
       pending = true;
+      if (wakeUp) wakeUp();
       if (!busy) idle = drain();
       return idle;
     }
@@ -65,26 +86,66 @@
           await io.delay(SETTLE_MS);
           if (pending) continue;
           // A round that breaks must not stop the switcher: the next change starts another.
-          await round().catch((err) => console.error('mode switch failed', err));
+          const wait = await round().catch((err) => { console.error('mode switch failed', err); return 0; });
+          if (wait > 0 && !pending) {
+            // Looked at again once the switch may happen, or at the next change.
+            await Promise.race([io.delay(wait), new Promise((resolve) => { wakeUp = resolve; })]);
+            wakeUp = null;
+            pending = true;
+          }
         }
       } finally {
         busy = false;
       }
     }
 
+    // The mode the pads get now, and how long a switch to the wanted one is held back (ms).
+    function choose(wanted) {
+      if (!switchedTo || wanted.index === switchedTo.index) {
+        switchedTo = wanted;
+        return { active: wanted, wait: 0 };
+      }
+      const at = now();
+      tokens = Math.min(SWITCH_BURST, tokens + (at - tokensAt) / SWITCH_REFILL_MS);
+      tokensAt = at;
+      const leaving = endedAt + LEAVE_MS - at;
+      const often = tokens >= 1 ? 0 : (1 - tokens) * SWITCH_REFILL_MS;
+      if (leaving > 0 || often > 0) {
+        return { active: switchedTo, wait: Math.ceil(Math.max(leaving, often)), waiting: leaving >= often ? 'ended' : 'often' };
+      }
+      tokens -= 1;
+      switchedTo = wanted;
+      return { active: wanted, wait: 0 };
+    }
+
     // Says what the pads hold now; told once per change (a key seen last time is not told
     // again) unless something was written.
     function tell(next, key, written = false) {
       status = next;
+      if (!next.waiting) settled = { status: next, key };
       if (!written && key === lastKey) return;
       lastKey = key;
       io.report(next);
     }
 
+    // Resolves with how long a held-back switch waits (ms), else 0.
     async function round() {
       const conf = await io.readConfiguration();
-      if (!conf.ok) return tell({ kind: 'unreadable', message: conf.message }, `unreadable\n${conf.message}`);
-      const active = bind.activeMode(running, conf.current);
+      if (!conf.ok) {
+        tell({ kind: 'unreadable', message: conf.message }, `unreadable\n${conf.message}`);
+        return 0;
+      }
+      const { active, wait, waiting } = choose(bind.activeMode(running, conf.current));
+      if (wait > 0) {
+        // Nothing is written meanwhile: a pad given the old mode now would be written twice.
+        if (settled) tell({ ...settled.status, waiting }, `${settled.key}\n${waiting}`);
+        return wait;
+      }
+      await apply(conf, active);
+      return 0;
+    }
+
+    async function apply(conf, active) {
       const mode = conf.modes.find((m) => m.index === active.index) || null;
       const about = {
         index: active.index,
@@ -130,6 +191,7 @@
       /** "onProcessChanged"(index, on). */
       processChanged(index, on) {
         running = bind.processChanged(running, index, on);
+        endedAt = on ? -Infinity : now();
         if (io.changed) io.changed();
         return request();
       },
@@ -161,8 +223,10 @@
   /** The user's words for a status (t: vexa.i18n.t); pad: how pads are named. */
   function describe(status, t, padName = (p) => p.DeviceID) {
     if (!status) return '';
-    const why = status.byProgram ? t('switch.whyProgram', { program: status.program })
-      : t('switch.whyCurrent', { mode: status.mode || t('modes.mode', { n: status.index }) });
+    const why = status.waiting === 'often' ? t('switch.whyOften')
+      : status.waiting === 'ended' && status.program ? t('switch.whyEnded', { program: status.program })
+        : status.byProgram ? t('switch.whyProgram', { program: status.program })
+          : t('switch.whyCurrent', { mode: status.mode || t('modes.mode', { n: status.index }) });
     switch (status.kind) {
       case 'applied': return t('switch.holds', { profile: status.profile, why });
       case 'noPad': return t('switch.noPad', { profile: status.profile, why });
@@ -175,6 +239,40 @@
       });
       default: return '';
     }
+  }
+
+  /**
+   * Groups desktop notifications: the first text is shown at once; later ones wait until
+   * NOTE_GAP_MS has passed since the last shown, and only the latest of them is shown then,
+   * unless it says what was shown last. show(text) → whether it was shown.
+   */
+  function createNotifier({ show, now = Date.now, delay }) {
+    let shownAt = -Infinity;
+    let shownText = null;
+    let next = null;
+    let waiting = false;
+
+    function flush() {
+      waiting = false;
+      const text = next;
+      next = null;
+      if (text === null || text === shownText) return;
+      if (show(text)) {
+        shownAt = now();
+        shownText = text;
+      }
+    }
+
+    return {
+      push(text) {
+        next = text;
+        if (waiting) return;
+        const wait = shownAt + NOTE_GAP_MS - now();
+        if (wait <= 0) return flush();
+        waiting = true;
+        delay(wait).then(flush);
+      },
+    };
   }
 
   // ---- in the page --------------------------------------------------------------------------
@@ -235,16 +333,26 @@
       }
     }
 
+    // Said on the desktop only while the window is away; on screen the lines say it.
+    const notifier = createNotifier({
+      show(text) {
+        if (!document.hidden || !window.Notification || Notification.permission !== 'granted') return false;
+        try {
+          new Notification(t('switch.title'), { body: text, tag: 'vexa-pad-profile', silent: true });
+          return true;
+        } catch (err) {
+          console.warn('notification not shown', err);
+          return false;
+        }
+      },
+      delay: (ms) => new Promise((resolve) => setTimeout(resolve, ms)),
+    });
+
     function report(status) {
       draw();
       document.dispatchEvent(new CustomEvent('padprofilechanged', { detail: status }));
-      // Said on the desktop only while the window is away; on screen the lines say it.
-      if (!document.hidden || status.kind === 'kept' || !window.Notification || Notification.permission !== 'granted') return;
-      try {
-        new Notification(t('switch.title'), { body: describe(status, t, padName), tag: 'vexa-pad-profile', silent: true });
-      } catch (err) {
-        console.warn('notification not shown', err);
-      }
+      // A switch held back changes nothing on the pad.
+      if (status.kind !== 'kept' && !status.waiting) notifier.push(describe(status, t, padName));
     }
 
     const switcher = createSwitcher({
@@ -317,7 +425,7 @@
     };
   }
 
-  const api = { PRODUCT, SETTLE_MS, createSwitcher, describe, isPadOfOurs };
+  const api = { PRODUCT, SETTLE_MS, LEAVE_MS, SWITCH_BURST, SWITCH_REFILL_MS, NOTE_GAP_MS, createSwitcher, createNotifier, describe, isPadOfOurs };
   if (typeof window !== 'undefined' && window.document && window.vexaModules && window.vexaModules.bridge) {
     Object.assign(api, startInPage());
   }

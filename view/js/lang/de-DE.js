@@ -419,6 +419,8 @@
   'switch.title': 'Pad-Profil',
   'switch.whyProgram': '{program} läuft',
   'switch.whyCurrent': '{mode} ist der aktuelle Modus',
+  'switch.whyEnded': '{program} wurde gerade beendet',
+  'switch.whyOften': 'die Modi wechselten oft, daher wartet der nächste Wechsel bis zu einer Minute',
   'switch.holds': 'Das Pad hat {profile} — {why}',
   'switch.noPad': 'Kein PX-ORB42 angeschlossen; beim Anschließen bekommt es {profile} — {why}',
   'switch.kept': 'Dieser Modus gibt dem Pad kein Profil: Es behält, was es hat — {why}',

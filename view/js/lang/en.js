@@ -421,6 +421,8 @@
   'switch.title': 'Pad profile',
   'switch.whyProgram': '{program} is running',
   'switch.whyCurrent': '{mode} is the current mode',
+  'switch.whyEnded': '{program} ended a moment ago',
+  'switch.whyOften': 'modes changed often, so the next switch waits up to a minute',
   'switch.holds': 'The pad holds {profile} — {why}',
   'switch.noPad': 'No PX-ORB42 plugged in; it gets {profile} when plugged in — {why}',
   'switch.kept': 'This mode gives the pad no profile: it keeps what it holds — {why}',

@@ -419,6 +419,8 @@
   'switch.title': 'パッドのプロファイル',
   'switch.whyProgram': '{program} の実行中',
   'switch.whyCurrent': '{mode} が現在のモード',
+  'switch.whyEnded': '{program} が少し前に終了',
+  'switch.whyOften': 'モードの切り替えが続いたため、次の切り替えは最大 1 分待機',
   'switch.holds': 'パッドは {profile} — {why}',
   'switch.noPad': 'PX-ORB42 が接続されていません。接続すると {profile} になります — {why}',
   'switch.kept': 'このモードにはプロファイルがありません。パッドはそのままです — {why}',

@@ -419,6 +419,8 @@
   'switch.title': '패드 프로필',
   'switch.whyProgram': '{program} 실행 중',
   'switch.whyCurrent': '{mode}이(가) 현재 모드',
+  'switch.whyEnded': '{program}이(가) 방금 종료됨',
+  'switch.whyOften': '모드가 자주 바뀌어 다음 전환은 최대 1분 대기',
   'switch.holds': '패드에 {profile} — {why}',
   'switch.noPad': 'PX-ORB42가 연결되어 있지 않습니다. 연결하면 {profile}을(를) 받습니다 — {why}',
   'switch.kept': '이 모드에는 프로필이 없어 패드는 그대로입니다 — {why}',

@@ -419,6 +419,8 @@
   'switch.title': 'Профиль геймпада',
   'switch.whyProgram': 'работает {program}',
   'switch.whyCurrent': '{mode} — текущий режим',
+  'switch.whyEnded': 'только что завершилась программа {program}',
+  'switch.whyOften': 'режимы менялись слишком часто, следующее переключение — не раньше чем через минуту',
   'switch.holds': 'На геймпаде {profile} — {why}',
   'switch.noPad': 'PX-ORB42 не подключён; при подключении получит {profile} — {why}',
   'switch.kept': 'Этот режим не задаёт профиль: геймпад остаётся как есть — {why}',

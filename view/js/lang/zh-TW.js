@@ -419,6 +419,8 @@
   'switch.title': '手把設定',
   'switch.whyProgram': '{program} 正在執行',
   'switch.whyCurrent': '{mode} 是目前模式',
+  'switch.whyEnded': '{program} 剛剛結束',
+  'switch.whyOften': '模式切換過於頻繁，下一次切換最多等待一分鐘',
   'switch.holds': '手把使用 {profile} — {why}',
   'switch.noPad': '未連接 PX-ORB42；連接後將使用 {profile} — {why}',
   'switch.kept': '此模式不指定設定檔：手把保持現狀 — {why}',

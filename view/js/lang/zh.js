@@ -419,6 +419,8 @@
   'switch.title': '手柄配置',
   'switch.whyProgram': '{program} 正在运行',
   'switch.whyCurrent': '{mode} 是当前模式',
+  'switch.whyEnded': '{program} 刚刚退出',
+  'switch.whyOften': '模式切换过于频繁，下一次切换最多等待一分钟',
   'switch.holds': '手柄使用 {profile} — {why}',
   'switch.noPad': '未连接 PX-ORB42；连接后将使用 {profile} — {why}',
   'switch.kept': '此模式不指定配置文件：手柄保持现状 — {why}',
