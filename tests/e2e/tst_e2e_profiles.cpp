@@ -365,6 +365,7 @@ void tst_E2eProfiles::profilesScreen_appliesToAPad()
     // Written straight to the pad, it is no profile's: no button plays it, and the screen says so.
     QVERIFY(m_app->evaluate("document.getElementById('macro-result').textContent").toString().contains("no button plays it"));
     QVERIFY(!m_app->evaluate("document.getElementById('macro-clear-pad').hidden").toBool());
+    screenshot("macro-written-loose");
     // The same take kept in the profile: its bytes go into the file, and the first free place of
     // the profiles' layout is where it was written, so on that pad it is the profile's macro now.
     QVERIFY(m_app->waitUntil("!!document.querySelector('#macro-profile option[value=\"1\"]')"));

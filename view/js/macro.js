@@ -429,7 +429,7 @@
         else {
           state.unsaved = false;
           state.loose = { pad: chosen.pad, label: chosen.label, address, bytes };
-          setResult('ok', `${t('macro.verified', { n: bytes.length, address })} ${t('pads.writtenTo', { pad: chosen.label })} ${looseText()}`);
+          setResult('ok', `${t('macro.verified', { n: bytes.length, address })} ${t('pads.writtenTo', { pad: chosen.label })} ${t('macro.looseHere')}`);
           $('macro-result').dataset.address = address;
         }
       }

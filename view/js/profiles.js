@@ -59,10 +59,23 @@
     .filter((m) => m.tagName === 'macro')
     .map((m) => ({ name: m.getAttribute('name') || '', address: m.getAttribute('address') || '', size: m.getAttribute('size') || '',
       data: m.getAttribute('data') || '', kept: Boolean(m.getAttribute('data')) }));
-  /** The other places in use with their macros, as padmap.takenBy takes them. */
-  const otherProfiles = (except) => state.places.map((p, i) => ({ p, i, top: parse(p.text) }))
-    .filter(({ p, i, top }) => i !== except && top && p.name.trim())
-    .map(({ p, top }) => ({ name: p.name, macros: macrosOf(top) }));
+  /**
+   * The profiles of the other places with their macros, as padmap.takenBy takes them: each as the
+   * program holds it and, where that differs, as last saved, which Discard would bring back (a
+   * place may be taken only if neither has a macro there).
+   */
+  function otherProfiles(except) {
+    const out = [];
+    state.places.forEach((p, i) => {
+      if (i === except) return;
+      for (const text of new Set([p.text, p.saved])) {
+        const top = parse(text);
+        const name = top ? (top.getAttribute('name') || '').trim() : '';
+        if (name) out.push({ name, macros: macrosOf(top) });
+      }
+    });
+    return out;
+  }
   const keysOf = (profile) => Array.from(child(profile, 'keys') ? child(profile, 'keys').children : [])
     .filter((k) => k.tagName === 'key').map((k) => ({ id: k.getAttribute('id'), code: k.getAttribute('code') }));
 

@@ -442,6 +442,7 @@
   'apply.changedMeanwhile': 'Nicht übernommen: Während Sie gefragt wurden, kamen auf dem Pad andere Bytes dorthin, wo {names} hingehören. Übertragen Sie erneut.',
   'macro.clearPad': 'Vom Pad löschen',
   'macro.loose': 'Kein Profil enthält es, daher spielt es keine Taste ab, und auf {pad} steht es bei {address} späteren Makros im Weg. Behalten Sie es unten in einem Profil oder löschen Sie es vom Pad.',
+  'macro.looseHere': 'Kein Profil enthält es, daher spielt es keine Taste ab, und dort steht es späteren Makros im Weg. Behalten Sie es unten in einem Profil oder löschen Sie es vom Pad.',
   'macro.cleared': 'Gelöscht: Die {n} Bytes bei {address} auf {pad} lesen sich als Nullen zurück.',
   'macro.nowKept': 'Als „{name}“ im Profil „{profile}“ behalten: Die Bytes bei {address} auf {pad} sind jetzt dieses Makro.',
   'modes.profile': 'Profil',

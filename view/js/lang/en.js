@@ -444,6 +444,7 @@
   'apply.changedMeanwhile': 'Not applied: while you were asked, the pad came to hold other bytes where {names} go. Apply again.',
   'macro.clearPad': 'Clear from pad',
   'macro.loose': 'No profile holds it, so no button plays it, and on {pad} it is in the way of later macros at {address}. Keep it in a profile below, or clear it from the pad.',
+  'macro.looseHere': 'No profile holds it, so no button plays it, and it is in the way of later macros there. Keep it in a profile below, or clear it from the pad.',
   'macro.cleared': 'Cleared: the {n} bytes at {address} on {pad} read back as zeros.',
   'macro.nowKept': 'Kept in profile "{profile}" as "{name}": the bytes at {address} on {pad} are that macro now.',
   'modes.profile': 'Profile',

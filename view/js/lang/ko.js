@@ -442,6 +442,7 @@
   'apply.changedMeanwhile': '적용되지 않음: 묻는 동안 {names}이(가) 갈 자리에 패드의 다른 바이트가 생겼습니다. 다시 적용하세요.',
   'macro.clearPad': '패드에서 지우기',
   'macro.loose': '어느 프로필에도 없으므로 어떤 버튼도 재생하지 않으며, {pad}의 {address}에서 이후 매크로에 방해가 됩니다. 아래에서 프로필에 보관하거나 패드에서 지우세요.',
+  'macro.looseHere': '어느 프로필에도 없으므로 어떤 버튼도 재생하지 않으며, 그 자리에서 이후 매크로에 방해가 됩니다. 아래에서 프로필에 보관하거나 패드에서 지우세요.',
   'macro.cleared': '지웠습니다: {pad}의 {address}에 있는 {n}바이트를 다시 읽으니 0입니다.',
   'macro.nowKept': '프로필 "{profile}"에 "{name}"(으)로 보관했습니다: {pad}의 {address}에 있는 바이트가 이제 그 매크로입니다.',
   'modes.profile': '프로필',

@@ -442,6 +442,7 @@
   'apply.changedMeanwhile': '未套用：在詢問您期間，手把上 {names} 所在位置出現了其他位元組。請再套用一次。',
   'macro.clearPad': '從手把清除',
   'macro.loose': '沒有設定檔包含它，所以沒有按鍵播放它；在 {pad} 的 {address} 處它會妨礙之後的巨集。請在下方將它儲存到設定檔中，或從手把清除。',
+  'macro.looseHere': '沒有設定檔包含它，所以沒有按鍵播放它，而且它在那裡會妨礙之後的巨集。請在下方將它儲存到設定檔中，或從手把清除。',
   'macro.cleared': '已清除：{pad} 上 {address} 處的 {n} 位元組讀回為零。',
   'macro.nowKept': '已作為「{name}」儲存到設定檔「{profile}」：{pad} 上 {address} 處的位元組現在就是這個巨集。',
   'modes.profile': '設定檔',

@@ -442,6 +442,7 @@
   'apply.changedMeanwhile': '未应用：在询问您期间，手柄上 {names} 所在位置出现了其他字节。请再应用一次。',
   'macro.clearPad': '从手柄清除',
   'macro.loose': '没有配置包含它，所以没有按键播放它；在 {pad} 的 {address} 处它会妨碍以后的宏。请在下方将它保存到配置中，或从手柄清除。',
+  'macro.looseHere': '没有配置包含它，所以没有按键播放它，而且它在那里会妨碍以后的宏。请在下方将它保存到配置中，或从手柄清除。',
   'macro.cleared': '已清除：{pad} 上 {address} 处的 {n} 字节读回为零。',
   'macro.nowKept': '已作为“{name}”保存到配置“{profile}”：{pad} 上 {address} 处的字节现在就是这个宏。',
   'modes.profile': '配置文件',
