@@ -101,13 +101,14 @@
       const here = new Set(pads.map(padId));
       for (const map of [held, failed]) for (const id of map.keys()) if (!here.has(id)) map.delete(id);
       if (plugged) { failed.clear(); plugged = false; }
-      target = null;
-      if (!mode || !about.file) return tell({ ...about, kind: 'kept' }, `kept\n${about.index}`);
-      const profile = PROFILE_FILE.test(about.file) ? await io.readProfile(about.file) : { ok: true, name: '' };
+      const profile = !mode || !about.file ? null
+        : PROFILE_FILE.test(about.file) ? await io.readProfile(about.file) : { ok: true, name: '' };
+      const inUse = Boolean(profile && profile.ok && String(profile.name || '').trim());
+      target = inUse ? `${about.file}\n${profile.text}` : null;
+      if (!profile) return tell({ ...about, kind: 'kept' }, `kept\n${about.index}`);
       if (!profile.ok) return tell({ ...about, kind: 'failed', message: profile.message, pads: [] }, `unread\n${about.file}`);
-      if (!String(profile.name || '').trim()) return tell({ ...about, kind: 'emptied' }, `emptied\n${about.index}`);
-      const given = `${about.file}\n${profile.text}`;
-      target = given;
+      if (!inUse) return tell({ ...about, kind: 'emptied' }, `emptied\n${about.index}`);
+      const given = target;
       const named = { ...about, profile: profile.name };
       const key = `${about.index}\n${given}`;
       if (!pads.length) return tell({ ...named, kind: 'noPad' }, `noPad\n${key}`);
