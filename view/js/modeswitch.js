@@ -337,7 +337,6 @@
             readAgain = false;
             holds = await readHolds();
             drawHolds();
-            document.dispatchEvent(new CustomEvent('padholdsread'));
           } while (readAgain);
         } catch (err) {
           console.error('pads not read', err);
