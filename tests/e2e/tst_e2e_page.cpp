@@ -186,6 +186,10 @@ void tst_E2ePage::demoLightsThePictureOfTheFirstPadOnly(const QString &size)
     QVERIFY(m_app->waitUntil(QStringLiteral("!!document.querySelector('#pads-list [data-device-id=\"%1\"]')").arg(first), 20000));
     QCOMPARE(QProcess::execute(padctl, {QStringLiteral("plug"), QStringLiteral("--id"), second}), 0);
     const QString card = QStringLiteral("document.querySelector('#pads-list [data-device-id=\"%1\"]')");
+    // Pads are named by product and serial on every screen.
+    const auto serialOf = [](const QString &id) {
+        return QStringLiteral("vexaModules.pads.state.pads.find((p) => p.DeviceID === '%1').SN").arg(id);
+    };
     QVERIFY(m_app->waitUntil(QStringLiteral("!!%1").arg(card.arg(second)), 20000));
 
     QProcess demo;
@@ -199,14 +203,14 @@ void tst_E2ePage::demoLightsThePictureOfTheFirstPadOnly(const QString &size)
         " && Array.from(document.querySelectorAll('#pad-picture .pp-knob'), (k) => k.getAttribute('transform'))"
         "      .some((t) => t && t !== 'translate(0.0 0.0)')"
         " && !document.getElementById('report-live').hidden"
-        " && document.getElementById('report-source').textContent.includes('%1')").arg(first), 10000));
+        " && document.getElementById('report-source').textContent.includes(%1)").arg(serialOf(first)), 10000));
     screenshot(QStringLiteral("%1-pads-demo").arg(size));
 
     m_app->evaluate(QStringLiteral("%1.click(); true").arg(card.arg(second)));
     QVERIFY(m_app->waitUntil(QStringLiteral(
         "document.getElementById('report-live').hidden"
         " && document.getElementById('report-source').textContent.includes('first pad only')"
-        " && document.getElementById('report-source').textContent.includes('%1')").arg(first)));
+        " && document.getElementById('report-source').textContent.includes(%1)").arg(serialOf(first))));
     screenshot(QStringLiteral("%1-pads-demo-second").arg(size));
 
     m_app->evaluate(QStringLiteral("%1.click(); true").arg(card.arg(first)));

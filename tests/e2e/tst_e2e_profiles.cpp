@@ -362,18 +362,25 @@ void tst_E2eProfiles::profilesScreen_appliesToAPad()
     m_app->evaluate("document.getElementById('macro-write').click(); true");
     QVERIFY(m_app->waitUntil("document.getElementById('macro-result').dataset.tone === 'ok'", 20000));
     const QString at = m_app->evaluate("document.getElementById('macro-result').dataset.address").toString();
-    // The same take kept in the profile: its bytes go into the file, its place beside the first.
+    // Written straight to the pad, it is no profile's: no button plays it, and the screen says so.
+    QVERIFY(m_app->evaluate("document.getElementById('macro-result').textContent").toString().contains("no button plays it"));
+    QVERIFY(!m_app->evaluate("document.getElementById('macro-clear-pad').hidden").toBool());
+    screenshot("macro-written-loose");
+    // The same take kept in the profile: its bytes go into the file, and the first free place of
+    // the profiles' layout is where it was written, so on that pad it is the profile's macro now.
     QVERIFY(m_app->waitUntil("!!document.querySelector('#macro-profile option[value=\"1\"]')"));
     m_app->evaluate("document.getElementById('macro-profile').value = '1'; document.getElementById('macro-name').value = 'Boost';"
                     " document.getElementById('macro-save').click(); true");
     QVERIFY(m_app->waitUntil("document.getElementById('macro-keep-result').dataset.tone === 'ok'", 20000));
+    QVERIFY(m_app->waitUntil("document.getElementById('macro-result').textContent.startsWith('Kept in profile \"Racing\" as \"Boost\"')"
+                             " && document.getElementById('macro-clear-pad').hidden"));
     screenshot("macro-kept");
     const QString kept = m_app->evaluate("(() => { const m = new DOMParser().parseFromString(vexaModules.profiles.state.places[1].text,"
                                          " 'application/xml').querySelector('macro[name=\"Boost\"]');"
                                          " return [m.getAttribute('address'), m.getAttribute('data')].join('|'); })()").toString();
-    QVERIFY2(kept.endsWith("|01 1e 00 02 1e 00 00") && kept.section('|', 0, 0).toInt(nullptr, 16) > at.toInt(nullptr, 16), qPrintable(kept));
+    QVERIFY2(kept.endsWith("|01 1e 00 02 1e 00 00") && kept.section('|', 0, 0).toInt(nullptr, 16) == at.toInt(nullptr, 16), qPrintable(kept));
     QVERIFY2(fileText("view/profiles/profile2.xml").contains("data=\"01 1e 00 02 1e 00 00\""), "saved into the file");
-    // A plays it, picked by name; Apply writes it and the block, and leaves the first take be.
+    // A plays it, picked by name; Apply writes it and the block, with no question.
     QVERIFY(showScreen("profiles"));
     m_app->evaluate("document.getElementById('profile-key-1-change').click(); true");
     QVERIFY(m_app->waitUntil("!!document.getElementById('profile-key-kind')"));

@@ -26,6 +26,13 @@ test('the chosen pad stays chosen when it leaves, and a write to it is refused n
   assert.deepEqual(writeTarget(choice), { pad: back });
 });
 
+test('where nobody has chosen, a PX-ORB42 is chosen before a pad of another product listed first', () => {
+  const other = { DeviceID: '0BADF00D', SN: 'OTHER1', HardwareID: 'hw-o' };
+  assert.equal(choose(null, [other, B, A]).pad, B);
+  assert.equal(choose(null, [other]).pad, other);
+  assert.equal(choose(other, [other, A]).pad, other, 'a choice stays the user\'s');
+});
+
 test('no pad is refused; a pad without a name or serial is still told apart', () => {
   assert.deepEqual(writeTarget(choose(null, [])), { refusal: { key: 'pads.in.noPad', values: {} } });
   assert.equal(padLabel({ DeviceID: '0000BEEF' }, 'Pad'), 'Pad · 0000BEEF');

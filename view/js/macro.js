@@ -46,6 +46,10 @@
     drawnCount: 0,
     selected: -1,         // the item being edited
     unsaved: false,       // a take (or an edit of it) not yet written to a pad and read back
+    // The take last written straight to a pad: { pad, label, address, bytes }. No profile holds
+    // it, so no button plays it, and on the pad it is in the way of later macros, until it is
+    // kept in a profile at that place or cleared.
+    loose: null,
   };
 
   let root = null;
@@ -134,6 +138,7 @@
     $('macro-write').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
     $('macro-overwrite').disabled = state.recording || state.busy || keys === 0 || tooBig || !pad;
     $('macro-save').disabled = state.recording || state.busy || keys === 0 || tooBig || !$('macro-profile').value;
+    $('macro-clear-pad').disabled = state.recording || state.busy;
     root.dataset.recording = state.recording ? 'true' : 'false';
     $('macro-state').textContent = t(state.recording ? 'macro.recording' : 'macro.idle');
     $('macro-state').title = $('macro-state').textContent;
@@ -179,6 +184,13 @@
     box.dataset.tone = tone;
     box.textContent = text;
     box.hidden = !text;
+    $('macro-clear-pad').hidden = !state.loose;
+  }
+
+  // What the take written last is on the pad, said until it is kept or cleared.
+  function looseText() {
+    const w = state.loose;
+    return w ? t('macro.loose', { address: w.address, pad: w.label }) : '';
   }
 
   function setEditNote(text) {
@@ -270,7 +282,7 @@
     state.items = [];
     state.selected = -1;
     state.unsaved = false;
-    setResult('', '');
+    setResult(state.loose ? 'warn' : '', looseText());
     setEditNote('');
     $('macro-overwrite').hidden = true;
     draw();
@@ -416,12 +428,41 @@
         else if (at >= 0) setResult('bad', t('macro.differs', { address, at: at + 1 }));
         else {
           state.unsaved = false;
-          setResult('ok', `${t('macro.verified', { n: bytes.length, address })} ${t('pads.writtenTo', { pad: chosen.label })}`);
+          state.loose = { pad: chosen.pad, label: chosen.label, address, bytes };
+          setResult('ok', `${t('macro.verified', { n: bytes.length, address })} ${t('pads.writtenTo', { pad: chosen.label })} ${t('macro.looseHere')}`);
           $('macro-result').dataset.address = address;
         }
       }
     } finally {
       if (release) release();
+      state.busy = false;
+      draw();
+      giveFocusBack();
+    }
+  }
+
+  // The loose take cleared from its pad with "cleanMacroByAddr", and read back as zeros.
+  async function clearLoose() {
+    const w = state.loose;
+    if (!w || state.busy) return;
+    const giveFocusBack = vexa.util.holdFocus($('macro-clear-pad'));
+    state.busy = true;
+    draw();
+    try {
+      const target = { HardwareID: w.pad.HardwareID, DevicePath: w.pad.DevicePath, PARAMADDRESS: w.address, PARAMSIZE: w.bytes.length };
+      const [cleared, back] = await vexa.padLock.exclusive(w.pad, async () => {
+        const c = await command('cleanMacroByAddr', target);
+        return [c, c.ok ? await command('readByAddr', target) : null];
+      });
+      if (!cleared.ok) { setResult('bad', `${cleared.message} ${looseText()}`); return; }
+      if (!back.ok || firstDifference(new Array(w.bytes.length).fill(0), back.text) >= 0) {
+        setResult('bad', `${t('macro.notVerified', { address: w.address })} ${looseText()}`);
+        return;
+      }
+      state.loose = null;
+      setResult('ok', t('macro.cleared', { n: w.bytes.length, address: w.address, pad: w.label }));
+      document.dispatchEvent(new CustomEvent('padwritten', { detail: { pad: w.pad } }));
+    } finally {
       state.busy = false;
       draw();
       giveFocusBack();
@@ -458,18 +499,23 @@
     setKeepResult('busy', t('macro.saving'));
     draw();
     try {
-      // The pad chosen above, if any, is looked at too, so the place chosen for the macro does not
-      // lie over a take written to it from here.
-      const pad = selectedPad();
+      // Placed by the profiles alone, never by the pad chosen above (padmap.placeNew).
       let outcome;
       try {
-        outcome = await vexa.profiles.addTake(Number($('macro-profile').value), name, bytes, pad ? padReader(pad) : null);
+        outcome = await vexa.profiles.addTake(Number($('macro-profile').value), name, bytes);
       } catch (err) {
         if (!err.shown) throw err;
         outcome = { ok: false, message: err.shown };
       }
       setKeepResult(outcome.ok ? 'ok' : 'bad', outcome.message);
       if (outcome.ok) state.unsaved = false; // kept: a new take loses nothing
+      // Kept where it was written, with the same bytes: on that pad it is the profile's macro now.
+      const w = state.loose;
+      if (outcome.ok && w && parseInt(w.address, 16) === outcome.address && w.bytes.length === bytes.length
+        && w.bytes.every((b, i) => b === bytes[i])) {
+        state.loose = null;
+        setResult('ok', t('macro.nowKept', { name, profile: $('macro-profile').selectedOptions[0].textContent, address: w.address, pad: w.label }));
+      }
     } finally {
       state.busy = false;
       draw();
@@ -505,7 +551,7 @@
       state.selected = -1;
       state.unsaved = false;
       $('macro-overwrite').hidden = true;
-      setResult('', '');
+      setResult(state.loose ? 'warn' : '', looseText());
       setEditNote('');
       draw();
     });
@@ -531,6 +577,9 @@
     $('macro-overwrite').addEventListener('click', () => writeMacro(true));
     $('macro-pad').addEventListener('change', () => draw());
     $('macro-save').addEventListener('click', () => saveTake());
+    $('macro-clear-pad').addEventListener('click', () => clearLoose());
+    // A line about what was kept in one profile is not left standing beside another.
+    $('macro-profile').addEventListener('change', () => setKeepResult('', ''));
     vexa.util.submitOnEnter($('macro-keep-form'));
     $('macro-pads-refresh').addEventListener('click', () => loadPads());
     vexa.util.submitOnEnter($('macro-form'));

@@ -276,6 +276,8 @@
       ]),
       el('p', { className: 'modes-active', attrs: { id: 'modes-active', 'aria-live': 'polite' } }),
       el('p', { className: 'pad-profile-line', attrs: { id: 'modes-pad', 'aria-live': 'polite', 'data-pad-profile': '' } }),
+      // Filled by the mode switcher: each pad and what it holds, read back from it.
+      el('ul', { className: 'pad-holds', tLabel: 'hold.list', attrs: { id: 'modes-holds', 'data-pad-holds': '' } }),
       el('p', { className: 'modes-hint', t: 'modes.hint', attrs: { id: 'modes-hint' } }),
       el('ol', { className: 'mode-list', attrs: { id: 'mode-list', 'aria-labelledby': 'modes-title',
         'aria-describedby': 'modes-hint' } }),

@@ -21,16 +21,19 @@
 //
 // The switcher decides; what it reads and writes comes through io (the page's bridge below, fakes
 // in the Node tests), and what it did goes to io.report once per change, for the screens' lines
-// and, while the window is hidden, a desktop notification (grouped: createNotifier).
+// and, while the window is hidden, a desktop notification (grouped: createNotifier). Under the
+// mode's line each pad gets a line of what it holds, read back from it (never what was last
+// sent): a profile, a profile with other values, or contents no profile matches.
 (function (root, factory) {
   const inNode = typeof module === 'object' && module.exports;
-  const api = inNode ? factory(require('./modebind.js')) : factory(root.vexaModules.modeBind);
+  const api = inNode ? factory(require('./modebind.js'), require('./padchoice.js'))
+    : factory(root.vexaModules.modeBind, root.vexaModules.padChoice);
   if (inNode) module.exports = api;
   else (root.vexaModules ??= {}).modeSwitch = api;
-})(typeof window !== 'undefined' ? window : globalThis, (bind) => {
+})(typeof window !== 'undefined' ? window : globalThis, (bind, padChoice) => {
   'use strict';
 
-  const PRODUCT = 'PX-ORB42';
+  const PRODUCT = padChoice.PRODUCT;
   const SETTLE_MS = 50;
   // The monitor scans every 3 s: a program that restarts at once is seen gone for one or two scans.
   const LEAVE_MS = 7000;
@@ -43,7 +46,7 @@
   const RESTART_SETTLE_MS = 5000;
   const PROFILE_FILE = /^profile[1-8]\.xml$/;
 
-  const isPadOfOurs = (pad) => pad.productName === PRODUCT || pad.device === PRODUCT;
+  const isPadOfOurs = padChoice.isOurs;
   const padId = (pad) => String(pad.DeviceID || pad.DevicePath || '');
 
   /**
@@ -64,6 +67,7 @@
     let lastKey = null;
     let status = null;
     let settled = null; // the last status told that no held-back switch waits in, and its key
+    let target = null;  // what the active mode gives every pad: "file\ntext", or null
     const held = new Map();   // pad id → what it was last given: "file\ntext"
     const failed = new Map(); // pad id → what failed to go to it
     let switchedTo = null;    // the active mode last switched to: { index, byProgram }
@@ -158,11 +162,14 @@
       const here = new Set(pads.map(padId));
       for (const map of [held, failed]) for (const id of map.keys()) if (!here.has(id)) map.delete(id);
       if (plugged) { failed.clear(); plugged = false; }
-      if (!mode || !about.file) return tell({ ...about, kind: 'kept' }, `kept\n${about.index}`);
-      const profile = PROFILE_FILE.test(about.file) ? await io.readProfile(about.file) : { ok: true, name: '' };
+      const profile = !mode || !about.file ? null
+        : PROFILE_FILE.test(about.file) ? await io.readProfile(about.file) : { ok: true, name: '' };
+      const inUse = Boolean(profile && profile.ok && String(profile.name || '').trim());
+      target = inUse ? `${about.file}\n${profile.text}` : null;
+      if (!profile) return tell({ ...about, kind: 'kept' }, `kept\n${about.index}`);
       if (!profile.ok) return tell({ ...about, kind: 'failed', message: profile.message, pads: [] }, `unread\n${about.file}`);
-      if (!String(profile.name || '').trim()) return tell({ ...about, kind: 'emptied' }, `emptied\n${about.index}`);
-      const given = `${about.file}\n${profile.text}`;
+      if (!inUse) return tell({ ...about, kind: 'emptied' }, `emptied\n${about.index}`);
+      const given = target;
       const named = { ...about, profile: profile.name };
       const key = `${about.index}\n${given}`;
       if (!pads.length) return tell({ ...named, kind: 'noPad' }, `noPad\n${key}`);
@@ -211,6 +218,17 @@
         plugged = true;
         return request();
       },
+      /**
+       * A pad was given a profile by hand (Apply to pad): the modes leave it so until their next
+       * change (another active mode, the mode's profile changed, the pad plugged in again).
+       * True when the active mode gives the pad a profile that it will then get back.
+       */
+      appliedByHand(pad) {
+        if (!isPadOfOurs(pad) || target === null) return false;
+        held.set(padId(pad), target);
+        failed.delete(padId(pad));
+        return true;
+      },
       /** Anything else that may change the target: the configuration, a saved profile, the start. */
       wake: request,
       /** Resolves once nothing is pending or being applied. */
@@ -220,22 +238,31 @@
     };
   }
 
-  /** The user's words for a status (t: vexa.i18n.t); pad: how pads are named. */
-  function describe(status, t, padName = (p) => p.DeviceID) {
-    if (!status) return '';
-    const why = status.waiting === 'often' ? t('switch.whyOften')
+  /** Why the active mode is active, or why the pads wait for it, in the user's words. */
+  function why(status, t) {
+    return status.waiting === 'often' ? t('switch.whyOften')
       : status.waiting === 'ended' && status.program ? t('switch.whyEnded', { program: status.program })
         : status.byProgram ? t('switch.whyProgram', { program: status.program })
           : t('switch.whyCurrent', { mode: status.mode || t('modes.mode', { n: status.index }) });
+  }
+
+  /**
+   * The user's words for a status (t: vexa.i18n.t); pad: how pads are named. On screen, where
+   * each pad's own line follows, the line says what the mode gives the pads; the desktop
+   * notification, sent right after the pads took it, says that they hold it.
+   */
+  function describe(status, t, padName = (p) => p.DeviceID, onScreen = false) {
+    if (!status) return '';
+    const because = why(status, t);
     switch (status.kind) {
-      case 'applied': return t('switch.holds', { profile: status.profile, why });
-      case 'noPad': return t('switch.noPad', { profile: status.profile, why });
-      case 'kept': return status.index ? t('switch.kept', { why }) : '';
-      case 'emptied': return t('switch.emptied', { why });
+      case 'applied': return t(onScreen ? 'switch.gives' : 'switch.holds', { profile: status.profile, why: because });
+      case 'noPad': return t('switch.noPad', { profile: status.profile, why: because });
+      case 'kept': return status.index ? t('switch.kept', { why: because }) : '';
+      case 'emptied': return t('switch.emptied', { why: because });
       case 'unreadable': return t('switch.unreadable', { reason: status.message });
       case 'failed': return t('switch.failed', {
         profile: status.profile || status.file, pad: (status.pads || []).map(padName).join(', ') || PRODUCT,
-        reason: status.message, why,
+        reason: status.message, why: because,
       });
       default: return '';
     }
@@ -325,11 +352,114 @@
     const padName = (pad) => vexa.pads.padLabel(pad);
 
     function draw() {
-      const text = describe(switcher.status, t, padName);
+      const text = describe(switcher.status, t, padName, true);
       for (const line of document.querySelectorAll('[data-pad-profile]')) {
         if (!(line instanceof HTMLElement)) continue;
         line.textContent = text;
         line.dataset.kind = switcher.status ? switcher.status.kind : '';
+      }
+      drawHolds();
+    }
+
+    // ---- what each pad holds, read back ----
+
+    let holds = [];         // [{ pad, kind, name, n, macros, reason }] in pad list order
+    let reading = null;     // the read under way
+    let readAgain = false;
+
+    // The eight profiles as the pad would hold them (the program's copies, and the texts as
+    // saved where the Profiles screen knows them): [{ name, bytes, macros }], the active mode's
+    // profile first, so that of two equal profiles that one is named.
+    async function candidates() {
+      const memory = vexa.padMemory;
+      const out = [];
+      for (let i = 0; i < 8; i++) {
+        const result = await command({ funcname: 'queryProfile', filePath: `view/profiles/profile${i + 1}.xml`, xpath: '/profile' });
+        const shown = vexa.profiles && vexa.profiles.state.places[i];
+        const texts = [result.ok ? result.text : null, shown ? shown.saved : null].filter((x, k, all) => x && all.indexOf(x) === k);
+        for (const text of texts) {
+          const top = new DOMParser().parseFromString(text, 'application/xml').documentElement;
+          const name = top && top.tagName === 'profile' ? (top.getAttribute('name') || '').trim() : '';
+          if (!name) continue;
+          try {
+            const profile = memory.profileFromElement(top);
+            out.push({ name, file: `profile${i + 1}.xml`, bytes: memory.encodeProfile(profile), macros: memory.macroWrites(profile) });
+          } catch (_) {
+            // A profile the pad cannot hold: no pad holds it either.
+          }
+        }
+      }
+      const first = switcher.status && switcher.status.file;
+      return out.filter((c) => c.file === first).concat(out.filter((c) => c.file !== first));
+    }
+
+    async function readHolds() {
+      const pads = await vexa.pads.listPads();
+      const profiles = pads.some(isPadOfOurs) ? await candidates() : [];
+      const out = [];
+      for (const pad of pads) {
+        if (!isPadOfOurs(pad)) { out.push({ pad, kind: 'notOurs' }); continue; }
+        // Read alone on the pad: never between another writer's write and its read-back.
+        out.push(await vexa.padLock.exclusive(pad, async () => {
+          const read = async (address, size) => {
+            const back = await command({ funcname: 'readByAddr', HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
+              PARAMADDRESS: address.toString(16), PARAMSIZE: size });
+            if (!back.ok) throw Object.assign(new Error(back.message), { shown: back.message });
+            return back.text ? String(back.text).split(',').map((x) => parseInt(x, 16)) : [];
+          };
+          try {
+            const found = vexa.padMemory.identify(await read(0x100, 128), profiles);
+            if (found.kind !== 'profile') return { pad, ...found };
+            // A profile's block names its macros: they are part of what the pad holds.
+            const broken = [];
+            for (const m of profiles.find((c) => c.name === found.name).macros) {
+              const bytes = await read(m.address, m.bytes.length);
+              if (m.bytes.some((b, i) => bytes[i] !== b)) broken.push(m.name);
+            }
+            return broken.length ? { pad, kind: 'broken', name: found.name, macros: broken.join(', ') } : { pad, ...found };
+          } catch (err) {
+            if (!err.shown) throw err;
+            return { pad, kind: 'unread', reason: err.shown };
+          }
+        }));
+      }
+      return out;
+    }
+
+    /** Reads what every pad holds again; a request during a read starts one more after it. */
+    function refreshHolds() {
+      if (reading) { readAgain = true; return reading; }
+      reading = (async () => {
+        try {
+          do {
+            readAgain = false;
+            holds = await readHolds();
+            drawHolds();
+          } while (readAgain);
+        } catch (err) {
+          console.error('pads not read', err);
+        } finally {
+          reading = null;
+        }
+      })();
+      return reading;
+    }
+
+    const HOLD_TEXTS = {
+      profile: 'hold.profile', near: 'hold.near', other: 'hold.other', blank: 'hold.blank', unknown: 'hold.unknown',
+      broken: 'hold.broken', unread: 'hold.unread', notOurs: 'hold.notOurs',
+    };
+
+    function drawHolds() {
+      for (const list of document.querySelectorAll('[data-pad-holds]')) {
+        list.replaceChildren(...holds.map((h) => {
+          const item = document.createElement('li');
+          item.dataset.kind = h.kind;
+          item.dataset.deviceId = h.pad.DeviceID;
+          item.textContent = t(HOLD_TEXTS[h.kind], { pad: padName(h.pad), profile: h.name || '', n: h.n || 0,
+            macros: h.macros || '', reason: h.reason || '', product: PRODUCT });
+          return item;
+        }));
       }
     }
 
@@ -350,6 +480,7 @@
 
     function report(status) {
       draw();
+      refreshHolds();
       document.dispatchEvent(new CustomEvent('padprofilechanged', { detail: status }));
       // A switch held back changes nothing on the pad.
       if (status.kind !== 'kept' && !status.waiting) notifier.push(describe(status, t, padName));
@@ -371,20 +502,37 @@
         switcher.processChanged(index, state === true || state === 'true' || state === 1);
       } else if (entry.name === 'devicesChanged') {
         switcher.devicesChanged();
+        refreshHolds();
       }
     }
     vexa.events.eventStore.events.forEach(remember);
     vexa.events.onEvent(remember);
     document.addEventListener('languagechanged', draw);
-    document.addEventListener('screenshown', draw);
-    // A saved profile may be the one the pad should hold.
-    document.addEventListener('profilessaved', () => switcher.wake());
-    document.addEventListener('profilefilessaved', () => switcher.wake());
+    document.addEventListener('screenshown', (event) => {
+      draw();
+      const shown = event instanceof CustomEvent ? event.detail.screen : '';
+      if (shown === 'modes' || shown === 'pads') refreshHolds();
+    });
+    document.addEventListener('padwritten', () => refreshHolds());
+    // A saved profile may be the one the pad should hold, and the pads are compared with it.
+    document.addEventListener('profilessaved', () => { switcher.wake(); refreshHolds(); });
+    document.addEventListener('profilefilessaved', () => { switcher.wake(); refreshHolds(); });
     switcher.wake();
 
     return {
       switcher,
       readConfiguration,
+      refreshHolds,
+      get holds() { return holds; },
+      /**
+       * After "Apply to pad" gave a pad the profile of place file by hand: the words that say
+       * when the active mode gives it its own profile again, or '' when it does not.
+       */
+      appliedByHand(pad, file) {
+        const status = switcher.status;
+        if (!switcher.appliedByHand(pad) || !status || !status.profile || status.file === file) return '';
+        return t('prof.takenBack', { why: why(status, t), profile: status.profile });
+      },
       /** The names of the modes that give the pad the profile file ("profile3.xml"). */
       async modesUsing(file) {
         const conf = await readConfiguration();

@@ -1,6 +1,6 @@
 // @ts-check
-// A profile in the pad's memory: the 128-byte block at 0x0100 (layout in view/PROFILES.md), and
-// "Apply to pad", which writes it, reads it back and compares.
+// A profile in the pad's memory: the 128-byte block at 0x0100 (layout in view/PROFILES.md), "Apply
+// to pad", which writes it, reads it back and compares, and what a block read from a pad is.
 //
 // The pad's write command fills a short byte list with zeros and cuts a long one, so only the
 // read-back tells whether the pad holds what was meant; a read-back the pad refuses leaves the
@@ -124,7 +124,7 @@
       let bytes = null;
       try { bytes = m.data ? bytefield.parseBytes(m.data) : null; } catch (_) { bytes = null; }
       if (bytes && bytes.length !== size) bytes = null;
-      if (bytes && padmap.clashes(address, size, [{ ...padmap.BLOCK, block: true }]).length) {
+      if (bytes && padmap.clashes(address, size, [padmap.BLOCK, padmap.LIST]).length) {
         throw new MacroError('apply.macroOnBlock', { macro: m.name });
       }
       if (bytes) writes.push({ name: m.name, address, bytes });
@@ -143,14 +143,56 @@
     return writes;
   }
 
-  /** The macros first, then the block, so the block never names a macro the pad lacks. */
-  async function applyAll(bytes, writes, pad, send) {
+  /**
+   * The macros first, then the block, so the block never names a macro the pad lacks. With a plan
+   * (padmap.planApply), the places of macros no profile holds any more are cleared first and
+   * vexa's list on the pad is brought up to date before the block.
+   */
+  async function applyAll(bytes, writes, pad, send, plan = null) {
+    if (plan) {
+      const cleared = await padmap.settle(plan, pad, send);
+      if (!cleared.ok) return { ...cleared, differences: [] };
+    }
     if (writes.length) {
       const put = await padmap.writeAll(writes, pad, send);
       if (!put.ok) return { ...put, differences: [] };
     }
+    if (plan) {
+      const listed = await padmap.writeList(plan, pad, send);
+      if (!listed.ok) return { ...listed, differences: [] };
+    }
     const result = await applyBlock(bytes, pad, send);
     return { ...result, macros: writes.length };
+  }
+
+  // What a block read from a pad is: the offsets of its values, one field each (the colour's
+  // three bytes are one), for telling how far it is from a profile.
+  const FIELDS = [[4, 1], [5, 1], [6, 1], [7, 1], [8, 3], [11, 1], [12, 1], [13, 1], [14, 1]]
+    .concat(Array.from({ length: KEY_COUNT }, (_, i) => [KEYS_OFFSET + 4 * i, 4]));
+  /** A block that differs from a profile in at most this many fields is named after it. */
+  const NEAR_FIELDS = 5;
+
+  /**
+   * What the pad holds, from the 128 bytes read at 0x0100 and the profiles as the pad would hold
+   * them, candidates [{ name, bytes }] (encodeProfile; the first of equal ones is named):
+   * { kind: 'profile', name } the same bytes; { kind: 'near', name, n } a profile block that
+   * differs from that profile in n values; { kind: 'other' } a profile block far from every
+   * profile; { kind: 'blank' } nothing at all; { kind: 'unknown' } bytes that are no profile block.
+   */
+  function identify(read, candidates) {
+    const block = Array.from(read || []);
+    if (block.length < BLOCK_SIZE || block.every((b) => !b)) return { kind: block.length < BLOCK_SIZE ? 'unknown' : 'blank' };
+    const sum = checksum(block);
+    const valid = block[0] === 0x56 && block[1] === 0x58 && block[2] === BLOCK_VERSION && block[3] === BLOCK_SIZE
+      && block[CHECKSUM_OFFSET] === (sum & 0xff) && block[CHECKSUM_OFFSET + 1] === sum >> 8;
+    if (!valid) return { kind: 'unknown' };
+    let near = null;
+    for (const c of candidates) {
+      if (c.bytes.every((b, i) => b === block[i])) return { kind: 'profile', name: c.name };
+      const n = FIELDS.filter(([at, size]) => c.bytes.slice(at, at + size).some((b, i) => b !== block[at + i])).length;
+      if (!near || n < near.n) near = { name: c.name, n };
+    }
+    return near && near.n <= NEAR_FIELDS ? { kind: 'near', ...near } : { kind: 'other' };
   }
 
   function attributes(element) {
@@ -200,10 +242,12 @@
 
   /**
    * "Apply to pad" for a DOM <profile> element and a pad of the pad list: resolves with
-   * { ok, message, differences }, message in the user's language. Bytes of others where a
-   * macro goes are replaced only after a question; unattended (a mode switch, nobody at the
-   * screen) nothing is written then and the message says why. The writes and read-backs run
-   * alone on the pad (padlock.js).
+   * { ok, message, differences }, message in the user's language. Other profiles' macros are
+   * never in the way (they share one layout, padmap.js), and what vexa listed on the pad for a
+   * macro no profile holds any more is cleared. Bytes nothing accounts for where a macro goes (a
+   * take written from the Macros screen) are replaced only after a question; unattended (a mode
+   * switch, nobody at the screen) nothing is written then and the message says why. The writes
+   * and read-backs run alone on the pad (padlock.js); a question never holds the pad.
    */
   async function applyProfile(profileElement, pad, { unattended = false } = {}) {
     const vexa = window.vexaModules;
@@ -221,26 +265,46 @@
       return { ok: false, message: t('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
     }
     const send = (request) => vexa.bridge.command(request, { timeoutMs: 5000 });
-    // Other bytes where a macro goes (a take written from the Macros screen, another profile's
-    // macro) are the user's: replaced only after a question.
-    const over = [];
-    for (const w of writes) {
-      const read = await send({ funcname: 'readByAddr', HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
-        PARAMADDRESS: w.address.toString(16), PARAMSIZE: w.bytes.length });
-      if (!read.ok) return { ok: false, message: t('apply.notWritten', { reason: read.message }), differences: [] };
-      const back = read.text ? String(read.text).split(',').map((x) => parseInt(x, 16)) : [];
-      if (back.some((b) => b) && back.some((b, i) => b !== w.bytes[i])) over.push(w.name);
+    const read = async (address, size) => {
+      const back = await send({ funcname: 'readByAddr', HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
+        PARAMADDRESS: address.toString(16), PARAMSIZE: size });
+      if (!back.ok) throw Object.assign(new Error(back.message), { shown: back.message });
+      return back.text ? String(back.text).split(',').map((x) => parseInt(x, 16)) : [];
+    };
+    const fail = (message) => ({ ok: false, message, differences: [] });
+    let result;
+    try {
+      const taken = await padmap.takenNow();
+      let approved = null;
+      if (!unattended) {
+        const plan = await padmap.planApply(writes, taken, read);
+        approved = plan.stray;
+        const names = plan.stray.join(', ');
+        if (plan.stray.length && !(await vexa.ask.ask({ title: t('apply.askTitle'), text: t('apply.askOver', { names }), yes: t('prof.apply') }))) {
+          return fail(t('apply.cancelled'));
+        }
+      }
+      result = await vexa.padLock.exclusive(pad, async () => {
+        // Planned again with the pad held: another writer may have come between.
+        const plan = await padmap.planApply(writes, taken, read);
+        const unasked = plan.stray.filter((name) => !approved || !approved.includes(name));
+        if (unasked.length) {
+          return { ok: false, key: approved ? 'apply.changedMeanwhile' : 'apply.overUnattended', values: { names: unasked.join(', ') }, differences: [] };
+        }
+        const outcome = await applyAll(bytes, writes, pad, send, plan);
+        document.dispatchEvent(new CustomEvent('padwritten', { detail: { pad } }));
+        return outcome;
+      });
+    } catch (err) {
+      if (!err.shown) throw err;
+      return fail(t('apply.notWritten', { reason: err.shown }));
     }
-    if (over.length && unattended) return { ok: false, message: t('apply.overUnattended', { names: over.join(', ') }), differences: [] };
-    if (over.length && !(await vexa.ask.ask({ title: t('apply.askTitle'), text: t('apply.askOver', { names: over.join(', ') }), yes: t('prof.apply') }))) {
-      return { ok: false, message: t('apply.cancelled'), differences: [] };
-    }
-    const result = await vexa.padLock.exclusive(pad, () => applyAll(bytes, writes, pad, send));
     const message = t(result.key, result.values);
     return { ok: result.ok, message: result.ok && writes.length ? `${message} ${t('map.done', { n: writes.length })}` : message, differences: result.differences };
   }
 
   return {
-    PROFILE_ADDRESS, BLOCK_SIZE, BlockError, MacroError, encodeProfile, profileFromElement, macroWrites, applyBlock, applyAll, applyProfile,
+    PROFILE_ADDRESS, BLOCK_SIZE, BlockError, MacroError, encodeProfile, profileFromElement, macroWrites, applyBlock, applyAll, identify,
+    applyProfile,
   };
 });

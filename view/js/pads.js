@@ -39,6 +39,9 @@
   const { parseSize, parseAddress, parseInteger, writeRequest, firstDifference } = vexa.bytefield;
   const { ask } = vexa.ask;
 
+  /** A pad's name, the same on every screen: product and serial ("PX-ORB42 · PX4272…"). */
+  const label = (pad) => vexa.padChoice.padLabel(pad, t('pads.unknown'));
+
   // ---- list ------------------------------------------------------------------------------
 
   // The list keeps the selected pad when it leaves, shown unplugged, so the forms below never
@@ -99,7 +102,7 @@
     const { pad: chosen, connected } = state.choice;
     const shown = chosen && !connected ? [...state.pads, chosen] : state.pads;
     list.replaceChildren(...shown.map((p) => {
-      const title = p.productName || p.device || t('pads.unknown');
+      const title = label(p);
       const selected = chosen !== null && p.DeviceID === chosen.DeviceID;
       const gone = selected && !connected;
       return el('li', {}, [
@@ -121,8 +124,6 @@
     $('pads-empty').hidden = state.pads.length > 0;
   }
 
-  const padLabel = (pad) => `${pad.productName || pad.device || t('pads.unknown')} (${pad.DeviceID})`;
-
   function drawSource() {
     const pad = selectedPad();
     if (!pad) return;
@@ -132,12 +133,12 @@
     $('report-panel').dataset.source = isSource ? 'true' : 'false';
     const line = $('report-source');
     if (isSource) {
-      elide(line, t('pads.streamFrom', { pad: padLabel(source) }));
+      elide(line, t('pads.streamFrom', { pad: label(source) }));
     } else {
       // A sentence to read whole, so it wraps rather than elides.
       line.classList.remove('elide');
       line.removeAttribute('title');
-      line.textContent = t('pads.streamOther', { pad: padLabel(source) });
+      line.textContent = t('pads.streamOther', { pad: label(source) });
     }
   }
 
@@ -151,7 +152,7 @@
     $('report-panel').hidden = !state.choice.connected;
     if (!state.choice.connected) $('pad-gone').textContent = t('pads.gone', { pad: label(pad) });
     drawSource();
-    elide($('pad-name'), pad.productName || pad.device || t('pads.unknown'));
+    elide($('pad-name'), label(pad));
     elide($('pad-code'), pad.productCN || '');
     const facts = [
       ['pads.fact.id', pad.DeviceID], ['pads.fact.sn', pad.SN], ['pads.fact.fw', pad.Version],
@@ -338,6 +339,7 @@
         return [w, w.ok ? await send(plan.read) : null];
       });
       if (!written.ok) { setResult(resultId, 'bad', failureMessage(plan.write, written)); return; }
+      document.dispatchEvent(new CustomEvent('padwritten', { detail: { pad: selectedPad() } }));
       // Written, but what the pad holds now is unknown: never shown as read.
       if (!back.ok) { setResult(resultId, 'bad', t('pads.notVerified')); return; }
       const at = firstDifference(plan.bytes, back.text);
@@ -350,7 +352,7 @@
 
   function padName() {
     const pad = selectedPad();
-    return pad ? (pad.productName || pad.device || pad.DeviceID) : '';
+    return pad ? label(pad) : '';
   }
 
   function wireForms() {
@@ -463,8 +465,6 @@
   // Per picker, the pads last listed and the choice made then (see padchoice.js).
   const choices = new WeakMap();
 
-  const label = (pad) => vexa.padChoice.padLabel(pad, t('macro.pad'));
-
   // The choice as the picker shows it now: the user may have chosen another option since.
   function currentChoice(select) {
     const entry = choices.get(select);
@@ -505,7 +505,7 @@
    */
   async function padForWrite(select) {
     fillPadSelect(select, await listPads());
-    const target = vexa.padChoice.writeTarget(currentChoice(select), t('macro.pad'));
+    const target = vexa.padChoice.writeTarget(currentChoice(select), t('pads.unknown'));
     if (target.refusal) return { refusal: t(target.refusal.key, target.refusal.values) };
     return { pad: target.pad, label: label(target.pad) };
   }

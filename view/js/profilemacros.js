@@ -8,7 +8,7 @@
   const { t } = vexa.i18n;
   const model = vexa.profilemodel;
   const store = vexa.profiles;
-  const { state, parse, child, macrosOf, keysOf, loadAll, changed, writeWhole, save } = store;
+  const { state, parse, child, macrosOf, keysOf, otherProfiles, loadAll, changed, writeWhole, save } = store;
   const { $, h, status, setFieldError, errorNote, drawAll, ensureBuilt } = vexa.profileView;
 
   function drawMacros() {
@@ -35,7 +35,9 @@
   async function addMacro() {
     const fields = { name: $('profile-macro-name'), address: $('profile-macro-address'), size: $('profile-macro-size') };
     const macro = { name: fields.name.value.trim(), address: fields.address.value.trim(), size: fields.size.value.trim() };
-    const error = model.checkMacro(macro, macrosOf(state.profile));
+    // The other profiles' macros count too: all eight share one layout on the pad.
+    const others = otherProfiles(state.current).flatMap((p) => p.macros.map((m) => ({ ...m, name: `${m.name} (${p.name})` })));
+    const error = model.checkMacro(macro, macrosOf(state.profile).concat(others));
     Object.values(fields).forEach((f) => setFieldError(f, null));
     if (error) { setFieldError(fields[error.field], error); fields[error.field].focus(); return; }
     const i = state.current;
@@ -63,11 +65,11 @@
   /**
    * A take from the Macros screen saved into place i as macro `name`, its bytes kept in the file
    * (so an exported package carries them) and its address chosen in the macro area, clear of
-   * every profile's macros and, given read(address, size) for a pad, of what that pad holds.
-   * Saved to the file at once unless another place has unsaved changes, which the user may not
-   * want saved. Resolves with { ok, message, saved }.
+   * every profile's macros. No pad is looked at: the eight profiles' macros are one layout that
+   * holds on every pad (padmap.js). Saved to the file at once unless another place has unsaved
+   * changes, which the user may not want saved. Resolves with { ok, message, saved, address }.
    */
-  async function addTake(i, name, bytes, read = null) {
+  async function addTake(i, name, bytes) {
     ensureBuilt();
     await loadAll();
     const place = state.places[i];
@@ -79,9 +81,7 @@
     if (own.some((m) => m.name.trim().toLowerCase() === name.trim().toLowerCase())) {
       return { ok: false, message: t('macro.nameTaken', { name, profile: place.name }) };
     }
-    const profiles = state.places.map((p) => parse(p.text)).filter(Boolean).map((p) => ({ name: p.getAttribute('name'), macros: macrosOf(p) }));
-    const taken = vexa.padmap.takenBy(profiles);
-    const address = read ? await vexa.padmap.findBlank(bytes.length, taken, read) : vexa.padmap.firstFit(bytes.length, taken);
+    const address = vexa.padmap.placeNew(bytes.length, otherProfiles(-1));
     if (address < 0) return { ok: false, message: t('map.full', { name, n: bytes.length }) };
     const list = child(top, 'macros') || top.appendChild(top.ownerDocument.createElement('macros'));
     const made = top.ownerDocument.createElement('macro');
@@ -94,7 +94,7 @@
     if (!(await changed(i, await writeWhole(i, top), ''))) return { ok: false, message: $('profiles-status').textContent };
     if (i === state.current) drawAll();
     const saved = !othersDirty && (await save());
-    return { ok: true, saved, message: t(saved ? 'macro.savedTo' : 'macro.savedUnsaved', { name: name.trim(), profile: place.name }) };
+    return { ok: true, saved, address, message: t(saved ? 'macro.savedTo' : 'macro.savedUnsaved', { name: name.trim(), profile: place.name }) };
   }
 
   async function renameMacro(k) {

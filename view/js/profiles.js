@@ -58,7 +58,24 @@
   const macrosOf = (profile) => Array.from(child(profile, 'macros') ? child(profile, 'macros').children : [])
     .filter((m) => m.tagName === 'macro')
     .map((m) => ({ name: m.getAttribute('name') || '', address: m.getAttribute('address') || '', size: m.getAttribute('size') || '',
-      kept: Boolean(m.getAttribute('data')) }));
+      data: m.getAttribute('data') || '', kept: Boolean(m.getAttribute('data')) }));
+  /**
+   * The profiles of the other places with their macros, as padmap.takenBy takes them: each as the
+   * program holds it and, where that differs, as last saved, which Discard would bring back (a
+   * place may be taken only if neither has a macro there).
+   */
+  function otherProfiles(except) {
+    const out = [];
+    state.places.forEach((p, i) => {
+      if (i === except) return;
+      for (const text of new Set([p.text, p.saved])) {
+        const top = parse(text);
+        const name = top ? (top.getAttribute('name') || '').trim() : '';
+        if (name) out.push({ name, macros: macrosOf(top) });
+      }
+    });
+    return out;
+  }
   const keysOf = (profile) => Array.from(child(profile, 'keys') ? child(profile, 'keys').children : [])
     .filter((k) => k.tagName === 'key').map((k) => ({ id: k.getAttribute('id'), code: k.getAttribute('code') }));
 
@@ -217,6 +234,8 @@
     }
     state.current = i;
     state.editing = 0;
+    // What the line said was about the profile shown before.
+    status('');
     await readPlace(i);
     drawAll();
     marks().loaded = state.places[i].path;
@@ -336,7 +355,11 @@
       const outcome = await vexa.padMemory.applyProfile(parse(state.places[i].text), chosen.pad);
       let text = outcome.message || t(outcome.ok ? 'prof.applied' : 'prof.notApplied');
       if (outcome.ok) text = `${text} ${t('pads.writtenTo', { pad: chosen.label })}`;
-      status(outcome.ok && unsaved ? `${text} ${t('prof.appliedUnsaved')}` : text, outcome.ok ? 'ok' : 'bad');
+      if (outcome.ok && unsaved) text = `${text} ${t('prof.appliedUnsaved')}`;
+      // The modes give the pad their profile again at their next change; said here, so that
+      // nobody is surprised when it happens.
+      const back = outcome.ok ? vexa.modeSwitch.appliedByHand(chosen.pad, state.places[i].path.split('/').pop()) : '';
+      status(back ? `${text} ${back}` : text, outcome.ok ? 'ok' : 'bad');
       marks().applied = String(Boolean(outcome.ok));
     } catch (err) {
       status(t('prof.notApplied'), 'bad');
@@ -384,12 +407,39 @@
       srcXpath: '/profile', desXpath: '/profile' });
   }
 
+  /**
+   * The imported profile in place i fitted into the layout of the other profiles (padmap.js
+   * relocate): its macros that lie where another profile's macro is go to free places, and its
+   * buttons follow them, in the program's copy. → { ok, text } with the words to add, or the reason.
+   */
+  async function fitImported(i) {
+    const top = parse(state.places[i].text);
+    if (!top) return { ok: true, text: '' };
+    const keys = keysOf(top);
+    let fitted;
+    try {
+      fitted = vexa.padmap.relocate({ macros: macrosOf(top), keys }, otherProfiles(i));
+    } catch (err) {
+      if (!err.key) throw err;
+      return { ok: false, text: t(err.key, err.values) };
+    }
+    if (!fitted.moves.length) return { ok: true, text: '' };
+    const macroNodes = Array.from(child(top, 'macros').children).filter((m) => m.tagName === 'macro');
+    fitted.macros.forEach((m, k) => macroNodes[k].setAttribute('address', m.address));
+    const keyNodes = Array.from(child(top, 'keys') ? child(top, 'keys').children : []).filter((k) => k.tagName === 'key');
+    fitted.keys.forEach((k, n) => { if (k.code !== keys[n].code) keyNodes[n].setAttribute('code', k.code); });
+    if (!(await changed(i, await writeWhole(i, top)))) return { ok: false, text: $('profiles-status').textContent };
+    return { ok: true, text: t('prof.importMoved', { names: fitted.moves.map((m) => m.name).join(', ') }) };
+  }
+
   async function importInto(i, path) {
     const result = await importCommand(i, path);
     if (!result.ok) return status(t('prof.notImported', { reason: result.message }), 'bad');
     await changed(i, result);
+    const fitted = await fitImported(i);
     drawAll();
-    status(t('prof.imported', { path }), 'warn');
+    if (!fitted.ok) return status(fitted.text, 'bad');
+    status(`${t('prof.imported', { path })} ${fitted.text}`.trim(), 'warn');
   }
 
   async function importAsNew(free, path) {
@@ -403,12 +453,14 @@
     const base = path.replace(/^.*[\\/]/, '').replace(/\.pfd$/i, '').trim() || t('prof.package');
     const name = model.checkName(base, others) ? model.copyName(base, others) : base;
     if (name !== own && !(await changed(free, await setValue(free, [], 'name', name)))) return;
+    const fitted = await fitImported(free);
     state.current = free;
     state.profile = parse(state.places[free].text);
     state.editing = 0;
     drawAll();
     marks().loaded = state.places[free].path;
-    status(t('prof.importedAs', { path, name }), 'warn');
+    if (!fitted.ok) return status(fitted.text, 'bad');
+    status(`${t('prof.importedAs', { path, name })} ${fitted.text}`.trim(), 'warn');
   }
 
   // A native file dialog; resolves with the chosen path. A cancelled dialog is never answered,
@@ -422,7 +474,7 @@
     // What other screens use.
     reload: () => loadAll(), state, withPackageExtension,
     // What the screen's other parts use (profilemacros.js adds addTake).
-    DEFAULT_PROFILE, parse, child, usedNames, anyDirty, macrosOf, keysOf, readPlace, loadAll, changed, writeWhole,
+    DEFAULT_PROFILE, parse, child, usedNames, anyDirty, macrosOf, keysOf, otherProfiles, readPlace, loadAll, changed, writeWhole,
     setValue, save, markAllSaved, discard, settleUnsaved, selectPlace, submitName, startNew, deleteCurrent,
     resetCurrent, writeValue, loadPads, applyToPad, exportPackage, importPackage, choosePath,
   };
