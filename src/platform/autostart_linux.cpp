@@ -13,7 +13,11 @@ namespace platform {
 
 namespace {
 
-const char kEntryName[] = "marlith";
+// The entry is named after the program. Earlier versions named it "marlith": that entry is
+// replaced when the setting is turned on and removed when it is turned off, so none is left
+// starting the program on its own.
+const char kEntryName[] = "vexa";
+const char kOldEntryName[] = "marlith";
 // The session's list of start-up programs shows these: the name and icon of the installed
 // package's own desktop entry, not the entry's file name.
 const char kShownName[] = "vexa";
@@ -55,18 +59,25 @@ QString programToStart()
     return QCoreApplication::applicationFilePath();
 }
 
+QString entryPath(const char *name)
+{
+    return configHome() + QStringLiteral("/autostart/") + QLatin1String(name) + QStringLiteral(".desktop");
+}
+
 } // namespace
 
 QString autostartLocation()
 {
-    return configHome() + QStringLiteral("/autostart/") + QLatin1String(kEntryName) + QStringLiteral(".desktop");
+    return entryPath(kEntryName);
 }
 
 void setAutostart(bool enable)
 {
     const QString path = autostartLocation();
+    const QString old = entryPath(kOldEntryName);
     if (!enable) {
         QFile::remove(path);
+        QFile::remove(old);
         return;
     }
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
@@ -81,7 +92,9 @@ void setAutostart(bool enable)
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(QLatin1String(kShownName), exec, QLatin1String(kIconName));
-    writeFileAtomically(path, entry.toUtf8());
+    // The old entry goes only once the new one is there: a failed write leaves the start as it was.
+    if (writeFileAtomically(path, entry.toUtf8()))
+        QFile::remove(old);
 }
 
 } // namespace platform

@@ -81,6 +81,14 @@
     return word ? fill(word, values, language) : fill(english, values, 'en');
   }
 
+  /**
+   * A text said anew in the language of the moment wherever it is shown (as text, in a value of
+   * t(), as JSON): for a reason kept on screen or in a status that outlives a change of language.
+   */
+  function later(say) {
+    return { toString: say, toJSON: say };
+  }
+
   const ATTRIBUTES = [['i18nLabel', 'aria-label'], ['i18nTitle', 'title'], ['i18nPlaceholder', 'placeholder']];
 
   /** Fills in the marked texts of a document or element. */
@@ -94,5 +102,5 @@
     }
   }
 
-  return { LANGUAGES, resolveLanguage, setLanguage, language: () => current, t, apply };
+  return { LANGUAGES, resolveLanguage, setLanguage, language: () => current, t, later, apply };
 });

@@ -207,8 +207,10 @@
    */
   async function applyProfile(profileElement, pad, { unattended = false } = {}) {
     const vexa = window.vexaModules;
-    const { t } = vexa.i18n;
-    if (!pad) return { ok: false, message: t('apply.noPad'), differences: [] };
+    const { t, later } = vexa.i18n;
+    // Kept by the mode switch's status line, which follows a change of language.
+    const say = (key, values) => later(() => t(key, values));
+    if (!pad) return { ok: false, message: say('apply.noPad'), differences: [] };
     let bytes;
     let writes;
     try {
@@ -216,9 +218,9 @@
       bytes = encodeProfile(profile);
       writes = macroWrites(profile);
     } catch (err) {
-      if (err instanceof MacroError) return { ok: false, message: t(err.key, err.values), differences: [] };
+      if (err instanceof MacroError) return { ok: false, message: say(err.key, err.values), differences: [] };
       if (!(err instanceof BlockError)) throw err;
-      return { ok: false, message: t('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
+      return { ok: false, message: say('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
     }
     const send = (request) => vexa.bridge.command(request, { timeoutMs: 5000 });
     // Other bytes where a macro goes (a take written from the Macros screen, another profile's
@@ -227,17 +229,18 @@
     for (const w of writes) {
       const read = await send({ funcname: 'readByAddr', HardwareID: pad.HardwareID, DevicePath: pad.DevicePath,
         PARAMADDRESS: w.address.toString(16), PARAMSIZE: w.bytes.length });
-      if (!read.ok) return { ok: false, message: t('apply.notWritten', { reason: read.message }), differences: [] };
+      if (!read.ok) return { ok: false, message: say('apply.notWritten', { reason: read.message }), differences: [] };
       const back = read.text ? String(read.text).split(',').map((x) => parseInt(x, 16)) : [];
       if (back.some((b) => b) && back.some((b, i) => b !== w.bytes[i])) over.push(w.name);
     }
-    if (over.length && unattended) return { ok: false, message: t('apply.overUnattended', { names: over.join(', ') }), differences: [] };
+    if (over.length && unattended) return { ok: false, message: say('apply.overUnattended', { names: over.join(', ') }), differences: [] };
     if (over.length && !(await vexa.ask.ask({ title: t('apply.askTitle'), text: t('apply.askOver', { names: over.join(', ') }), yes: t('prof.apply') }))) {
-      return { ok: false, message: t('apply.cancelled'), differences: [] };
+      return { ok: false, message: say('apply.cancelled'), differences: [] };
     }
     const result = await vexa.padLock.exclusive(pad, () => applyAll(bytes, writes, pad, send));
-    const message = t(result.key, result.values);
-    return { ok: result.ok, message: result.ok && writes.length ? `${message} ${t('map.done', { n: writes.length })}` : message, differences: result.differences };
+    const message = result.ok && writes.length ? later(() => `${t(result.key, result.values)} ${t('map.done', { n: writes.length })}`)
+      : say(result.key, result.values);
+    return { ok: result.ok, message, differences: result.differences };
   }
 
   return {
