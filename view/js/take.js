@@ -2,7 +2,8 @@
 // A recorded take is cut to what the user meant to record. The recorder hears every key on the
 // desktop, this window's own included: the key that started the take (Enter on Record is let go
 // after the capture began) and the key that stopped it (Esc, or Enter/Space on Stop) would
-// otherwise end up in the macro.
+// otherwise end up in the macro, and so would the time spent going back to this window to stop
+// it, which the pad would play as a long wait at the end.
 (function (root, factory) {
   const api = factory();
   if (typeof module === 'object' && module.exports) module.exports = api;
