@@ -13,7 +13,11 @@ namespace platform {
 
 namespace {
 
-const char kEntryName[] = "marlith";
+// The entry is named after the program. Earlier versions named it "marlith": that entry is
+// replaced when the setting is turned on and removed when it is turned off, so none is left
+// starting the program on its own.
+const char kEntryName[] = "vexa";
+const char kOldEntryName[] = "marlith";
 // The session's list of start-up programs shows these: the name and icon of the installed
 // package's own desktop entry, not the entry's file name.
 const char kShownName[] = "vexa";
@@ -62,17 +66,25 @@ bool fail(QString *error, const QString &what, const QString &path, const QStrin
     return false;
 }
 
+QString entryPath(const char *name)
+{
+    return configHome() + QStringLiteral("/autostart/") + QLatin1String(name) + QStringLiteral(".desktop");
+}
+
 } // namespace
 
 QString autostartLocation()
 {
-    return configHome() + QStringLiteral("/autostart/") + QLatin1String(kEntryName) + QStringLiteral(".desktop");
+    return entryPath(kEntryName);
 }
 
 bool setAutostart(bool enable, QString *error)
 {
     const QString path = autostartLocation();
+    const QString old = entryPath(kOldEntryName);
     if (!enable) {
+        // An entry under the program's old name goes too; only the current one can fail the change.
+        QFile::remove(old);
         QFile entry(path);
         if (entry.remove())
             return true;
@@ -95,7 +107,11 @@ bool setAutostart(bool enable, QString *error)
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(QLatin1String(kShownName), exec, QLatin1String(kIconName));
-    return writeFileAtomically(path, entry.toUtf8(), error);
+    // The old entry goes only once the new one is there: a failed write leaves the start as it was.
+    if (!writeFileAtomically(path, entry.toUtf8(), error))
+        return false;
+    QFile::remove(old);
+    return true;
 }
 
 } // namespace platform

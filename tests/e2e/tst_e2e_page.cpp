@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,17 +23,17 @@ namespace {
 
 const QStringList kScreens{"pads", "profiles", "modes", "macro", "settings", "about"};
 
-QByteArray confXml(const QString &clientSize)
+QByteArray confXml(const QString &clientSize, const QString &language = QStringLiteral("en"))
 {
     const QString size = clientSize.isEmpty() ? QString() : QStringLiteral(" clientSize=\"%1\"").arg(clientSize);
     return QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
 <root>
-	<client autoStart="false" showConf="Ctrl+Alt+Shift+F9" testTool="Ctrl+Alt+Shift+F10" language="en" version="1.0.0" closeFunc="hide"%1 />
+	<client autoStart="false" showConf="Ctrl+Alt+Shift+F9" testTool="Ctrl+Alt+Shift+F10" language="%2" version="1.0.0" closeFunc="hide"%1 />
 	<conf deviceId="5E1C7A92" name="PX-ORB42">
 		<info name="产品信息" productType="gamepad" productName="PX-ORB42" productCN="PX-ORB42-01" description="PARVEX PX-ORB42 wired game pad" device="PX-ORB42" />
 	</conf>
 </root>
-)").arg(size).toUtf8();
+)").arg(size, language).toUtf8();
 }
 
 } // namespace
@@ -43,9 +45,12 @@ private slots:
     void initTestCase();
     void walkThrough_data();
     void walkThrough();
+    void nothingIsCut_data();
+    void nothingIsCut();
 
 private:
-    bool start(const QString &clientSize);
+    bool start(const QString &clientSize, const QString &language = QStringLiteral("en"));
+    QStringList cutTexts();
     void key(const QString &keys);
     bool tabTo(const QString &selector, int maxSteps = 80);
     bool show(const QString &screen);
@@ -77,10 +82,10 @@ void tst_E2ePage::initTestCase()
         m_axeError = QStringLiteral(VEXA_AXE_JS " is missing: scripts/test.sh installs it (npm ci of tests/tools)");
 }
 
-bool tst_E2ePage::start(const QString &clientSize)
+bool tst_E2ePage::start(const QString &clientSize, const QString &language)
 {
     VexaDriver::Options options;
-    options.confXml = confXml(clientSize);
+    options.confXml = confXml(clientSize, language);
     m_app.reset(new VexaDriver(QStringLiteral(VEXA_APP_DIR), options));
     if (!m_app->start()) {
         qWarning("%s", qPrintable(m_app->error()));
@@ -141,6 +146,48 @@ QString tst_E2ePage::headerProblems()
         }
         return problems.join(', ');
       })())JS")).toString();
+}
+
+// Texts of the shown screen that the window does not show whole: wider than their box (cut, or
+// running over their neighbours), cut to an ellipsis narrower than a word, or messages outside
+// the window or outside what scrolls them.
+QStringList tst_E2ePage::cutTexts()
+{
+    const QJsonValue found = m_app->evaluate(QStringLiteral(R"JS((() => {
+        const found = [];
+        const shown = (e) => { const r = e.getBoundingClientRect(); return r.width > 0 && r.height > 0 && getComputedStyle(e).visibility !== 'hidden'; };
+        const name = (e) => `${e.tagName.toLowerCase()}${e.id ? '#' + e.id : ''}.${e.className} "${(e.textContent || e.value || '').trim().slice(0, 40)}"`;
+        const screen = document.querySelector('.screen:not([hidden])');
+        for (const e of [screen, ...screen.querySelectorAll('*')]) {
+          if (!shown(e) || e.closest('.visually-hidden')) continue;
+          if (!Array.from(e.childNodes).some((n) => n.nodeType === 3 && n.textContent.trim()) && !e.matches('select, button')) continue;
+          // One line with an ellipsis, the whole text as its title: cut on purpose, but not to nothing.
+          if (e.classList.contains('elide') || (e.title && e.title === e.textContent.trim())) {
+            if (e.scrollWidth > e.clientWidth + 1 && e.clientWidth < 60) found.push(`cut to ${e.clientWidth}px: ${name(e)}`);
+          } else if (e.scrollWidth > e.clientWidth + 1) {
+            found.push(`${e.scrollWidth - e.clientWidth}px cut: ${name(e)}`);
+          }
+        }
+        for (const e of screen.querySelectorAll('[role=status], [role=alert], .macro-result')) {
+          if (!shown(e) || !e.textContent.trim()) continue;
+          const r = e.getBoundingClientRect();
+          let box = { top: 0, bottom: innerHeight, left: 0, right: innerWidth };
+          for (let p = e.parentElement; p; p = p.parentElement) {
+            const s = getComputedStyle(p);
+            if (!/(auto|scroll|hidden)/.test(s.overflowX + s.overflowY)) continue;
+            const q = p.getBoundingClientRect();
+            box = { top: Math.max(box.top, q.top), bottom: Math.min(box.bottom, q.bottom),
+                    left: Math.max(box.left, q.left), right: Math.min(box.right, q.right) };
+          }
+          if (r.top < box.top - 1 || r.bottom > box.bottom + 1 || r.left < box.left - 1 || r.right > box.right + 1)
+            found.push(`out of sight: ${name(e)}`);
+        }
+        return found;
+      })())JS"));
+    QStringList list;
+    for (const QJsonValue &v : found.toArray())
+        list << v.toString();
+    return list;
 }
 
 QStringList tst_E2ePage::seriousViolations(QString *error)
@@ -256,6 +303,13 @@ void tst_E2ePage::walkThrough()
         screenshot(QStringLiteral("%1-%2").arg(size, screen));
     }
 
+    // Alt+digit and Ctrl+digit open the screens in the order of the tabs; the tab takes the focus.
+    key(QStringLiteral("alt+2"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('screen-profiles').hidden"
+                                            " && document.activeElement.dataset.screen === 'profiles'")));
+    key(QStringLiteral("ctrl+6"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('screen-about').hidden")));
+
     demoLightsThePictureOfTheFirstPadOnly(size);
     if (QTest::currentTestFailed())
         return;
@@ -360,12 +414,45 @@ void tst_E2ePage::walkThrough()
     QCOMPARE(m_app->evaluate(QStringLiteral("vexaModules.macro.state.items.length")).toInt(), 4);
 
     // Profiles: a button's function is picked from the keyboard; Esc closes the picker and gives
-    // the focus back to the row.
+    // the focus back to the row. The buttons are one Tab stop, the arrows move inside them, and
+    // the picker opens below the list without moving it.
     QVERIFY(show("profiles"));
     QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile1.xml'")));
+    QVERIFY(tabTo(QStringLiteral("#profile-save")));
+    QStringList stops;
+    for (int i = 0; i < 30 && !stops.contains(QStringLiteral("profile-apply")); ++i) {
+        key(QStringLiteral("Tab"));
+        stops << m_app->evaluate(QStringLiteral("document.activeElement.id")).toString();
+    }
+    // The values, one stop for the fifteen buttons, the macro form (Advanced is on), the pad, Apply.
+    QVERIFY2(stops.size() <= 22 && stops.last() == QLatin1String("profile-apply"), qPrintable(stops.join(QLatin1Char(' '))));
+    QCOMPARE(stops.filter(QRegularExpression(QStringLiteral("^profile-key-\\d+-change$"))), QStringList{"profile-key-1-change"});
     QVERIFY(tabTo(QStringLiteral("#profile-key-1-change")));
+    const int columns = m_app->evaluate(QStringLiteral(
+        "getComputedStyle(document.getElementById('profile-keys')).gridTemplateColumns.split(' ').length")).toInt();
+    QVERIFY(columns >= 1);
+    key(QStringLiteral("Right"));
+    key(QStringLiteral("Down"));
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.activeElement.id")).toString(),
+             QStringLiteral("profile-key-%1-change").arg(2 + columns));
+    key(QStringLiteral("Home"));
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.activeElement.id")).toString(), QStringLiteral("profile-key-1-change"));
+    const QString rowPlaces = QStringLiteral("Array.from(document.querySelectorAll('#profile-keys > li'), (li) => {"
+                                             " const r = li.getBoundingClientRect(); return `${r.left},${r.top},${r.width}`; }).join(' ')");
+    const QString placesBefore = m_app->evaluate(rowPlaces).toString();
     key(QStringLiteral("Return"));
     QVERIFY(m_app->waitUntil(QStringLiteral("document.activeElement && document.activeElement.id === 'profile-key-kind'")));
+    // Where the list is on screen may change (the picker is scrolled into view), not its rows.
+    const auto relative = [](const QString &places) {
+        QStringList out;
+        const QStringList rows = places.split(QLatin1Char(' '));
+        const double top = rows.value(0).section(QLatin1Char(','), 1, 1).toDouble();
+        for (const QString &row : rows)
+            out << QStringLiteral("%1,%2,%3").arg(row.section(QLatin1Char(','), 0, 0))
+                       .arg(row.section(QLatin1Char(','), 1, 1).toDouble() - top).arg(row.section(QLatin1Char(','), 2, 2));
+        return out;
+    };
+    QCOMPARE(relative(m_app->evaluate(rowPlaces).toString()), relative(placesBefore));
     screenshot(QStringLiteral("%1-profiles-button").arg(size));
     if (m_axeError.isEmpty()) {
         QString error;
@@ -375,6 +462,13 @@ void tst_E2ePage::walkThrough()
     key(QStringLiteral("Escape"));
     QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('profile-key-kind')"
                                             " && document.activeElement.id === 'profile-key-1-change'")));
+    // Ctrl+S saves.
+    m_app->evaluate(QStringLiteral("(() => { const r = document.getElementById('profile-brightness-range'); r.value = '55';"
+                                   " r.dispatchEvent(new Event('change')); return true; })()"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('profile-unsaved').hidden")));
+    key(QStringLiteral("ctrl+s"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('profile-unsaved').hidden"
+                                            " && document.getElementById('screen-profiles').dataset.saved === 'true'")));
 
     // axe-core on every screen, the developer tools included.
     QVERIFY2(m_axeError.isEmpty(), qPrintable(m_axeError));
@@ -435,15 +529,82 @@ void tst_E2ePage::walkThrough()
     // The session ends (SIGTERM) while the Profiles screen has unsaved work: vexa asks nothing,
     // since no one could answer, and writes it before it ends, as it always has.
     QVERIFY(show(QStringLiteral("profiles")));
+    QVERIFY(m_app->waitUntil(QStringLiteral("!!document.getElementById('screen-profiles').dataset.loaded")));
     const QString path = m_app->evaluate(QStringLiteral("document.getElementById('screen-profiles').dataset.loaded")).toString();
     QVERIFY(!path.isEmpty());
-    m_app->evaluate(QStringLiteral("(() => { const r = document.getElementById('profile-deadzone-range'); r.value = '29';"
+    m_app->evaluate(QStringLiteral("(() => { const r = document.getElementById('profile-deadzone-range'); r.value = '21';"
                                    " r.dispatchEvent(new Event('change')); return true; })()"));
     QVERIFY(m_app->waitUntil(QStringLiteral("!document.getElementById('profile-unsaved').hidden")));
     QFile profile(m_app->appDir() + QLatin1Char('/') + path);
     QCOMPARE(m_app->terminate(), 0);
     QVERIFY(profile.open(QIODevice::ReadOnly));
-    QVERIFY(profile.readAll().contains("deadzone=\"29\""));
+    QVERIFY(profile.readAll().contains("deadzone=\"21\""));
+    m_app.reset();
+}
+
+void tst_E2ePage::nothingIsCut_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("de-DE") << QStringLiteral("de-DE");
+    QTest::newRow("ru") << QStringLiteral("ru");
+}
+
+// The longest words, in the smallest window: every screen shows its texts whole, the Modes screen
+// keeps its program column, and the Macros screen its recorder's state and its messages.
+void tst_E2ePage::nothingIsCut()
+{
+    QFETCH(QString, language);
+    QVERIFY(start(QString(), language));
+    QCOMPARE(m_app->evaluate(QStringLiteral("innerWidth + 'x' + innerHeight")).toString(), QStringLiteral("800x600"));
+    const QMap<QString, QString> loaded{
+        {"pads", "!!document.querySelector('#pads-list [data-device-id]') && !document.getElementById('pad-detail').hidden"},
+        {"profiles", "document.getElementById('screen-profiles').dataset.loaded === 'view/profiles/profile1.xml'"},
+        {"modes", "document.getElementById('screen-modes').dataset.loaded === 'true' && !!document.querySelector('.mode-row .mode-file')"},
+        {"macro", "document.querySelectorAll('#macro-pad option').length > 0 && document.querySelectorAll('#macro-profile option').length > 0"},
+        {"settings", "document.querySelector('#setting-showConf')?.value === 'Ctrl+Alt+Shift+F9'"},
+        {"about", "!!document.querySelector('#screen-about .panel')"},
+    };
+    QStringList cut;
+    for (const QString &screen : kScreens) {
+        QVERIFY(show(screen));
+        QVERIFY2(m_app->waitUntil(loaded.value(screen), 20000), qPrintable(screen));
+        for (const QString &c : cutTexts())
+            cut << QStringLiteral("%1: %2").arg(screen, c);
+        screenshot(QStringLiteral("800x600-%1-%2").arg(screen, language));
+    }
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+    QVERIFY(show(QStringLiteral("modes")));
+    QVERIFY(m_app->evaluate(QStringLiteral("Math.min(...Array.from(document.querySelectorAll('.mode-program'), (e) => e.clientWidth))")).toInt() >= 120);
+
+    // A long take written to the pad and kept in a profile: both messages in sight.
+    QVERIFY(show(QStringLiteral("macro")));
+    m_app->evaluate(QStringLiteral(R"JS((() => {
+        const k = (down, scan) => ({ kind: 'key', down, scan, ext: false });
+        const items = [];
+        for (let i = 0; i < 60; i++) items.push(k(true, 0x1e + (i % 9)), { kind: 'pause', ms: 120 + i }, k(false, 0x1e + (i % 9)), { kind: 'pause', ms: 30 });
+        items.pop();
+        Object.assign(vexaModules.macro.state, { selected: -1, unsaved: true, items });
+        document.dispatchEvent(new Event('languagechanged'));
+        return true;
+      })())JS"));
+    // The whole take, not its start.
+    QCOMPARE(m_app->evaluate(QStringLiteral("document.getElementById('macro-bytes').textContent.split(' ').length")).toInt(),
+             m_app->evaluate(QStringLiteral("vexaModules.macro.encode(vexaModules.macro.state.items).length")).toInt());
+    m_app->evaluate(QStringLiteral("document.getElementById('macro-write').click(); true"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('macro-result').dataset.tone === 'ok'"), 20000));
+    QCOMPARE(cutTexts(), QStringList());
+    m_app->evaluate(QStringLiteral("document.getElementById('macro-name').value = 'Reload'; document.getElementById('macro-save').click(); true"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('macro-keep-result').dataset.tone === 'ok'"), 20000));
+    QCOMPARE(cutTexts(), QStringList());
+    screenshot(QStringLiteral("800x600-macro-written-%1").arg(language));
+    // Recording: how to stop it shows whole.
+    m_app->evaluate(QStringLiteral("document.getElementById('macro-record').click(); true"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'true'")));
+    QCOMPARE(cutTexts(), QStringList());
+    screenshot(QStringLiteral("800x600-macro-recording-%1").arg(language));
+    m_app->evaluate(QStringLiteral("document.getElementById('macro-stop').click(); true"));
+    QVERIFY(m_app->waitUntil(QStringLiteral("document.getElementById('screen-macro').dataset.recording === 'false'")));
+    QCOMPARE(m_app->terminate(), 0);
     m_app.reset();
 }
 

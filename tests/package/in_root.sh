@@ -75,7 +75,7 @@ elapsed
 step "the program writes a setting"
 [ "$(query '{funcname: "setConf", confKey: "autoStart", confValue: "true"}')" = '"modify conf sucess"' ] || fail "setConf"
 grep -q 'autoStart="true"' $FOLDER/Resources/profiles/conf.xml || fail "the setting is not in the user's file"
-grep -qx 'Exec="/usr/bin/vexa" -autostart' $HOME_DIR/.config/autostart/marlith.desktop || fail "the autostart entry does not name the launcher"
+grep -qx 'Exec="/usr/bin/vexa" -autostart' $HOME_DIR/.config/autostart/vexa.desktop || fail "the autostart entry does not name the launcher"
 as_user padctl list | grep -q 5E1C7A92 || fail "padctl from /usr/bin does not reach the virtual pad"
 stop_vexa
 

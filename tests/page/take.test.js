@@ -27,3 +27,17 @@ test('the keys that started and stopped the take are not part of it', () => {
   assert.deepEqual(trimTake([...withEnter, pause(400)], null), withEnter);
   assert.deepEqual(trimTake([], ESC), []);
 });
+
+test('the way back to this window is not part of the take', () => {
+  const typed = [key(true, A), pause(80), key(false, A)];
+  const SHIFT = 0x2a;
+  const ALT = 0x38;
+  const TAB = 0x0f;
+  // Shift held as the take began, let go after the last key: neither its release nor the pause
+  // spent before it is kept.
+  assert.deepEqual(trimTake([...typed, pause(1800), key(false, SHIFT), pause(300), key(true, ESC)], ESC), typed);
+  // Back with Alt+Tab, Esc pressed with Alt still held: Alt (never let go in the take) goes, the
+  // pauses on either side of it are one.
+  assert.deepEqual(trimTake([...typed, pause(1500), key(true, ALT), pause(200), key(true, TAB), pause(90), key(false, TAB),
+    pause(400), key(true, ESC)], ESC), [...typed, pause(1700), key(true, TAB), pause(90), key(false, TAB)]);
+});

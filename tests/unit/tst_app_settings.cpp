@@ -259,7 +259,15 @@ void TestAppSettings::setConfAnswers()
 void TestAppSettings::autostartEntryFollowsExactTrue()
 {
     const QString entry = platform::autostartLocation();
-    QCOMPARE(entry, m_dir->filePath(QStringLiteral("config/autostart/marlith.desktop")));
+    QCOMPARE(entry, m_dir->filePath(QStringLiteral("config/autostart/vexa.desktop")));
+    // An entry of an earlier version (named "marlith") is replaced, not left to start vexa twice.
+    const QString old = m_dir->filePath(QStringLiteral("config/autostart/marlith.desktop"));
+    const auto writeOld = [&old] {
+        QFile file(old);
+        return QDir().mkpath(QFileInfo(old).absolutePath()) && file.open(QIODevice::WriteOnly) &&
+               file.write("[Desktop Entry]\nType=Application\nExec=vexa -autostart\n") > 0;
+    };
+    QVERIFY(writeOld());
 
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"true"})"),
              QStringList{"success:modify conf sucess"});
@@ -274,7 +282,14 @@ void TestAppSettings::autostartEntryFollowsExactTrue()
     QVERIFY2(content.contains(QStringLiteral("\nName=vexa\n")) && content.contains(QStringLiteral("\nIcon=vexa\n")),
              qPrintable(content));
     QVERIFY(fileBytes().contains("autoStart=\"true\""));
+    QVERIFY(!QFile::exists(old));
 
+    QVERIFY(writeOld());
+    QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"false"})"),
+             QStringList{"success:modify conf sucess"});
+    QVERIFY(!QFile::exists(entry));
+    QVERIFY(!QFile::exists(old));
+    QVERIFY(fileBytes().contains("autoStart=\"false\""));
     // Any other text is stored and means off.
     QCOMPARE(run(R"({"funcname":"setConf","confKey":"autoStart","confValue":"TRUE"})"),
              QStringList{"success:modify conf sucess"});

@@ -125,12 +125,13 @@
 
   /**
    * One command for a screen: resolves with the success outcome, or with { ok: false, message }
-   * carrying the user's words for whatever went wrong (an unanswered query is let go).
+   * carrying the user's words for whatever went wrong (an unanswered query is let go). The
+   * message shows as text and is said in the language of the moment (i18n.later).
    */
   async function command(request, { timeoutMs = 4000 } = {}) {
     const outcome = await query(request, { timeoutMs });
     if (outcome.pending) outcome.cancel();
-    return outcome.ok ? outcome : { ok: false, message: vexa.messages.failureMessage(request, outcome) };
+    return outcome.ok ? outcome : { ok: false, message: vexa.i18n.later(() => vexa.messages.failureMessage(request, outcome)) };
   }
 
   vexa.bridge = { bridgeAvailable, requestText, send, query, command, stats, onSettled };

@@ -4,9 +4,10 @@
 // A code the page has no words for falls back by the list's `reads` and `also` ("zh-HK" →
 // "zh-TW"), then by its first part ("de" → "de-DE"), then to English. Static markup names its
 // text with data-i18n (content), data-i18n-label (aria-label), data-i18n-title and
-// data-i18n-placeholder; apply() fills them in. The language is chosen once as the page starts
-// (main.js asks for the settings first); a change in Settings reloads the page, so screens simply
-// call t() while they build.
+// data-i18n-placeholder; apply() fills them in. The language is chosen as the page starts
+// (main.js asks for the settings first); a change in Settings applies the marked texts again and
+// sends "languagechanged", on which screens draw their other texts again. A count picks its
+// plural form by the language's rules (Intl.PluralRules, see fill()).
 (function (root, factory) {
   const inNode = typeof module === 'object' && module.exports;
   const languages = inNode ? require('./languages.js') : root.vexaModules.languages;
@@ -45,15 +46,47 @@
     return current;
   }
 
-  function fill(text, values) {
-    return text.replace(/\{(\w+)\}/g, (all, name) => (values && name in values ? String(values[name]) : all));
+  const pluralRules = {};
+  /** The plural category (CLDR: zero, one, two, few, many, other) of a count in a language. */
+  function pluralOf(count, language) {
+    // Counts may come formatted for people ("1.234", "1 234"): their digits are the number.
+    const n = typeof count === 'number' ? count : Number(String(count).replace(/\D/g, '') || NaN);
+    pluralRules[language] ??= new Intl.PluralRules(language);
+    return pluralRules[language].select(n);
+  }
+
+  // A text says a count with the forms its language needs:
+  // "{n, plural, one {# macro} other {# macros}}", # standing for the count. Russian needs one,
+  // few, many and other; Chinese, Japanese and Korean need no forms at all.
+  const PLURAL = /\{(\w+), plural,((?:\s*\w+\s*\{(?:[^{}]|\{\w+\})*\})+)\s*\}/g;
+  const FORM = /\s*(\w+)\s*\{((?:[^{}]|\{\w+\})*)\}/g;
+
+  function fill(text, values, language) {
+    const has = (name) => values && Object.prototype.hasOwnProperty.call(values, name);
+    const counted = text.replace(PLURAL, (all, name, body) => {
+      if (!has(name)) return all;
+      const forms = {};
+      for (const [, category, form] of body.matchAll(FORM)) forms[category] = form;
+      const form = own(forms, pluralOf(values[name], language)) ?? forms.other ?? '';
+      return form.replace(/#/g, String(values[name]));
+    });
+    return counted.replace(/\{(\w+)\}/g, (all, name) => (has(name) ? String(values[name]) : all));
   }
 
   /** The text of key in the current language (English where it has none), values filled in. */
   function t(key, values, language = current) {
     const english = own(words.en, key);
     if (english === undefined) return key;
-    return fill(own(own(words, language), key) || english, values);
+    const word = own(own(words, language), key);
+    return word ? fill(word, values, language) : fill(english, values, 'en');
+  }
+
+  /**
+   * A text said anew in the language of the moment wherever it is shown (as text, in a value of
+   * t(), as JSON): for a reason kept on screen or in a status that outlives a change of language.
+   */
+  function later(say) {
+    return { toString: say, toJSON: say };
   }
 
   const ATTRIBUTES = [['i18nLabel', 'aria-label'], ['i18nTitle', 'title'], ['i18nPlaceholder', 'placeholder']];
@@ -69,5 +102,5 @@
     }
   }
 
-  return { LANGUAGES, resolveLanguage, setLanguage, language: () => current, t, apply };
+  return { LANGUAGES, resolveLanguage, setLanguage, language: () => current, t, later, apply };
 });

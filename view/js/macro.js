@@ -122,8 +122,8 @@
     $('macro-empty').hidden = state.items.length > 0;
     $('macro-meta').textContent = state.items.length
       ? t('macro.meta', { keys, bytes: bytes.length }) : t('macro.nothing');
-    $('macro-bytes').textContent = keys === 0 ? t('macro.recordFirst')
-      : byteList(bytes.slice(0, 48)).replace(/0x/g, '').replace(/,/g, ' ') + (bytes.length > 48 ? ' …' : '');
+    // Every byte of the take: the box scrolls when they outgrow it.
+    $('macro-bytes').textContent = keys === 0 ? t('macro.recordFirst') : byteList(bytes).replace(/0x/g, '').replace(/,/g, ' ');
     const tooBig = bytes.length > MACRO_LIMIT;
     $('macro-size-warning').hidden = !tooBig;
     const meter = $('macro-meter');
@@ -141,7 +141,6 @@
     $('macro-clear-pad').disabled = state.recording || state.busy;
     root.dataset.recording = state.recording ? 'true' : 'false';
     $('macro-state').textContent = t(state.recording ? 'macro.recording' : 'macro.idle');
-    $('macro-state').title = $('macro-state').textContent;
     drawSelection();
   }
 
@@ -185,6 +184,12 @@
     box.textContent = text;
     box.hidden = !text;
     $('macro-clear-pad').hidden = !state.loose;
+    showResult(box);
+  }
+
+  // The write panel scrolls in a small window: a message below its fold is brought into sight.
+  function showResult(box) {
+    if (!box.hidden) box.scrollIntoView({ block: 'nearest' });
   }
 
   // What the take written last is on the pad, said until it is kept or cleared.
@@ -486,6 +491,7 @@
     box.dataset.tone = tone;
     box.textContent = text;
     box.hidden = !text;
+    showResult(box);
   }
 
   async function saveTake() {

@@ -93,17 +93,20 @@
     return el('li', { className: 'mode-row', dataset: { index: mode.index, position: String(mode.position) } }, [
       radio,
       el('span', { className: 'mode-index', text: mode.index }),
-      el('span', { className: 'mode-name', text: modeName(mode), elide: true, attrs: { id: nameId } }),
+      // The name, and under it whether the mode's program runs and whether the mode is active.
+      el('span', { className: 'mode-title' }, [
+        el('span', { className: 'mode-name', text: modeName(mode), elide: true, attrs: { id: nameId } }),
+        el('span', { className: 'mode-state', attrs: { 'aria-live': 'polite' } }, [
+          el('span', { className: 'mode-running' }),
+          el('span', { className: 'mode-active', t: 'modes.active', attrs: { hidden: true } }),
+        ]),
+      ]),
       el('span', { className: 'mode-program' }, mode.path ? [
         // The program's name, and its whole path on hover (the path line below may be cut).
         el('strong', { className: 'mode-file', text: bind.programName(mode.path), elide: true, attrs: { title: mode.path } }),
         el('span', { className: 'mode-path', text: mode.path, elide: true }),
-      ] : [el('em', { t: 'modes.unbound' })]),
+      ] : [el('em', { className: 'elide', t: 'modes.unbound' })]),
       profileSelect(mode, nameId),
-      el('span', { className: 'mode-state', attrs: { 'aria-live': 'polite' } }, [
-        el('span', { className: 'mode-running' }),
-        el('span', { className: 'mode-active', t: 'modes.active', attrs: { hidden: true } }),
-      ]),
       el('span', { className: 'mode-actions' }, [
         button('bind', 'modes.bind', () => chooseProgram(mode)),
         // Kept (disabled) on unbound rows, so the buttons of all rows line up.

@@ -318,7 +318,7 @@
       const result = await command({ funcname: 'queryProfile', filePath: bind.CONFIGURATION, xpath: bind.CONF_XPATH });
       if (!result.ok) return result;
       const doc = new DOMParser().parseFromString(result.text, 'application/xml');
-      if (!result.text.trim() || doc.querySelector('parsererror')) return { ok: false, message: t('modes.noFile') };
+      if (!result.text.trim() || doc.querySelector('parsererror')) return { ok: false, message: vexa.i18n.later(() => t('modes.noFile')) };
       const read = bind.readConf(bind.plain(doc.documentElement));
       return { ok: true, ...read, modes: bind.listModes(read.groups) };
     }

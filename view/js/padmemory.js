@@ -251,8 +251,10 @@
    */
   async function applyProfile(profileElement, pad, { unattended = false } = {}) {
     const vexa = window.vexaModules;
-    const { t } = vexa.i18n;
-    if (!pad) return { ok: false, message: t('apply.noPad'), differences: [] };
+    const { t, later } = vexa.i18n;
+    // Kept by the mode switch's status line, which follows a change of language.
+    const say = (key, values) => later(() => t(key, values));
+    if (!pad) return { ok: false, message: say('apply.noPad'), differences: [] };
     let bytes;
     let writes;
     try {
@@ -260,9 +262,9 @@
       bytes = encodeProfile(profile);
       writes = macroWrites(profile);
     } catch (err) {
-      if (err instanceof MacroError) return { ok: false, message: t(err.key, err.values), differences: [] };
+      if (err instanceof MacroError) return { ok: false, message: say(err.key, err.values), differences: [] };
       if (!(err instanceof BlockError)) throw err;
-      return { ok: false, message: t('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
+      return { ok: false, message: say('apply.invalid', { field: err.field, value: String(err.value ?? '') }), differences: [] };
     }
     const send = (request) => vexa.bridge.command(request, { timeoutMs: 5000 });
     const read = async (address, size) => {
@@ -281,7 +283,7 @@
         approved = plan.stray;
         const names = plan.stray.join(', ');
         if (plan.stray.length && !(await vexa.ask.ask({ title: t('apply.askTitle'), text: t('apply.askOver', { names }), yes: t('prof.apply') }))) {
-          return fail(t('apply.cancelled'));
+          return fail(say('apply.cancelled'));
         }
       }
       result = await vexa.padLock.exclusive(pad, async () => {
@@ -297,10 +299,11 @@
       });
     } catch (err) {
       if (!err.shown) throw err;
-      return fail(t('apply.notWritten', { reason: err.shown }));
+      return fail(say('apply.notWritten', { reason: err.shown }));
     }
-    const message = t(result.key, result.values);
-    return { ok: result.ok, message: result.ok && writes.length ? `${message} ${t('map.done', { n: writes.length })}` : message, differences: result.differences };
+    const message = result.ok && writes.length ? later(() => `${t(result.key, result.values)} ${t('map.done', { n: writes.length })}`)
+      : say(result.key, result.values);
+    return { ok: result.ok, message, differences: result.differences };
   }
 
   return {

@@ -226,9 +226,14 @@
       : t('pads.waiting');
   }
 
-  function drawReport() {
+  function drawCounts() {
     const now = performance.now();
     while (state.reportTimes.length && now - state.reportTimes[0] > 1000) state.reportTimes.shift();
+    $('report-count').textContent = t('pads.reports', { n: state.reportCount.toLocaleString(document.documentElement.lang) });
+    $('report-rate').textContent = t('pads.rate', { n: state.reportTimes.length });
+  }
+
+  function drawReport() {
     const text = state.lastReport;
     if (!text) return;
     const cells = $('report-bytes').children;
@@ -242,8 +247,7 @@
     const report = vexa.report.decodeReport(text);
     drawPicture(report);
     drawPictureState(report);
-    $('report-count').textContent = t('pads.reports', { n: state.reportCount.toLocaleString(document.documentElement.lang) });
-    $('report-rate').textContent = t('pads.rate', { n: state.reportTimes.length });
+    drawCounts();
     $('report-panel').dataset.live = 'true';
     clearTimeout(drawReport.idle);
     drawReport.idle = setTimeout(() => {
@@ -444,7 +448,9 @@
       drawList();
       drawDetail();
       drawPictureState(vexa.report.decodeReport(state.lastReport));
+      drawCounts();
     });
+    drawCounts();
     loadPads();
   }
 

@@ -31,8 +31,15 @@
     }
   }
 
+  // The list is one Tab stop: only the Change button of the button last moved to takes part in
+  // the Tab order; the arrow keys (Home, End) move between them as the list shows them.
+  let roving = 1;
+
   function drawButtons() {
+    const list = $('profile-keys');
+    const hadFocus = list.contains(document.activeElement);
     const keys = keysOf(state.profile);
+    if (state.editing) roving = state.editing;
     const rows = model.BUTTONS.map((name, index) => {
       const id = index + 1;
       const key = keys.find((k) => Number(k.id) === id);
@@ -41,6 +48,7 @@
       const change = h('button', {
         type: 'button', className: 'btn btn-quiet', id: `profile-key-${id}-change`, t: 'prof.change',
         'aria-label': t('prof.changeButton', { button: name }), 'aria-expanded': String(state.editing === id),
+        'aria-controls': 'profile-key-editor-slot', tabindex: id === roving ? '0' : '-1',
       });
       change.addEventListener('click', () => { state.editing = state.editing === id ? 0 : id; drawButtons(); });
       const editing = state.editing === id;
@@ -48,14 +56,56 @@
         h('span', { className: 'profile-key-name', text: name }),
         elide(h('span', { className: 'profile-key-does' }), text),
         change,
-        state.editing === id ? keyEditor(id, code) : null,
       ]);
     });
-    $('profile-keys').replaceChildren(...rows);
+    list.replaceChildren(...rows);
+    if (hadFocus) $(`profile-key-${roving}-change`).focus();
+    $('profile-key-editor-slot').replaceChildren(...(state.editing ? [keyEditor(state.editing, currentCode(state.editing))] : []));
     if (state.editing) {
       const first = root().querySelector('#profile-key-kind');
-      if (first && !root().contains(document.activeElement)) first.focus();
+      if (first && (hadFocus || !root().contains(document.activeElement))) first.focus();
+      if (first) first.closest('form').scrollIntoView({ block: 'nearest' });
     }
+  }
+
+  function currentCode(id) {
+    const key = keysOf(state.profile).find((k) => Number(k.id) === id);
+    return model.parseCode(key ? key.code : '');
+  }
+
+  // Arrows move by the list's columns as the screen lays them out.
+  function onListKey(event) {
+    if (event.altKey || event.ctrlKey || event.metaKey || !event.target.closest('.profile-key')) return;
+    const list = $('profile-keys');
+    const columns = getComputedStyle(list).gridTemplateColumns.split(' ').filter(Boolean).length || 1;
+    const last = model.BUTTONS.length;
+    const moves = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -columns, ArrowDown: columns };
+    let next = null;
+    if (event.key in moves) next = roving + moves[event.key];
+    else if (event.key === 'Home') next = 1;
+    else if (event.key === 'End') next = last;
+    else return;
+    event.preventDefault();
+    rove(Math.max(1, Math.min(last, next)));
+    $(`profile-key-${roving}-change`).focus();
+  }
+
+  function rove(id) {
+    if (id === roving) return;
+    const before = $(`profile-key-${roving}-change`);
+    if (before) before.tabIndex = -1;
+    roving = id;
+    const button = $(`profile-key-${roving}-change`);
+    if (button) button.tabIndex = 0;
+  }
+
+  function wire() {
+    $('profile-keys').addEventListener('keydown', onListKey);
+    // A click counts as a move too.
+    $('profile-keys').addEventListener('focusin', (event) => {
+      const row = event.target.closest('.profile-key');
+      if (row) rove(Number(row.dataset.id));
+    });
   }
 
   // The picker of one button's function: what kind, then its details; Set writes it.
@@ -153,7 +203,8 @@
     set.addEventListener('click', apply);
     const cancel = h('button', { type: 'button', className: 'btn btn-quiet', id: 'profile-key-cancel', t: 'common.cancel' });
     cancel.addEventListener('click', () => { state.editing = 0; drawButtons(); $(`profile-key-${id}-change`).focus(); });
-    const form = h('form', { className: 'profile-key-editor', 'aria-label': t('prof.changeButton', { button: model.BUTTONS[id - 1] }) }, [
+    const form = h('form', { className: 'profile-key-editor', 'aria-labelledby': 'profile-key-editor-name' }, [
+      h('strong', { id: 'profile-key-editor-name', className: 'profile-key-editor-name', text: t('prof.changeButton', { button: model.BUTTONS[id - 1] }) }),
       h('label', { className: 'visually-hidden', for: 'profile-key-kind', t: 'prof.kind' }), kind, detail, set, cancel, note,
     ]);
     vexa.util.submitOnEnter(form);
@@ -163,5 +214,5 @@
     return form;
   }
 
-  vexa.profileKeys = { drawButtons };
+  vexa.profileKeys = { drawButtons, wire };
 })(window.vexaModules = window.vexaModules || {});

@@ -157,16 +157,33 @@
   }
 
   async function save() {
+    const files = state.places.filter((p) => p.dirty).map((p) => p.path.split('/').pop());
     const result = await command({ funcname: 'savexml' });
     if (result.ok) {
       markAllSaved();
       document.dispatchEvent(new CustomEvent('profilessaved'));
       status(t('common.saved'), 'ok');
+      sayWhatThePadTook(files);
     } else {
       status(t('prof.notSaved', { reason: result.message }), 'bad');
     }
     marks().saved = String(result.ok);
     return result.ok;
+  }
+
+  // A saved profile that the active mode gives the pad goes to the pad at once (modeswitch.js,
+  // woken by "profilessaved"): once that is done, the status line says what the pad holds now.
+  async function sayWhatThePadTook(files) {
+    const modeSwitch = vexa.modeSwitch;
+    if (!modeSwitch || !modeSwitch.switcher || !files.length) return;
+    const saved = $('profiles-status').textContent;
+    await modeSwitch.switcher.whenIdle();
+    const now = modeSwitch.switcher.status;
+    // Only about this save, and only while nothing else took the line meanwhile.
+    if (!now || !files.includes(now.file) || !['applied', 'failed', 'noPad'].includes(now.kind)) return;
+    if ($('profiles-status').textContent !== saved) return;
+    const pad = modeSwitch.describe(now, t, vexa.pads.padLabel);
+    status(t('prof.savedPad', { pad }), now.kind === 'failed' ? 'bad' : 'ok');
   }
 
   function markAllSaved() {
@@ -207,16 +224,19 @@
     return true;
   }
 
-  /** Save, discard or stay when there are unsaved changes; true when the person may go on. */
-  async function settleUnsaved() {
+  /**
+   * Save, discard or stay when there are unsaved changes; true when the person may go on.
+   * quitting: vexa quits after the answer (the tray's Exit), and the question says so.
+   */
+  async function settleUnsaved({ quitting = false } = {}) {
     if (!anyDirty()) return true;
     const answer = await vexa.ask.choose({
-      title: t('prof.unsavedTitle'),
-      text: t('prof.unsavedText'),
+      title: t(quitting ? 'prof.unsavedQuitTitle' : 'prof.unsavedTitle'),
+      text: t(quitting ? 'prof.unsavedQuitText' : 'prof.unsavedText'),
       choices: [
-        { value: 'stay', label: t('prof.stay') },
-        { value: 'discard', label: t('prof.discard') },
-        { value: 'save', label: t('prof.save'), primary: true },
+        { value: 'stay', label: t(quitting ? 'prof.stayQuit' : 'prof.stay') },
+        { value: 'discard', label: t(quitting ? 'prof.discardQuit' : 'prof.discard') },
+        { value: 'save', label: t(quitting ? 'prof.saveQuit' : 'prof.save'), primary: true },
       ],
     });
     if (answer === 'save') return save();

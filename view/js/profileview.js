@@ -278,7 +278,11 @@
         ]),
         h('section', { className: 'profile-card', 'aria-labelledby': 'profile-buttons-title' }, [
           h('h3', { id: 'profile-buttons-title', t: 'prof.buttons' }),
-          h('ul', { id: 'profile-keys', className: 'profile-keys' }),
+          // One Tab stop: the arrow keys move between the buttons (profilekeys.js). The picker
+          // opens below the list, so the list itself never moves.
+          h('ul', { id: 'profile-keys', className: 'profile-keys', 'aria-describedby': 'profile-keys-hint' }),
+          h('p', { id: 'profile-keys-hint', className: 'visually-hidden', t: 'prof.keysHint' }),
+          h('div', { id: 'profile-key-editor-slot' }),
         ]),
         h('section', { className: 'profile-card', 'aria-labelledby': 'profile-macros-title' }, [
           h('h3', { id: 'profile-macros-title', t: 'prof.macros' }),
@@ -311,7 +315,22 @@
   }
 
   function ensureBuilt() {
-    if (!started) { started = true; build(); }
+    if (!started) {
+      started = true;
+      build();
+      keys().wire();
+      $('profile-save').setAttribute('aria-keyshortcuts', 'Control+S');
+      $('profile-save').title = 'Ctrl+S';
+    }
+  }
+
+  // Ctrl+S saves while this screen shows (with nothing to save it says so).
+  function onKey(event) {
+    if (!started || root.hidden || event.defaultPrevented || event.code !== 'KeyS') return;
+    if (!event.ctrlKey || event.altKey || event.shiftKey || event.metaKey || document.querySelector('dialog[open]')) return;
+    event.preventDefault();
+    if (anyDirty()) store.save();
+    else status(t('prof.nothingToSave'), 'muted');
   }
 
   async function show() {
@@ -332,6 +351,9 @@
       store.markAllSaved();
     });
     vexa.events.onEvent((entry) => { if (entry.name === 'devicesChanged' && started) store.loadPads(); });
+    doc.addEventListener('keydown', onKey);
+    // The texts drawn with values (what each button does, the macros) in the new language.
+    doc.addEventListener('languagechanged', () => { if (started && state.profile) { keys().drawButtons(); macros().drawMacros(); } });
     vexa.screens.guardLeaving('profiles', store.settleUnsaved);
   }
 

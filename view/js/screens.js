@@ -1,6 +1,7 @@
 // Screen switching: one screen shows at a time, chosen by the address's hash so a reload keeps
 // the user where they were. Screens hear when they are shown through a "screenshown" event.
-// A screen behind the Advanced switch is not shown while the switch is off.
+// A screen behind the Advanced switch is not shown while the switch is off. Alt (or Ctrl) and a
+// digit open a screen from anywhere in the page.
 (function (vexa) {
   'use strict';
 
@@ -24,7 +25,8 @@
   }
 
   // A screen may hold work that leaving would lose; its guard resolves true when the person
-  // lets it go (after saving or discarding) and false to stay.
+  // lets it go (after saving or discarding) and false to stay. It is told why the screen is
+  // left: { quitting: true } when vexa itself is about to quit.
   const guards = {};
 
   function guardLeaving(screen, guard) {
@@ -32,9 +34,9 @@
   }
 
   /** Asks the shown screen's guard; true when there is none. */
-  async function mayLeave() {
+  async function mayLeave(why = {}) {
     const guard = guards[current()];
-    return guard ? Boolean(await guard()) : true;
+    return guard ? Boolean(await guard(why)) : true;
   }
 
   function current() {
@@ -52,6 +54,26 @@
         return;
       }
       if (location.hash.slice(1) === to) show(to);
+    });
+    // Alt+1… (or Ctrl+1…) opens the screens in the order of their tabs; the developer tools,
+    // when shown, come after the others, so that every other screen keeps its number.
+    const tabs = Array.from(document.querySelectorAll('#screen-tabs [data-screen]'));
+    const numbered = [...tabs.filter((tab) => !tab.hasAttribute('data-advanced-only')),
+      ...tabs.filter((tab) => tab.hasAttribute('data-advanced-only'))];
+    numbered.forEach((tab, i) => {
+      tab.setAttribute('aria-keyshortcuts', `Alt+${i + 1} Control+${i + 1}`);
+      tab.title = `Alt+${i + 1}`;
+    });
+    document.addEventListener('keydown', (event) => {
+      const digit = /^Digit([1-9])$/.exec(event.code);
+      if (!digit || event.defaultPrevented || event.isComposing || event.shiftKey || event.metaKey) return;
+      if (event.altKey === event.ctrlKey) return; // one of the two, not both
+      const tab = numbered[Number(digit[1]) - 1];
+      if (!tab || getComputedStyle(tab).display === 'none' || document.querySelector('dialog[open]')) return;
+      event.preventDefault();
+      // The tab takes the focus, so that Tab goes on into the screen it opened.
+      tab.focus();
+      tab.click();
     });
     document.getElementById('screen-tabs').addEventListener('click', (event) => {
       const tab = event.target.closest('[data-screen]');

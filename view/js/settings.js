@@ -1,8 +1,9 @@
 // Settings screen: the program's own settings ("getConf" / "setConf"): start with the session,
 // the two global shortcuts with whether the system let us have them (a pressed combination is
-// only kept from other programs: the program gives it no action), the language of this page and
-// of the tray menu, and what closing the window does; and the page's own Advanced switch. Every
-// change is saved at once, one setting at a time.
+// only kept from other programs: the program gives it no action; one the desktop commonly uses
+// is taken only after a question, shortcuts.js), the language of this page and of the tray menu,
+// and what closing the window does; and the page's own Advanced switch. Every change is saved at
+// once, one setting at a time.
 (function (vexa) {
   'use strict';
 
@@ -10,12 +11,14 @@
   const { query } = vexa.bridge;
   const { t } = vexa.i18n;
   const { failureMessage } = vexa.messages;
+  const { desktopUse } = vexa.shortcuts;
 
   const { LANGUAGES } = vexa.languages;
-  // Both combinations are held for the program while it runs and do nothing when pressed.
+  // Both combinations are held for the program while it runs and do nothing when pressed; each
+  // row says what its combination was meant for.
   const SHORTCUTS = [
-    ['showConf', 'set.shortcut1', 'set.shortcutHelp'],
-    ['testTool', 'set.shortcut2', 'set.shortcutHelp'],
+    ['showConf', 'set.shortcut1', 'set.shortcut1Help'],
+    ['testTool', 'set.shortcut2', 'set.shortcut2Help'],
   ];
 
   // Keys the native side can reserve, named the way its settings file writes them.
@@ -130,6 +133,12 @@
       if (text === null) { setNote(row, t('set.badKey'), 'warn'); return; }
       if (!/\+/.test(text) || /^Shift\+[^+]+$/.test(text)) {
         setNote(row, t('set.needMod'), 'warn');
+        return;
+      }
+      const use = desktopUse(text);
+      if (use && !(await vexa.ask.ask({ title: t('set.deskTitle', { keys: text }),
+        text: `${t(use, { keys: text })} ${t('set.deskText', { keys: text })}`, yes: t('set.deskYes') }))) {
+        setNote(row, t('set.deskNotTaken', { keys: text }), '');
         return;
       }
       before = text;

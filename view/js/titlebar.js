@@ -202,11 +202,42 @@
     }
     closing = { exit };
     try {
-      const leave = await vexa.screens.mayLeave();
-      if (closing.exit) await query({ funcname: 'closeApp', exit: leave ? true : 'stay' });
-      else if (leave) await query({ funcname: 'closeApp' });
+      const leave = await vexa.screens.mayLeave({ quitting: exit });
+      if (closing.exit) {
+        await query({ funcname: 'closeApp', exit: leave ? true : 'stay' });
+      } else if (leave) {
+        const intoTray = await closesIntoTray();
+        await query({ funcname: 'closeApp' });
+        if (intoTray) sayWhereVexaWent();
+      }
     } finally {
       closing = null;
+    }
+  }
+
+  // The close button hides the window when "closeFunc" is there and is not "closeapp".
+  async function closesIntoTray() {
+    const read = await query({ funcname: 'getConf' }, { timeoutMs: 1500 });
+    if (!read.ok) return false;
+    try {
+      const closeFunc = (JSON.parse(read.text)[0] || {}).closeFunc;
+      return typeof closeFunc === 'string' && closeFunc !== 'closeapp';
+    } catch (_) {
+      return false;
+    }
+  }
+
+  // The first time the window goes into the tray, a notification there says where vexa went
+  // (the program shows the page's notifications as the tray icon's messages); once per browser
+  // profile, which keeps the mark.
+  const TRAY_NOTE = 'vexa.trayNoteShown';
+  function sayWhereVexaWent() {
+    try {
+      if (localStorage.getItem(TRAY_NOTE) || !window.Notification || Notification.permission !== 'granted') return;
+      new Notification(t('win.trayTitle'), { body: t('win.trayText'), tag: 'vexa-tray' });
+      localStorage.setItem(TRAY_NOTE, '1');
+    } catch (err) {
+      console.warn('the tray note was not shown', err);
     }
   }
 
