@@ -138,6 +138,8 @@ bool mirror(const QString &from, const QString &to, QString *error)
 {
     QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     const QDir base(from);
+    // A folder gets its mode once it is filled: one the user closed to writing is filled all the same.
+    QList<QPair<QByteArray, mode_t>> folders;
     while (it.hasNext()) {
         const QString source = it.next();
         const QString target = to + QLatin1Char('/') + base.relativeFilePath(source);
@@ -150,8 +152,8 @@ bool mirror(const QString &from, const QString &to, QString *error)
         }
         bool done = true;
         if (S_ISDIR(st.st_mode)) {
-            done = ::mkdir(nativeTarget.constData(), st.st_mode & 07777) == 0 || errno == EEXIST;
-            done = done && ::chmod(nativeTarget.constData(), st.st_mode & 07777) == 0;
+            done = ::mkdir(nativeTarget.constData(), 0700) == 0 || errno == EEXIST;
+            folders.prepend({nativeTarget, mode_t(st.st_mode & 07777)});
         } else if (S_ISLNK(st.st_mode)) {
             QByteArray destination(PATH_MAX, '\0');
             const ssize_t length = ::readlink(nativeSource.constData(), destination.data(), size_t(destination.size()));
@@ -163,6 +165,13 @@ bool mirror(const QString &from, const QString &to, QString *error)
         }
         if (!done) {
             *error = QStringLiteral("cannot put %1 into %2: %3").arg(source, to, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+    }
+    for (const auto &folder : folders) {
+        if (::chmod(folder.first.constData(), folder.second) != 0) {
+            *error = QStringLiteral("cannot set the mode of %1: %2")
+                         .arg(QFile::decodeName(folder.first), QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
     }
@@ -183,7 +192,7 @@ bool exchange(const QString &staging, const QString &user, QString *error)
         return false;
     }
     // A start broken off between the two renames finds the old folder at this name and puts it
-    // back (restoreBrokenExchange).
+    // back (removeStaleStaging).
     const QByteArray old = QFile::encodeName(user + QStringLiteral(".old"));
     if (::rename(nativeUser.constData(), old.constData()) != 0) {
         *error = QStringLiteral("cannot move %1 aside: %2").arg(user, QString::fromLocal8Bit(std::strerror(errno)));
