@@ -4,7 +4,8 @@
 # subsystems is wiring, and wiring is the application's. Configuring fails on the first link that
 # breaks the rule.
 #
-#   platform   src/platform       operating-system services; whole-or-nothing file writes
+#   platform   src/platform       operating-system services; whole-or-nothing file writes; starting
+#                                 the programs the application hands over to
 #   base       src/base/          what the browser host offers without the web engine (counted
 #                                 objects, the reply callback of a query, page events, the runtime
 #                                 log: host/), the XML string writer (xml/), the settings file
@@ -19,7 +20,7 @@
 #   launcher   src/launcher       the installed program's launcher (/usr/bin/vexa), a program of
 #                                 its own
 set(VEXA_LAYERS
-  "platform:vexa_files,vexa_platform,vexa_thread_start_hook"
+  "platform:vexa_files,vexa_process,vexa_platform,vexa_thread_start_hook"
   "base:vexa_browser_base,vexa_xml,vexa_settings,vexa_userfiles"
   "browser:vexa_browser,vexa_commands"
   "subsystems:vexa_profile,vexa_automation,vexa_device,vexa_desktop,vexa_update"

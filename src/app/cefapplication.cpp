@@ -259,6 +259,24 @@ void cefApplication::reachRunningInstance(const QString &why)
         });
         return;
     }
+    // The other one may have taken the lock a moment ago and not yet be listening, or be ending
+    // and about to let the lock go: start the whole probe again for a while.
+    if (!m_probeRetries.isValid()) {
+        m_probeRetries.start();
+        CEF_LOG_INFO(QStringLiteral("another vexa holds the running lock of %1, but its channel was not reached (%2): "
+                                    "trying again for %3 s")
+                         .arg(applicationDir, why)
+                         .arg(kProbeRetryMs / 1000));
+    }
+    if (m_probeRetries.elapsed() < kProbeRetryMs) {
+        QTimer::singleShot(kProbeRetryStepMs, this, [this] {
+            m_probedNotedName = false;
+            m_replyBuffer.clear();
+            m_probeSocket->abort();
+            m_probeSocket->connectToServer(m_serverName, QIODevice::ReadWrite);
+        });
+        return;
+    }
     const QString message =
         QStringLiteral("another vexa runs from %1, but this start cannot reach it (%2: %3), so it ends. "
                        "Bring the running vexa forward from its tray icon, or end it and start again "

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QLocalSocket>
 #include <QPair>
@@ -50,6 +51,11 @@ public:
     // (tests, and a second instance that never shows a page), then events are dropped.
     cefApplication(int &argc, char **argv, PageEvents *events = nullptr);
     ~cefApplication() override;
+
+    // How long a start that finds another vexa's running lock, but not its channel, keeps trying
+    // to reach it (or to take the lock once it has ended), and how often.
+    static constexpr int kProbeRetryMs = 5000;
+    static constexpr int kProbeRetryStepMs = 250;
 
     void startup();
     bool isAutostart() const { return m_autostart; }
@@ -110,7 +116,9 @@ private:
     // Try Again, Quit Without Saving and Keep Open.
     void tellUnsavedAtQuit(const QString &error);
     // The running lock is held by another vexa whose channel this start's probe did not reach:
-    // tries the channel it noted, else says why and ends with exit code 1.
+    // tries the channel it noted; failing that, probes again from the start every
+    // kProbeRetryStepMs (the other one may be about to listen, or to end), and after
+    // kProbeRetryMs says why and ends with exit code 1.
     void reachRunningInstance(const QString &why);
 
     mutable QMutex m_deviceMutex;
@@ -135,5 +143,6 @@ private:
     instance_channel::InstanceServer *m_instanceServer = nullptr;
     bool m_probeConnected = false;
     bool m_probedNotedName = false;
+    QElapsedTimer m_probeRetries; // since the first probe that found the lock held and no channel
     bool m_autostart = false;
 };

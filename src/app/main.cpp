@@ -74,6 +74,7 @@ int main(int argc, char *argv[])
     settings.cache_path =
         QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/vexa/Cache");
     settings.persist_session_cookies = 1;
+    // Relative: in the application folder, whatever the working folder (CefInitialize).
     settings.log_file = QStringLiteral("web.log");
     settings.context_safety_implementation = -1;
     settings.background_color = 0xFF222529;

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstring>
@@ -103,7 +104,17 @@ bool CefInitialize(const CefMainArgs &args, const CefSettings &settings, CefRefP
     vexa_runtime::Runtime &state = vexa_runtime::runtime();
     state.settings = settings;
     state.app = application;
-    cefLogConfigure(settings.log_file, settings.log_severity);
+    // A relative log name is taken in the application folder, never in the working folder: that
+    // may be anybody's (a shared folder the program was started from), and whoever owns it could
+    // have the log written into a file of their choosing.
+    QString logFile = settings.log_file;
+    QString logFallback;
+    if (!logFile.isEmpty() && QFileInfo(logFile).isRelative()) {
+        const QString executable = platform::executablePath();
+        logFallback = cefLogStateFolder();
+        logFile = (executable.isEmpty() ? logFallback : QFileInfo(executable).absolutePath()) + QLatin1Char('/') + logFile;
+    }
+    cefLogConfigure(logFile, settings.log_severity, logFallback);
     if (!settings.command_line_args_disabled)
         state.commandLine.InitFromArgv(args.argc, args.argv);
     if (application) {

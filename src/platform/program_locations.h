@@ -20,8 +20,8 @@ QString instanceChannelName(const QString &bareName);
 // The user's private runtime folder: $XDG_RUNTIME_DIR when it is a folder of this user closed to
 // everybody else; otherwise "vexa-runtime-<uid>" in the temporary folder, created when missing.
 // A folder of that name that is not such a folder (another user's, a link, a loose mode) is
-// never used: the next of a few numbered names is, then a new one of a random name. Empty
-// when none can be had.
+// never used: the next of a few numbered names is, then one of a random name, made by the first
+// start that needs it and taken again by every later one. Empty when none can be had.
 QString runtimeFolder();
 #endif
 

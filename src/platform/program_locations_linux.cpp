@@ -36,6 +36,20 @@ bool claimFolder(const QByteArray &path)
     return isPrivateFolder(path, false);
 }
 
+// The first of our private folders in temp whose names match pattern, sorted by name; empty
+// when there is none. Another user may make folders of any name there, but none of ours.
+QString madeBefore(const QString &temp, const QString &pattern)
+{
+    const QStringList names = QDir(temp).entryList({pattern}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                                                   QDir::Name);
+    for (const QString &name : names) {
+        const QByteArray path = QFile::encodeName(temp + QLatin1Char('/') + name);
+        if (isPrivateFolder(path, false))
+            return QFile::decodeName(path);
+    }
+    return QString();
+}
+
 } // namespace
 
 QString runtimeFolder()
@@ -46,13 +60,20 @@ QString runtimeFolder()
         return QFile::decodeName(session);
 
     // The shared temporary folder: whoever comes first may have taken a name. A few fixed names
-    // keep two starts of this user in the same folder; if all are taken, one nobody can guess.
-    const QByteArray base = QFile::encodeName(QDir::tempPath()) + "/vexa-runtime-" + QByteArray::number(::geteuid());
+    // keep two starts of this user in the same folder; if all are taken, one nobody can guess,
+    // made once and found again by every later start (the first such folder of ours by name), so
+    // starts still meet and none leaves a folder of its own behind.
+    const QByteArray temp = QFile::encodeName(QDir::tempPath());
+    const QByteArray prefix = "vexa-runtime-" + QByteArray::number(::geteuid());
+    const QByteArray base = temp + '/' + prefix;
     for (int n = 0; n < 8; ++n) {
         const QByteArray path = n == 0 ? base : base + '-' + QByteArray::number(n);
         if (claimFolder(path))
             return QFile::decodeName(path);
     }
+    const QString made = madeBefore(QFile::decodeName(temp), QFile::decodeName(prefix) + QStringLiteral("-??????"));
+    if (!made.isEmpty())
+        return made;
     QByteArray pattern = base + "-XXXXXX";
     if (::mkdtemp(pattern.data()))
         return QFile::decodeName(pattern);

@@ -1,5 +1,6 @@
 #include "pspecific_wnd.h"
 
+#include "detached_process.h"
 #include "update_folders.h"
 #include "update_log.h"
 #include "update_package.h"
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QSet>
@@ -111,16 +111,19 @@ bool launchUpdater(const QString &applicationDir, const QString &version)
     UpdateLog::info(kSource, kExecutingLine,
                     QStringLiteral("Application Info: executing %1 %2").arg(installer, arguments.join(QLatin1Char(' '))));
 
-    QProcess process;
-    process.setWorkingDirectory(nativeFolder);
-    process.setProgram(nativeInstaller);
-    process.setArguments(arguments);
-    if (process.startDetached())
+    // Only the standard descriptors: the browser's channels to its zygotes, kept open in the
+    // installer and in the vexa it starts again, would keep the old zygotes running beside it.
+    platform::DetachedProgram installerStart;
+    installerStart.program = nativeInstaller;
+    installerStart.arguments = arguments;
+    installerStart.workingDirectory = nativeFolder;
+    QString why;
+    if (platform::startDetached(installerStart, nullptr, &why))
         return true;
 
     UpdateLog::info(kSource, kExecuteFailedLine,
                     QStringLiteral("Application Error: failed to execute %1, working directory: '%2', result: %3")
-                        .arg(nativeInstaller, nativeFolder, process.errorString()));
+                        .arg(nativeInstaller, nativeFolder, why));
     UpdateFolders::removeTree(UpdateFolders::ready(folder, QStringLiteral("client")));
     return false;
 }

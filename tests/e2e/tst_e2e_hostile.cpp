@@ -503,11 +503,17 @@ void tst_E2eHostile::secondStartWithAnotherChannel_doesNotRunBeside()
     QProcessEnvironment env = m_app->environment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     env.remove(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"));
-    const auto secondStart = [&](int *exitCode) {
-        QProcess second;
-        second.setProcessEnvironment(env);
-        second.setWorkingDirectory(runtime.path());
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.setWorkingDirectory(runtime.path());
+    // Its lines in the log begin with its process id.
+    QByteArray secondsLines;
+    const auto startSecond = [&] {
         second.start(m_app->appDir() + QStringLiteral("/vexa"), QStringList());
+        QVERIFY(second.waitForStarted());
+        secondsLines = '[' + QByteArray::number(second.processId()) + ':';
+    };
+    const auto secondEnds = [&](int *exitCode) {
         if (!second.waitForFinished(60000)) {
             second.kill();
             second.waitForFinished();
@@ -518,15 +524,48 @@ void tst_E2eHostile::secondStartWithAnotherChannel_doesNotRunBeside()
         return second.readAllStandardError();
     };
 
+    // It starts from a folder that is anybody's, where another user linked web.log to a file of
+    // a victim: its log goes to the application folder, and the victim's file stays as it was.
+    QTemporaryDir victim;
+    QVERIFY(victim.isValid());
+    const QString victimsFile = victim.filePath(QStringLiteral(".bashrc"));
+    {
+        QFile file(victimsFile);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("the victim's\n") == 13);
+    }
+    QVERIFY(QFile::link(victimsFile, runtime.filePath(QStringLiteral("web.log"))));
+
     // The running vexa noted its channel: the second start reaches it there and ends.
     int exitCode = 0;
-    QByteArray said = secondStart(&exitCode);
+    startSecond();
+    QByteArray said = secondEnds(&exitCode);
     QVERIFY2(exitCode == 0, said.constData());
+    QFile victimsText(victimsFile);
+    QVERIFY(victimsText.open(QIODevice::ReadOnly));
+    QCOMPARE(victimsText.readAll(), QByteArray("the victim's\n"));
+    QVERIFY2(m_app->webLog().contains(secondsLines), m_app->webLog().constData());
 
-    // Without the note it cannot reach it, says so, and ends all the same.
+    // Without the note it cannot reach it at once: it keeps trying for a while, and the note that
+    // comes meanwhile still leads it there.
     const QString note = m_app->appDir() + QStringLiteral("/vexa.channel");
     QVERIFY(QFile::rename(note, note + QStringLiteral(".away")));
-    said = secondStart(&exitCode);
+    startSecond();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const QByteArray &line : m_app->webLog().split('\n'))
+                if (line.startsWith(secondsLines) && line.contains("trying again"))
+                    return true;
+            return false;
+        }(),
+        60000);
+    QVERIFY(QFile::rename(note + QStringLiteral(".away"), note));
+    said = secondEnds(&exitCode);
+    QVERIFY2(exitCode == 0, said.constData());
+
+    // Without the note for good, it says so and ends all the same.
+    QVERIFY(QFile::rename(note, note + QStringLiteral(".away")));
+    startSecond();
+    said = secondEnds(&exitCode);
     QVERIFY(QFile::rename(note + QStringLiteral(".away"), note));
     QVERIFY2(exitCode == 1 && said.contains("vexa: another vexa runs from"), said.constData());
     QVERIFY(m_app->isRunning());

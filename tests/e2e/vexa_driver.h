@@ -1,7 +1,7 @@
 // Runs a private copy of the built program and drives its page over the Chrome DevTools Protocol.
 //
 // Every driver gets its own application folder (a copy of the build's app folder, so the program
-// reads its own settings file and writes web.log into its own working directory), its own
+// reads its own settings file and writes web.log into it), its own
 // temporary and runtime folders and its own remote-debugging port. The page is reached only
 // through what any page may use (cefQuery, setMessageCallback, location); nothing here depends on
 // how the shipped page looks.
@@ -62,7 +62,7 @@ public:
 
     // Writes a file below the private application folder (for test pages).
     bool writeAppFile(const QString &relative, const QByteArray &content);
-    // The runtime log the program writes into its working directory.
+    // The runtime log the program writes into its application folder.
     QByteArray webLog() const;
     // What the program printed so far (stdout and stderr).
     QByteArray programOutput() const;

@@ -235,16 +235,22 @@ void TestInstanceChannel::anotherUsersRuntimeFolderIsRefused()
     const QString user = QString::fromLocal8Bit(qgetenv("USER").isEmpty() ? "root" : qgetenv("USER"));
 
     // Whoever comes first takes the usual places: their own folder, a folder anybody may enter,
-    // a link to a folder of theirs.
+    // a link to a folder of theirs; and every other fixed name, and a name like the random ones.
     QVERIFY(runAsNobody(QStringLiteral("cd '%1' && mkdir -m 700 vexa-runtime-%2 runtime-%3 && mkdir -m 777 "
-                                       "vexa-runtime-%2-1 && mkdir -m 700 own && ln -s own vexa-runtime-%2-2")
+                                       "vexa-runtime-%2-1 && mkdir -m 700 own && ln -s own vexa-runtime-%2-2 && "
+                                       "mkdir -m 700 vexa-runtime-%2-3 vexa-runtime-%2-4 vexa-runtime-%2-5 "
+                                       "vexa-runtime-%2-6 vexa-runtime-%2-7 vexa-runtime-%2-000000")
                             .arg(temp.path(), uid, user)));
     const QString name = instance_channel::serverName();
     const QString problem = privateFolderProblem(name);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QVERIFY2(name.startsWith(temp.path() + QLatin1Char('/')), qPrintable(name));
-    // The same folder for the next start, so two instances of this user still meet.
+    // The same folder for the next start, so two instances of this user still meet, and no start
+    // leaves a folder of its own behind.
     QCOMPARE(instance_channel::serverName(), name);
+    QCOMPARE(instance_channel::serverName(), name);
+    const QStringList made = QDir(temp.path()).entryList({"vexa-runtime-*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(made.size(), 10);
 
     // A runtime folder handed over in the environment is checked the same way.
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(temp.filePath("own")));

@@ -1,14 +1,22 @@
 // The installed launcher's rules for the user's application folder: made on first start, brought
-// up to a newer package with the user's files kept and the settings merged, never downgraded
-// below its own self-update, never changed under a running vexa.
+// up to a newer package with the user's files kept and the settings merged (whole, or not at
+// all), never downgraded below its own self-update, never changed under a running vexa; and the
+// built launcher, which runs only what it checked and tells the desktop when it cannot.
+#include "missing_tool.h"
 #include "user_folder.h"
 
+#include <QDBusConnection>
 #include <QtTest>
 #include <QXmlStreamReader>
 
+#include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 using launcher::Preparation;
@@ -21,6 +29,22 @@ QByteArray conf(const char *client, const char *catalogue)
 {
     return QByteArray("<?xml version=\"1.0\"?>\n<root>\n\t<client ") + client + " />\n" + catalogue + "</root>\n";
 }
+
+// The desktop's notification service, as the launcher reaches it.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList received; // summary: body
+
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body, const QStringList &,
+                const QVariantMap &, int)
+    {
+        received << summary + QStringLiteral(": ") + body;
+        return uint(received.size());
+    }
+};
 
 } // namespace
 
@@ -42,6 +66,8 @@ private slots:
     void foldersOthersMayChangeAreRefused();
     void lockOfOthersOrHeldTooLongIsRefused();
     void stagingOfABrokenOffStartGoes();
+    void refreshBrokenOffLeavesTheCopyAsItWas();
+    void launcherRunsOnlyWhatItChecked();
 
 private:
     void write(const QString &folder, const QString &file, const QByteArray &bytes);
@@ -318,6 +344,151 @@ void TestLauncher::stagingOfABrokenOffStartGoes()
     write(m_user + QStringLiteral(".new-Zz99Yy"), QStringLiteral("vexa"), "half");
     QCOMPARE(prepare(), Preparation::UpToDate);
     QVERIFY(!QFileInfo::exists(m_user + QStringLiteral(".new-Zz99Yy")));
+}
+
+void TestLauncher::refreshBrokenOffLeavesTheCopyAsItWas()
+{
+    write(m_pristine, QStringLiteral("Updater"), "installer 1");
+    QCOMPARE(prepare(), Preparation::Created);
+    const QByteArray settings = read(m_user, QLatin1String(kConf));
+    // A newer package whose program is larger than the disk has room for; the installer and the
+    // settings come before it.
+    write(m_pristine, QStringLiteral("Updater"), "installer 2");
+    write(m_pristine, QStringLiteral("vexa"), QByteArray(256 * 1024, 'P'));
+    write(m_pristine, QLatin1String(kConf), conf("autoStart=\"false\" language=\"en\" version=\"1.1.0\" closeFunc=\"hide\"", ""));
+    write(m_pristine, QLatin1String(launcher::kPackageStamp), "0.1.0-10\n");
+
+    // No file may grow past 64 KiB while the refresh runs, as on a full disk (root included).
+    struct rlimit saved {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    const auto oldAction = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Preparation broken = launcher::prepareUserFolder(m_pristine, m_user);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldAction);
+    QCOMPARE(broken.result, Preparation::Failed);
+    QVERIFY2(broken.error.contains(QLatin1String("vexa")), qPrintable(broken.error));
+
+    // The copy as it was: its installer, its program, the user's settings and version, its stamp
+    // (so the next start tries again); nothing left beside it.
+    QCOMPARE(read(m_user, QStringLiteral("Updater")), QByteArray("installer 1"));
+    QCOMPARE(read(m_user, QStringLiteral("vexa")), QByteArray("program 1"));
+    QCOMPARE(read(m_user, QLatin1String(kConf)), settings);
+    QCOMPARE(read(m_user, QLatin1String(launcher::kPackageStamp)), QByteArray("0.1.0-1\n"));
+    QCOMPARE(QDir(QFileInfo(m_user).absolutePath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"vexa"});
+
+    // With room, the next start refreshes it.
+    QCOMPARE(prepare(), Preparation::Refreshed);
+    QCOMPARE(read(m_user, QStringLiteral("Updater")), QByteArray("installer 2"));
+    QCOMPARE(read(m_user, QStringLiteral("vexa")).size(), 256 * 1024);
+    QVERIFY(read(m_user, QLatin1String(kConf)).contains("closeFunc=\"hide\""));
+}
+
+void TestLauncher::launcherRunsOnlyWhatItChecked()
+{
+    // The package's tree as installed: the launcher in bin, the application folder in lib/vexa.
+    // Its program is a shell, so a start runs what the arguments say.
+    const QString root = m_dir->filePath(QStringLiteral("usr"));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/bin")));
+    QVERIFY(QFile::copy(QStringLiteral(LAUNCHER), root + QStringLiteral("/bin/vexa")));
+    QVERIFY(QFile::remove(m_pristine + QStringLiteral("/vexa")));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sh"), m_pristine + QStringLiteral("/vexa")));
+
+    // The desktop's notifications on a private session bus.
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    if (!bus.waitForStarted())
+        VEXA_SKIP_WITHOUT_TOOL("dbus-daemon, for a private session bus");
+    const auto stopBus = qScopeGuard([&] {
+        bus.kill();
+        bus.waitForFinished();
+    });
+    QVERIFY(bus.waitForReadyRead(10000));
+    const QString address = QString::fromLocal8Bit(bus.readLine().trimmed());
+    QDBusConnection desktop = QDBusConnection::connectToBus(address, QStringLiteral("desktop"));
+    FakeNotifications notifications;
+    QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notifications,
+                                   QDBusConnection::ExportAllSlots));
+    QVERIFY(desktop.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    const QString shared = m_dir->filePath(QStringLiteral("shared"));
+    const QString data = shared + QStringLiteral("/data");
+    QVERIFY(QDir().mkpath(data));
+    QVERIFY(::chmod(QFile::encodeName(data).constData(), 0700) == 0);
+    bool withDesktop = true;
+    const auto start = [&](QByteArray *output) {
+        QProcess launcher;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        if (withDesktop)
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        launcher.setProcessEnvironment(env);
+        launcher.start(root + QStringLiteral("/bin/vexa"), {"-c", "echo checked"});
+        // With the desktop, the event loop runs meanwhile: the notification service answers from
+        // here.
+        if (withDesktop ? !QTest::qWaitFor([&] { return launcher.state() == QProcess::NotRunning; }, 20000)
+                        : !launcher.waitForFinished(20000))
+            return -1;
+        *output = launcher.readAllStandardOutput() + launcher.readAllStandardError();
+        return launcher.exitStatus() == QProcess::NormalExit ? launcher.exitCode() : -2;
+    };
+
+    // A folder above the data folder that others may write to (not sticky): they could swap what
+    // it holds between the check and the start. Nothing starts, and the desktop says why.
+    QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0777) == 0);
+    QByteArray said;
+    QCOMPARE(start(&said), 1);
+    QVERIFY2(said.contains("others may write to " + QFile::encodeName(shared)) && !said.contains("checked"),
+             said.constData());
+    QCOMPARE(notifications.received.size(), 1);
+    QVERIFY2(notifications.received.at(0).startsWith(QLatin1String("vexa did not start: others may write to ")),
+             qPrintable(notifications.received.at(0)));
+
+    // Closed to others, it starts (and makes the copy).
+    QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0755) == 0);
+    QCOMPARE(start(&said), 0);
+    QCOMPARE(said, QByteArray("checked\n"));
+
+    // Another copy beside it that fails the checks (others may enter it) and whose program says
+    // so; it trades places with the checked copy as fast as it can while vexa starts again and
+    // again. Whatever was checked is what runs.
+    const QString other = data + QStringLiteral("/other");
+    QVERIFY(QDir().mkpath(other));
+    const QString copy = data + QStringLiteral("/vexa");
+    for (const QString &file : QDir(copy).entryList(QDir::Files))
+        QVERIFY(QFile::copy(copy + QLatin1Char('/') + file, other + QLatin1Char('/') + file));
+    QVERIFY(QFile::remove(other + QStringLiteral("/vexa")));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/echo"), other + QStringLiteral("/vexa")));
+    QVERIFY(::chmod(QFile::encodeName(other).constData(), 0755) == 0);
+    withDesktop = false;
+    std::atomic<bool> swapping{true};
+    std::thread swapper([&] {
+        const QByteArray a = QFile::encodeName(copy), b = QFile::encodeName(other);
+        while (swapping)
+            ::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_EXCHANGE);
+    });
+    int checked = 0, refused = 0, unchecked = 0;
+    QByteArray unexpected;
+    for (int i = 0; i < 200; ++i) {
+        const int code = start(&said);
+        if (code == 0 && said == "checked\n")
+            ++checked;
+        else if (code == 1 && said.contains("others may enter"))
+            ++refused;
+        else
+            ++unchecked, unexpected = said;
+    }
+    swapping = false;
+    swapper.join();
+    QVERIFY2(unchecked == 0, qPrintable(QStringLiteral("%1 of 200 starts ran what was not checked: %2")
+                                          .arg(unchecked)
+                                          .arg(QString::fromLocal8Bit(unexpected))));
+    QVERIFY2(checked > 0 && refused > 0, qPrintable(QStringLiteral("%1 checked, %2 refused").arg(checked).arg(refused)));
 }
 
 QTEST_GUILESS_MAIN(TestLauncher)

@@ -174,6 +174,9 @@ void TestUpdateCheck::replyDecidesWhatOpens_data()
                                 << "pageInfo" << 0 << notUnderstood;
     QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << true << "pageInfo" << 0 << notUnderstood;
     QTest::newRow("not JSON, at start") << QByteArray("<html>busy</html>") << false << "" << 0 << "";
+    // The reply is logged: it must not start a line of its own nor speak to a terminal.
+    QTest::newRow("lines and terminal controls") << QByteArray("busy\r\n[1:1/1:INFO:updatesystem(1)] ok\n\x1b]2;x\x07\x1b[2J")
+                                                 << false << "" << 0 << "";
     QTest::newRow("larger than any answer") << QByteArray(R"({"code":1,"pad":")") + QByteArray(70000, 'x') + "\"}"
                                             << true << "pageInfo" << 0 << notUnderstood;
 }
@@ -201,6 +204,14 @@ void TestUpdateCheck::replyDecidesWhatOpens()
     if (page == QLatin1String("pageInfo"))
         QVERIFY2(info.startsWith(says), qPrintable(info));
     QCOMPARE(found.count(), offers);
+    const QByteArray logged = log();
+    for (const QByteArray &line : logged.left(logged.size() - 1).split('\n')) {
+        QVERIFY2(line.startsWith('['), line.constData());
+        for (const char c : line)
+            QVERIFY2(uchar(c) >= 0x20 && c != 0x7f, line.constData());
+    }
+    if (QTest::currentDataTag() == QByteArrayLiteral("lines and terminal controls"))
+        QVERIFY2(logged.contains(R"(] busy\r\n[1:1/1:INFO:updatesystem(1)] ok\n\x1b]2;x\x07\x1b[2J)"), logged.constData());
     if (!page.isEmpty()) // centred over the main window
         QCOMPARE(position, QPoint(100 + 400 - 300, 80 + 300 - 190));
 }

@@ -9,6 +9,9 @@
 
 #include <QtTest>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 const char *const oldVexa = "#!/bin/sh\necho \"$(pwd) old\" >> started.txt\n";
@@ -48,6 +51,20 @@ QByteArray conf(const char *client, const char *catalogue = "")
     return QByteArray("<?xml version=\"1.0\"?>\n<root>\n\t<client ") + client + " />\n" + catalogue + "</root>\n";
 }
 
+// What the descriptors of process lead to ("socket:[123]", "/dev/null", a path).
+QByteArrayList descriptorTargets(const QString &process)
+{
+    QByteArrayList targets;
+    const QString folder = QStringLiteral("/proc/%1/fd").arg(process);
+    for (const QString &fd : QDir(folder).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        char target[512];
+        const ssize_t length = ::readlink(QFile::encodeName(folder + '/' + fd).constData(), target, sizeof target);
+        if (length > 0)
+            targets << QByteArray(target, int(length));
+    }
+    return targets;
+}
+
 bool executable(const QString &path)
 {
     return QFile::permissions(path) & QFile::ExeOwner;
@@ -64,6 +81,7 @@ private slots:
     void installsEverythingAndStartsVexaOnlyWhenAsked();
     void keepsTheUsersFilesAndMergesTheSettings();
     void waitsForVexaToEnd();
+    void handsOverOnlyTheStandardDescriptors();
     void rollsBackWhenOneFileCannotBeReplaced();
     void refusesTargetsOutsideTheApplicationFolder_data();
     void refusesTargetsOutsideTheApplicationFolder();
@@ -205,6 +223,53 @@ void TestUpdater::waitsForVexaToEnd()
     QCOMPARE(updater.exitCode(), 0);
     QCOMPARE(content(app("a.txt")), QByteArray("new a"));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(app("started.txt")), 10000);
+}
+
+void TestUpdater::handsOverOnlyTheStandardDescriptors()
+{
+    // A descriptor of ours that would survive an exec, as the browser's channels to its zygotes
+    // do: passed on, it kept the old zygotes alive beside the restarted vexa.
+    int pair[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const auto closePair = qScopeGuard([&] {
+        ::close(pair[0]);
+        ::close(pair[1]);
+    });
+    char target[64] = {};
+    QVERIFY(::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(pair[0])).constData(), target, sizeof target - 1) > 0);
+    const QByteArray leaked(target);
+    QVERIFY(put(app("vexa"), "#!/bin/sh\nfor fd in /proc/$$/fd/*; do readlink \"$fd\"; done > fds.txt\n",
+                QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    // vexa's hand-over: the installer, found waiting for vexa's lock.
+    QVERIFY(QFile::copy(QStringLiteral(UPDATER), app(installerFileName())));
+    RunningLock runningVexa;
+    QVERIFY(runningVexa.tryHold(m_app->path()));
+    restartAfterUpdate = true;
+    QVERIFY(launchUpdater(m_app->path()));
+    QString installer;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const QString &process : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
+                if (QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(process)) == app(installerFileName()))
+                    installer = process;
+            return !installer.isEmpty();
+        }(),
+        10000);
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(QLatin1String("waiting for vexa to end")), 10000);
+    const QByteArrayList held = descriptorTargets(installer);
+    QVERIFY2(!held.contains(leaked), held.join(' ').constData());
+    runningVexa.release();
+    QTRY_VERIFY_WITH_TIMEOUT(content(app("fds.txt")).endsWith("\n"), 10000);
+    QFile::remove(app("fds.txt"));
+
+    // The installer's hand-over, from an installer that was given the descriptor.
+    QProcess updater;
+    startUpdater(updater, {"-update", "-restart"});
+    QVERIFY(updater.waitForFinished(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(content(app("fds.txt")).endsWith("\n"), 10000);
+    const QByteArrayList restarted = content(app("fds.txt")).split('\n');
+    QVERIFY2(!restarted.contains(leaked), content(app("fds.txt")).constData());
 }
 
 void TestUpdater::rollsBackWhenOneFileCannotBeReplaced()

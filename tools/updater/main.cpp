@@ -15,6 +15,7 @@
 //    the session's end) and stays ended.
 //
 // Exit code: 0 installed (or nothing to install), 1 not installed, 2 wrong arguments.
+#include "detached_process.h"
 #include "installer.h"
 #include "running_lock.h"
 #include "update_folders.h"
@@ -24,7 +25,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 
 #include <cstdio>
 
@@ -32,18 +32,18 @@ namespace {
 
 void startVexa(const QString &applicationDir, UpdaterLog &log)
 {
-    const QString program = applicationDir + QStringLiteral("/" VEXA_PROGRAM_NAME);
-    QProcess vexa;
-    vexa.setProgram(program);
-    vexa.setWorkingDirectory(applicationDir);
-    // vexa outlives us; it must not write into whatever console or pipe we were given.
-    vexa.setStandardOutputFile(QProcess::nullDevice());
-    vexa.setStandardErrorFile(QProcess::nullDevice());
+    platform::DetachedProgram vexa;
+    vexa.program = applicationDir + QStringLiteral("/" VEXA_PROGRAM_NAME);
+    vexa.workingDirectory = applicationDir;
+    // vexa outlives us; it must not write into whatever console or pipe we were given, nor keep
+    // any other descriptor we were handed.
+    vexa.discardOutput = true;
     qint64 pid = 0;
-    if (vexa.startDetached(&pid))
-        log.write(QStringLiteral("started %1 (process %2)").arg(program).arg(pid));
+    QString why;
+    if (platform::startDetached(vexa, &pid, &why))
+        log.write(QStringLiteral("started %1 (process %2)").arg(vexa.program).arg(pid));
     else
-        log.write(QStringLiteral("could not start %1: %2").arg(program, vexa.errorString()));
+        log.write(QStringLiteral("could not start %1: %2").arg(vexa.program, why));
 }
 
 struct Arguments {

@@ -1,17 +1,29 @@
 #include "runtime_log.h"
 
+#include "own_file.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
-QMutex g_logLock; // guards the file name and the writes
-QString g_logFile = QStringLiteral("debug.log");
+QMutex g_logLock; // guards the file and the writes
+// Before the first configuration lines go to standard error. After it the file is opened with the
+// first line (a run that logs nothing leaves no file), and stays open.
+bool g_configured = false;
+bool g_opened = false; // tried to open since the configuration
+QString g_file;
+QString g_fallbackFolder;
+QFile g_log;
 std::atomic<int> g_minimum{LOGSEVERITY_DEFAULT};
 
 const char *severityName(cef_log_severity_t severity)
@@ -24,13 +36,73 @@ const char *severityName(cef_log_severity_t severity)
     }
 }
 
+// Under g_logLock.
+bool openLog(const QString &path, QString *error)
+{
+    const int fd = platform::openOwnFileForAppend(path, error);
+    if (fd < 0)
+        return false;
+    g_log.setFileName(path);
+    if (!g_log.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        *error = QStringLiteral("cannot write %1").arg(path);
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+QString hex(uint value, int digits)
+{
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0'));
+}
+
 } // namespace
 
-void cefLogConfigure(const QString &file, cef_log_severity_t minimum)
+QString cefLogEscaped(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '\n')
+            escaped += QLatin1String("\\n");
+        else if (u == '\r')
+            escaped += QLatin1String("\\r");
+        else if (u == '\t')
+            escaped += QLatin1String("\\t");
+        else if (u < 0x20 || u == 0x7f)
+            escaped += QLatin1String("\\x") + hex(u, 2);
+        else if ((u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029)
+            escaped += QLatin1String("\\u") + hex(u, 4);
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+QString cefLogStateFolder()
+{
+    const QString xdg = QFile::decodeName(qgetenv("XDG_STATE_HOME"));
+    // Relative values are invalid by the base directory convention and must be ignored.
+    const QString base = !xdg.isEmpty() && QDir::isAbsolutePath(xdg) ? xdg : QDir::homePath() + QStringLiteral("/.local/state");
+    return QDir::cleanPath(base + QStringLiteral("/vexa"));
+}
+
+void cefLogConfigure(const QString &file, cef_log_severity_t minimum, const QString &fallbackFolder)
 {
     QMutexLocker lock(&g_logLock);
-    g_logFile = file.isEmpty() ? QStringLiteral("debug.log") : file;
+    g_configured = true;
+    g_opened = false;
+    g_log.close();
+    g_file = file;
+    g_fallbackFolder = fallbackFolder;
     g_minimum = minimum;
+}
+
+QString cefLogFile()
+{
+    QMutexLocker lock(&g_logLock);
+    return g_log.isOpen() ? g_log.fileName() : QString();
 }
 
 bool cefLogIsOn(cef_log_severity_t severity)
@@ -51,10 +123,30 @@ void cefLogWrite(cef_log_severity_t severity, const char *file, int line, const 
                                  .arg(QCoreApplication::applicationPid())
                                  .arg(stamp, QLatin1String(severityName(severity)), QLatin1String(base))
                                  .arg(line)
-                                 .arg(text)
+                                 .arg(cefLogEscaped(text))
                                  .toUtf8();
     QMutexLocker lock(&g_logLock);
-    QFile log(g_logFile);
-    if (log.open(QIODevice::Append))
-        log.write(entry);
+    if (!g_configured) {
+        std::fwrite(entry.constData(), 1, size_t(entry.size()), stderr);
+        return;
+    }
+    if (!g_opened) {
+        g_opened = true;
+        QString why;
+        if (!g_file.isEmpty() && !openLog(g_file, &why)) {
+            QString fallbackError;
+            if (!g_fallbackFolder.isEmpty() && platform::makePrivateFolder(g_fallbackFolder, &fallbackError) &&
+                openLog(g_fallbackFolder + QLatin1Char('/') + QFileInfo(g_file).fileName(), &fallbackError)) {
+                g_log.write(QStringLiteral("[%1:%2:WARNING:runtime_log] the log is kept in %3, since %4\n")
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(stamp, g_fallbackFolder, cefLogEscaped(why))
+                                .toUtf8());
+            } else {
+                std::fprintf(stderr, "vexa: no log is written: %s%s%s\n", why.toLocal8Bit().constData(),
+                             fallbackError.isEmpty() ? "" : "; ", fallbackError.toLocal8Bit().constData());
+            }
+        }
+    }
+    if (g_log.isOpen())
+        g_log.write(entry);
 }
