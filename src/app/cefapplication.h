@@ -107,6 +107,12 @@ private:
     // The running lock is held by another vexa whose channel this start's probe did not reach:
     // tries the channel it noted, else says why and ends with exit code 1.
     void reachRunningInstance(const QString &why);
+    // Says on stderr and in the log that another vexa runs on channel but cannot be reached
+    // (why), and ends with exit code 1.
+    void refuseStart(const QString &channel, const QString &why);
+    // Before the page loads: rolls back a page installation that a kill or a crash cut short,
+    // and records the version of a client package an installer has put in place.
+    void finishCutShortUpdates();
 
     mutable QMutex m_deviceMutex;
     DeviceMap m_deviceMap;

@@ -1,5 +1,6 @@
 #include "pspecific_wnd.h"
 
+#include "install_records.h"
 #include "update_folders.h"
 #include "update_log.h"
 #include "update_package.h"
@@ -111,12 +112,15 @@ bool launchUpdater(const QString &applicationDir, const QString &version)
     UpdateLog::info(kSource, kExecutingLine,
                     QStringLiteral("Application Info: executing %1 %2").arg(installer, arguments.join(QLatin1Char(' '))));
 
+    // Whatever installer is there, the next start records the version once the files are in.
+    InstallRecords::noteClientPackage(folder, version);
     QProcess process;
     process.setWorkingDirectory(nativeFolder);
     process.setProgram(nativeInstaller);
     process.setArguments(arguments);
     if (process.startDetached())
         return true;
+    InstallRecords::forgetClientPackage(folder);
 
     UpdateLog::info(kSource, kExecuteFailedLine,
                     QStringLiteral("Application Error: failed to execute %1, working directory: '%2', result: %3")
@@ -194,6 +198,12 @@ qint64 PsUpdateDownloader::already() const
 {
     QMutexLocker lock(&m_mutex);
     return m_already;
+}
+
+QByteArray PsUpdateDownloader::packageDigest() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_digest;
 }
 
 QString PsUpdateDownloader::packageFileName(const QString &updateUrl)
@@ -556,6 +566,10 @@ void PsUpdateDownloader::unpack()
         UpdateLog::info(kSource, kRenameLine, message);
         fatalFailure(UpdateFailure::Disk, message);
         return;
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        m_digest = bytes.mid(UpdatePackage::kDigestOffset, UpdatePackage::kDigestSize);
     }
     // The package is unpacked whole; a package file that will not go away only costs space (the
     // next downloader of this kind clears it), and must not leave the dialog waiting for ever.
