@@ -1,6 +1,8 @@
 #include "pspecific_wnd.h"
 
 #include "install_records.h"
+#include "page_install.h"
+#include "update_kinds.h"
 #include "update_folders.h"
 #include "update_log.h"
 #include "update_package.h"
@@ -44,12 +46,19 @@ enum LogLine {
 // Shorter than this cannot be a package: the fixed header and at least one compressed byte.
 constexpr qint64 kMinimumPackageSize = 158;
 
-void removePlainFilesExcept(const QString &folder, const QString &keep)
+void removePlainFilesExcept(const QString &folder, const QStringList &keep)
 {
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &entry : entries)
-        if (entry.absoluteFilePath() != keep)
+        if (!keep.contains(entry.absoluteFilePath()))
             QFile::remove(entry.absoluteFilePath());
+}
+
+// The journal of a page installation that could not be undone yet is the only way back to the
+// old page; it is no leftover of a download.
+QString keptJournal(const QString &applicationDir, const QString &kind)
+{
+    return kind == UpdateKinds::kHtml ? QFileInfo(PageInstall::journalPath(applicationDir)).absoluteFilePath() : QString();
 }
 
 // The first byte of a "Content-Range: bytes first-last/total" value; -1 when there is none.
@@ -220,9 +229,9 @@ void PsUpdateDownloader::prepareOutputFile()
     const QString root = UpdateFolders::root(m_applicationDir);
     const QString kindFolder = UpdateFolders::kindFolder(m_applicationDir, m_kind);
     const QString path = QFileInfo(kindFolder + QLatin1Char('/') + name).absoluteFilePath();
-    removePlainFilesExcept(root, path);
+    removePlainFilesExcept(root, {path});
     QDir().mkpath(root);
-    removePlainFilesExcept(kindFolder, path);
+    removePlainFilesExcept(kindFolder, {path, keptJournal(m_applicationDir, m_kind)});
     QDir().mkpath(kindFolder);
     m_outputFile.setFileName(path);
 
