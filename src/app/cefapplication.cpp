@@ -210,7 +210,8 @@ void cefApplication::socketConnected()
     bound->setSingleShot(true);
     connect(bound, &QTimer::timeout, this, [this] {
         if (!quitRequested())
-            refuseStart(m_probeSocket->serverName(), QStringLiteral("it did not answer within %1 seconds").arg(kProbeAnswerMs / 1000));
+            refuseStart(m_probeSocket->serverName(),
+                        QStringLiteral("it did not answer within %1 seconds").arg(kProbeAnswerMs / 1000));
     });
     bound->start(kProbeAnswerMs);
 }
@@ -278,7 +279,8 @@ void cefApplication::finishCutShortUpdates()
     case InstallRecords::ClientInstall::Recorded:
         // Read from the file at construction, before the installer's work was known.
         m_settings.setValue(QStringLiteral("version"), version);
-        CEF_LOG_INFO(QStringLiteral("the client package %1 is installed: recorded as the installed version").arg(version));
+        CEF_LOG_INFO(
+            QStringLiteral("the client package %1 is installed: recorded as the installed version").arg(version));
         break;
     case InstallRecords::ClientInstall::Failed:
         CEF_LOG_WARNING(QStringLiteral("the client package %1 is installed, but its version could not be recorded: %2")

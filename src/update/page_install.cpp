@@ -109,7 +109,8 @@ bool rollBackFromJournal(const QString &applicationDir, QString *why)
     for (auto it = folders.crbegin(); it != folders.crend(); ++it)
         QDir().rmdir(view + QLatin1Char('/') + *it);
     if (!stayed.isEmpty()) {
-        *why = QStringLiteral("could not put back %1; the old files are kept in %2").arg(stayed.join(QStringLiteral(", ")), backups);
+        *why = QStringLiteral("could not put back %1; the old files are kept in %2")
+                   .arg(stayed.join(QStringLiteral(", ")), backups);
         return false;
     }
     if (!QFile::remove(journalPath) && QFileInfo::exists(journalPath)) {
@@ -174,7 +175,8 @@ bool PageInstall::list(QString *stuck)
             const QString relative = sourceDir.relativeFilePath(entry.absoluteFilePath());
             if (entry.isDir()) {
                 queue.enqueue(entry.absoluteFilePath());
-            } else if (entry.isFile() && !userFiles::keepsUsersCopy(QStringLiteral("view/") + relative, m_applicationDir)) {
+            } else if (entry.isFile()
+                       && !userFiles::keepsUsersCopy(QStringLiteral("view/") + relative, m_applicationDir)) {
                 Copy copy;
                 copy.relative = relative;
                 copy.source = entry.absoluteFilePath();

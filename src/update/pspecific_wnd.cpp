@@ -58,7 +58,8 @@ void removePlainFilesExcept(const QString &folder, const QStringList &keep)
 // old page; it is no leftover of a download.
 QString keptJournal(const QString &applicationDir, const QString &kind)
 {
-    return kind == UpdateKinds::kHtml ? QFileInfo(PageInstall::journalPath(applicationDir)).absoluteFilePath() : QString();
+    return kind == UpdateKinds::kHtml ? QFileInfo(PageInstall::journalPath(applicationDir)).absoluteFilePath()
+                                      : QString();
 }
 
 // The first byte of a "Content-Range: bytes first-last/total" value; -1 when there is none.

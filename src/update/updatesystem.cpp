@@ -186,14 +186,14 @@ void UpdateCheck::askPackageDigest(const QString &address, const std::function<v
     QNetworkRequest request{QUrl(address)};
     // Only the head: the digest lies at a fixed place in it. A server that ignores the range
     // sends the whole package, which is cut off once the head is in.
-    request.setRawHeader("Range", "bytes=0-" + QByteArray::number(UpdatePackage::kDigestOffset + UpdatePackage::kDigestSize - 1));
+    const int headSize = UpdatePackage::kDigestOffset + UpdatePackage::kDigestSize;
+    request.setRawHeader("Range", "bytes=0-" + QByteArray::number(headSize - 1));
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = m_network->get(request);
     auto *timer = new QTimer(reply);
     timer->setSingleShot(true);
     auto head = std::make_shared<QByteArray>();
     auto done = std::make_shared<bool>(false);
-    const int headSize = UpdatePackage::kDigestOffset + UpdatePackage::kDigestSize;
     const auto finish = [reply, head, done, answer, headSize] {
         if (*done)
             return;

@@ -315,8 +315,8 @@ void TestUpdateCheck::installedPagePackageIsNotOfferedAgain()
         QSKIP("built with a vendor key: unsigned test packages would be refused");
     QString error;
     const auto place = [&](const QByteArray &page) {
-        const QByteArray package = UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/index.html"), page}},
-                                                        QByteArray(), &error);
+        const QByteArray package =
+            UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/index.html"), page}}, QByteArray(), &error);
         QVERIFY2(!package.isEmpty(), qPrintable(error));
         m_service.placePackage(QStringLiteral("html-latest.pkg"), package);
     };
@@ -339,7 +339,8 @@ void TestUpdateCheck::installedPagePackageIsNotOfferedAgain()
             if (!dialog || !dialog->isVisible())
                 return;
             const QString page = pageOf(dialog);
-            shown << (page == QLatin1String("pageInfo") ? dialog->findChild<QLabel *>(QStringLiteral("lb_info"))->text() : page);
+            shown << (page == QLatin1String("pageInfo") ? dialog->findChild<QLabel *>(QStringLiteral("lb_info"))->text()
+                                                        : page);
             if (page == QLatin1String("pageFirst")) {
                 QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("uninstallButton")), Qt::LeftButton);
                 QTRY_VERIFY_WITH_TIMEOUT(dialog->result() == QDialog::Accepted || !dialog->isVisible(), 15000);

@@ -424,7 +424,8 @@ void TestUpdateDlg::pagePackageKeepsTheUsersFiles()
     updateDlg dialog(nullptr, m_dir->path());
     QVERIFY(dialog.installPagePackage());
     // The template profiles are reset from is the page's own, not the user's.
-    QCOMPARE(readFile(view() + QStringLiteral("/profiles/default.xml")), QByteArray("<profile name=\"new template\"/>"));
+    QCOMPARE(readFile(view() + QStringLiteral("/profiles/default.xml")),
+             QByteArray("<profile name=\"new template\"/>"));
     QCOMPARE(readFile(view() + QStringLiteral("/profiles/profile1.xml")), QByteArray("<profile name=\"Mine\"/>"));
     QCOMPARE(readFile(view() + QStringLiteral("/xml/configuration.xml")), QByteArray("<modes mine=\"1\"/>"));
     // A place the user has not made yet comes from the package.

@@ -18,5 +18,6 @@ add_dependencies(tst_updater Updater)
 
 # The configure-time warning for a service without a vendor key.
 add_test(NAME update_trust_warning
-         COMMAND ${CMAKE_COMMAND} -DTRUST=${CMAKE_SOURCE_DIR}/src/update/trust.cmake -P ${CMAKE_CURRENT_SOURCE_DIR}/check_update_trust.cmake)
+         COMMAND ${CMAKE_COMMAND} -DTRUST=${CMAKE_SOURCE_DIR}/src/update/trust.cmake
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_update_trust.cmake)
 set_tests_properties(update_trust_warning PROPERTIES LABELS unit)
