@@ -7,10 +7,12 @@
 #include "device_rom.h"
 #include "devices_handler.h"
 #include "hook_handler.h"
+#include "install_records.h"
 #include "instance_channel.h"
 #include "mode_bindings.h"
 #include "mouse_commands.h"
 #include "page_events.h"
+#include "page_install.h"
 #include "process_moniter.h"
 #include "profile_commands.h"
 #include "profile_store.h"
@@ -42,6 +44,9 @@
 namespace {
 std::atomic<bool> g_quitRequested{false};
 std::atomic<int> g_exitCode{0};
+
+// How long a second start waits for the running vexa's answer.
+constexpr int kProbeAnswerMs = 5000;
 
 // A download looks at its cancel flag every few tens of milliseconds; this only bounds a thread
 // stuck in the file system.
@@ -201,6 +206,16 @@ void cefApplication::socketConnected()
 {
     m_probeConnected = true;
     m_probeSocket->write(instance_channel::showCommand());
+    // A running vexa answers at once, even from inside a dialog; one that is stuck would keep
+    // this start waiting without a window for ever.
+    auto *bound = new QTimer(this);
+    bound->setSingleShot(true);
+    connect(bound, &QTimer::timeout, this, [this] {
+        if (!quitRequested())
+            refuseStart(m_probeSocket->serverName(),
+                        QStringLiteral("it did not answer within %1 seconds").arg(kProbeAnswerMs / 1000));
+    });
+    bound->start(kProbeAnswerMs);
 }
 
 void cefApplication::socketDisconnected()
@@ -242,7 +257,45 @@ void cefApplication::socketError(QLocalSocket::LocalSocketError e)
         CEF_LOG_INFO(QStringLiteral("the channel's name could not be noted in %1: a start that finds another name "
                                     "cannot bring this one forward")
                          .arg(instance_channel::noteFile(applicationDir)));
+    finishCutShortUpdates();
     createMainWindow();
+}
+
+void cefApplication::finishCutShortUpdates()
+{
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    QString why;
+    switch (PageInstall::recoverInterrupted(applicationDir, &why)) {
+    case PageInstall::Recovery::Nothing:
+        break;
+    case PageInstall::Recovery::RolledBack:
+        CEF_LOG_INFO(QStringLiteral("a page update was cut short: the pages it replaced were put back"));
+        break;
+    case PageInstall::Recovery::Failed:
+        CEF_LOG_WARNING(QStringLiteral("a page update was cut short and could not be undone: ") + why);
+        break;
+    }
+
+    QString version;
+    switch (InstallRecords::confirmClientInstall(applicationDir, &version, &why)) {
+    case InstallRecords::ClientInstall::Recorded:
+        // Read from the file at construction, before the installer's work was known.
+        m_settings.setValue(QStringLiteral("version"), version);
+        CEF_LOG_INFO(
+            QStringLiteral("the client package %1 is installed: recorded as the installed version").arg(version));
+        break;
+    case InstallRecords::ClientInstall::Failed:
+        CEF_LOG_WARNING(QStringLiteral("the client package %1 is installed, but its version could not be recorded: %2")
+                            .arg(version, why));
+        break;
+    case InstallRecords::ClientInstall::NotInstalled:
+        CEF_LOG_INFO(QStringLiteral("the client package handed to the installer is not in place: see updater.log"));
+        break;
+    case InstallRecords::ClientInstall::None:
+    case InstallRecords::ClientInstall::NotKept:
+    case InstallRecords::ClientInstall::Waiting:
+        break;
+    }
 }
 
 void cefApplication::reachRunningInstance(const QString &why)
@@ -277,11 +330,16 @@ void cefApplication::reachRunningInstance(const QString &why)
         });
         return;
     }
+    refuseStart(m_probedNotedName ? noted : m_serverName, why);
+}
+
+void cefApplication::refuseStart(const QString &channel, const QString &why)
+{
     const QString message =
         QStringLiteral("another vexa runs from %1, but this start cannot reach it (%2: %3), so it ends. "
                        "Bring the running vexa forward from its tray icon, or end it and start again "
                        "(while an update is being installed, wait for it).")
-            .arg(applicationDir, m_probedNotedName ? noted : m_serverName, why);
+            .arg(QCoreApplication::applicationDirPath(), channel, why);
     CEF_LOG_WARNING(message);
     std::fprintf(stderr, "vexa: %s\n", message.toLocal8Bit().constData());
     requestQuit(1);

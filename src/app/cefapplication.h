@@ -120,6 +120,12 @@ private:
     // kProbeRetryStepMs (the other one may be about to listen, or to end), and after
     // kProbeRetryMs says why and ends with exit code 1.
     void reachRunningInstance(const QString &why);
+    // Says on stderr and in the log that another vexa runs on channel but cannot be reached
+    // (why), and ends with exit code 1.
+    void refuseStart(const QString &channel, const QString &why);
+    // Before the page loads: rolls back a page installation that a kill or a crash cut short,
+    // and records the version of a client package an installer has put in place.
+    void finishCutShortUpdates();
 
     mutable QMutex m_deviceMutex;
     DeviceMap m_deviceMap;

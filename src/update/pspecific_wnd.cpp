@@ -1,6 +1,9 @@
 #include "pspecific_wnd.h"
 
 #include "detached_process.h"
+#include "install_records.h"
+#include "page_install.h"
+#include "update_kinds.h"
 #include "update_folders.h"
 #include "update_log.h"
 #include "update_package.h"
@@ -43,12 +46,20 @@ enum LogLine {
 // Shorter than this cannot be a package: the fixed header and at least one compressed byte.
 constexpr qint64 kMinimumPackageSize = 158;
 
-void removePlainFilesExcept(const QString &folder, const QString &keep)
+void removePlainFilesExcept(const QString &folder, const QStringList &keep)
 {
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &entry : entries)
-        if (entry.absoluteFilePath() != keep)
+        if (!keep.contains(entry.absoluteFilePath()))
             QFile::remove(entry.absoluteFilePath());
+}
+
+// The journal of a page installation that could not be undone yet is the only way back to the
+// old page; it is no leftover of a download.
+QString keptJournal(const QString &applicationDir, const QString &kind)
+{
+    return kind == UpdateKinds::kHtml ? QFileInfo(PageInstall::journalPath(applicationDir)).absoluteFilePath()
+                                      : QString();
 }
 
 // The first byte of a "Content-Range: bytes first-last/total" value; -1 when there is none.
@@ -111,6 +122,8 @@ bool launchUpdater(const QString &applicationDir, const QString &version)
     UpdateLog::info(kSource, kExecutingLine,
                     QStringLiteral("Application Info: executing %1 %2").arg(installer, arguments.join(QLatin1Char(' '))));
 
+    // Whatever installer is there, the next start records the version once the files are in.
+    InstallRecords::noteClientPackage(folder, version);
     // Only the standard descriptors: the browser's channels to its zygotes, kept open in the
     // installer and in the vexa it starts again, would keep the old zygotes running beside it.
     platform::DetachedProgram installerStart;
@@ -120,6 +133,7 @@ bool launchUpdater(const QString &applicationDir, const QString &version)
     QString why;
     if (platform::startDetached(installerStart, nullptr, &why))
         return true;
+    InstallRecords::forgetClientPackage(folder);
 
     UpdateLog::info(kSource, kExecuteFailedLine,
                     QStringLiteral("Application Error: failed to execute %1, working directory: '%2', result: %3")
@@ -199,6 +213,12 @@ qint64 PsUpdateDownloader::already() const
     return m_already;
 }
 
+QByteArray PsUpdateDownloader::packageDigest() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_digest;
+}
+
 QString PsUpdateDownloader::packageFileName(const QString &updateUrl)
 {
     const QByteArray key = QUrl(updateUrl).adjusted(QUrl::RemoveFragment).toEncoded();
@@ -213,9 +233,9 @@ void PsUpdateDownloader::prepareOutputFile()
     const QString root = UpdateFolders::root(m_applicationDir);
     const QString kindFolder = UpdateFolders::kindFolder(m_applicationDir, m_kind);
     const QString path = QFileInfo(kindFolder + QLatin1Char('/') + name).absoluteFilePath();
-    removePlainFilesExcept(root, path);
+    removePlainFilesExcept(root, {path});
     QDir().mkpath(root);
-    removePlainFilesExcept(kindFolder, path);
+    removePlainFilesExcept(kindFolder, {path, keptJournal(m_applicationDir, m_kind)});
     QDir().mkpath(kindFolder);
     m_outputFile.setFileName(path);
 
@@ -586,6 +606,10 @@ void PsUpdateDownloader::unpack()
         UpdateLog::info(kSource, kRenameLine, message);
         fatalFailure(UpdateFailure::Disk, message);
         return;
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        m_digest = bytes.mid(UpdatePackage::kDigestOffset, UpdatePackage::kDigestSize);
     }
     // The package is unpacked whole; a package file that will not go away only costs space (the
     // next downloader of this kind clears it), and must not leave the dialog waiting for ever.

@@ -41,7 +41,8 @@ QString installerFileName();
 // "-update", then "-version <version>" when version is not empty, then "-restart" when
 // restartAfterUpdate is set. Starts nothing, and logs why, when updaterWriteProtected is set. A
 // start that fails removes tupdates/client/ready, so the next check downloads the client again.
-// True when it started.
+// Before the start the package is noted (InstallRecords::noteClientPackage), so that the next
+// start records version even when the installer there knows no "-version". True when it started.
 bool launchUpdater(const QString &applicationDir, const QString &version = QString());
 
 // Why a package did not arrive, in the terms the dialog tells the user: the network or the
@@ -96,6 +97,8 @@ public:
     static bool finishAll(int timeoutMs);
     // Bytes of the package in the file so far.
     qint64 already() const;
+    // The SHA-1 the package carries, once it was unpacked (unpressFinished); empty before.
+    QByteArray packageDigest() const;
 
 signals:
     // Progress of the current reply as the network reports it: with a resumed download both
@@ -139,7 +142,8 @@ private:
     qint64 m_already = 0;
     QFile m_outputFile;
     QString m_kind;
-    mutable QMutex m_mutex; // guards m_already
+    mutable QMutex m_mutex; // guards m_already and m_digest
+    QByteArray m_digest;
     QString m_applicationDir;
     QTimer *m_stallTimer;
     // Whether the current reply's first bytes were found to continue the file.

@@ -7,6 +7,7 @@
 #include "app_settings.h"
 #include "crash_handler.h"
 #include "firmware_flash.h"
+#include "install_records.h"
 #include "install_rights.h"
 #include "pspecific_wnd.h"
 #include "sleep_inhibitor.h"
@@ -36,6 +37,7 @@ const QString kPreparingFlashText = QStringLiteral("Preparing the firmware updat
 const char kLogSource[] = "update_dlg";
 constexpr int kFlashOutcomeLine = 700;
 constexpr int kFailureLine = 701;
+constexpr int kPageRecordLine = 703;
 
 // Package addresses come from the network and are fetched only from it: a file: address would
 // read, or wait for ever on, whatever the offer names on this machine.
@@ -230,6 +232,11 @@ void updateDlg::installPage()
         return;
     }
     m_pageInstalled = true;
+    // So that the service's next offer of this very package is not made again.
+    const QByteArray digest = m_html.downloader ? m_html.downloader->packageDigest() : QByteArray();
+    if (!InstallRecords::recordPagePackage(m_applicationDir, m_html.url, digest, m_installedPageFiles))
+        UpdateLog::info(kLogSource, kPageRecordLine,
+                        QStringLiteral("the installed page package could not be recorded: it may be offered again"));
     emit pagePackageInstalled();
     // With a firmware package in the same offer the flash follows the page.
     if (m_firmwareWaiting) {

@@ -47,8 +47,10 @@ public:
     // added one taken away. The user's own files (profiles, mode bindings) are only added where
     // the user has none. Asks Retry/Cancel when a file stays unwritable for 30 attempts. The
     // ready folder goes once everything is in; after a failure or a cancel it stays, so that
-    // Retry can install it again. *failedFile: the file or folder that could not be written
-    // (empty when the package could not be read).
+    // Retry can install it again. Each step is noted in a journal first, so that an
+    // installation cut short by a kill or a crash is rolled back at the next start
+    // (page_install.h). *failedFile: the file or folder that could not be written (empty when
+    // the package could not be read).
     bool installPagePackage(QString *failedFile = nullptr);
     void clearPageUpdate();
 
@@ -173,6 +175,8 @@ private:
     bool m_firmwareWaiting = false;
     // A client package waits in its ready folder for the installer.
     bool m_clientReady = false;
+    // The page files the last page installation put in place, relative to view/.
+    QStringList m_installedPageFiles;
     // The last flash's outcome as lb_install showed it; empty before any flash ended.
     QString m_flashOutcome;
     QList<Failure> m_failures;

@@ -5,24 +5,21 @@
 
 #include "atomic_file.h"
 #include "crash_handler.h"
+#include "page_install.h"
 #include "pspecific_wnd.h"
 #include "update_folders.h"
 #include "update_kinds.h"
 #include "update_log.h"
 #include "update_texts.h"
-#include "user_files.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QQueue>
 #include <QScopeGuard>
 #include <QThread>
 
-#include <filesystem>
 #include <functional>
-#include <system_error>
 
 namespace {
 
@@ -31,14 +28,6 @@ using UpdateKinds::kHtml;
 
 const char kLogSource[] = "update_dlg";
 constexpr int kRollBackLine = 702;
-
-constexpr int kCopyAttempts = 30;
-constexpr unsigned long kCopyPauseMs = 100;
-
-std::filesystem::path fsPath(const QString &path)
-{
-    return std::filesystem::path(path.toStdU16String());
-}
 
 // Runs work on a thread of its own while this (the GUI) thread goes on handling events: a large
 // page file must not stop the window, the page or the command bridge.
@@ -55,140 +44,6 @@ void offGuiThread(const std::function<void()> &work)
     loop.exec();
     thread.wait();
 }
-
-// A page package put over view/ as a whole or not at all: every file it replaces is kept (a hard
-// link where the file system has them, a copy elsewhere) until the last file is in, and put back,
-// with every file and folder the package added taken away, when the installation does not finish.
-// Runs off the GUI thread; only the question what to do about a stuck file belongs to the dialog.
-class PageInstall {
-public:
-    PageInstall(const QString &source, const QString &target, const QString &backups, const QString &applicationDir)
-        : m_source(source), m_target(target), m_backups(backups), m_applicationDir(applicationDir)
-    {
-    }
-
-    // Everything is listed before anything is written. False when a folder cannot be read.
-    bool list()
-    {
-        UpdateFolders::removeTree(m_backups);
-        const QDir sourceDir(m_source);
-        QQueue<QString> queue;
-        queue.enqueue(m_source);
-        while (!queue.isEmpty()) {
-            const QString folder = queue.dequeue();
-            if (folder != m_source)
-                m_folders << m_target + QLatin1Char('/') + sourceDir.relativeFilePath(folder);
-            const QDir dir(folder);
-            if (!dir.isReadable())
-                return false;
-            const QFileInfoList entries =
-                dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
-            for (const QFileInfo &entry : entries) {
-                // The unpacker writes plain files and folders only; anything else was not ours.
-                if (entry.isSymLink())
-                    continue;
-                const QString relative = sourceDir.relativeFilePath(entry.absoluteFilePath());
-                if (entry.isDir())
-                    queue.enqueue(entry.absoluteFilePath());
-                else if (entry.isFile() && !userFiles::keepsUsersCopy(QStringLiteral("view/") + relative, m_applicationDir))
-                    m_copies.append({entry.absoluteFilePath(), m_target + QLatin1Char('/') + relative,
-                                     m_backups + QLatin1Char('/') + relative});
-            }
-        }
-        return true;
-    }
-
-    enum class Outcome { Done, FolderRefused, FileStuck };
-
-    // From the first file not yet in on. *stuck: the folder or file that could not be written.
-    Outcome run(QString *stuck)
-    {
-        for (; m_foldersMade < m_folders.size(); ++m_foldersMade) {
-            const QString &folder = m_folders.at(m_foldersMade);
-            if (QFileInfo(folder).isDir())
-                continue;
-            if (!QDir().mkdir(folder)) {
-                *stuck = folder;
-                return Outcome::FolderRefused;
-            }
-            m_createdFolders << folder;
-        }
-        for (; m_copied < m_copies.size(); ++m_copied) {
-            Copy &copy = m_copies[m_copied];
-            bool written = false;
-            for (int attempt = 0; attempt < kCopyAttempts && !written; ++attempt) {
-                written = keepOld(copy) && platform::copyFileAtomically(copy.source, copy.target);
-                // The browser or a virus scanner may hold the file for a moment.
-                if (!written)
-                    QThread::msleep(kCopyPauseMs);
-            }
-            if (!written) {
-                *stuck = copy.target;
-                return Outcome::FileStuck;
-            }
-        }
-        return Outcome::Done;
-    }
-
-    void rollBack()
-    {
-        for (int i = m_copied - 1; i >= 0; --i) {
-            const Copy &copy = m_copies.at(i);
-            std::error_code error;
-            if (copy.prior == Prior::Kept)
-                std::filesystem::rename(fsPath(copy.backup), fsPath(copy.target), error);
-            else if (copy.prior == Prior::Absent && !QFile::remove(copy.target))
-                error = std::make_error_code(std::errc::io_error);
-            if (error)
-                UpdateLog::info(kLogSource, kRollBackLine,
-                                QStringLiteral("Update Error: could not restore %1 after a failed page update").arg(copy.target));
-        }
-        for (auto it = m_createdFolders.crbegin(); it != m_createdFolders.crend(); ++it)
-            QDir().rmdir(*it);
-        UpdateFolders::removeTree(m_backups);
-    }
-
-    void dropBackups() { UpdateFolders::removeTree(m_backups); }
-
-private:
-    // What stood where a package file goes before the installation began.
-    enum class Prior { Unknown, Kept, Absent };
-    struct Copy {
-        QString source;
-        QString target;
-        QString backup;
-        Prior prior = Prior::Unknown;
-    };
-
-    bool keepOld(Copy &copy)
-    {
-        if (copy.prior != Prior::Unknown)
-            return true;
-        const QFileInfo target(copy.target);
-        if (!target.exists()) {
-            copy.prior = Prior::Absent;
-            return true;
-        }
-        // A folder in the way: nothing to keep, and the copy fails until the user moves it.
-        if (!target.isFile())
-            return true;
-        QDir().mkpath(QFileInfo(copy.backup).absolutePath());
-        if (!platform::keepOldFile(copy.target, copy.backup))
-            return false;
-        copy.prior = Prior::Kept;
-        return true;
-    }
-
-    QString m_source;
-    QString m_target;
-    QString m_backups;
-    QString m_applicationDir;
-    QStringList m_folders;
-    QList<Copy> m_copies;
-    QStringList m_createdFolders;
-    int m_foldersMade = 0;
-    int m_copied = 0;
-};
 
 enum class InstallerCopy { Done, Refused, Failed };
 
@@ -236,8 +91,8 @@ bool updateDlg::prepareClientUpdate()
 
 bool updateDlg::installPagePackage(QString *failedFile)
 {
+    m_installedPageFiles.clear();
     const QString source = UpdateFolders::ready(m_applicationDir, kHtml);
-    const QString target = m_applicationDir + QStringLiteral("/view");
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.exists())
         return true;
@@ -248,12 +103,15 @@ bool updateDlg::installPagePackage(QString *failedFile)
 
     m_installing = true;
     const auto done = qScopeGuard([this] { m_installing = false; });
-    PageInstall install(source, target, UpdateFolders::kindFolder(m_applicationDir, kHtml) + QStringLiteral("/backup"),
-                        m_applicationDir);
+    PageInstall install(m_applicationDir);
     bool listed = false;
-    offGuiThread([&] { listed = install.list(); });
-    if (!listed)
+    QString notListed;
+    offGuiThread([&] { listed = install.list(&notListed); });
+    if (!listed) {
+        if (failedFile)
+            *failedFile = notListed;
         return false;
+    }
     for (;;) {
         QString stuck;
         PageInstall::Outcome outcome = PageInstall::Outcome::Done;
@@ -267,16 +125,23 @@ bool updateDlg::installPagePackage(QString *failedFile)
                 continue;
         }
         // The old page comes back whole; the ready folder stays, so that Retry on the failure
-        // page installs the package again.
-        offGuiThread([&] { install.rollBack(); });
+        // page installs the package again. What cannot be put back now is put back at the next
+        // start, before the page loads.
+        bool rolledBack = false;
+        offGuiThread([&] { rolledBack = install.rollBack(); });
+        if (!rolledBack)
+            UpdateLog::info(kLogSource, kRollBackLine,
+                            QStringLiteral("Update Error: could not restore view/ after a failed page update; "
+                                           "the next start tries again"));
         if (failedFile)
             *failedFile = stuck;
         return false;
     }
     offGuiThread([&] {
-        install.dropBackups();
+        install.commit();
         clearPageUpdate();
     });
+    m_installedPageFiles = install.installedFiles();
     return true;
 }
 

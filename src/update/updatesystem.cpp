@@ -3,17 +3,25 @@
 #include "command_context.h"
 #include "page_events.h"
 #include "http_request_worker.h"
+#include "install_records.h"
 #include "update_dlg.h"
+#include "update_kinds.h"
 #include "update_log.h"
+#include "update_package.h"
 #include "update_service.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
+
+#include <memory>
 
 namespace {
 
@@ -21,6 +29,10 @@ const char kSource[] = "updatesystem";
 // Support knows the reply line by its number; lines of our own take numbers above it.
 constexpr int kReplyLine = 112;
 constexpr int kNotConfiguredLine = 600;
+constexpr int kPageInstalledLine = 601;
+// The head of a package is 148 bytes; a service that cannot send those in this time would not
+// deliver the package either, and the offer then stands.
+constexpr int kDigestTimeoutMs = 15000;
 constexpr int kLoggedReplyBytes = 2048;
 
 // Why a check the user asked for could not tell whether there is something newer.
@@ -33,6 +45,8 @@ const QString kNotUnderstoodText = QStringLiteral(
     "The update service sent an answer this version of vexa does not understand. Please try again later.");
 const QString kNothingForUsText =
     QStringLiteral("The update service offered nothing this version of vexa can install.");
+const QString kPageInstalledText = QStringLiteral(
+    "The pages the update service offers are already installed: the current version is the latest version");
 
 } // namespace
 
@@ -123,15 +137,86 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
     // The dialog may stay up for long; the reply is not needed while it does.
     finished->response = QByteArray();
     UpdateLog::info(kSource, kReplyLine, logText);
-    if (!deployment.isEmpty()) {
-        dialog = newDialog();
-        connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
-        dialog->setOffer(offer, deployment);
-        runDialog();
-    } else if (manual) {
+    if (deployment.isEmpty()) {
         // Empty: "The current version is the latest version".
-        showInformation(untold);
+        if (manual)
+            showInformation(untold);
+        return;
     }
+    // The service hears only the client version, so it offers the page package it has for it
+    // even when that package is installed already. It is, when it comes from the address
+    // recorded at its installation, view/ still holds its files, and the package there now
+    // carries the digest recorded then (the package's head is enough to tell).
+    const QString pageAddress = offer.value(QStringLiteral("devicePackage")).toString();
+    const QByteArray installed = deployment.contains(UpdateKinds::kHtml)
+                                     ? InstallRecords::installedPageDigest(m_applicationDir, pageAddress)
+                                     : QByteArray();
+    if (installed.isEmpty()) {
+        offerKinds(offer, deployment);
+        return;
+    }
+    askPackageDigest(pageAddress, [this, offer, deployment, installed, pageAddress](const QByteArray &offered) {
+        QStringList kinds = deployment;
+        if (offered == installed) {
+            UpdateLog::info(kSource, kPageInstalledLine,
+                            QStringLiteral("Update Info: the page package %1 is installed already").arg(pageAddress));
+            kinds.removeAll(UpdateKinds::kHtml);
+            if (!kinds.contains(UpdateKinds::kClient) && !kinds.contains(UpdateKinds::kFirmware)) {
+                if (manual)
+                    showInformation(kPageInstalledText);
+                return;
+            }
+        }
+        offerKinds(offer, kinds);
+    });
+}
+
+void UpdateCheck::offerKinds(const QJsonObject &offer, const QStringList &kinds)
+{
+    dialog = newDialog();
+    connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
+    dialog->setOffer(offer, kinds);
+    runDialog();
+}
+
+void UpdateCheck::askPackageDigest(const QString &address, const std::function<void(const QByteArray &)> &answer)
+{
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    QNetworkRequest request{QUrl(address)};
+    // Only the head: the digest lies at a fixed place in it. A server that ignores the range
+    // sends the whole package, which is cut off once the head is in.
+    const int headSize = UpdatePackage::kDigestOffset + UpdatePackage::kDigestSize;
+    request.setRawHeader("Range", "bytes=0-" + QByteArray::number(headSize - 1));
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply *reply = m_network->get(request);
+    auto *timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    auto head = std::make_shared<QByteArray>();
+    auto done = std::make_shared<bool>(false);
+    const auto finish = [reply, head, done, answer, headSize] {
+        if (*done)
+            return;
+        *done = true;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const bool headIn = (status == 200 || status == 206) && head->size() >= headSize;
+        reply->abort();
+        reply->deleteLater();
+        // Unknown (no answer, no head): the offer stands, as it would without a record.
+        answer(headIn ? head->mid(UpdatePackage::kDigestOffset, UpdatePackage::kDigestSize) : QByteArray());
+    };
+    connect(reply, &QNetworkReply::readyRead, this, [reply, head, headSize, finish] {
+        *head += reply->read(headSize - head->size());
+        if (head->size() >= headSize)
+            finish();
+    });
+    connect(reply, &QNetworkReply::finished, this, [reply, head, headSize, finish] {
+        if (head->size() < headSize)
+            *head += reply->read(headSize - head->size());
+        finish();
+    });
+    connect(timer, &QTimer::timeout, this, finish);
+    timer->start(kDigestTimeoutMs);
 }
 
 void UpdateCheck::showInformation(const QString &text)

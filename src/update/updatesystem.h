@@ -12,6 +12,8 @@
 class CommandContext;
 class FirmwareRom;
 class HttpRequestWorker;
+class QJsonObject;
+class QNetworkAccessManager;
 class updateDlg;
 
 class UpdateCheck : public QObject {
@@ -64,6 +66,11 @@ public slots:
     void bringForward();
 
 private:
+    // Opens the dialog offering kinds of offer.
+    void offerKinds(const QJsonObject &offer, const QStringList &kinds);
+    // Fetches the head of the package at address and calls answer with the digest it carries,
+    // or with nothing when it cannot be had.
+    void askPackageDigest(const QString &address, const std::function<void(const QByteArray &)> &answer);
     void runDialog();
     updateDlg *newDialog();
     // Runs show from the event loop, soon; the check counts as busy until then.
@@ -81,4 +88,6 @@ private:
     // A window is on its way to the screen (runSoon).
     bool m_offerPending = false;
     std::shared_ptr<FirmwareRom> m_rom;
+    // Asks for package heads; made on first need.
+    QNetworkAccessManager *m_network = nullptr;
 };

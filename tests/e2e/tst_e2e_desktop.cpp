@@ -1,14 +1,17 @@
 // The program on a desktop: one instance only (a second start hands over to the first and leaves
-// without a window), the channel between instances as any local client sees it, a start over the
-// socket file of a crashed instance, and global shortcuts changed from the page.
+// without a window, and does not wait for ever on one that never answers), the channel between
+// instances as any local client sees it, a start over the socket file of a crashed instance, and
+// global shortcuts changed from the page.
 #include "missing_tool.h"
 #include "vexa_driver.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <signal.h>
@@ -50,6 +53,7 @@ private slots:
 
     void startsHiddenWithAutostart();
     void secondStartShowsTheFirstAndLeaves();
+    void secondStartDoesNotWaitForeverOnASilentFirst();
     void channelAnswersWholeCommandsOnly();
     void showCommandUndoesMinimising();
     void shortcutsChangedFromThePage();
@@ -126,6 +130,35 @@ void tst_E2eDesktop::secondStartShowsTheFirstAndLeaves()
     QTRY_VERIFY_WITH_TIMEOUT(!VexaDriver::visibleWindows(m_app->processId(), QStringLiteral("PARVEX PX-ORB42")).isEmpty(), 10000);
     QVERIFY(m_app->waitUntil(QStringLiteral("document.visibilityState === 'visible'"), 10000));
     QCOMPARE(m_app->webLog().count("mainwindow show!"), 1);
+    QVERIFY(m_app->isRunning());
+}
+
+void tst_E2eDesktop::secondStartDoesNotWaitForeverOnASilentFirst()
+{
+    // A first instance that takes the connection and never answers (stuck, or not vexa at all).
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QLocalServer silent;
+    QVERIFY(silent.listen(runtime.path() + QLatin1Char('/') + QLatin1String(kServerName)));
+    QProcessEnvironment environment = m_app->environment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.remove(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"));
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.setWorkingDirectory(runtime.path());
+    second.start(m_app->appDir() + QStringLiteral("/vexa"), QStringList());
+    QVERIFY(second.waitForStarted(30000));
+    const bool ended = second.waitForFinished(60000);
+    if (!ended) {
+        second.kill();
+        second.waitForFinished();
+    }
+    QVERIFY2(ended, "the second start still waits for an answer");
+    const QByteArray said = second.readAllStandardError();
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY2(said.contains("vexa: another vexa runs from") && said.contains("it did not answer within 5 seconds"),
+             said.constData());
     QVERIFY(m_app->isRunning());
 }
 

@@ -1,7 +1,8 @@
 // The update as a user meets it: the real program asks nginx (standing in for the vendor
 // service) at start, the About screen's button asks again, the update window appears on the
 // display, a click on its Update button (through the X server, as a mouse would) downloads the
-// page package, and the new page files are in the application's view/ folder.
+// page package, and the new page files are in the application's view/ folder. A page
+// installation killed half way is undone by the next start before its page loads.
 #include "missing_tool.h"
 #include "package_writer.h"
 #include "vendor_service.h"
@@ -9,12 +10,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -42,6 +48,7 @@ private slots:
     void cleanupTestCase();
 
     void pagePackageOfferedInstalledAndShown();
+    void pageInstallKilledHalfWayIsUndoneAtTheNextStart();
 
 private:
 
@@ -130,6 +137,65 @@ void tst_E2eUpdate::pagePackageOfferedInstalledAndShown()
     QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#about-status').textContent.startsWith('A newer page')")));
     QVERIFY(m_app->reload());
     QVERIFY(m_app->waitUntil(QStringLiteral("document.querySelector('#about-edition')?.textContent === '1.1.0-e2e'")));
+}
+
+void tst_E2eUpdate::pageInstallKilledHalfWayIsUndoneAtTheNextStart()
+{
+    const char cutEdition[] = "(function (vexa) { vexa.edition = Object.freeze({ version: '2.0.0-cut', note: '' }); })"
+                              "(window.vexaModules = window.vexaModules || {});\n";
+    QString error;
+    // Files go in in name order, folder by folder: the added page and the new edition first, then
+    // a file that a folder stands in the way of, so the installation stops at its question.
+    const QByteArray package = UpdatePackage::build(QStringLiteral("2.0.0"),
+                                                    {{QStringLiteral("html/aa-added.html"), "added page"},
+                                                     {QStringLiteral("html/js/edition.js"), cutEdition},
+                                                     {QStringLiteral("html/js/zz-blocked.js"), "blocked"}},
+                                                    QByteArray(), &error);
+    QVERIFY2(!package.isEmpty(), qPrintable(error));
+    m_service.placePackage(QStringLiteral("html-2.0.0.pkg"), package);
+    m_service.setUpgradeReply(R"({"code":0,"ret":{"type":"0","deployment":"html",)"
+                              R"("devicePackage":"{{service}}/packages/html-2.0.0.pkg"}})");
+    const auto nothingNew = qScopeGuard([this] { m_service.setUpgradeReply(R"({"code":1})"); });
+
+    VexaDriver::Options options;
+    options.files.insert(QStringLiteral("view/js/zz-blocked.js/held"), "in the way");
+    VexaDriver app(QStringLiteral(VEXA_APP_DIR), options);
+    QVERIFY2(app.start(), qPrintable(app.error()));
+    const QString view = app.appDir() + QStringLiteral("/view");
+    QFile shipped(view + QStringLiteral("/js/edition.js"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    const QByteArray shippedEdition = shipped.readAll();
+    shipped.close();
+    const QString shippedVersion =
+        QRegularExpression(QStringLiteral("version: '([^']*)'")).match(QString::fromUtf8(shippedEdition)).captured(1);
+    QVERIFY(!shippedVersion.isEmpty());
+
+    // The start-up check offers the package; Update, as in the test above.
+    const QString offer = VexaDriver::waitForWindow(app.processId(), QStringLiteral("^vexa update$"), 30000);
+    QVERIFY(!offer.isEmpty());
+    QVERIFY(VexaDriver::clickInWindow(offer, 362, 272));
+    QVERIFY(!VexaDriver::waitForWindow(app.processId(), QStringLiteral("^Update error!$"), 30000).isEmpty());
+    QFile half(view + QStringLiteral("/js/edition.js"));
+    QVERIFY(half.open(QIODevice::ReadOnly));
+    QCOMPARE(half.readAll(), QByteArray(cutEdition));
+    half.close();
+    QVERIFY(QFileInfo::exists(view + QStringLiteral("/aa-added.html")));
+
+    // Killed while it asks: view/ is half old, half new.
+    QCOMPARE(::kill(pid_t(app.processId()), SIGKILL), 0);
+    app.terminate();
+    m_service.setUpgradeReply(R"({"code":1})");
+    QVERIFY2(app.start(), qPrintable(app.error()));
+
+    // The page that loaded is the old one, and view/ holds it whole.
+    QCOMPARE(app.evaluate(QStringLiteral("window.vexaModules.edition.version")).toString(), shippedVersion);
+    QFile restored(view + QStringLiteral("/js/edition.js"));
+    QVERIFY(restored.open(QIODevice::ReadOnly));
+    QCOMPARE(restored.readAll(), shippedEdition);
+    QVERIFY(!QFileInfo::exists(view + QStringLiteral("/aa-added.html")));
+    QVERIFY(QFileInfo(view + QStringLiteral("/js/zz-blocked.js")).isDir());
+    QVERIFY(!QFileInfo::exists(app.appDir() + QStringLiteral("/tupdates/html")));
+    QVERIFY(app.webLog().contains("a page update was cut short: the pages it replaced were put back"));
 }
 
 QTEST_GUILESS_MAIN(tst_E2eUpdate)

@@ -1,5 +1,6 @@
 // The update check against nginx standing in for the vendor service: the request as the service
-// sees it, what each reply opens, and an offered client package followed through to the restart.
+// sees it, what each reply opens, an offered client package followed through to the restart, and
+// a page package that is not offered again once it is installed.
 #include "command_test_support.h"
 #include "missing_tool.h"
 #include "pspecific_wnd.h"
@@ -60,6 +61,7 @@ private slots:
     void checkThatCannotAskSaysWhy();
     void checkUpdateAnswersAtOnce();
     void offeredClientEndsInRestart();
+    void installedPagePackageIsNotOfferedAgain();
 
 private:
     // Runs one check and hands each dialog it shows to act, which must close it; returns when
@@ -316,6 +318,69 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     // "x" is not fetched. A negative check, so a short bounded wait for a request that must not come.
     QTest::qWait(200);
     QCOMPARE(m_service.requests().size(), before + 2);
+}
+
+void TestUpdateCheck::installedPagePackageIsNotOfferedAgain()
+{
+    if (!UpdatePackage::vendorPublicKey().isEmpty())
+        QSKIP("built with a vendor key: unsigned test packages would be refused");
+    QString error;
+    const auto place = [&](const QByteArray &page) {
+        const QByteArray package =
+            UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/index.html"), page}}, QByteArray(), &error);
+        QVERIFY2(!package.isEmpty(), qPrintable(error));
+        m_service.placePackage(QStringLiteral("html-latest.pkg"), package);
+    };
+    QVERIFY(writeFile(m_dir->path() + QStringLiteral("/view/index.html"), "old page"));
+    place("new page");
+    m_service.setUpgradeReply(R"({"code":0,"ret":{"type":"0","deployment":"html",)"
+                              R"("devicePackage":"{{service}}/packages/html-latest.pkg"}})");
+
+    // Each check: the pages of the dialogs it showed, once it has ended (the reply line, and the
+    // line that tells the package is installed or the dialog that offers it).
+    QStringList shown;
+    const auto check = [&](bool manual) {
+        shown.clear();
+        const int installedLines = log().count("updatesystem(601)]");
+        const int replyLines = log().count("updatesystem(112)]");
+        UpdateCheck check(*m_context, nullptr, m_dir->path());
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            updateDlg *dialog = check.dialogWindow();
+            if (!dialog || !dialog->isVisible())
+                return;
+            const QString page = pageOf(dialog);
+            shown << (page == QLatin1String("pageInfo") ? dialog->findChild<QLabel *>(QStringLiteral("lb_info"))->text()
+                                                        : page);
+            if (page == QLatin1String("pageFirst")) {
+                QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("uninstallButton")), Qt::LeftButton);
+                QTRY_VERIFY_WITH_TIMEOUT(dialog->result() == QDialog::Accepted || !dialog->isVisible(), 15000);
+            }
+            dialog->reject();
+        });
+        watch.start(20);
+        check.checkNow(QString(), QString(), QStringLiteral("1.0.0"), manual);
+        QTRY_VERIFY_WITH_TIMEOUT(log().count("updatesystem(112)]") > replyLines
+                                     && (log().count("updatesystem(601)]") > installedLines || !shown.isEmpty()),
+                                 15000);
+        QTRY_VERIFY(!check.busy());
+    };
+
+    check(false);
+    QCOMPARE(shown, QStringList{"pageFirst"});
+    QCOMPARE(readFile(m_dir->path() + QStringLiteral("/view/index.html")), QByteArray("new page"));
+    // The same package again: nothing at start; asked for, the window says it is installed.
+    check(false);
+    QCOMPARE(shown, QStringList());
+    check(true);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().startsWith(QLatin1String("The pages the update service offers are already installed")),
+             qPrintable(shown.first()));
+    // Another package at the same address is new.
+    place("newer page");
+    check(false);
+    QCOMPARE(shown, QStringList{"pageFirst"});
+    QCOMPARE(readFile(m_dir->path() + QStringLiteral("/view/index.html")), QByteArray("newer page"));
 }
 
 QTEST_MAIN(TestUpdateCheck)

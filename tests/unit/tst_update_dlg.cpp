@@ -1,7 +1,8 @@
 // The update dialog's installation steps on application folders of their own: a page package
 // from the vendor service into view/, a page file that cannot be replaced, and the installer
-// started (or not) at exit.
+// started (or not) at exit, with its version recorded once its files are in place.
 #include "firmware_flash.h"
+#include "install_records.h"
 #include "missing_tool.h"
 #include "pspecific_wnd.h"
 #include "runtime_log.h"
@@ -117,6 +118,8 @@ private slots:
     void lockedPageFileAsksRetryOrCancel();
     void installerStartedInApplicationFolder();
     void installerThatCannotStartIsForgotten();
+    void clientVersionIsRecordedOnceItsFilesAreInPlace_data();
+    void clientVersionIsRecordedOnceItsFilesAreInPlace();
     void offersOfSeveralKindsEndWhereTheyShould_data();
     void offersOfSeveralKindsEndWhereTheyShould();
     void failuresEndOnTheFailurePageWithAWayOut();
@@ -245,6 +248,44 @@ void TestUpdateDlg::installerThatCannotStartIsForgotten()
     QVERIFY(!QFileInfo::exists(ready));
 }
 
+void TestUpdateDlg::clientVersionIsRecordedOnceItsFilesAreInPlace_data()
+{
+    QTest::addColumn<QByteArray>("installer");
+    QTest::addColumn<int>("confirmed");
+    QTest::addColumn<QByteArray>("version");
+    // An older installer knows no "-version": it puts the files in place and records nothing.
+    QTest::newRow("installed by an installer that ignores -version")
+        << QByteArray("cp -R tupdates/client/ready/. . && rm -rf tupdates/client/ready")
+        << int(InstallRecords::ClientInstall::Recorded) << QByteArray("2.0.0");
+    QTest::newRow("nothing installed") << QByteArray("rm -rf tupdates/client/ready")
+                                       << int(InstallRecords::ClientInstall::NotInstalled) << QByteArray("1.0.0");
+}
+
+void TestUpdateDlg::clientVersionIsRecordedOnceItsFilesAreInPlace()
+{
+    QFETCH(QByteArray, installer);
+    QFETCH(int, confirmed);
+    QFETCH(QByteArray, version);
+    const QString conf = m_dir->path() + QStringLiteral("/Resources/profiles/conf.xml");
+    QVERIFY(writeFile(conf, "<?xml version=\"1.0\"?>\n<root>\n\t<client version=\"1.0.0\" />\n</root>\n"));
+    const QString ready = UpdateFolders::ready(m_dir->path(), QStringLiteral("client"));
+    QVERIFY(writeFile(ready + QStringLiteral("/vexa"), "new program"));
+    QVERIFY(writeFile(ready + QStringLiteral("/view/index.html"), "new page"));
+    const QString script = m_dir->path() + '/' + installerFileName();
+    QVERIFY(writeFile(script, "#!/bin/sh\n" + installer + "\n"));
+    QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
+
+    QVERIFY(launchUpdater(m_dir->path(), QStringLiteral("2.0.0")));
+    QTRY_VERIFY(!QFileInfo::exists(ready));
+    // The next start, holding the running lock.
+    QString recorded;
+    QCOMPARE(int(InstallRecords::confirmClientInstall(m_dir->path(), &recorded)), confirmed);
+    QVERIFY(readFile(conf).contains("version=\"" + version + "\""));
+    QVERIFY(!QFileInfo::exists(InstallRecords::clientNotePath(m_dir->path())));
+    // Confirmed once: a later start finds nothing to do.
+    QCOMPARE(InstallRecords::confirmClientInstall(m_dir->path(), &recorded), InstallRecords::ClientInstall::None);
+}
+
 void TestUpdateDlg::offersOfSeveralKindsEndWhereTheyShould_data()
 {
     QTest::addColumn<QStringList>("kinds");
@@ -371,15 +412,20 @@ void TestUpdateDlg::failuresEndOnTheFailurePageWithAWayOut()
 
 void TestUpdateDlg::pagePackageKeepsTheUsersFiles()
 {
+    QVERIFY(writeFile(view() + QStringLiteral("/profiles/default.xml"), "<profile name=\"old template\"/>"));
     QVERIFY(writeFile(view() + QStringLiteral("/profiles/profile1.xml"), "<profile name=\"Mine\"/>"));
     QVERIFY(writeFile(view() + QStringLiteral("/xml/configuration.xml"), "<modes mine=\"1\"/>"));
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/profiles/profile1.xml"), "<profile/>"));
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/profiles/profile2.xml"), "<profile/>"));
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/xml/configuration.xml"), "<modes/>"));
+    QVERIFY(writeFile(htmlReady() + QStringLiteral("/profiles/default.xml"), "<profile name=\"new template\"/>"));
     QVERIFY(writeFile(htmlReady() + QStringLiteral("/index.html"), "new page"));
 
     updateDlg dialog(nullptr, m_dir->path());
     QVERIFY(dialog.installPagePackage());
+    // The template profiles are reset from is the page's own, not the user's.
+    QCOMPARE(readFile(view() + QStringLiteral("/profiles/default.xml")),
+             QByteArray("<profile name=\"new template\"/>"));
     QCOMPARE(readFile(view() + QStringLiteral("/profiles/profile1.xml")), QByteArray("<profile name=\"Mine\"/>"));
     QCOMPARE(readFile(view() + QStringLiteral("/xml/configuration.xml")), QByteArray("<modes mine=\"1\"/>"));
     // A place the user has not made yet comes from the package.

@@ -15,3 +15,9 @@ target_sources(tst_update_pictures PRIVATE ${CMAKE_SOURCE_DIR}/src/resources/vex
 vexa_unit_test(tst_updater LIBS vexa_update)
 target_compile_definitions(tst_updater PRIVATE UPDATER="$<TARGET_FILE:Updater>")
 add_dependencies(tst_updater Updater)
+
+# The configure-time warning for a service without a vendor key.
+add_test(NAME update_trust_warning
+         COMMAND ${CMAKE_COMMAND} -DTRUST=${CMAKE_SOURCE_DIR}/src/update/trust.cmake
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_update_trust.cmake)
+set_tests_properties(update_trust_warning PROPERTIES LABELS unit)

@@ -13,6 +13,7 @@
 namespace userFiles {
 
 const char kSettingsFile[] = "Resources/profiles/conf.xml";
+const char kProfileTemplate[] = "view/profiles/default.xml";
 
 namespace {
 
@@ -30,6 +31,10 @@ QByteArray saved(const pugi::xml_document &doc)
 
 bool isUserFile(const QString &relativePath)
 {
+    // The template is the page's: "Reset to default" and a new profile start from it, so it
+    // must be the one the page in place expects.
+    if (relativePath == QLatin1String(kProfileTemplate))
+        return false;
     return relativePath == QLatin1String(kSettingsFile) || relativePath == QLatin1String("view/xml/configuration.xml") ||
            relativePath.startsWith(QLatin1String("view/profiles/"));
 }

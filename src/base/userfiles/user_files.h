@@ -16,8 +16,12 @@ namespace userFiles {
 // The settings file: the `client` element's settings and the device catalogue.
 extern const char kSettingsFile[];
 
+// The profile template the page resets profiles from: the page's own, so every package brings
+// its own.
+extern const char kProfileTemplate[];
+
 // The settings file, the mode bindings (view/xml/configuration.xml) and every profile under
-// view/profiles/.
+// view/profiles/ but the template.
 bool isUserFile(const QString &relativePath);
 
 // Whether a package must leave relativePath in applicationDir as it is: a user file that the
