@@ -349,7 +349,7 @@ void tst_E2eModeSwitch::importedProfileKeepsEveryMacro()
     QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kRacing, kSwitchMs);
     racer.kill();
     racer.waitForFinished();
-    QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kCalm, kSwitchMs);
+    QTRY_COMPARE_WITH_TIMEOUT(block(kPad), kCalm, kLeaveMs);
     QVERIFY(m_app->waitUntil("vexaModules.modeSwitch.switcher.status.kind === 'applied'"));
     QCOMPARE(mem(kPad, "200", 7), kReload);
     QCOMPARE(mem(kPad, "207", 7), kBoost);
