@@ -55,16 +55,6 @@ bool installedAsItIs(const QString &relative)
            && !relative.startsWith(QLatin1String("tupdates/"));
 }
 
-bool isCleanRelativePath(const QString &relative)
-{
-    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.contains(QLatin1Char('\\')))
-        return false;
-    const QStringList parts = relative.split(QLatin1Char('/'));
-    for (const QString &part : parts)
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return false;
-    return true;
-}
 
 // One digest over the names and contents of files below folder, in the order given; empty when
 // one of them cannot be read.
@@ -72,7 +62,7 @@ QByteArray contentDigest(const QString &folder, const QStringList &files)
 {
     QCryptographicHash hash(QCryptographicHash::Sha1);
     for (const QString &relative : files) {
-        if (!isCleanRelativePath(relative))
+        if (!UpdateFolders::isCleanRelativePath(relative))
             return QByteArray();
         const QByteArray digest = sha1Of(folder + QLatin1Char('/') + relative);
         if (digest.isEmpty())
@@ -138,7 +128,7 @@ ClientInstall confirmClientInstall(const QString &applicationDir, QString *versi
     }
     bool inPlace = true;
     for (auto it = files.constBegin(); it != files.constEnd() && inPlace; ++it)
-        inPlace = isCleanRelativePath(it.key())
+        inPlace = UpdateFolders::isCleanRelativePath(it.key())
                   && sha1Of(applicationDir + QLatin1Char('/') + it.key()).toHex() == it.value().toString().toLatin1();
     if (!inPlace) {
         if (QFileInfo::exists(UpdateFolders::ready(applicationDir, UpdateKinds::kClient)))

@@ -35,17 +35,6 @@ QString viewOf(const QString &applicationDir)
     return applicationDir + QStringLiteral("/view");
 }
 
-// Only names below view/ are ever written into a journal; anything else was not written by us.
-bool isCleanRelativePath(const QString &relative)
-{
-    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.contains(QLatin1Char('\\')))
-        return false;
-    const QStringList parts = relative.split(QLatin1Char('/'));
-    for (const QString &part : parts)
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return false;
-    return true;
-}
 
 bool existsOrIsLink(const QString &path)
 {
@@ -86,7 +75,7 @@ bool rollBackFromJournal(const QString &applicationDir, QString *why)
             files.append({relative = line.mid(int(qstrlen(kReplaceTag))), false});
         else if (line.startsWith(QLatin1String(kAddTag)))
             files.append({relative = line.mid(int(qstrlen(kAddTag))), true});
-        if (!isCleanRelativePath(relative)) {
+        if (!UpdateFolders::isCleanRelativePath(relative)) {
             *why = QStringLiteral("%1 holds a line that is no page file: %2").arg(journalPath, line);
             return false;
         }

@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace UpdateFolders {
 
@@ -30,6 +33,16 @@ bool removeTree(const QString &path)
     // removeRecursively does not follow links out of the tree: a link is removed, not its target.
     QDir(path).removeRecursively();
     return !QFileInfo::exists(path);
+}
+
+bool isCleanRelativePath(const QString &relative)
+{
+    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.contains(QLatin1Char('\\')))
+        return false;
+    const QStringList parts = relative.split(QLatin1Char('/'));
+    return std::none_of(parts.begin(), parts.end(), [](const QString &part) {
+        return part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..");
+    });
 }
 
 } // namespace UpdateFolders

@@ -16,4 +16,8 @@ QString ready(const QString &applicationDir, const QString &kind);
 // Deletes a folder with everything in it, silently; true when nothing is left of it.
 bool removeTree(const QString &path);
 
+// A path below a folder, written with "/" and without empty, "." or ".." parts: what a package,
+// a journal or a record may name. Anything else was not written by us.
+bool isCleanRelativePath(const QString &relative);
+
 } // namespace UpdateFolders

@@ -1,7 +1,7 @@
 #include "installer.h"
 
 #include "atomic_file.h"
-
+#include "update_folders.h"
 #include "user_files.h"
 
 #include <QDir>
@@ -35,15 +35,6 @@ bool isReserved(const QString &relative)
            || relative == QLatin1String("tupdates") || relative.startsWith(QLatin1String("tupdates/"));
 }
 
-bool isCleanRelativePath(const QString &relative)
-{
-    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.contains(QLatin1Char('\\')))
-        return false;
-    const QStringList parts = relative.split(QLatin1Char('/'));
-    return std::none_of(parts.begin(), parts.end(), [](const QString &part) {
-        return part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..");
-    });
-}
 
 // A program or a script: the kernel runs it only with an execute bit, which the unpacker,
 // knowing only names and bytes, never sets.
@@ -116,7 +107,7 @@ bool Installer::plan()
             m_error = QStringLiteral("%1 in the ready folder is not a plain file; nothing was installed").arg(relative);
             return false;
         }
-        if (!isCleanRelativePath(relative)) {
+        if (!UpdateFolders::isCleanRelativePath(relative)) {
             m_error = QStringLiteral("%1 is not a plain relative name; nothing was installed").arg(relative);
             return false;
         }
