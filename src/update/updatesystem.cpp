@@ -1,11 +1,13 @@
 #include "updatesystem.h"
 
+#include "app_settings.h"
 #include "command_context.h"
 #include "page_events.h"
 #include "http_request_worker.h"
 #include "update_dlg.h"
 #include "update_log.h"
 #include "update_service.h"
+#include "update_texts.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -22,17 +24,6 @@ const char kSource[] = "updatesystem";
 constexpr int kReplyLine = 112;
 constexpr int kNotConfiguredLine = 600;
 constexpr int kLoggedReplyBytes = 2048;
-
-// Why a check the user asked for could not tell whether there is something newer.
-const QString kNoServiceText = QStringLiteral(
-    "This copy of vexa has no update service to ask, so it cannot look for updates. Updates come with the "
-    "package it was installed from.");
-const QString kNetworkText =
-    QStringLiteral("The update service could not be reached: please check the network and try again.");
-const QString kNotUnderstoodText = QStringLiteral(
-    "The update service sent an answer this version of vexa does not understand. Please try again later.");
-const QString kNothingForUsText =
-    QStringLiteral("The update service offered nothing this version of vexa can install.");
 
 } // namespace
 
@@ -60,7 +51,7 @@ void UpdateCheck::checkNow(const QString &deviceId, const QString &fwVersion, co
         UpdateLog::info(kSource, kNotConfiguredLine, UpdateService::notConfiguredReason());
         // Shown from the event loop: the page's command that asked is answered first.
         if (manual)
-            runSoon([this] { showInformation(kNoServiceText); });
+            runSoon([this] { showInformation(UpdateTexts::noService(language())); });
         return;
     }
     // Fields go out in key order: deviceid, fwversion, noencrypt, test, version.
@@ -83,6 +74,10 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
     QString logText;
     // What a check the user asked for shows when it ends without a dialog of its own.
     QString untold;
+    const QString lang = language();
+    const QString kNetworkText = UpdateTexts::serviceUnreachable(lang);
+    const QString kNotUnderstoodText = UpdateTexts::answerNotUnderstood(lang);
+    const QString kNothingForUsText = UpdateTexts::nothingToInstall(lang);
     QJsonObject offer;
     QStringList deployment;
     if (finished->responseTooLarge) {
@@ -170,7 +165,18 @@ updateDlg *UpdateCheck::newDialog()
     connect(created, &updateDlg::firmwareFlashEnded, this, &UpdateCheck::firmwareFlashEnded);
     connect(created, &updateDlg::pagePackageInstalled, this,
             [this] { m_context.events().onBrowserMsg(kPageUpdatedMessage); });
+    // The main window's own reload: no page, old or new, has to know of it.
+    connect(created, &updateDlg::reloadPageRequested, this, [this] {
+        QWidget *mainWindow = m_context.mainWidget();
+        if (mainWindow && mainWindow->metaObject()->indexOfSlot("reload_currentPage()") >= 0)
+            QMetaObject::invokeMethod(mainWindow, "reload_currentPage", Qt::QueuedConnection);
+    });
     return created;
+}
+
+QString UpdateCheck::language() const
+{
+    return UpdateTexts::languageOf(m_context.settings().value(QStringLiteral("language")));
 }
 
 bool UpdateCheck::busy() const
