@@ -181,7 +181,7 @@ void updateDlg::showOffer()
     // The service's words are shown as they are written, never read as markup.
     const QString notes = offer.value(QStringLiteral("notes")).toString().trimmed().left(kMaxNotes);
     if (!notes.isEmpty())
-        html += QStringLiteral("<div class=\"notes\" style=\"margin-top: 6px\">%1<br>%2</div>")
+        html += QStringLiteral("<div style=\"margin-top: 4px; font-size: 12px; color: #a3aab3\">%1<br>%2</div>")
                     .arg(UpdateTexts::notesHeading(lang).toHtmlEscaped(),
                          notes.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
     showDetails(html);

@@ -22,8 +22,8 @@ using UpdateTexts::Button;
 // On page 0 the offer's details fill the room between the question and the buttons.
 constexpr int kDetailsLeft = 110;
 constexpr int kDetailsWidth = 380;
-constexpr int kDetailsBottom = 182;
-constexpr int kDetailsGap = 8;
+constexpr int kDetailsBottom = 184;
+constexpr int kDetailsGap = 6;
 
 // Our buttons grow with their words in every language; a pair stays around the page's middle,
 // its right one where Update is, so the next step is under the same finger. Alone, a button
@@ -234,18 +234,18 @@ void updateDlg::showClientReady()
     const QString lang = language();
     QString html;
     const auto line = [&html](const QString &text) { html += QStringLiteral("<div>%1</div>").arg(text.toHtmlEscaped()); };
-    if (m_pageInstalled || m_flashVerified) {
-        line(UpdateTexts::installedHeading(lang));
-        if (m_pageInstalled)
-            line(UpdateTexts::packageLine(lang, UpdateKinds::kHtml, m_html.version));
-        if (m_flashVerified)
-            line(UpdateTexts::packageLine(lang, UpdateKinds::kFirmware, m_firmware.version));
-    }
-    line(UpdateTexts::readyHeading(lang));
-    line(UpdateTexts::packageLine(lang, UpdateKinds::kClient,
-                                  m_client.version.isEmpty() ? m_client.offeredVersion : m_client.version));
-    html += QStringLiteral("<div class=\"notes\" style=\"margin-top: 6px\">%1</div>")
-                .arg(UpdateTexts::afterClient(lang).toHtmlEscaped());
+    QStringList installed;
+    if (m_pageInstalled)
+        installed << UpdateTexts::packageLine(lang, UpdateKinds::kHtml, m_html.version);
+    if (m_flashVerified)
+        installed << UpdateTexts::packageLine(lang, UpdateKinds::kFirmware, m_firmware.version);
+    if (!installed.isEmpty())
+        line(UpdateTexts::headedList(lang, UpdateTexts::installedHeading(lang), installed));
+    line(UpdateTexts::headedList(
+        lang, UpdateTexts::readyHeading(lang),
+        {UpdateTexts::packageLine(lang, UpdateKinds::kClient,
+                                  m_client.version.isEmpty() ? m_client.offeredVersion : m_client.version)}));
+    html += QStringLiteral("<div style=\"margin-top: 4px\">%1</div>").arg(UpdateTexts::afterClient(lang).toHtmlEscaped());
     showDetails(html);
     pages->setCurrentWidget(pageFirst);
 }

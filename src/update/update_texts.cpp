@@ -227,6 +227,13 @@ QString readyHeading(const QString &language)
                          "Готово к установке:", "설치 준비됨:"});
 }
 
+QString headedList(const QString &language, const QString &heading, const QStringList &items)
+{
+    const bool cjk = language == QLatin1String("zh") || language == QLatin1String("zh-TW") || language == QLatin1String("ja");
+    // A full-width colon carries its own space.
+    return heading + (cjk ? QString() : QStringLiteral(" ")) + items.join(cjk ? QStringLiteral("、") : QStringLiteral(", "));
+}
+
 QString afterPages(const QString &language)
 {
     return in(language, {"vexa still shows the pages it loaded before: Reload shows the new ones.",

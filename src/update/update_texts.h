@@ -43,6 +43,8 @@ QString preparingFlash(const QString &language);
 // The end of an offer: what was put in place, and what to do next.
 QString installedHeading(const QString &language);
 QString readyHeading(const QString &language);
+// A heading and its items on one line, "Installed: Pages 1.1.0, Pad firmware 2.4.1".
+QString headedList(const QString &language, const QString &heading, const QStringList &items);
 QString afterPages(const QString &language);
 QString afterFirmware(const QString &language);
 QString afterClient(const QString &language);

@@ -546,13 +546,16 @@ void TestUpdateDlg::offerProgressAndEndSpeakTheUsersLanguage()
     if (sizeInOffer)
         offer.insert(QStringLiteral("deviceSize"), QString::number(package.size()));
     updateDlg dialog(&settings, m_dir->path());
-    QSignalSpy reloads(&dialog, &updateDlg::reloadPageRequested);
+    QSignalSpy reloads(&dialog, SIGNAL(reloadPageRequested()));
     dialog.setOffer(offer, {QStringLiteral("html")});
     dialog.show();
 
     // The offer: the dialog's question and buttons as they are, what comes beside them (read
     // with plain spaces where a size keeps its unit with a no-break space).
-    const auto details = [&dialog] { return dialog.findChild<QTextBrowser *>(QStringLiteral("tb_offer"))->toPlainText(); };
+    const auto details = [&dialog] {
+        const auto *box = dialog.findChild<QTextBrowser *>(QStringLiteral("tb_offer"));
+        return box ? box->toPlainText() : QString();
+    };
     QTRY_VERIFY2(details().startsWith(offered + QLatin1Char('\n')), qPrintable(details()));
     QVERIFY2(details().endsWith(QLatin1String("\nMacros <b>keep</b> their names.")), qPrintable(details()));
     QCOMPARE(textOf(&dialog, "lb_text"), QStringLiteral("Found the new version,update now?"));
