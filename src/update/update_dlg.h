@@ -165,6 +165,8 @@ private:
     void setStep(const QString &kind, UpdateTexts::Step step);
     // The progress page's line per package and the bar for all of them together.
     void showProgress();
+    // The packages put in place so far, as the window lists them.
+    QStringList installedPackages() const;
     // The end: what was put in place and what to do next.
     void showDonePage();
     void showClientReady();

@@ -234,11 +234,7 @@ void updateDlg::showClientReady()
     const QString lang = language();
     QString html;
     const auto line = [&html](const QString &text) { html += QStringLiteral("<div>%1</div>").arg(text.toHtmlEscaped()); };
-    QStringList installed;
-    if (m_pageInstalled)
-        installed << UpdateTexts::packageLine(lang, UpdateKinds::kHtml, m_html.version);
-    if (m_flashVerified)
-        installed << UpdateTexts::packageLine(lang, UpdateKinds::kFirmware, m_firmware.version);
+    const QStringList installed = installedPackages();
     if (!installed.isEmpty())
         line(UpdateTexts::headedList(lang, UpdateTexts::installedHeading(lang), installed));
     line(UpdateTexts::headedList(
@@ -250,15 +246,22 @@ void updateDlg::showClientReady()
     pages->setCurrentWidget(pageFirst);
 }
 
+QStringList updateDlg::installedPackages() const
+{
+    const QString lang = language();
+    QStringList installed;
+    if (m_pageInstalled)
+        installed << UpdateTexts::packageLine(lang, UpdateKinds::kHtml, m_html.version);
+    if (m_flashVerified)
+        installed << UpdateTexts::packageLine(lang, UpdateKinds::kFirmware, m_firmware.version);
+    return installed;
+}
+
 void updateDlg::showDonePage()
 {
     const QString lang = language();
     QStringList lines{UpdateTexts::installedHeading(lang)};
-    if (m_pageInstalled)
-        lines << UpdateTexts::packageLine(lang, UpdateKinds::kHtml, m_html.version);
-    if (m_flashVerified)
-        lines << UpdateTexts::packageLine(lang, UpdateKinds::kFirmware, m_firmware.version);
-    lines << QString();
+    lines << installedPackages() << QString();
     if (m_pageInstalled)
         lines << UpdateTexts::afterPages(lang);
     if (m_flashVerified)
@@ -357,6 +360,10 @@ void updateDlg::showFailurePage()
         retryHelps = retryHelps || failure.retry != RetryBy::Nothing;
     }
     const QString lang = language();
+    // What did go in place is said beside what did not.
+    const QStringList installed = installedPackages();
+    if (!installed.isEmpty())
+        lines << UpdateTexts::headedList(lang, UpdateTexts::installedHeading(lang), installed);
     if (m_clientReady)
         lines << UpdateTexts::clientReady(lang);
     lb_failed->setText(lines.join(QStringLiteral("\n\n")));
