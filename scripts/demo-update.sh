@@ -53,7 +53,8 @@ EOF
 
 # Offers the page package to every check.
 cat > "$work/reply.json" <<'EOF'
-{"code":0,"ret":{"type":"0","deployment":"html","devicePackage":"{{service}}/packages/html-1.1.0-demo.pkg"}}
+{"code":0,"ret":{"type":"0","deployment":"html","devicePackage":"{{service}}/packages/html-1.1.0-demo.pkg",
+ "deviceVersion":"1.1.0-demo","notes":"About shows the edition of the pages it runs."}}
 EOF
 
 "$ROOT/scripts/vendor-service.sh" --reply "$work/reply.json" --packages "$work/packages" --port "$port" \
@@ -68,7 +69,7 @@ grep -q '^Vendor service at' "$work/service.txt" || { cat "$work/service.txt" >&
 
 echo "Vendor service on http://127.0.0.1:$port offers the page package 1.1.0-demo."
 echo "vexa starts now; the update window appears at once (the start-up check finds the offer),"
-echo "or later from About → Check for updates. Press Update, then About → Reload page."
+echo "or later from About → Check for updates. Press Update, then Reload in the same window."
 if [ -n "$STARTED_DISPLAY" ]; then
     echo "No display was set: vexa runs on the virtual display $STARTED_DISPLAY"
     echo "(look with: DISPLAY=$STARTED_DISPLAY import -window root shot.png)."

@@ -1,7 +1,12 @@
-// The update dialog: offers what the update check found, downloads it with one
-// PsUpdateDownloader per package kind, shows progress, installs page packages into view/ at once
-// and prepares a client package for the installer that runs when the program ends.
+// The update dialog: offers what the update check found (which packages, their versions and
+// sizes, the service's notes), downloads it with one PsUpdateDownloader per package kind, shows
+// how far each package has come, installs page packages into view/ at once, prepares a client
+// package for the installer that runs when the program ends, and ends by saying what was put in
+// place and what to do next (Reload, Restart Now). Its own words follow the "language" setting
+// (update_texts.h); the dialog's fixed texts stay as they are.
 #pragma once
+
+#include "update_texts.h"
 
 #include <QDialog>
 #include <QJsonObject>
@@ -16,10 +21,13 @@ class FirmwareRom;
 class PsUpdateDownloader;
 class QFrame;
 class QLabel;
+class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
+class QTextBrowser;
 class QThread;
+class QTimer;
 
 class updateDlg : public QDialog {
     Q_OBJECT
@@ -30,7 +38,11 @@ public:
     // Stops the downloads: each downloader goes with its thread, which is joined here.
     ~updateDlg() override;
 
-    // The check reply's "ret" object and the package kinds of its "deployment".
+    // The check reply's "ret" object and the package kinds of its "deployment". Besides the
+    // package addresses the offer page shows what "ret" tells of each package, where the service
+    // sends it: "clientVersion", "deviceVersion", "firmwareVersion" (text), "clientSize",
+    // "deviceSize", "firmwareSize" (bytes, a number or decimal text) and "notes" (plain text).
+    // A package whose size the service does not give is asked for it (HEAD, Content-Length).
     void setOffer(const QJsonObject &offer, const QStringList &kinds);
     // "The current version is the latest version", or why a check the user asked for could not
     // tell (no service, no network, an answer that is not understood).
@@ -80,6 +92,8 @@ signals:
     void firmwareFlashEnded();
     // New page files are in view/: the page shown was loaded before them.
     void pagePackageInstalled();
+    // The end page's Reload: the main window is to load its page again.
+    void reloadPageRequested();
 
 public slots:
     void on_btn_closeSetuper_clicked();
@@ -112,6 +126,16 @@ private:
         QString url;
         // Started and not yet unpacked or failed.
         bool running = false;
+        // What the offer tells of the package (empty, -1: nothing).
+        QString offeredVersion;
+        qint64 offeredSize = -1;
+        // Where the package is, for the progress page; its bytes so far and in all (-1: not
+        // known yet), counting what an earlier attempt kept.
+        UpdateTexts::Step step = UpdateTexts::Step::None;
+        qint64 done = 0;
+        qint64 whole = -1;
+        // The version the package itself carries, once unpacked.
+        QString version;
     };
     // What Retry does for a failure: nothing (it cannot help), fetch the package again, finish
     // the page installation from its ready folder, or flash the pad again.
@@ -124,8 +148,30 @@ private:
 
     void buildWidgets();
     void setLabelText(QLabel *label, const QString &text);
+    // The language the dialog's own words are in, from the "language" setting.
+    QString language() const;
     Download &downloadOf(const QString &kind);
+    // The offered kinds that have a package address, in the order the window lists them.
+    QStringList offeredKinds() const;
+    void askPackageSizes();
+    // The offer page's list of packages with the service's notes.
+    void showOffer();
+    // Below the question on page 0: the offer, or what is installed and what waits for the restart.
+    void showDetails(const QString &html);
+    // Below the question as it is laid out now.
+    void placeDetails();
     void startDownload(const QString &kind);
+    void onDownloadProgress(const QString &kind, PsUpdateDownloader *from, qint64 got, qint64 total);
+    // The bytes each running download has in its file now.
+    void countDownloadedBytes();
+    void setStep(const QString &kind, UpdateTexts::Step step);
+    // The progress page's line per package and the bar for all of them together.
+    void showProgress();
+    // The packages put in place so far, as the window lists them.
+    QStringList installedPackages() const;
+    // The end: what was put in place and what to do next.
+    void showDonePage();
+    void showClientReady();
     void onPackageFailed(const QString &kind, int why);
     void addFailure(const QString &kind, const QString &text, RetryBy retry);
     // The firmware waiting for a page package that failed is not flashed: said once, no Retry.
@@ -148,12 +194,14 @@ private:
     QStackedWidget *pages;
     QFrame *pageFirst;
     QLabel *lb_text;
+    QTextBrowser *tb_offer;
     QPushButton *cancelButton;
     QPushButton *uninstallButton;
     QFrame *pageThird;
     QLabel *lb_logo;
     QLabel *lb_install;
     QProgressBar *pb_install;
+    QLabel *lb_progress;
     QFrame *pageInfo;
     QLabel *lb_info;
     QPushButton *pb_ok;
@@ -161,6 +209,10 @@ private:
     QLabel *lb_failed;
     QPushButton *pb_close;
     QPushButton *pb_retry;
+    QFrame *pageDone;
+    QLabel *lb_done;
+    QPushButton *pb_done;
+    QPushButton *pb_reload;
     QJsonObject offer;
     QStringList kinds;
     Download m_client;
@@ -179,6 +231,12 @@ private:
     QStringList m_installedPageFiles;
     // The last flash's outcome as lb_install showed it; empty before any flash ended.
     QString m_flashOutcome;
+    bool m_flashVerified = false;
+    // Asks package addresses for their sizes; made when the first is asked.
+    QNetworkAccessManager *m_sizeQueries = nullptr;
+    // Runs while packages download: the network's own progress reports wait for more bytes, so
+    // a server that sends a burst and goes quiet would leave the page behind what arrived.
+    QTimer *m_progressTimer = nullptr;
     QList<Failure> m_failures;
 
     AppSettings *m_settings;

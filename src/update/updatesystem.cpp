@@ -1,5 +1,6 @@
 #include "updatesystem.h"
 
+#include "app_settings.h"
 #include "command_context.h"
 #include "page_events.h"
 #include "http_request_worker.h"
@@ -9,6 +10,7 @@
 #include "update_log.h"
 #include "update_package.h"
 #include "update_service.h"
+#include "update_texts.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -34,19 +36,6 @@ constexpr int kPageInstalledLine = 601;
 // deliver the package either, and the offer then stands.
 constexpr int kDigestTimeoutMs = 15000;
 constexpr int kLoggedReplyBytes = 2048;
-
-// Why a check the user asked for could not tell whether there is something newer.
-const QString kNoServiceText = QStringLiteral(
-    "This copy of vexa has no update service to ask, so it cannot look for updates. Updates come with the "
-    "package it was installed from.");
-const QString kNetworkText =
-    QStringLiteral("The update service could not be reached: please check the network and try again.");
-const QString kNotUnderstoodText = QStringLiteral(
-    "The update service sent an answer this version of vexa does not understand. Please try again later.");
-const QString kNothingForUsText =
-    QStringLiteral("The update service offered nothing this version of vexa can install.");
-const QString kPageInstalledText = QStringLiteral(
-    "The pages the update service offers are already installed: the current version is the latest version");
 
 } // namespace
 
@@ -74,7 +63,7 @@ void UpdateCheck::checkNow(const QString &deviceId, const QString &fwVersion, co
         UpdateLog::info(kSource, kNotConfiguredLine, UpdateService::notConfiguredReason());
         // Shown from the event loop: the page's command that asked is answered first.
         if (manual)
-            runSoon([this] { showInformation(kNoServiceText); });
+            runSoon([this] { showInformation(UpdateTexts::noService(language())); });
         return;
     }
     // Fields go out in key order: deviceid, fwversion, noencrypt, test, version.
@@ -97,6 +86,10 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
     QString logText;
     // What a check the user asked for shows when it ends without a dialog of its own.
     QString untold;
+    const QString lang = language();
+    const QString kNetworkText = UpdateTexts::serviceUnreachable(lang);
+    const QString kNotUnderstoodText = UpdateTexts::answerNotUnderstood(lang);
+    const QString kNothingForUsText = UpdateTexts::nothingToInstall(lang);
     QJsonObject offer;
     QStringList deployment;
     if (finished->responseTooLarge) {
@@ -163,7 +156,7 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker *finished)
             kinds.removeAll(UpdateKinds::kHtml);
             if (!kinds.contains(UpdateKinds::kClient) && !kinds.contains(UpdateKinds::kFirmware)) {
                 if (manual)
-                    showInformation(kPageInstalledText);
+                    showInformation(UpdateTexts::pagesInstalled(language()));
                 return;
             }
         }
@@ -255,7 +248,18 @@ updateDlg *UpdateCheck::newDialog()
     connect(created, &updateDlg::firmwareFlashEnded, this, &UpdateCheck::firmwareFlashEnded);
     connect(created, &updateDlg::pagePackageInstalled, this,
             [this] { m_context.events().onBrowserMsg(kPageUpdatedMessage); });
+    // The main window's own reload: no page, old or new, has to know of it.
+    connect(created, &updateDlg::reloadPageRequested, this, [this] {
+        QWidget *mainWindow = m_context.mainWidget();
+        if (mainWindow && mainWindow->metaObject()->indexOfSlot("reload_currentPage()") >= 0)
+            QMetaObject::invokeMethod(mainWindow, "reload_currentPage", Qt::QueuedConnection);
+    });
     return created;
+}
+
+QString UpdateCheck::language() const
+{
+    return UpdateTexts::languageOf(m_context.settings().value(QStringLiteral("language")));
 }
 
 bool UpdateCheck::busy() const

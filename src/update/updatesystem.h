@@ -77,6 +77,8 @@ private:
     void runSoon(const std::function<void()> &show);
     // The dialog's information page: text, or "The current version is the latest version".
     void showInformation(const QString &text);
+    // The language of our own words, from the "language" setting.
+    QString language() const;
 
     HttpRequestWorker *worker = nullptr;
     updateDlg *dialog = nullptr;

@@ -44,6 +44,15 @@ QString pageOf(updateDlg *dialog)
     return dialog->findChild<QStackedWidget *>()->currentWidget()->objectName();
 }
 
+// What the service was asked for; the offer page's size questions (HEAD) fetch nothing.
+int fetches(const VendorService &service)
+{
+    int count = 0;
+    for (const ServiceRequest &request : service.requests())
+        count += request.method == QLatin1String("GET");
+    return count;
+}
+
 } // namespace
 
 class TestUpdateCheck : public QObject {
@@ -281,7 +290,7 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     const QUrl url = m_service.placePackage(QStringLiteral("client-2.0.0.pkg"), package);
     m_service.setUpgradeReply(R"({"code":0,"ret":{"type":"0","deployment":"client,firmware",)"
                               R"("clientPackage":"{{service}}/packages/client-2.0.0.pkg","firmwarePackage":"x"}})");
-    const int before = m_service.requests().size();
+    const int before = fetches(m_service);
 
     UpdateCheck check(*m_context, nullptr, m_dir->path());
     QSignalSpy closeApp(&check, &UpdateCheck::closeApp);
@@ -317,7 +326,7 @@ void TestUpdateCheck::offeredClientEndsInRestart()
     // The check and one download; Restart Now downloads nothing more, and the firmware address
     // "x" is not fetched. A negative check, so a short bounded wait for a request that must not come.
     QTest::qWait(200);
-    QCOMPARE(m_service.requests().size(), before + 2);
+    QCOMPARE(fetches(m_service), before + 2);
 }
 
 void TestUpdateCheck::installedPagePackageIsNotOfferedAgain()
@@ -354,7 +363,8 @@ void TestUpdateCheck::installedPagePackageIsNotOfferedAgain()
                                                         : page);
             if (page == QLatin1String("pageFirst")) {
                 QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("uninstallButton")), Qt::LeftButton);
-                QTRY_VERIFY_WITH_TIMEOUT(dialog->result() == QDialog::Accepted || !dialog->isVisible(), 15000);
+                // The pages go in; the window ends on the page that says so.
+                QTRY_VERIFY_WITH_TIMEOUT(pageOf(dialog) == QLatin1String("pageDone") || !dialog->isVisible(), 15000);
             }
             dialog->reject();
         });

@@ -1,6 +1,9 @@
 // The update dialog's installation steps on application folders of their own: a page package
 // from the vendor service into view/, a page file that cannot be replaced, and the installer
-// started (or not) at exit, with its version recorded once its files are in place.
+// started (or not) at exit, with its version recorded once its files are in place; and the window
+// a user follows an offer through, in their language.
+#include "app_settings.h"
+#include "fault_server.h"
 #include "firmware_flash.h"
 #include "install_records.h"
 #include "missing_tool.h"
@@ -8,6 +11,7 @@
 #include "runtime_log.h"
 #include "update_dlg.h"
 #include "update_folders.h"
+#include "update_resources.h"
 #include "package_writer.h"
 #include "vendor_service.h"
 
@@ -18,8 +22,10 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
 
@@ -66,6 +72,30 @@ void click(updateDlg *dialog, const char *button)
     QTest::mouseClick(dialog->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
 }
 
+QString buttonText(updateDlg *dialog, const char *button)
+{
+    return dialog->findChild<QPushButton *>(QLatin1String(button))->text();
+}
+
+// Package downloads the service saw; the offer page's size questions (HEAD) are not counted.
+int packageDownloads(const VendorService &service)
+{
+    int count = 0;
+    for (const ServiceRequest &request : service.requests())
+        count += request.method == QLatin1String("GET") && request.target.startsWith(QLatin1String("/packages/"));
+    return count;
+}
+
+// With VEXA_SCREENSHOT_DIR set, the window as it is now, for people to look at.
+void screenshot(updateDlg *dialog, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("VEXA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    QVERIFY(dialog->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+}
+
 // A firmware image the flash accepts: the header, a short payload, its length and check value.
 QByteArray firmwareImage()
 {
@@ -110,7 +140,7 @@ class TestUpdateDlg : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { m_serviceStarted = m_service.start(); }
+    void initTestCase();
     void init();
 
     void pagePackageInstalledIntoView();
@@ -127,6 +157,8 @@ private slots:
     void closingDuringAnUnpackDoesNotWaitForIt();
     void offerOfAnotherSchemeIsRefused_data();
     void offerOfAnotherSchemeIsRefused();
+    void offerProgressAndEndSpeakTheUsersLanguage_data();
+    void offerProgressAndEndSpeakTheUsersLanguage();
 
 private:
     QString view() const { return m_dir->path() + QStringLiteral("/view"); }
@@ -136,6 +168,15 @@ private:
     VendorService m_service;
     bool m_serviceStarted = false;
 };
+
+void TestUpdateDlg::initTestCase()
+{
+    m_serviceStarted = m_service.start();
+    UpdateResources::init();
+    QFile sheet(QStringLiteral(":/qss/vexa"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
+}
 
 void TestUpdateDlg::init()
 {
@@ -156,14 +197,14 @@ void TestUpdateDlg::pagePackageInstalledIntoView()
         QByteArray(), &error);
     QVERIFY2(!package.isEmpty(), qPrintable(error));
     const QUrl url = m_service.placePackage(QStringLiteral("html-1.1.0.pkg"), package);
-    const int requestsBefore = m_service.requests().size();
+    const int downloadsBefore = packageDownloads(m_service);
 
     updateDlg dialog(nullptr, m_dir->path());
     // "client" is offered without an address: nothing to download for it.
     dialog.setOffer({{QStringLiteral("devicePackage"), url.toString()}}, {QStringLiteral("client"), QStringLiteral("html")});
     dialog.show();
     QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("uninstallButton")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(pageOf(&dialog), QStringLiteral("pageDone"), 15000);
 
     QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
     QCOMPARE(readFile(view() + QStringLiteral("/js/about/new.js")), QByteArray("new script"));
@@ -171,7 +212,7 @@ void TestUpdateDlg::pagePackageInstalledIntoView()
     QVERIFY(!QFileInfo::exists(htmlReady()));
     QVERIFY(!QFileInfo::exists(UpdateFolders::kindFolder(m_dir->path(), QStringLiteral("client"))));
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lb_install"))->text(), QStringLiteral("Update Complete"));
-    QCOMPARE(m_service.requests().size(), requestsBefore + 1);
+    QCOMPARE(packageDownloads(m_service), downloadsBefore + 1);
 }
 
 void TestUpdateDlg::lockedPageFileAsksRetryOrCancel_data()
@@ -291,7 +332,7 @@ void TestUpdateDlg::offersOfSeveralKindsEndWhereTheyShould_data()
     QTest::addColumn<QStringList>("kinds");
     QTest::addColumn<QString>("page");
     QTest::newRow("client and page") << QStringList{"client", "html"} << "pageFirst";
-    QTest::newRow("page and firmware") << QStringList{"html", "firmware"} << "pageThird";
+    QTest::newRow("page and firmware") << QStringList{"html", "firmware"} << "pageDone";
     QTest::newRow("client and firmware") << QStringList{"client", "firmware"} << "pageFirst";
 }
 
@@ -370,7 +411,7 @@ void TestUpdateDlg::failuresEndOnTheFailurePageWithAWayOut()
                                UpdatePackage::build(QStringLiteral("2.0.0"), {{QStringLiteral("html/index.html"), "new page"}},
                                                   QByteArray(), &error));
         click(&dialog, "pb_retry");
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(pageOf(&dialog), QStringLiteral("pageDone"), 15000);
         QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
     }
     {
@@ -406,7 +447,7 @@ void TestUpdateDlg::failuresEndOnTheFailurePageWithAWayOut()
         click(&dialog, "pb_retry");
         QCOMPARE(readFile(blocked), QByteArray("new keep"));
         QVERIFY(!QFileInfo::exists(htmlReady()));
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(pageOf(&dialog), QStringLiteral("pageDone"));
     }
 }
 
@@ -489,6 +530,117 @@ void TestUpdateDlg::offerOfAnotherSchemeIsRefused()
     QVERIFY(!dialog.findChild<QPushButton *>(QStringLiteral("pb_retry"))->isVisible());
     QVERIFY(!dialog.workRunning());
     QVERIFY(!QFileInfo::exists(UpdateFolders::root(m_dir->path())));
+}
+
+void TestUpdateDlg::offerProgressAndEndSpeakTheUsersLanguage_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<bool>("sizeInOffer");
+    // What the window says at each step; the dialog's fixed texts are the same in every language.
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<QString>("progress");
+    QTest::addColumn<QString>("failed");
+    QTest::addColumn<QString>("retry");
+    QTest::addColumn<QString>("done");
+    QTest::addColumn<QString>("reload");
+    QTest::newRow("en, size from the server")
+        << "en" << false << "Pages 1.1.0 · 1.5 MB"
+        << "^Pages: \\d+(\\.\\d)?\u00a0(KB|MB) of 1\\.5\u00a0MB$"
+        << "Pages: the download failed. Please check the network." << "Retry"
+        << "Installed:\nPages 1.1.0\n\nvexa still shows the pages it loaded before: Reload shows the new ones."
+        << "Reload";
+    QTest::newRow("de-DE, size from the service")
+        << "de-DE" << true << "Seiten 1.1.0 · 1,5 MB"
+        << "^Seiten: [\\d.]+(,\\d)?\u00a0(KB|MB) von 1,5\u00a0MB$"
+        << "Seiten: Der Download ist fehlgeschlagen. Bitte prüfen Sie die Netzwerkverbindung." << "Wiederholen"
+        << "Installiert:\nSeiten 1.1.0\n\nvexa zeigt noch die zuvor geladenen Seiten: „Neu laden“ zeigt die neuen."
+        << "Neu laden";
+}
+
+void TestUpdateDlg::offerProgressAndEndSpeakTheUsersLanguage()
+{
+    QFETCH(QString, language);
+    QFETCH(bool, sizeInOffer);
+    QFETCH(QString, offered);
+    QFETCH(QString, progress);
+    QFETCH(QString, failed);
+    QFETCH(QString, retry);
+    QFETCH(QString, done);
+    QFETCH(QString, reload);
+    if (!UpdatePackage::vendorPublicKey().isEmpty())
+        QSKIP("built with a vendor key: unsigned test packages would be refused");
+    QVERIFY(writeFile(m_dir->path() + QStringLiteral("/Resources/profiles/conf.xml"),
+                      "<?xml version=\"1.0\"?>\n<root>\n\t<client version=\"1.0.0\" language=\"" + language.toUtf8()
+                          + "\" />\n</root>\n"));
+    AppSettings settings(m_dir->path());
+    settings.load();
+
+    // 1.5 MiB that LZMA cannot shrink, so the package is as large as the offer says.
+    QByteArray noise(3 << 19, Qt::Uninitialized);
+    QRandomGenerator(42).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    QString error;
+    const QByteArray package = UpdatePackage::build(
+        QStringLiteral("1.1.0"), {{QStringLiteral("html/index.html"), "new page"}, {QStringLiteral("html/noise.bin"), noise}},
+        QByteArray(), &error);
+    QVERIFY2(!package.isEmpty(), qPrintable(error));
+    FaultServer server;
+    QVERIFY(server.listen());
+    server.setBody(package);
+
+    QJsonObject offer{{QStringLiteral("devicePackage"), server.url(QStringLiteral("/html-1.1.0.pkg")).toString()},
+                      {QStringLiteral("deviceVersion"), QStringLiteral("1.1.0")},
+                      {QStringLiteral("notes"), QStringLiteral("Macros <b>keep</b> their names.")}};
+    if (sizeInOffer)
+        offer.insert(QStringLiteral("deviceSize"), QString::number(package.size()));
+    updateDlg dialog(&settings, m_dir->path());
+    QSignalSpy reloads(&dialog, SIGNAL(reloadPageRequested()));
+    dialog.setOffer(offer, {QStringLiteral("html")});
+    dialog.show();
+
+    // The offer: the dialog's question and buttons as they are, what comes beside them (read
+    // with plain spaces where a size keeps its unit with a no-break space).
+    const auto details = [&dialog] {
+        const auto *box = dialog.findChild<QTextBrowser *>(QStringLiteral("tb_offer"));
+        return box ? box->toPlainText() : QString();
+    };
+    QTRY_VERIFY2(details().startsWith(offered + QLatin1Char('\n')), qPrintable(details()));
+    QVERIFY2(details().endsWith(QLatin1String("\nMacros <b>keep</b> their names.")), qPrintable(details()));
+    QCOMPARE(textOf(&dialog, "lb_text"), QStringLiteral("Found the new version,update now?"));
+    QCOMPARE(buttonText(&dialog, "cancelButton"), QStringLiteral("cancel"));
+    QCOMPARE(buttonText(&dialog, "uninstallButton"), QStringLiteral("Update"));
+    // Only a size the service did not give is asked of the server.
+    QCOMPARE(server.requests().size(), sizeInOffer ? 0 : 1);
+    screenshot(&dialog, language + QStringLiteral("-1-offer"));
+
+    // Half the package, then the server goes quiet: the progress stays where it got to.
+    server.setFault(FaultServer::Fault::Stall, package.size() / 2, 1);
+    click(&dialog, "uninstallButton");
+    QCOMPARE(pageOf(&dialog), QStringLiteral("pageThird"));
+    const QRegularExpression progressLine(progress);
+    QTRY_VERIFY2_WITH_TIMEOUT(progressLine.match(textOf(&dialog, "lb_progress")).hasMatch(),
+                              qPrintable(textOf(&dialog, "lb_progress")), 10000);
+    const int value = dialog.findChild<QProgressBar *>()->value();
+    QVERIFY2(value > 0 && value <= 50, qPrintable(QString::number(value)));
+    QCOMPARE(textOf(&dialog, "lb_install"), QStringLiteral("Downloading package resources。。。"));
+    screenshot(&dialog, language + QStringLiteral("-2-progress"));
+
+    server.releaseStalled();
+    QTRY_COMPARE_WITH_TIMEOUT(pageOf(&dialog), QStringLiteral("pageFailed"), 15000);
+    QCOMPARE(textOf(&dialog, "lb_failed"), failed);
+    QCOMPARE(buttonText(&dialog, "pb_retry"), retry);
+    screenshot(&dialog, language + QStringLiteral("-3-failed"));
+
+    // Retry goes on from what arrived; the end says what is in place and offers the reload.
+    click(&dialog, "pb_retry");
+    QTRY_COMPARE_WITH_TIMEOUT(pageOf(&dialog), QStringLiteral("pageDone"), 15000);
+    QCOMPARE(textOf(&dialog, "lb_done"), done);
+    QCOMPARE(buttonText(&dialog, "pb_reload"), reload);
+    QCOMPARE(textOf(&dialog, "lb_install"), QStringLiteral("Update Complete"));
+    QCOMPARE(readFile(view() + QStringLiteral("/index.html")), QByteArray("new page"));
+    screenshot(&dialog, language + QStringLiteral("-4-done"));
+    click(&dialog, "pb_reload");
+    QCOMPARE(reloads.count(), 1);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
 }
 
 QTEST_MAIN(TestUpdateDlg)

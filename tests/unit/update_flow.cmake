@@ -7,3 +7,5 @@ endif()
 vexa_unit_test(tst_update_download LIBS vexa_update_writer vexa_test_service)
 vexa_unit_test(tst_update_check LIBS vexa_update_writer vexa_test_service WIDGETS)
 vexa_unit_test(tst_update_dlg LIBS vexa_update_writer vexa_test_service WIDGETS)
+# The window as users see it: the application's style sheet with the dialog's pictures.
+target_sources(tst_update_dlg PRIVATE ${CMAKE_SOURCE_DIR}/src/resources/vexa.qrc)
