@@ -1,0 +1,219 @@
+#include "program_match.h"
+
+#include "process_list.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Interpreters that run a script named on their command line. Versioned names (python3.11,
+// lua5.4) count as their family.
+const char *const kShells[] = {"sh", "dash", "bash", "zsh", "ksh", "mksh", "fish", "csh", "tcsh"};
+const char *const kInterpreters[] = {"python", "pypy", "perl", "ruby", "node", "nodejs", "lua",
+                                     "luajit", "tclsh", "wish", "php", "pwsh"};
+
+// Wine's loaders: the process that runs a Windows program has one of these as its program file.
+const char *const kWineLoaders[] = {"wine", "wine64", "wine-preloader", "wine64-preloader"};
+
+// Options after which an interpreter other than a shell runs no script file: code given inline,
+// a module by name. A shell runs inline code when its one-letter options include c.
+const char *const kInlineOptions[] = {"-c", "-e", "-E", "-m", "-p", "-r", "--eval", "--print", "--command"};
+// Options that take the next argument as their value.
+const char *const kValueOptions[] = {"-o", "+o", "-O", "+O", "-W", "-X", "-I", "--require", "--rcfile", "--init-file"};
+
+bool oneOf(const std::string &text, const char *const *list, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        if (text == list[i])
+            return true;
+    return false;
+}
+
+std::string baseName(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool endsWithExe(const std::string &text)
+{
+    if (text.size() <= 4)
+        return false;
+    const char *end = text.c_str() + text.size() - 4;
+    return end[0] == '.' && std::tolower(end[1]) == 'e' && std::tolower(end[2]) == 'x' && std::tolower(end[3]) == 'e';
+}
+
+std::string resolved(const std::string &path)
+{
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+// The program a #! line names, resolved; "/usr/bin/env NAME" names NAME as found on the path.
+std::string shebangInterpreter(const QString &script)
+{
+    QFile file(script);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = file.readLine(512).trimmed();
+    if (!line.startsWith("#!"))
+        return {};
+    const QList<QByteArray> words = line.mid(2).simplified().split(' ');
+    if (words.isEmpty() || words.first().isEmpty())
+        return {};
+    QString program = QString::fromLocal8Bit(words.first());
+    if (QFileInfo(program).fileName() == QLatin1String("env")) {
+        // env -S or other options: the first word that is not an option.
+        program.clear();
+        for (int i = 1; i < words.size() && program.isEmpty(); ++i)
+            if (!words.at(i).startsWith('-'))
+                program = QStandardPaths::findExecutable(QString::fromLocal8Bit(words.at(i)));
+    }
+    return program.isEmpty() ? std::string() : resolved(program.toStdString());
+}
+
+bool isScript(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(2) == "#!";
+}
+
+} // namespace
+
+ProgramMatch::ProgramMatch(const QList<QString> &programs)
+{
+    // A binding keeps the path as the user chose it, which may lead through links (a folder link,
+    // or a name that points to a versioned file); the system names programs by resolved paths, so
+    // such a binding also matches the file its path leads to now. A path not written in clean form
+    // is taken only as it is.
+    for (const QString &program : programs) {
+        m_wanted.emplace(program.toStdString(), program);
+        if (QDir::isAbsolutePath(program) && QDir::cleanPath(program) == program) {
+            const QString target = QFileInfo(program).canonicalFilePath();
+            if (!target.isEmpty() && target != program)
+                m_wanted.emplace(target.toStdString(), program);
+        }
+        if (program.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
+            m_windowsPrograms = true;
+        } else if (isScript(program)) {
+            m_scripts = true;
+            const std::string interpreter = shebangInterpreter(program);
+            if (!interpreter.empty())
+                m_interpreters.insert(interpreter);
+        }
+    }
+}
+
+ProgramMatch::Interpreter ProgramMatch::interpreter(const std::string &image) const
+{
+    std::string name = baseName(image);
+    while (!name.empty() && (std::isdigit(static_cast<unsigned char>(name.back())) || name.back() == '.'))
+        name.pop_back();
+    if (oneOf(name, kShells, sizeof kShells / sizeof *kShells))
+        return Interpreter::Shell;
+    if (m_interpreters.count(image) || oneOf(name, kInterpreters, sizeof kInterpreters / sizeof *kInterpreters))
+        return Interpreter::Other;
+    return Interpreter::None;
+}
+
+void ProgramMatch::visit(int pid, const char *image, size_t length, QMap<QString, bool> *seen)
+{
+    m_image.assign(image, length);
+    mark(m_image, false, seen);
+    // The command line is read only for the few processes that can run a bound script or Windows
+    // program: the scan reads one link for every other process.
+    const Interpreter kind = m_scripts ? interpreter(m_image) : Interpreter::None;
+    if (kind != Interpreter::None && ProcessList::commandLine(pid, &m_arguments)) {
+        const std::string script = scriptArgument(m_arguments, kind == Interpreter::Shell);
+        if (!script.empty())
+            mark(resolveRelative(pid, script), true, seen);
+    }
+    if (m_windowsPrograms && oneOf(baseName(m_image), kWineLoaders, sizeof kWineLoaders / sizeof *kWineLoaders)
+        && ProcessList::commandLine(pid, &m_arguments)) {
+        const std::string program = windowsProgramArgument(m_arguments);
+        if (program.empty())
+            return;
+        mark(program, false, seen); // a binding stored in the Windows form, as Wine names it
+        const bool drive = program.size() > 3 && std::isalpha(static_cast<unsigned char>(program[0]))
+                           && program[1] == ':' && (program[2] == '\\' || program[2] == '/');
+        mark(drive ? resolveWindowsPath(pid, program) : resolveRelative(pid, program), true, seen);
+    }
+}
+
+void ProgramMatch::mark(const std::string &path, bool resolve, QMap<QString, bool> *seen) const
+{
+    if (path.empty())
+        return;
+    auto found = m_wanted.equal_range(path);
+    for (auto it = found.first; it != found.second; ++it)
+        (*seen)[it->second] = true;
+    if (!resolve)
+        return;
+    const std::string target = resolved(path);
+    if (target.empty() || target == path)
+        return;
+    found = m_wanted.equal_range(target);
+    for (auto it = found.first; it != found.second; ++it)
+        (*seen)[it->second] = true;
+}
+
+std::string ProgramMatch::resolveRelative(int pid, const std::string &path) const
+{
+    if (path.front() == '/')
+        return path;
+    // Relative to where the process was when it was started; a process that has changed folder
+    // since is no longer found this way.
+    const std::string folder = ProcessList::workingFolder(pid);
+    return folder.empty() ? std::string() : folder + '/' + path;
+}
+
+// "C:\Games\x.exe" → the file behind the drive in the process's Wine prefix: WINEPREFIX, or
+// ~/.wine of the process's own home; dosdevices/c: there leads to the drive's folder.
+std::string ProgramMatch::resolveWindowsPath(int pid, const std::string &path) const
+{
+    std::string prefix;
+    if (!ProcessList::environmentValue(pid, "WINEPREFIX", &prefix) || prefix.empty() || prefix.front() != '/') {
+        if (!ProcessList::environmentValue(pid, "HOME", &prefix) || prefix.empty() || prefix.front() != '/')
+            return {};
+        prefix += "/.wine";
+    }
+    std::string unixPath = prefix + "/dosdevices/" + char(std::tolower(static_cast<unsigned char>(path[0]))) + ':';
+    for (size_t i = 2; i < path.size(); ++i)
+        unixPath += path[i] == '\\' ? '/' : path[i];
+    return resolved(unixPath);
+}
+
+std::string ProgramMatch::scriptArgument(const std::vector<std::string> &arguments, bool shell)
+{
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "--")
+            return i + 1 < arguments.size() ? arguments[i + 1] : std::string();
+        if (argument == "-" || argument.empty())
+            return {}; // the script comes from the input
+        if (argument.front() != '-' && argument.front() != '+')
+            return argument;
+        if (shell ? argument[1] != '-' && argument.find('c') != std::string::npos
+                  : oneOf(argument, kInlineOptions, sizeof kInlineOptions / sizeof *kInlineOptions))
+            return {};
+        if (oneOf(argument, kValueOptions, sizeof kValueOptions / sizeof *kValueOptions))
+            ++i;
+    }
+    return {};
+}
+
+std::string ProgramMatch::windowsProgramArgument(const std::vector<std::string> &arguments)
+{
+    for (const std::string &argument : arguments)
+        if (endsWithExe(argument))
+            return argument;
+    return {};
+}
