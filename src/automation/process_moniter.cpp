@@ -14,7 +14,7 @@
 Q_LOGGING_CATEGORY(lcMonitor, "vexa.automation")
 
 ProcessMoniter::ProcessMoniter(QThread *thread, const QString &configurationPath, int periodMs, PageEvents *events)
-    : m_configurationPath(configurationPath), m_periodMs(periodMs), m_events(events)
+    : m_configurationPath(configurationPath), m_periodMs(periodMs), m_events(events), m_match(new ProgramMatch)
 {
     moveToThread(thread);
     connect(thread, &QThread::started, this, &ProcessMoniter::start);
@@ -67,18 +67,21 @@ void ProcessMoniter::loadBindings()
 bool ProcessMoniter::scan(QMap<QString, bool> *seen, bool *complete)
 {
     // Compared as bytes: the paths match exactly, letter case included.
-    ProgramMatch match(bindings.keys());
+    m_match->beginScan(bindings.keys());
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it)
         seen->insert(it.key(), false);
     *complete = true;
-    return ProcessList::forEachProcess([&](int pid, const char *image, size_t length) {
+    const bool listed = ProcessList::forEachProcess([&](int pid, const char *image, size_t length) {
         if (!running) {
             *complete = false;
             return false;
         }
-        match.visit(pid, image, length, seen);
+        m_match->visit(pid, image, length, seen);
         return true;
     });
+    if (listed && *complete)
+        m_match->endScan();
+    return listed;
 }
 
 void ProcessMoniter::scanOnce()

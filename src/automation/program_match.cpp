@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -29,18 +30,23 @@ const char *const kInlineOptions[] = {"-c", "-e", "-E", "-m", "-p", "-r", "--eva
 // Options that take the next argument as their value.
 const char *const kValueOptions[] = {"-o", "+o", "-O", "+O", "-W", "-X", "-I", "--require", "--rcfile", "--init-file"};
 
-bool oneOf(const std::string &text, const char *const *list, size_t count)
+bool oneOf(const char *text, size_t length, const char *const *list, size_t count)
 {
     for (size_t i = 0; i < count; ++i)
-        if (text == list[i])
+        if (strncmp(text, list[i], length) == 0 && list[i][length] == '\0')
             return true;
     return false;
 }
 
-std::string baseName(const std::string &path)
+bool oneOf(const std::string &text, const char *const *list, size_t count)
+{
+    return oneOf(text.c_str(), text.size(), list, count);
+}
+
+const char *baseName(const std::string &path)
 {
     const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
 }
 
 bool endsWithExe(const std::string &text)
@@ -88,8 +94,13 @@ bool isScript(const QString &path)
 
 } // namespace
 
-ProgramMatch::ProgramMatch(const QList<QString> &programs)
+void ProgramMatch::beginScan(const QList<QString> &programs)
 {
+    ++m_scan;
+    m_wanted.clear();
+    m_interpreters.clear();
+    const bool hadScripts = m_scripts, hadWindowsPrograms = m_windowsPrograms;
+    m_scripts = m_windowsPrograms = false;
     // A binding keeps the path as the user chose it, which may lead through links (a folder link,
     // or a name that points to a versioned file); the system names programs by resolved paths, so
     // such a binding also matches the file its path leads to now. A path not written in clean form
@@ -110,16 +121,25 @@ ProgramMatch::ProgramMatch(const QList<QString> &programs)
                 m_interpreters.insert(interpreter);
         }
     }
+    if (m_scripts != hadScripts || m_windowsPrograms != hadWindowsPrograms)
+        m_launched.clear(); // read with other questions
+}
+
+void ProgramMatch::endScan()
+{
+    for (auto it = m_launched.begin(); it != m_launched.end();)
+        it = it->second.seenAt == m_scan ? std::next(it) : m_launched.erase(it);
 }
 
 ProgramMatch::Interpreter ProgramMatch::interpreter(const std::string &image) const
 {
-    std::string name = baseName(image);
-    while (!name.empty() && (std::isdigit(static_cast<unsigned char>(name.back())) || name.back() == '.'))
-        name.pop_back();
-    if (oneOf(name, kShells, sizeof kShells / sizeof *kShells))
+    const char *name = baseName(image);
+    size_t length = strlen(name);
+    while (length > 0 && (std::isdigit(static_cast<unsigned char>(name[length - 1])) || name[length - 1] == '.'))
+        --length;
+    if (oneOf(name, length, kShells, sizeof kShells / sizeof *kShells))
         return Interpreter::Shell;
-    if (m_interpreters.count(image) || oneOf(name, kInterpreters, sizeof kInterpreters / sizeof *kInterpreters))
+    if (oneOf(name, length, kInterpreters, sizeof kInterpreters / sizeof *kInterpreters) || m_interpreters.count(image))
         return Interpreter::Other;
     return Interpreter::None;
 }
@@ -127,40 +147,55 @@ ProgramMatch::Interpreter ProgramMatch::interpreter(const std::string &image) co
 void ProgramMatch::visit(int pid, const char *image, size_t length, QMap<QString, bool> *seen)
 {
     m_image.assign(image, length);
-    mark(m_image, false, seen);
+    mark(m_image, seen);
     // The command line is read only for the few processes that can run a bound script or Windows
     // program: the scan reads one link for every other process.
     const Interpreter kind = m_scripts ? interpreter(m_image) : Interpreter::None;
-    if (kind != Interpreter::None && ProcessList::commandLine(pid, &m_arguments)) {
-        const std::string script = scriptArgument(m_arguments, kind == Interpreter::Shell);
-        if (!script.empty())
-            mark(resolveRelative(pid, script), true, seen);
+    const char *name = baseName(m_image);
+    const bool wine = m_windowsPrograms && oneOf(name, strlen(name), kWineLoaders, sizeof kWineLoaders / sizeof *kWineLoaders);
+    if (kind == Interpreter::None && !wine)
+        return;
+    // What a process's command line names rarely changes while it runs, so it is read when the
+    // process is new and then again every few scans only (spread over the processes, so no scan
+    // reads them all): a process that runs another script under the same program is seen within
+    // those few scans, and so is a Wine loader read before it rewrote its command line.
+    Launched &launched = m_launched[pid];
+    if (launched.image != m_image || launched.seenAt == 0 || (m_scan + unsigned(pid)) % kRereadScans == 0) {
+        launched.image = m_image;
+        launched.paths.clear();
+        if (ProcessList::commandLine(pid, &m_arguments)) {
+            if (kind != Interpreter::None) {
+                const std::string script = scriptArgument(m_arguments, kind == Interpreter::Shell);
+                if (!script.empty())
+                    addWithTarget(resolveRelative(pid, script), &launched.paths);
+            }
+            const std::string program = wine ? windowsProgramArgument(m_arguments) : std::string();
+            if (!program.empty()) {
+                launched.paths.push_back(program); // a binding stored in the Windows form, as Wine names it
+                const bool drive = program.size() > 3 && std::isalpha(static_cast<unsigned char>(program[0]))
+                                   && program[1] == ':' && (program[2] == '\\' || program[2] == '/');
+                addWithTarget(drive ? resolveWindowsPath(pid, program) : resolveRelative(pid, program), &launched.paths);
+            }
+        }
     }
-    if (m_windowsPrograms && oneOf(baseName(m_image), kWineLoaders, sizeof kWineLoaders / sizeof *kWineLoaders)
-        && ProcessList::commandLine(pid, &m_arguments)) {
-        const std::string program = windowsProgramArgument(m_arguments);
-        if (program.empty())
-            return;
-        mark(program, false, seen); // a binding stored in the Windows form, as Wine names it
-        const bool drive = program.size() > 3 && std::isalpha(static_cast<unsigned char>(program[0]))
-                           && program[1] == ':' && (program[2] == '\\' || program[2] == '/');
-        mark(drive ? resolveWindowsPath(pid, program) : resolveRelative(pid, program), true, seen);
-    }
+    launched.seenAt = m_scan;
+    for (const std::string &path : launched.paths)
+        mark(path, seen);
 }
 
-void ProgramMatch::mark(const std::string &path, bool resolve, QMap<QString, bool> *seen) const
+void ProgramMatch::addWithTarget(const std::string &path, std::vector<std::string> *paths)
 {
     if (path.empty())
         return;
-    auto found = m_wanted.equal_range(path);
-    for (auto it = found.first; it != found.second; ++it)
-        (*seen)[it->second] = true;
-    if (!resolve)
-        return;
+    paths->push_back(path);
     const std::string target = resolved(path);
-    if (target.empty() || target == path)
-        return;
-    found = m_wanted.equal_range(target);
+    if (!target.empty() && target != path)
+        paths->push_back(target);
+}
+
+void ProgramMatch::mark(const std::string &path, QMap<QString, bool> *seen) const
+{
+    const auto found = m_wanted.equal_range(path);
     for (auto it = found.first; it != found.second; ++it)
         (*seen)[it->second] = true;
 }

@@ -30,10 +30,13 @@ bool readProcFile(int pid, const char *name, size_t limit, std::string *bytes)
     bytes->clear();
     char buffer[4096];
     while (bytes->size() < limit) {
-        const ssize_t got = read(fd, buffer, std::min(sizeof buffer, limit - bytes->size()));
+        const size_t wanted = std::min(sizeof buffer, limit - bytes->size());
+        const ssize_t got = read(fd, buffer, wanted);
         if (got <= 0)
             break;
         bytes->append(buffer, size_t(got));
+        if (size_t(got) < wanted)
+            break; // these files are read whole while there is more: a short read is the end
     }
     close(fd);
     return true;
