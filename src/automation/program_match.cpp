@@ -25,10 +25,13 @@ const char *const kInterpreters[] = {"python", "pypy", "perl", "ruby", "node", "
 const char *const kWineLoaders[] = {"wine", "wine64", "wine-preloader", "wine64-preloader"};
 
 // Options after which an interpreter other than a shell runs no script file: code given inline,
-// a module by name. A shell runs inline code when its one-letter options include c.
-const char *const kInlineOptions[] = {"-c", "-e", "-E", "-m", "-p", "-r", "--eval", "--print", "--command"};
+// a module by name. A shell runs inline code when its one-letter options include c. An option
+// not known here is taken as one without a value: what follows it is then taken for the script,
+// which at worst names no bound file.
+const char *const kInlineOptions[] = {"-c", "-e", "-m", "-p", "--eval", "--print", "--command"};
 // Options that take the next argument as their value.
-const char *const kValueOptions[] = {"-o", "+o", "-O", "+O", "-W", "-X", "-I", "--require", "--rcfile", "--init-file"};
+const char *const kShellValueOptions[] = {"-o", "+o", "-O", "+O", "--rcfile", "--init-file"};
+const char *const kValueOptions[] = {"-W", "-X", "-r", "--require"};
 
 bool oneOf(const char *text, size_t length, const char *const *list, size_t count)
 {
@@ -88,6 +91,9 @@ std::string shebangInterpreter(const QString &script)
 
 bool isScript(const QString &path)
 {
+    // Only a regular file is opened: opening a named pipe would wait for a writer.
+    if (!QDir::isAbsolutePath(path) || !QFileInfo(path).isFile())
+        return false;
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && file.read(2) == "#!";
 }
@@ -160,7 +166,7 @@ void ProgramMatch::visit(int pid, const char *image, size_t length, QMap<QString
     // reads them all): a process that runs another script under the same program is seen within
     // those few scans, and so is a Wine loader read before it rewrote its command line.
     Launched &launched = m_launched[pid];
-    if (launched.image != m_image || launched.seenAt == 0 || (m_scan + unsigned(pid)) % kRereadScans == 0) {
+    if (launched.image != m_image || (m_scan + unsigned(pid)) % kRereadScans == 0) {
         launched.image = m_image;
         launched.paths.clear();
         if (ProcessList::commandLine(pid, &m_arguments)) {
@@ -204,8 +210,8 @@ std::string ProgramMatch::resolveRelative(int pid, const std::string &path) cons
 {
     if (path.front() == '/')
         return path;
-    // Relative to where the process was when it was started; a process that has changed folder
-    // since is no longer found this way.
+    // Taken from the process's folder now: a process that has changed folder since it started
+    // is not found this way.
     const std::string folder = ProcessList::workingFolder(pid);
     return folder.empty() ? std::string() : folder + '/' + path;
 }
@@ -239,7 +245,8 @@ std::string ProgramMatch::scriptArgument(const std::vector<std::string> &argumen
         if (shell ? argument[1] != '-' && argument.find('c') != std::string::npos
                   : oneOf(argument, kInlineOptions, sizeof kInlineOptions / sizeof *kInlineOptions))
             return {};
-        if (oneOf(argument, kValueOptions, sizeof kValueOptions / sizeof *kValueOptions))
+        if (shell ? oneOf(argument, kShellValueOptions, sizeof kShellValueOptions / sizeof *kShellValueOptions)
+                  : oneOf(argument, kValueOptions, sizeof kValueOptions / sizeof *kValueOptions))
             ++i;
     }
     return {};
