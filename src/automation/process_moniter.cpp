@@ -4,21 +4,17 @@
 #include "mode_bindings.h"
 #include "page_events.h"
 #include "process_list.h"
+#include "program_match.h"
 #include "runtime_log.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QThread>
 #include <QTimer>
 
-#include <string>
-#include <unordered_map>
-
 Q_LOGGING_CATEGORY(lcMonitor, "vexa.automation")
 
 ProcessMoniter::ProcessMoniter(QThread *thread, const QString &configurationPath, int periodMs, PageEvents *events)
-    : m_configurationPath(configurationPath), m_periodMs(periodMs), m_events(events)
+    : m_configurationPath(configurationPath), m_periodMs(periodMs), m_events(events), m_match(new ProgramMatch)
 {
     moveToThread(thread);
     connect(thread, &QThread::started, this, &ProcessMoniter::start);
@@ -70,34 +66,21 @@ void ProcessMoniter::loadBindings()
 
 bool ProcessMoniter::scan(QMap<QString, bool> *seen, bool *complete)
 {
-    // Compared as bytes: the paths match exactly, letter case included. The system reports a
-    // running program by its resolved path, while a binding keeps the path as the user chose it,
-    // which may lead through links (a folder link, or a name that points to a versioned file):
-    // such a binding also matches the program its path leads to now. A path not written in clean
-    // form is taken only as it is.
-    std::unordered_multimap<std::string, QString> wanted;
-    for (auto it = bindings.cbegin(); it != bindings.cend(); ++it) {
-        wanted.emplace(it.key().toStdString(), it.key());
-        if (QDir::isAbsolutePath(it.key()) && QDir::cleanPath(it.key()) == it.key()) {
-            const QString resolved = QFileInfo(it.key()).canonicalFilePath();
-            if (!resolved.isEmpty() && resolved != it.key())
-                wanted.emplace(resolved.toStdString(), it.key());
-        }
+    // Compared as bytes: the paths match exactly, letter case included.
+    m_match->beginScan(bindings.keys());
+    for (auto it = bindings.cbegin(); it != bindings.cend(); ++it)
         seen->insert(it.key(), false);
-    }
-    std::string path;
     *complete = true;
-    const bool listed = ProcessList::forEachImagePath([&](const char *image, size_t length) {
+    const bool listed = ProcessList::forEachProcess([&](int pid, const char *image, size_t length) {
         if (!running) {
             *complete = false;
             return false;
         }
-        path.assign(image, length);
-        const auto found = wanted.equal_range(path);
-        for (auto it = found.first; it != found.second; ++it)
-            (*seen)[it->second] = true;
+        m_match->visit(pid, image, length, seen);
         return true;
     });
+    if (listed && *complete)
+        m_match->endScan();
     return listed;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 class PageEvents;
+class ProgramMatch;
 class QThread;
 class QTimer;
 
@@ -55,6 +56,7 @@ private:
     QString m_configurationPath;
     int m_periodMs;
     PageEvents *m_events;
+    std::unique_ptr<ProgramMatch> m_match; // only touched by the monitor's thread
     QTimer *m_timer = nullptr; // lives on the monitor's thread
 };
 

@@ -5,6 +5,7 @@
 #include "desktop_backend.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -86,6 +87,16 @@ QRect workArea()
     return screen->availableGeometry();
 }
 
+namespace {
+
+bool startsAsScript(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(2) == "#!";
+}
+
+} // namespace
+
 QString chooseProgramFile(QWidget *parent, const QString &caption, const QString &startDir, const QString &nameFilter)
 {
     // Programs here rarely carry an extension: besides the given filter (Windows programs run
@@ -105,12 +116,15 @@ QString chooseProgramFile(QWidget *parent, const QString &caption, const QString
             return QString();
         const QFileInfo chosen(dialog.selectedFiles().constFirst());
         // A mode bound to a file that never runs would never become active. Windows programs
-        // (run through a compatibility layer) carry no execute bit but their extension.
-        if (chosen.isFile() && (chosen.isExecutable() || chosen.suffix().compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0))
+        // (run through a compatibility layer) carry no execute bit but their extension; a script
+        // handed to its interpreter ("sh run.sh") needs none either.
+        if (chosen.isFile() && (chosen.isExecutable() || chosen.suffix().compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0
+                                || startsAsScript(chosen.filePath())))
             return QDir::toNativeSeparators(chosen.filePath());
         QMessageBox::warning(&dialog, QStringLiteral("Not a program"),
                              QStringLiteral("%1 is not a program that can run, so no mode would ever follow it.\n"
-                                            "Please choose a program file.")
+                                            "Please choose a program file, a script (a file that starts with #!) "
+                                            "or a Windows program (.exe).")
                                  .arg(QDir::toNativeSeparators(chosen.filePath())));
     }
 }

@@ -31,6 +31,10 @@ private slots:
     void otherLetterCaseNeverMatches();
     void pathThroughLinksMatches_data();
     void pathThroughLinksMatches();
+    void scriptCountsWhileAnInterpreterRunsIt_data();
+    void scriptCountsWhileAnInterpreterRunsIt();
+    void windowsProgramCountsWhileWineRunsIt_data();
+    void windowsProgramCountsWhileWineRunsIt();
     void stopCutsThePauseShort();
     void noBindingsEndsAtOnce();
 
@@ -38,6 +42,10 @@ private:
     void writeConfiguration(const QString &modes);
     void startMonitor(int periodMs = kPeriodMs);
     QProcess *run(const QString &program = QString());
+    QProcess *runWith(const QString &program, const QStringList &arguments, const QString &folder = QString(),
+                      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+    QString writeScript(const QString &name);
+    void expectRunningOrNot(bool expected);
     bool nothingChangesForScans(int scans, int expectedChanges);
     static bool threadIdles(QObject *onThread);
 
@@ -110,6 +118,53 @@ QProcess *TestProcessMoniter::run(const QString &program)
         qFatal("cannot start %s", qPrintable(m_program));
     m_processes.append(process);
     return process;
+}
+
+QProcess *TestProcessMoniter::runWith(const QString &program, const QStringList &arguments, const QString &folder,
+                                      const QProcessEnvironment &environment)
+{
+    auto *process = new QProcess;
+    process->setWorkingDirectory(folder.isEmpty() ? m_dir->path() : folder);
+    process->setProcessEnvironment(environment);
+    process->start(program, arguments);
+    if (!process->waitForStarted())
+        qFatal("cannot start %s", qPrintable(program));
+    m_processes.append(process);
+    return process;
+}
+
+// A script that waits on its input, which stays open until the test ends it.
+QString TestProcessMoniter::writeScript(const QString &name)
+{
+    QFile file(m_dir->filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\nread line\n") < 0)
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    return file.fileName();
+}
+
+// Mode 1 is the binding under test; mode 2, bound to the running copy of sleep, proves the scans ran.
+void TestProcessMoniter::expectRunningOrNot(bool expected)
+{
+    run();
+    startMonitor();
+    if (expected) {
+        QTRY_COMPARE(m_changes.size(), 2);
+        QSet<QString> started;
+        for (const Change &change : qAsConst(m_changes))
+            if (change.state)
+                started.insert(change.index);
+        QCOMPARE(started, (QSet<QString>{"1", "2"}));
+        m_processes.first()->kill(); // the process under test
+        m_processes.first()->waitForFinished();
+        QTRY_COMPARE(m_changes.size(), 3);
+        QCOMPARE(m_changes.at(2).index, QStringLiteral("1"));
+        QCOMPARE(m_changes.at(2).state, false);
+    } else {
+        QTRY_COMPARE(m_changes.size(), 1);
+        QCOMPARE(m_changes.at(0).index, QStringLiteral("2"));
+        QVERIFY(nothingChangesForScans(3, 1));
+    }
 }
 
 // A negative check: no further change within a few scans. Bounded on purpose (nothing can be
@@ -239,6 +294,74 @@ void TestProcessMoniter::pathThroughLinksMatches()
     process->waitForFinished();
     QTRY_COMPARE(m_changes.size(), 2);
     QCOMPARE(m_changes.at(1).state, false);
+}
+
+// Many games start from a launcher script: it runs while an interpreter runs it, whether the
+// kernel started it from its #! line or the user named it to an interpreter; an argument that is
+// not the interpreter's script does not count.
+void TestProcessMoniter::scriptCountsWhileAnInterpreterRunsIt_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("counts");
+    QTest::newRow("started from its #! line") << "" << QStringList() << true;
+    QTest::newRow("sh with a path relative to its folder") << "/bin/sh" << QStringList{"-e", "./run.sh"} << true;
+    QTest::newRow("sh running another script") << "/bin/sh" << QStringList{"other.sh", "run.sh"} << false;
+    QTest::newRow("sh -c, the script as a mere argument") << "/bin/sh" << QStringList{"-c", "read line", "run.sh"} << false;
+}
+
+void TestProcessMoniter::scriptCountsWhileAnInterpreterRunsIt()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, counts);
+    const QString script = writeScript("run.sh");
+    writeScript("other.sh");
+    writeConfiguration(QString("<mode index=\"1\" bindingProcess=\"%1\"/><mode index=\"2\" bindingProcess=\"%2\"/>")
+                           .arg(script, m_program));
+    runWith(program.isEmpty() ? script : program, arguments);
+    expectRunningOrNot(counts);
+}
+
+// A Windows game runs in Wine's loader, whose command line names the program in Windows form; the
+// drive leads through the prefix's dosdevices to a folder. The stand-in for the loader is a shell
+// named like it, waiting on its input.
+void TestProcessMoniter::windowsProgramCountsWhileWineRunsIt_data()
+{
+    QTest::addColumn<QString>("loader");
+    QTest::addColumn<QString>("drive");
+    QTest::addColumn<bool>("counts");
+    QTest::newRow("a drive of the prefix") << "wine64-preloader" << "c:" << true;
+    QTest::newRow("the drive of the whole file system") << "wine-preloader" << "z:" << true;
+    QTest::newRow("not Wine's loader") << "preloader" << "c:" << false;
+}
+
+void TestProcessMoniter::windowsProgramCountsWhileWineRunsIt()
+{
+    QFETCH(QString, loader);
+    QFETCH(QString, drive);
+    QFETCH(bool, counts);
+    const QString driveC = m_dir->filePath("drive_c");
+    QVERIFY(QDir().mkpath(driveC + "/Games"));
+    const QString game = driveC + "/Games/PadGame.exe";
+    QFile gameFile(game);
+    QVERIFY(gameFile.open(QIODevice::WriteOnly));
+    gameFile.close();
+    const QString prefix = m_dir->filePath("prefix");
+    QVERIFY(QDir().mkpath(prefix + "/dosdevices"));
+    QVERIFY(QFile::link(driveC, prefix + "/dosdevices/c:"));
+    QVERIFY(QFile::link("/", prefix + "/dosdevices/z:"));
+    const QString windowsPath = drive == "c:" ? QStringLiteral("C:\\Games\\PadGame.exe")
+                                              : "Z:" + QString(game).replace('/', '\\');
+
+    const QString shell = QFileInfo("/bin/sh").canonicalFilePath();
+    QVERIFY(QFile::copy(shell, m_dir->filePath(loader)));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("WINEPREFIX", prefix);
+    writeConfiguration(QString("<mode index=\"1\" bindingProcess=\"%1\"/><mode index=\"2\" bindingProcess=\"%2\"/>")
+                           .arg(game, m_program));
+    runWith(m_dir->filePath(loader), {"-c", "read line", windowsPath}, QString(), environment);
+    expectRunningOrNot(counts);
 }
 
 void TestProcessMoniter::stopCutsThePauseShort()

@@ -282,8 +282,10 @@
       // Filled by the mode switcher: each pad and what it holds, read back from it.
       el('ul', { className: 'pad-holds', tLabel: 'hold.list', attrs: { id: 'modes-holds', 'data-pad-holds': '' } }),
       el('p', { className: 'modes-hint', t: 'modes.hint', attrs: { id: 'modes-hint' } }),
+      // Launcher scripts and Windows games: what the monitor counts as the bound program running.
+      el('p', { className: 'modes-hint', t: 'modes.counts', attrs: { id: 'modes-counts' } }),
       el('ol', { className: 'mode-list', attrs: { id: 'mode-list', 'aria-labelledby': 'modes-title',
-        'aria-describedby': 'modes-hint' } }),
+        'aria-describedby': 'modes-hint modes-counts' } }),
     );
   }
 

@@ -340,6 +340,7 @@
   'modes.running': 'läuft',
   'modes.summary': '{n, plural, one {# Modus} other {# Modi}} · {bound} zugeordnet',
   'modes.hint': 'Der aktuelle Modus gilt, solange kein zugeordnetes Programm läuft; ein zugeordnetes Programm schaltet, solange es läuft, in seinen Modus. Änderungen werden sofort gespeichert.',
+  'modes.counts': 'Ein zugeordnetes Programm gilt als laufend, solange seine Datei läuft; ein zugeordnetes Skript (eine Datei, die mit #! beginnt), solange eine Shell oder ein anderer Interpreter es ausführt; ein zugeordnetes Windows-Programm (.exe), solange Wine es ausführt.',
   'modes.currentOf': 'Aktueller Modus: {name}',
   'modes.active': 'aktiv',
   'modes.activeByProgram': 'Aktiver Modus: {name}, solange {program} läuft',

@@ -342,6 +342,7 @@
   'modes.running': 'running',
   'modes.summary': '{n, plural, one {# mode} other {# modes}} · {bound} bound',
   'modes.hint': 'The current mode counts while no bound program runs; a bound program switches to its mode while it runs. Changes are saved at once.',
+  'modes.counts': 'A bound program counts as running while its file runs; a bound script (a file that starts with #!) while a shell or another interpreter runs it; a bound Windows program (.exe) while Wine runs it.',
   'modes.currentOf': 'Current mode: {name}',
   'modes.active': 'active',
   'modes.activeByProgram': 'Active mode: {name}, while {program} runs',

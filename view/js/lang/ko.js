@@ -340,6 +340,7 @@
   'modes.running': '실행 중',
   'modes.summary': '모드 {n}개 · 연결 {bound}개',
   'modes.hint': '연결된 프로그램이 실행 중이 아니면 현재 모드가 쓰이고, 연결된 프로그램이 실행되는 동안에는 그 모드로 바뀝니다. 변경 내용은 바로 저장됩니다.',
+  'modes.counts': '연결된 프로그램은 그 파일이 실행되는 동안 실행 중으로 봅니다. 연결된 스크립트(#!로 시작하는 파일)는 셸이나 다른 인터프리터가 실행하는 동안, 연결된 Windows 프로그램(.exe)은 Wine이 실행하는 동안입니다.',
   'modes.currentOf': '현재 모드: {name}',
   'modes.active': '활성',
   'modes.activeByProgram': '활성 모드: {name} ({program} 실행 중)',

@@ -340,6 +340,7 @@
   'modes.running': '執行中',
   'modes.summary': '{n} 個模式 · {bound} 個已綁定',
   'modes.hint': '沒有已綁定的程式執行時使用目前模式；已綁定的程式執行期間切換到它的模式。變更會立即儲存。',
+  'modes.counts': '已綁定的程式在其檔案執行期間視為執行中；已綁定的指令碼（以 #! 開頭的檔案）在 shell 或其他直譯器執行它期間；已綁定的 Windows 程式（.exe）在 Wine 執行它期間。',
   'modes.currentOf': '目前模式：{name}',
   'modes.active': '作用中',
   'modes.activeByProgram': '作用中的模式：{name}（{program} 正在執行）',

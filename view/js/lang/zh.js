@@ -340,6 +340,7 @@
   'modes.running': '运行中',
   'modes.summary': '{n} 个模式 · {bound} 个已绑定',
   'modes.hint': '没有已绑定的程序运行时使用当前模式；已绑定的程序运行期间切换到它的模式。更改会立即保存。',
+  'modes.counts': '已绑定的程序在其文件运行期间视为运行中；已绑定的脚本（以 #! 开头的文件）在 shell 或其他解释器运行它期间；已绑定的 Windows 程序（.exe）在 Wine 运行它期间。',
   'modes.currentOf': '当前模式：{name}',
   'modes.active': '生效中',
   'modes.activeByProgram': '生效模式：{name}（{program} 正在运行）',
