@@ -458,10 +458,17 @@ void cefApplication::createMainWindow()
         handler->SetMainWindowHandle(m_mainWindow->winId());
         // A page that starts again (a reload, the start page after a renderer crash) would
         // otherwise give the pad the current mode's profile while a bound program runs.
-        handler->SetMainLoadStartHandler([this] { m_processMonitor->reportAgain(); });
+        // A starting page also hears again that there is no tray (it offers Exit then).
+        handler->SetMainLoadStartHandler([this] {
+            m_processMonitor->reportAgain();
+            if (m_mainWindow && !m_mainWindow->trayAvailable())
+                m_mainWindow->reportTray();
+        });
     }
     m_mainWindow->createSystemTray();
-    if (!m_autostart)
+    if (m_autostart)
+        m_mainWindow->putAway();
+    else
         m_mainWindow->show();
     // A flash cut short leaves the pad in its loader, where no device list shows it. With its
     // image still unpacked the update dialog offers to flash it again; that start has no update
