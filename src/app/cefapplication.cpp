@@ -488,6 +488,12 @@ void cefApplication::replaceUpdateCheck()
     m_updateCheck = new UpdateCheck(*this, this);
     connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
     connect(m_updateCheck, &UpdateCheck::firmwareFlashEnded, this, &cefApplication::followPadsAfterFlash);
+    // Started with the session, vexa is out of sight when its update check finds something.
+    connect(m_updateCheck, &UpdateCheck::updateOffered, this, [this] {
+        if (m_mainWindow && (!m_mainWindow->isVisible() || m_mainWindow->isMinimized()))
+            m_mainWindow->notify(QStringLiteral("vexa update"),
+                                 QStringLiteral("A new version is ready to install: see the update window."));
+    });
     m_updateCheck->setFirmwareRom(std::make_shared<DeviceRom>(*m_devicesHandler, [this] {
         const DeviceMap devices = deviceMap();
         return devices.isEmpty() ? QString() : devices.constBegin()->HardwareID;
