@@ -156,14 +156,17 @@
 
   // --- buttons -----------------------------------------------------------------------------
 
+  // Exit shows only where the program says there is no tray ("onBrowserMsg" "noTray"), whose
+  // menu would otherwise quit vexa: closing minimises there.
   const BUTTONS = [
+    { action: 'exit', title: 'win.exit', text: true },
     { action: 'minimize', title: 'win.minimize' },
     { action: 'maximize', title: 'win.maximize' },
     { action: 'close', title: 'win.close' },
   ];
 
   function buildControls(slot) {
-    for (const { action, title } of BUTTONS) {
+    for (const { action, title, text } of BUTTONS) {
       const button = document.createElement('button');
       button.type = 'button';
       button.className = `window-button window-${action}`;
@@ -172,7 +175,13 @@
       button.dataset.i18nLabel = title;
       button.title = t(title);
       button.setAttribute('aria-label', t(title));
-      button.append(Object.assign(document.createElement('span'), { className: 'window-glyph' }));
+      if (text) {
+        button.dataset.i18n = title;
+        button.textContent = t(title);
+        button.hidden = !noTray;
+      } else {
+        button.append(Object.assign(document.createElement('span'), { className: 'window-glyph' }));
+      }
       slot.append(button);
     }
     slot.addEventListener('click', (event) => {
@@ -182,6 +191,7 @@
         case 'minimize': send(MINIMIZE); break;
         case 'maximize': toggleMaximized(); break;
         case 'close': closeWindow(); break;
+        case 'exit': closeWindow(true); break;
         default: break;
       }
     });
@@ -208,7 +218,7 @@
       } else if (leave) {
         const intoTray = await closesIntoTray();
         await query({ funcname: 'closeApp' });
-        if (intoTray) sayWhereVexaWent();
+        if (intoTray && !noTray) sayWhereVexaWent();
       }
     } finally {
       closing = null;
@@ -241,9 +251,20 @@
     }
   }
 
+  // Whether the desktop has no tray: the program says so at start and on each change.
+  let noTray = false;
+  function setNoTray(absent) {
+    noTray = absent;
+    const exit = controls && controls.querySelector('.window-exit');
+    if (exit) exit.hidden = !absent;
+  }
+
   function init(doc) {
     vexa.events.onEvent((entry) => {
-      if (entry.name === 'onBrowserMsg' && entry.values[0] === 'trayExit') closeWindow(true);
+      if (entry.name !== 'onBrowserMsg') return;
+      if (entry.values[0] === 'trayExit') closeWindow(true);
+      else if (entry.values[0] === 'noTray') setNoTray(true);
+      else if (entry.values[0] === 'trayPresent') setNoTray(false);
     });
     controls = doc.getElementById('window-controls');
     if (controls) {

@@ -18,6 +18,7 @@
   'win.maximize': 'Maximieren',
   'win.restore': 'Wiederherstellen',
   'win.close': 'Schließen',
+  'win.exit': 'Beenden',
   'win.trayTitle': 'vexa läuft weiter',
   'win.trayText': 'Beim Schließen des Fensters bleibt vexa im Infobereich und gibt Ihrem Pad weiter das Profil jedes Modus. Klicken Sie auf das Symbol, um das Fenster zu öffnen; „Beenden“ in seinem Menü beendet vexa.',
   'common.refresh': 'Aktualisieren',

@@ -20,6 +20,7 @@
   'win.maximize': 'Maximise',
   'win.restore': 'Restore',
   'win.close': 'Close',
+  'win.exit': 'Exit',
   'win.trayTitle': 'vexa is still running',
   'win.trayText': 'Closing the window keeps vexa in the notification area, where it goes on giving your pad the profile of each mode. Click its icon to open the window; Exit in its menu quits vexa.',
   'common.refresh': 'Refresh',

@@ -18,6 +18,7 @@
   'win.maximize': '最大化',
   'win.restore': '元に戻す',
   'win.close': '閉じる',
+  'win.exit': '終了',
   'win.trayTitle': 'vexa は実行中です',
   'win.trayText': 'ウィンドウを閉じても vexa は通知領域に残り、モードごとのプロファイルをパッドに与え続けます。アイコンをクリックするとウィンドウが開き、メニューの「クローズ」で vexa を終了します。',
   'common.refresh': '更新',

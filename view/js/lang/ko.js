@@ -18,6 +18,7 @@
   'win.maximize': '최대화',
   'win.restore': '복원',
   'win.close': '닫기',
+  'win.exit': '종료',
   'win.trayTitle': 'vexa가 계속 실행 중입니다',
   'win.trayText': '창을 닫아도 vexa는 알림 영역에 남아 모드마다 패드에 프로필을 계속 줍니다. 아이콘을 클릭하면 창이 열리고, 메뉴의 종료로 vexa를 끝냅니다.',
   'common.refresh': '새로 고침',

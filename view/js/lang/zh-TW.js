@@ -18,6 +18,7 @@
   'win.maximize': '最大化',
   'win.restore': '還原',
   'win.close': '關閉',
+  'win.exit': '退出',
   'win.trayTitle': 'vexa 仍在執行',
   'win.trayText': '關閉視窗後，vexa 會留在通知區域，繼續為手把提供各模式的設定檔。按一下圖示可開啟視窗；其選單中的「關閉」會結束 vexa。',
   'common.refresh': '重新整理',

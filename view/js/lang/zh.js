@@ -18,6 +18,7 @@
   'win.maximize': '最大化',
   'win.restore': '还原',
   'win.close': '关闭',
+  'win.exit': '退出',
   'win.trayTitle': 'vexa 仍在运行',
   'win.trayText': '关闭窗口后，vexa 会留在通知区域，继续为手柄提供各模式的配置文件。单击图标可打开窗口；其菜单中的“关闭”会退出 vexa。',
   'common.refresh': '刷新',
