@@ -4,16 +4,13 @@
 #include "command_test_support.h"
 #include "desktop_notifications.h"
 #include "missing_tool.h"
+#include "notification_service.h"
 #include "systemtray.h"
 #include "vexa.h"
 
 #include <QtTest>
 
-#include <csignal>
-
 #include <QAction>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QMenu>
 
 namespace {
@@ -227,33 +224,15 @@ void TestSystemTray::iconShowsInTheNotificationArea()
 // service on the bus it goes to the tray icon's message instead.
 void TestSystemTray::notificationsGoToTheDesktopService_elseToTheTray()
 {
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty() || !QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-        VEXA_SKIP_WITHOUT_TOOL("needs dbus-daemon and python3-dbusmock (scripts/packages.txt)");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QProcess bus;
-    bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--fork"), QStringLiteral("--address=unix:path=") + dir.filePath("bus"),
-                       QStringLiteral("--print-address=1"), QStringLiteral("--print-pid=1")});
-    QVERIFY(bus.waitForFinished(10000));
-    const QStringList printed = QString::fromLocal8Bit(bus.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(printed.size(), 2);
-    const QString address = printed.at(0).trimmed();
-    const qint64 busPid = printed.at(1).trimmed().toLongLong();
-    QVERIFY(busPid > 0);
-    struct EndBus {
-        qint64 pid;
+    NotificationService desktop;
+    if (!desktop.startBus())
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(desktop.error()));
+    const QByteArray previous = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", desktop.address().toLocal8Bit());
+    struct Restore {
         QByteArray previous;
-        ~EndBus()
-        {
-            ::kill(pid_t(pid), SIGTERM);
-            if (previous.isEmpty())
-                qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-            else
-                qputenv("DBUS_SESSION_BUS_ADDRESS", previous);
-        }
-    } endBus{busPid, qgetenv("DBUS_SESSION_BUS_ADDRESS")};
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toLocal8Bit());
+        ~Restore() { previous.isEmpty() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS") : qputenv("DBUS_SESSION_BUS_ADDRESS", previous); }
+    } restore{previous};
 
     DesktopNotifications *notifications = m_window->desktopNotifications();
     QVERIFY(notifications);
@@ -264,35 +243,15 @@ void TestSystemTray::notificationsGoToTheDesktopService_elseToTheTray()
     QCOMPARE(fellBack.at(0).at(0).toString(), QStringLiteral("No service"));
     QCOMPARE(shown.count(), 0);
 
-    QProcess service;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
-    service.setProcessEnvironment(environment);
-    const QString log = dir.filePath("notify.log");
-    service.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session"),
-                                                      QStringLiteral("--template"), QStringLiteral("notification_daemon"),
-                                                      QStringLiteral("-l"), log});
-    QVERIFY(service.waitForStarted(5000));
-    QDBusConnection probe = QDBusConnection::connectToBus(address, QStringLiteral("tst-probe"));
-    QTRY_VERIFY_WITH_TIMEOUT(probe.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")) ||
-                                 service.state() == QProcess::NotRunning,
-                             15000);
-    if (service.state() == QProcess::NotRunning)
-        VEXA_SKIP_WITHOUT_TOOL("python3-dbusmock did not start (scripts/packages.txt)");
-
+    if (!desktop.startService())
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(desktop.error()));
     m_window->notify(QStringLiteral("Mode switch"), QStringLiteral("Pad 1 gets <Racing>"));
     QTRY_COMPARE(shown.count(), 1);
     QCOMPARE(fellBack.count(), 1);
-    const auto logged = [&log] {
-        QFile lines(log);
-        return lines.open(QIODevice::ReadOnly) ? lines.readAll() : QByteArray();
-    };
-    QTRY_VERIFY(logged().contains("Notify"));
-    QVERIFY2(logged().contains(R"(Notify "vexa" 0 "vexa" "Mode switch" "Pad 1 gets &lt;Racing&gt;")"), logged().constData());
+    QTRY_VERIFY(desktop.log().contains("Notify"));
+    QVERIFY2(desktop.log().contains(R"(Notify "vexa" 0 "vexa" "Mode switch" "Pad 1 gets &lt;Racing&gt;")"), desktop.log().constData());
 
-    service.terminate();
-    QVERIFY(service.waitForFinished(5000));
-    QDBusConnection::disconnectFromBus(QStringLiteral("tst-probe"));
+    desktop.stopService();
     m_window->notify(QStringLiteral("Gone"), QString());
     QTRY_COMPARE(fellBack.count(), 2);
 }
