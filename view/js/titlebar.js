@@ -156,17 +156,14 @@
 
   // --- buttons -----------------------------------------------------------------------------
 
-  // Exit shows only where the program says there is no tray ("onBrowserMsg" "noTray"), whose
-  // menu would otherwise quit vexa: closing minimises there.
   const BUTTONS = [
-    { action: 'exit', title: 'win.exit', text: true },
     { action: 'minimize', title: 'win.minimize' },
     { action: 'maximize', title: 'win.maximize' },
     { action: 'close', title: 'win.close' },
   ];
 
   function buildControls(slot) {
-    for (const { action, title, text } of BUTTONS) {
+    for (const { action, title } of BUTTONS) {
       const button = document.createElement('button');
       button.type = 'button';
       button.className = `window-button window-${action}`;
@@ -175,13 +172,7 @@
       button.dataset.i18nLabel = title;
       button.title = t(title);
       button.setAttribute('aria-label', t(title));
-      if (text) {
-        button.dataset.i18n = title;
-        button.textContent = t(title);
-        button.hidden = !noTray;
-      } else {
-        button.append(Object.assign(document.createElement('span'), { className: 'window-glyph' }));
-      }
+      button.append(Object.assign(document.createElement('span'), { className: 'window-glyph' }));
       slot.append(button);
     }
     slot.addEventListener('click', (event) => {
@@ -191,7 +182,6 @@
         case 'minimize': send(MINIMIZE); break;
         case 'maximize': toggleMaximized(); break;
         case 'close': closeWindow(); break;
-        case 'exit': closeWindow(true); break;
         default: break;
       }
     });
@@ -237,9 +227,9 @@
     }
   }
 
-  // The first time the window goes into the tray, a notification there says where vexa went
-  // (the program shows the page's notifications as the tray icon's messages); once per browser
-  // profile, which keeps the mark.
+  // The first time the window goes into the tray, a notification says where vexa went (the
+  // program shows the page's notifications as the desktop's, or as the tray icon's messages);
+  // once per browser profile, which keeps the mark. Without a tray the window only minimises.
   const TRAY_NOTE = 'vexa.trayNoteShown';
   function sayWhereVexaWent() {
     try {
@@ -251,12 +241,13 @@
     }
   }
 
-  // Whether the desktop has no tray: the program says so at start and on each change.
+  // Whether the desktop has no tray ("onBrowserMsg" "noTray", at start and on each change):
+  // closing minimises there, and the Settings screen offers Exit, which the tray's menu would.
   let noTray = false;
   function setNoTray(absent) {
+    if (noTray === absent) return;
     noTray = absent;
-    const exit = controls && controls.querySelector('.window-exit');
-    if (exit) exit.hidden = !absent;
+    document.dispatchEvent(new CustomEvent('traychanged'));
   }
 
   function init(doc) {
@@ -288,5 +279,10 @@
     }
   }
 
-  vexa.titlebar = { init, moveText, resizedGeometry, isMaximized: () => maximized };
+  vexa.titlebar = {
+    init, moveText, resizedGeometry, isMaximized: () => maximized,
+    // Exit as the tray's: the shown screen may ask about unsaved work, then vexa quits.
+    exit: () => closeWindow(true),
+    noTray: () => noTray,
+  };
 })(window.vexaModules = window.vexaModules || {});

@@ -413,6 +413,7 @@
   'set.closeHelp': 'Was die Schließen-Schaltfläche in der Titelleiste tut.',
   'set.closeHide': 'Im Infobereich weiterlaufen',
   'set.closeQuit': 'Programm beenden',
+  'set.exitHelp': 'Dieser Desktop hat keinen Infobereich: Schließen minimiert vexa, das dem Pad weiter das Profil jedes Modus gibt. Beenden beendet es.',
   'set.advanced': 'Erweiterte Werkzeuge',
   'set.advancedHelp': 'Zeigt die Konsole und die Rohformulare für Eigenschaften und Speicher, für Entwickler. Dieses Fenster merkt es sich.',
   'set.advancedNotKept': 'Vorerst an; für den nächsten Start nicht gespeichert',

@@ -415,6 +415,7 @@
   'set.closeHelp': 'What the close button in the title bar does.',
   'set.closeHide': 'Keep running in the notification area',
   'set.closeQuit': 'Quit the program',
+  'set.exitHelp': 'There is no tray on this desktop: closing the window minimises vexa, which goes on giving your pad the profile of each mode. Exit quits it.',
   'set.advanced': 'Advanced tools',
   'set.advancedHelp': 'Shows the Console and the raw property and memory forms, for developers. Kept by this window.',
   'set.advancedNotKept': 'On for now; it could not be kept for the next start',

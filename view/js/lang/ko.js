@@ -413,6 +413,7 @@
   'set.closeHelp': '제목 표시줄의 닫기 버튼 동작.',
   'set.closeHide': '알림 영역에서 계속 실행',
   'set.closeQuit': '프로그램 종료',
+  'set.exitHelp': '이 데스크톱에는 트레이가 없습니다. 창을 닫으면 vexa가 최소화되어 각 모드의 프로필을 패드에 계속 적용합니다. 종료를 누르면 끝납니다.',
   'set.advanced': '고급 도구',
   'set.advancedHelp': '콘솔과 속성·메모리 원시 입력 양식을 표시합니다(개발자용). 이 창이 기억합니다.',
   'set.advancedNotKept': '지금만 켜짐. 다음 시작까지 유지할 수 없습니다',

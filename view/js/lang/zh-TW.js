@@ -413,6 +413,7 @@
   'set.closeHelp': '標題列中關閉按鈕的作用。',
   'set.closeHide': '在通知區域中繼續執行',
   'set.closeQuit': '結束程式',
+  'set.exitHelp': '此桌面沒有系統匣：關閉視窗只會最小化 vexa，它會繼續為手把套用各模式的設定檔。點選「退出」結束程式。',
   'set.advanced': '進階工具',
   'set.advancedHelp': '顯示主控台以及原始屬性和記憶體表單，供開發者使用。由此視窗保存。',
   'set.advancedNotKept': '僅本次開啟；無法保存到下次啟動',

@@ -413,6 +413,7 @@
   'set.closeHelp': '标题栏中关闭按钮的作用。',
   'set.closeHide': '在通知区域中继续运行',
   'set.closeQuit': '退出程序',
+  'set.exitHelp': '此桌面没有托盘：关闭窗口只会最小化 vexa，它会继续为手柄应用各模式的配置。点击“退出”结束程序。',
   'set.advanced': '高级工具',
   'set.advancedHelp': '显示控制台以及原始属性和内存表单，供开发者使用。由此窗口保存。',
   'set.advancedNotKept': '仅本次开启；无法保存到下次启动',
