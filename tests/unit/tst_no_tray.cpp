@@ -1,7 +1,8 @@
 // A desktop without a tray (GNOME without an extension; here a bare X server with no window
 // manager, which has no notification area): vexa must never be left running where it can be
 // neither reached nor quit. Closing into the tray and "-autostart" minimise instead of hiding,
-// and the page hears that there is no tray, so that it can offer Exit.
+// a window hidden in a tray that goes comes back minimised, and the page hears that there is no
+// tray, so that it can offer Exit.
 #include "command_test_support.h"
 #include "missing_tool.h"
 #include "private_display.h"
@@ -22,6 +23,7 @@ class TestNoTray : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void aWindowHiddenInATrayThatGoesComesBackMinimised();
     void autostartAndClosingMinimise_andThePageHearsThereIsNoTray();
 
 private:
@@ -53,13 +55,49 @@ void TestNoTray::cleanupTestCase()
     m_context.reset();
 }
 
+void TestNoTray::aWindowHiddenInATrayThatGoesComesBackMinimised()
+{
+    // A window manager with a tray for a while (fluxbox, its settings in a folder of the test's).
+    const QString fluxbox = QStandardPaths::findExecutable(QStringLiteral("fluxbox"));
+    if (fluxbox.isEmpty())
+        VEXA_SKIP_WITHOUT_TOOL("needs fluxbox for a tray that comes and goes");
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcess manager;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    manager.setProcessEnvironment(environment);
+    manager.start(fluxbox, QStringList());
+    QVERIFY(manager.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
+
+    m_window->createSystemTray();
+    QVERIFY(m_window->trayAvailable());
+    QVERIFY(m_context->recorded.events.isEmpty());
+    m_window->show();
+    m_window->putAway();
+    QVERIFY(!m_window->isVisible());
+
+    // Ended as a crash would end it (it finishes slowly on SIGTERM while clients hold its tray).
+    manager.kill();
+    QVERIFY(manager.waitForFinished(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), vexa::kTrayWatchMs * 3);
+    QVERIFY(m_window->isMinimized());
+    QCOMPARE(m_context->recorded.events, QStringList{QStringLiteral("onBrowserMsg:noTray")});
+    m_context->recorded.events.clear();
+}
+
 void TestNoTray::autostartAndClosingMinimise_andThePageHearsThereIsNoTray()
 {
+    const bool firstTray = !m_window->systemTray();
     m_window->createSystemTray();
     QVERIFY(!m_window->trayAvailable());
-    QCOMPARE(m_context->recorded.events, QStringList{QStringLiteral("onBrowserMsg:noTray")});
+    if (firstTray) // without a tray from the start, the page is told at once
+        QCOMPARE(m_context->recorded.events, QStringList{QStringLiteral("onBrowserMsg:noTray")});
 
     // "-autostart": in the task bar, minimised, instead of hidden in a tray that is not there.
+    m_window->hide();
+    m_window->setWindowState(Qt::WindowNoState);
     m_window->putAway();
     QVERIFY(m_window->isVisible());
     QVERIFY(m_window->isMinimized());
