@@ -458,10 +458,17 @@ void cefApplication::createMainWindow()
         handler->SetMainWindowHandle(m_mainWindow->winId());
         // A page that starts again (a reload, the start page after a renderer crash) would
         // otherwise give the pad the current mode's profile while a bound program runs.
-        handler->SetMainLoadStartHandler([this] { m_processMonitor->reportAgain(); });
+        // A starting page also hears again that there is no tray (it offers Exit then).
+        handler->SetMainLoadStartHandler([this] {
+            m_processMonitor->reportAgain();
+            if (m_mainWindow && !m_mainWindow->trayAvailable())
+                m_mainWindow->reportTray();
+        });
     }
     m_mainWindow->createSystemTray();
-    if (!m_autostart)
+    if (m_autostart)
+        m_mainWindow->putAway();
+    else
         m_mainWindow->show();
     // A flash cut short leaves the pad in its loader, where no device list shows it. With its
     // image still unpacked the update dialog offers to flash it again; that start has no update
@@ -481,6 +488,12 @@ void cefApplication::replaceUpdateCheck()
     m_updateCheck = new UpdateCheck(*this, this);
     connect(m_updateCheck, &UpdateCheck::closeApp, this, &cefApplication::on_closeApp);
     connect(m_updateCheck, &UpdateCheck::firmwareFlashEnded, this, &cefApplication::followPadsAfterFlash);
+    // Started with the session, vexa is out of sight when its update check finds something.
+    connect(m_updateCheck, &UpdateCheck::updateOffered, this, [this] {
+        if (m_mainWindow && (!m_mainWindow->isVisible() || m_mainWindow->isMinimized()))
+            m_mainWindow->notify(QStringLiteral("vexa update"),
+                                 QStringLiteral("A new version is ready to install: see the update window."));
+    });
     m_updateCheck->setFirmwareRom(std::make_shared<DeviceRom>(*m_devicesHandler, [this] {
         const DeviceMap devices = deviceMap();
         return devices.isEmpty() ? QString() : devices.constBegin()->HardwareID;

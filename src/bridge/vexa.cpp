@@ -3,6 +3,7 @@
 #include "app_settings.h"
 #include "client_handler.h"
 #include "command_context.h"
+#include "desktop_notifications.h"
 #include "page_events.h"
 #include "page_notifications.h"
 #include "qxtglobalshortcut.h"
@@ -174,12 +175,70 @@ void vexa::createSystemTray()
     connect(m_tray, &SystemTray::showWidget, this, &vexa::onshowWidget);
     connect(m_tray, &SystemTray::closeApp, this, &vexa::onTrayExit);
     m_tray->show();
-    // The page's notifications (what the pad holds while the window is hidden) as tray messages.
-    QPointer<SystemTray> tray(m_tray);
-    vexa_runtime::setNotificationSink([tray](const QString &title, const QString &message) {
-        if (tray)
-            tray->showMessage(title, message, QSystemTrayIcon::Information, 8000);
+    // The page's notifications (what the pad holds while the window is hidden).
+    m_notifications = new DesktopNotifications(this);
+    connect(m_notifications, &DesktopNotifications::fellBack, this, [this](const QString &title, const QString &message) {
+        if (trayAvailable())
+            m_tray->showMessage(title, message, QSystemTrayIcon::Information, 8000);
+        else
+            CEF_LOG_WARNING(QStringLiteral("no notification service and no tray: not shown: ") + title);
     });
+    QPointer<vexa> window(this);
+    vexa_runtime::setNotificationSink([window](const QString &title, const QString &message) {
+        if (window)
+            window->notify(title, message);
+    });
+    // Qt says nothing when a tray comes or goes: it is asked now and then.
+    m_trayWasAvailable = trayAvailable();
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(kTrayWatchMs);
+    connect(m_trayWatch, &QTimer::timeout, this, &vexa::trayWatch);
+    m_trayWatch->start();
+    if (!m_trayWasAvailable)
+        reportTray();
+}
+
+bool vexa::trayAvailable() const
+{
+    return m_tray && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+const QString vexa::kNoTrayMessage = QStringLiteral("noTray");
+const QString vexa::kTrayPresentMessage = QStringLiteral("trayPresent");
+
+void vexa::reportTray()
+{
+    m_context.events().onBrowserMsg(trayAvailable() ? kTrayPresentMessage : kNoTrayMessage);
+}
+
+void vexa::trayWatch()
+{
+    const bool available = trayAvailable();
+    if (available == m_trayWasAvailable)
+        return;
+    m_trayWasAvailable = available;
+    CEF_LOG_INFO(available ? QStringLiteral("a tray came: closing hides the window in it")
+                           : QStringLiteral("the tray went: closing minimises the window"));
+    // Hidden in a tray that is no more, the window could be neither reached nor quit.
+    if (!available && !isVisible())
+        putAway();
+    reportTray();
+}
+
+void vexa::putAway()
+{
+    if (trayAvailable()) {
+        hide();
+        return;
+    }
+    setWindowState(windowState() | Qt::WindowMinimized);
+    show();
+}
+
+void vexa::notify(const QString &title, const QString &message)
+{
+    if (m_notifications)
+        m_notifications->show(title, message);
 }
 
 bool vexa::shortcutRegistered(const QString &confKey) const
@@ -301,7 +360,7 @@ void vexa::popUpActivated(PopWidget *popUp)
 
 void vexa::quitApp()
 {
-    hide();
+    putAway();
     saveModifiedProfiles();
 }
 
@@ -410,7 +469,7 @@ bool vexa::eventFilter(QObject *watched, QEvent *event)
 
 void vexa::closeEvent(QCloseEvent *event)
 {
-    hide();
+    putAway();
     event->ignore();
 }
 

@@ -17,6 +17,7 @@
 
 class CommandContext;
 class VexaWebView;
+class DesktopNotifications;
 class QxtGlobalShortcut;
 class SystemTray;
 
@@ -49,9 +50,29 @@ public:
     bool shortcutRegistered(const QString &confKey) const;
     QxtGlobalShortcut *shortcutObject(const QString &confKey) const;
 
-    // The notification-area icon: created once the window exists, shown at once.
+    // The notification-area icon: created once the window exists, shown at once. From then on
+    // the page's notifications go to the desktop's notification service (notify).
     void createSystemTray();
     SystemTray *systemTray() const { return m_tray; }
+    // Whether the tray icon is there to bring the window back: there is a tray (on GNOME there
+    // is none without an extension, and a tray can end or come while vexa runs).
+    bool trayAvailable() const;
+    // Out of the way without losing it: hidden in the tray where there is one, else minimised,
+    // so the window stays in the task bar to be brought back or closed. For the close into the
+    // tray and "-autostart". When the tray goes away while the window is hidden, the window
+    // comes back minimised.
+    void putAway();
+    // What the page hears (as "onBrowserMsg") about the tray: kNoTrayMessage at start (and at
+    // each page start) while there is none, and on each change kNoTrayMessage or
+    // kTrayPresentMessage. A page that knows nothing of it still works: closing then minimises.
+    static const QString kNoTrayMessage;
+    static const QString kTrayPresentMessage;
+    void reportTray();
+    static constexpr int kTrayWatchMs = 2000;
+    // A notification for the user: the desktop's own (in vexa's name, with its icon), or the
+    // tray icon's message where no notification service answers.
+    void notify(const QString &title, const QString &message);
+    DesktopNotifications *desktopNotifications() const { return m_notifications; }
     // What the page hears (as "onBrowserMsg") when the tray's Exit offers it to ask about unsaved
     // work first. A page that takes the offer up says so at once with "closeApp" and "exit":
     // "asking"; it answers with "exit": true (end, whatever "closeFunc" says) or "exit": "stay".
@@ -106,6 +127,7 @@ protected:
 
 private:
     void registerCommands();
+    void trayWatch();
 
     CommandContext &m_context;
     CommandRegistry &m_commands;
@@ -117,6 +139,9 @@ private:
     bool m_showConfRegistered = false;
     bool m_testToolRegistered = false;
     SystemTray *m_tray = nullptr;
+    DesktopNotifications *m_notifications = nullptr;
+    QTimer *m_trayWatch = nullptr;
+    bool m_trayWasAvailable = false;
     // Whether the page has sent a command: a page that never did (it failed to load) cannot
     // answer the tray's Exit.
     bool m_pageSpoke = false;

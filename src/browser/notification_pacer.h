@@ -1,5 +1,6 @@
-// The pace of the desktop notifications shown for the page. Each one shown is a message of the
-// tray icon, made on the GUI thread, which also carries every command: a page that sends
+// The pace of the desktop notifications shown for the page. Each one shown is a call to the
+// desktop's notification service (or a message of the tray icon), made on the GUI thread, which
+// also carries every command: a page that sends
 // thousands would hold up the bridge for seconds and fill the desktop. At most kBurst are shown
 // in any kWindowMs; of those that come faster, only the newest is kept and shown when the window
 // ends (it says how things are now), and the others are dropped with one line in the log.

@@ -169,6 +169,7 @@ void UpdateCheck::offerKinds(const QJsonObject &offer, const QStringList &kinds)
     dialog = newDialog();
     connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
     dialog->setOffer(offer, kinds);
+    emit updateOffered();
     runDialog();
 }
 

@@ -56,6 +56,8 @@ signals:
     void closeApp();
     // The dialog's flash ended: the pad list may differ from what the device events said.
     void firmwareFlashEnded();
+    // An update is offered: its dialog is about to open (the user may not be looking at vexa).
+    void updateOffered();
 
 public slots:
     void handle_doCheckUpdate(HttpRequestWorker *worker);

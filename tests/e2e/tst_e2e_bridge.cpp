@@ -1,12 +1,13 @@
 // The page bridge of the real program, seen from a page: commands sent with cefQuery, their
 // replies, native events reaching callbacks registered with setMessageCallback, what a reload
 // does to both, the refusal of pages from outside the application folder (commands, pop-ups, the
-// right to notify), and the pace of notifications.
+// right to notify), the pace of notifications and where they go (the desktop's service).
 //
 // The tests use small pages of their own, written into the program's private application folder,
 // so that whatever the shipped page registers or sends does not interfere.
 
 #include "missing_tool.h"
+#include "notification_service.h"
 #include "vexa_driver.h"
 
 #include <QDir>
@@ -161,6 +162,7 @@ private slots:
     void popups_onlyFromThePagesOwnDocuments_andFewAtOnce();
     void notifications_onlyFromThePagesOwnDocuments();
     void notificationFlood_isPaced_andTheBridgeKeepsAnswering();
+    void notification_reachesTheDesktopsServiceInVexasName();
     void termination_closesTheWindowBeforeTheRuntime();
 
 private:
@@ -803,6 +805,38 @@ void tst_E2eBridge::notificationFlood_isPaced_andTheBridgeKeepsAnswering()
     qInfo("getConf answered %d ms after 2000 notifications", flood.value(QStringLiteral("ms")).toInt());
     QVERIFY2(flood.value(QStringLiteral("shown")).toInt() <= 4, qPrintable(jsonText(flood)));
     QCOMPARE(flood.value(QStringLiteral("last")).toInt(), 1999);
+}
+
+// On every desktop (GNOME on Wayland has no tray) the page's notifications go to the desktop's
+// notification service on the session bus, in vexa's name and with its icon.
+void tst_E2eBridge::notification_reachesTheDesktopsServiceInVexasName()
+{
+    NotificationService desktop;
+    if (!desktop.startService())
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(desktop.error()));
+    const QByteArray previous = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", desktop.address().toLocal8Bit());
+    VexaDriver app(QStringLiteral(VEXA_APP_DIR), options(true));
+    const bool started = app.start();
+    previous.isEmpty() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS") : qputenv("DBUS_SESSION_BUS_ADDRESS", previous);
+    QVERIFY2(started, qPrintable(app.error()));
+    QVERIFY2(app.navigate(app.appUrl(QString::fromLatin1(kBlankPage))), "the test page did not load");
+
+    QString error;
+    const QString shown = run(app, QStringLiteral(R"JS((async () => {
+          if (await Notification.requestPermission() !== 'granted') return 'no right to notify';
+          return await new Promise((resolve) => {
+            const note = new Notification('Mode switch', { body: 'The pad holds Racing' });
+            note.onshow = () => resolve('shown');
+            note.onerror = () => resolve('refused');
+          });
+        })())JS"),
+                              &error)
+                              .toString();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(shown, QStringLiteral("shown"));
+    QTRY_VERIFY2_WITH_TIMEOUT(desktop.log().contains(R"(Notify "vexa" 0 "vexa" "Mode switch" "The pad holds Racing")"),
+                              desktop.log().constData(), 10000);
 }
 
 // Asked to end from outside, the program leaves its event loop through the quit request and

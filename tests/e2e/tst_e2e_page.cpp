@@ -488,6 +488,8 @@ void tst_E2ePage::walkThrough()
     // The page follows the language setting at once, in every language of the menu; the window
     // buttons stay on screen with the longest words.
     QVERIFY(show("settings"));
+    // As on a desktop without a tray, where Settings also offers Exit: nothing is cut, in every language.
+    QVERIFY(m_app->evaluate(QStringLiteral("(() => { const r = document.querySelector('[data-page=exit]'); r.hidden = false; return !!r; })()")).toBool());
     for (const QString &language : QStringList{"de-DE", "ru", "ja", "zh-TW", "zh", "en", "ko"}) {
         m_app->evaluate(QStringLiteral("(() => { const s = document.querySelector('#setting-language'); s.value = %1;"
                                        " s.dispatchEvent(new Event('change')); return true; })()")
@@ -497,9 +499,13 @@ void tst_E2ePage::walkThrough()
                  qPrintable(language));
         QCOMPARE(m_app->evaluate(QStringLiteral("document.querySelector('#screen-tabs [data-screen=settings]').textContent")).toString(),
                  m_app->evaluate(QStringLiteral("vexaModules.i18n.t('tab.settings')")).toString());
+        QCOMPARE(m_app->evaluate(QStringLiteral("document.querySelector('#setting-exit').textContent")).toString(),
+                 m_app->evaluate(QStringLiteral("vexaModules.i18n.t('win.exit')")).toString());
+        QVERIFY2(cutTexts().isEmpty(), qPrintable(language + QStringLiteral(": ") + cutTexts().join(QStringLiteral("; "))));
         QVERIFY2(headerProblems().isEmpty(), qPrintable(language + QStringLiteral(": ") + headerProblems()));
         screenshot(QStringLiteral("%1-settings-%2").arg(size, language));
     }
+    m_app->evaluate(QStringLiteral("document.querySelector('[data-page=exit]').hidden = true"));
 
     // A new start (here: a reload) speaks the language of the setting from the first screen on.
     QVERIFY(m_app->reload());

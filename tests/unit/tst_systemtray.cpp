@@ -1,7 +1,10 @@
 // The tray icon: its menu texts per language, the main window's reactions to clicks and to the
-// menu, and the icon showing up in a real notification area (fluxbox's) when there is a display.
+// menu, the icon showing up in a real notification area (fluxbox's) when there is a display, and
+// the notifications that go to the desktop's service, or to the tray where none answers.
 #include "command_test_support.h"
+#include "desktop_notifications.h"
 #include "missing_tool.h"
+#include "notification_service.h"
 #include "systemtray.h"
 #include "vexa.h"
 
@@ -32,6 +35,7 @@ private slots:
     void clicksShowTheWindow();
     void exitOffersThePageAQuestionButNeverWaitsOnIt();
     void iconShowsInTheNotificationArea();
+    void notificationsGoToTheDesktopService_elseToTheTray();
 
 private:
     QTemporaryDir m_dir;
@@ -201,7 +205,10 @@ void TestSystemTray::exitOffersThePageAQuestionButNeverWaitsOnIt()
     QCOMPARE(runCommand(m_commands, QStringLiteral(R"({"funcname":"closeApp"})")),
              QStringList{QStringLiteral("success:modify conf sucess")});
     QCOMPARE(m_context->quits, 4);
-    QVERIFY(!m_window->isVisible());
+    if (m_window->trayAvailable())
+        QVERIFY(!m_window->isVisible());
+    else
+        QVERIFY(m_window->isVisible() && m_window->isMinimized());
 }
 
 void TestSystemTray::iconShowsInTheNotificationArea()
@@ -210,6 +217,43 @@ void TestSystemTray::iconShowsInTheNotificationArea()
         VEXA_SKIP_WITHOUT_TOOL("needs an X display with a window manager that has a notification area");
     QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(), "no notification area: is fluxbox running?");
     QTRY_VERIFY(!m_window->systemTray()->geometry().isEmpty());
+}
+
+// A session bus of the test's own, with python3-dbusmock's notification service as the
+// desktop's: the page's notification reaches it in vexa's name and with vexa's icon; with no
+// service on the bus it goes to the tray icon's message instead.
+void TestSystemTray::notificationsGoToTheDesktopService_elseToTheTray()
+{
+    NotificationService desktop;
+    if (!desktop.startBus())
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(desktop.error()));
+    const QByteArray previous = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", desktop.address().toLocal8Bit());
+    struct Restore {
+        QByteArray previous;
+        ~Restore() { previous.isEmpty() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS") : qputenv("DBUS_SESSION_BUS_ADDRESS", previous); }
+    } restore{previous};
+
+    DesktopNotifications *notifications = m_window->desktopNotifications();
+    QVERIFY(notifications);
+    QSignalSpy shown(notifications, &DesktopNotifications::shown);
+    QSignalSpy fellBack(notifications, &DesktopNotifications::fellBack);
+    m_window->notify(QStringLiteral("No service"), QStringLiteral("yet"));
+    QTRY_COMPARE(fellBack.count(), 1);
+    QCOMPARE(fellBack.at(0).at(0).toString(), QStringLiteral("No service"));
+    QCOMPARE(shown.count(), 0);
+
+    if (!desktop.startService())
+        VEXA_SKIP_WITHOUT_TOOL(qPrintable(desktop.error()));
+    m_window->notify(QStringLiteral("Mode switch"), QStringLiteral("Pad 1 gets <Racing>"));
+    QTRY_COMPARE(shown.count(), 1);
+    QCOMPARE(fellBack.count(), 1);
+    QTRY_VERIFY(desktop.log().contains("Notify"));
+    QVERIFY2(desktop.log().contains(R"(Notify "vexa" 0 "vexa" "Mode switch" "Pad 1 gets &lt;Racing&gt;")"), desktop.log().constData());
+
+    desktop.stopService();
+    m_window->notify(QStringLiteral("Gone"), QString());
+    QTRY_COMPARE(fellBack.count(), 2);
 }
 
 int main(int argc, char *argv[])

@@ -221,6 +221,23 @@
     return row;
   }
 
+  // Where the desktop has no tray, closing only minimises: Exit is here instead of in its menu.
+  function exitRow() {
+    const row = el('div', { className: 'setting-row', dataset: { page: 'exit' } }, [
+      el('div', { className: 'setting-text' }, [
+        el('span', { className: 'setting-label', t: 'win.exit' }),
+        el('span', { className: 'setting-help', t: 'set.exitHelp' }),
+      ]),
+      el('div', { className: 'setting-control' }, [
+        el('button', { className: 'btn', t: 'win.exit', attrs: { type: 'button', id: 'setting-exit' }, on: { click: () => vexa.titlebar.exit() } }),
+      ]),
+    ]);
+    const follow = () => { row.hidden = !vexa.titlebar.noTray(); };
+    follow();
+    document.addEventListener('traychanged', follow);
+    return row;
+  }
+
   // Not a setting of the program: the page keeps it (advanced.js).
   function advancedRow() {
     const box = el('input', { attrs: { type: 'checkbox', id: 'setting-advanced', 'aria-describedby': 'setting-advanced-help' } });
@@ -312,6 +329,7 @@
           el('h3', { className: 'settings-group', t: 'set.grp.interface' }),
           languageRow(),
           closeRow(),
+          exitRow(),
           advancedRow(),
         ]),
       ]),

@@ -208,7 +208,7 @@
       } else if (leave) {
         const intoTray = await closesIntoTray();
         await query({ funcname: 'closeApp' });
-        if (intoTray) sayWhereVexaWent();
+        if (intoTray && !noTray) sayWhereVexaWent();
       }
     } finally {
       closing = null;
@@ -227,9 +227,9 @@
     }
   }
 
-  // The first time the window goes into the tray, a notification there says where vexa went
-  // (the program shows the page's notifications as the tray icon's messages); once per browser
-  // profile, which keeps the mark.
+  // The first time the window goes into the tray, a notification says where vexa went (the
+  // program shows the page's notifications as the desktop's, or as the tray icon's messages);
+  // once per browser profile, which keeps the mark. Without a tray the window only minimises.
   const TRAY_NOTE = 'vexa.trayNoteShown';
   function sayWhereVexaWent() {
     try {
@@ -241,9 +241,21 @@
     }
   }
 
+  // Whether the desktop has no tray ("onBrowserMsg" "noTray", at start and on each change):
+  // closing minimises there, and the Settings screen offers Exit, which the tray's menu would.
+  let noTray = false;
+  function setNoTray(absent) {
+    if (noTray === absent) return;
+    noTray = absent;
+    document.dispatchEvent(new CustomEvent('traychanged'));
+  }
+
   function init(doc) {
     vexa.events.onEvent((entry) => {
-      if (entry.name === 'onBrowserMsg' && entry.values[0] === 'trayExit') closeWindow(true);
+      if (entry.name !== 'onBrowserMsg') return;
+      if (entry.values[0] === 'trayExit') closeWindow(true);
+      else if (entry.values[0] === 'noTray') setNoTray(true);
+      else if (entry.values[0] === 'trayPresent') setNoTray(false);
     });
     controls = doc.getElementById('window-controls');
     if (controls) {
@@ -267,5 +279,10 @@
     }
   }
 
-  vexa.titlebar = { init, moveText, resizedGeometry, isMaximized: () => maximized };
+  vexa.titlebar = {
+    init, moveText, resizedGeometry, isMaximized: () => maximized,
+    // Exit as the tray's: the shown screen may ask about unsaved work, then vexa quits.
+    exit: () => closeWindow(true),
+    noTray: () => noTray,
+  };
 })(window.vexaModules = window.vexaModules || {});
