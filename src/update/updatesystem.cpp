@@ -180,7 +180,7 @@ void UpdateCheck::askPackageDigest(const QString &address, const std::function<v
     QNetworkRequest request{QUrl(address)};
     // Only the head: the digest lies at a fixed place in it. A server that ignores the range
     // sends the whole package, which is cut off once the head is in.
-    const int headSize = UpdatePackage::kDigestOffset + UpdatePackage::kDigestSize;
+    constexpr int headSize = UpdatePackage::kDigestOffset + UpdatePackage::kDigestSize;
     request.setRawHeader("Range", "bytes=0-" + QByteArray::number(headSize - 1));
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = m_network->get(request);
@@ -188,7 +188,7 @@ void UpdateCheck::askPackageDigest(const QString &address, const std::function<v
     timer->setSingleShot(true);
     auto head = std::make_shared<QByteArray>();
     auto done = std::make_shared<bool>(false);
-    const auto finish = [reply, head, done, answer, headSize] {
+    const auto finish = [reply, head, done, answer] {
         if (*done)
             return;
         *done = true;
@@ -199,12 +199,12 @@ void UpdateCheck::askPackageDigest(const QString &address, const std::function<v
         // Unknown (no answer, no head): the offer stands, as it would without a record.
         answer(headIn ? head->mid(UpdatePackage::kDigestOffset, UpdatePackage::kDigestSize) : QByteArray());
     };
-    connect(reply, &QNetworkReply::readyRead, this, [reply, head, headSize, finish] {
+    connect(reply, &QNetworkReply::readyRead, this, [reply, head, finish] {
         *head += reply->read(headSize - head->size());
         if (head->size() >= headSize)
             finish();
     });
-    connect(reply, &QNetworkReply::finished, this, [reply, head, headSize, finish] {
+    connect(reply, &QNetworkReply::finished, this, [reply, head, finish] {
         if (head->size() < headSize)
             *head += reply->read(headSize - head->size());
         finish();
