@@ -11,8 +11,6 @@
 class DesktopNotifications : public QObject {
     Q_OBJECT
 public:
-    static const QString kAppName; // "vexa"
-    static const QString kAppIcon; // the installed icon's name: "vexa"
     static constexpr int kCallTimeoutMs = 5000;
 
     explicit DesktopNotifications(QObject *parent = nullptr);
