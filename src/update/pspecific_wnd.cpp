@@ -473,15 +473,8 @@ void PsUpdateDownloader::partFailed(QNetworkReply::NetworkError)
     const int code = status.toInt();
     // Qt reports a cut connection before the progress of the bytes that came with it: they
     // still continue the file, and the next attempt resumes after them.
-    if (code == 200 || code == 206) {
-        if (!m_replyStartChecked) {
-            if (!acceptReplyStart(code))
-                return;
-            m_replyStartChecked = true;
-        }
-        if (!appendAvailable())
-            return;
-    }
+    if ((code == 200 || code == 206) && !(replyStatusAccepted() && appendAvailable()))
+        return;
     takeReply();
     m_outputFile.close();
     if (status.isValid()) {
