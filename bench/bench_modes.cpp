@@ -2,10 +2,13 @@
 //  - the page's timer rate while the window shows and while it is hidden (a hidden page that
 //    Chromium throttles would switch late);
 //  - the apply itself: the 128-byte profile block written and read back through the page;
-//  - a bound program's start → the virtual pad holds its mode's block, over 20 starts, beside the
-//    process monitor's own scan period (the floor of what the page can do).
+//  - a bound program's start → the virtual pad holds its mode's block, over 4 starts, beside the
+//    process monitor's own scan period (the floor of what the page can do). Each start and end is
+//    two switches, and the page allows a burst of 10 before it switches at most once a minute (a
+//    program restarting in a loop must not rewrite the pad for ever), so more starts in a row would
+//    measure that limit instead.
 //
-// Usage: vexa_bench_modes [STARTS]   (default 20; needs DISPLAY and a window manager for the tray)
+// Usage: vexa_bench_modes [STARTS]   (default and at most 4; needs DISPLAY and a window manager for the tray)
 // Exits non-zero when a measurement has no samples.
 #include "bench_report.h"
 #include "pad_blocks.h"
@@ -69,7 +72,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
-    const int starts = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20;
+    constexpr int kStartsWithinTheBurst = 4;
+    const int starts = qBound(1, argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : kStartsWithinTheBurst,
+                              kStartsWithinTheBurst);
     const QString padctl = QStringLiteral(VEXA_APP_DIR "/padctl");
 
     QTemporaryDir home;
